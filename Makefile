@@ -1,0 +1,46 @@
+# Top-level entry points. `make test` is what CI runs first.
+JOBS ?= $(shell nproc)
+CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in
+
+.PHONY: all setup build test test-asan test-tsan bench fuzz run clean
+
+all: build
+
+setup:
+	./scripts/setup
+
+build: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS)
+
+test: build
+	ctest --test-dir build -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
+test-asan: setup
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF
+	cmake --build build-asan -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-asan -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
+
+# ThreadSanitizer over the concurrency tests (label tsan), in the
+# executor's stress mode.
+test-tsan: setup
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF
+	cmake --build build-tsan -j$(JOBS)
+	ZK_EXECUTOR_STRESS=1 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan --output-on-failure -j$(JOBS)
+
+bench: build
+	@for b in build/bench/*/bench_* build/bench/bench_*; do [ -x "$$b" ] && "$$b" || true; done
+
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined
+	cmake --build build-fuzz -j$(JOBS)
+
+run: build
+	@echo "make run will start the host program: it loads the driver in the kernel stand-in"
+	@echo "against a simulated USB audio headset, plays and records through it and reports"
+	@echo "pool leaks. The host program arrives with the wave-cyclic playback work."
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz
