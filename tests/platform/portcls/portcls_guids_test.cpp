@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/portcls/portcls.h"
+#include "platform/portcls/pc_descriptors.h"
+#include "platform/portcls/portcls_guids.h"
 
 namespace {
 
