@@ -163,6 +163,7 @@ class KsEventList;
 // object reference taken from the client's handle.
 struct _KSEVENT_ENTRY {
     LIST_ENTRY ListEntry;   // link in a KsEventList while List is set
+    LIST_ENTRY OwnerLink;   // link in the front end's list of enabled events
     KsEventList* List;      // the list it is linked into, or NULL
     GUID Set;
     ULONG EventId;
