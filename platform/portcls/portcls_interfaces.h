@@ -13,6 +13,11 @@
 #include "platform/portcls/pc_descriptors.h"
 #include "platform/portcls/portcls_guids.h"
 
+// Class identifiers (port classes) and physical addresses of DMA buffers.
+typedef GUID CLSID;
+typedef const GUID& REFCLSID;
+typedef PHYSICAL_ADDRESS* PPHYSICAL_ADDRESS;
+
 struct IPort;
 struct IPortTopology;
 struct IPortWaveCyclic;
