@@ -17,7 +17,7 @@ NTSTATUS CDspMuteNode::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_IDspNode)) {
-        return AnswerInterface<IDspNode>(this, out);
+        return ReturnInterface(static_cast<IDspNode*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }

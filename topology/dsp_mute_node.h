@@ -10,7 +10,7 @@ class CDspMuteNode : public IDspNode, public CBoolUnit {
 public:
     CDspMuteNode(PUNKNOWN outer, ULONG id);
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     // Exactly one channel (any other count: STATUS_INSUFFICIENT_RESOURCES);

@@ -18,7 +18,7 @@ class CJackStateNode : public IDspNode, public CUnknown {
 public:
     explicit CJackStateNode(PUNKNOWN outer);
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS Reserved1() override { return STATUS_NOT_IMPLEMENTED; }
@@ -42,7 +42,7 @@ class CChannelSwapProcessor : public IDspNode, public CUnknown {
 public:
     explicit CChannelSwapProcessor(PUNKNOWN outer);
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS Reserved1() override { return STATUS_NOT_IMPLEMENTED; }

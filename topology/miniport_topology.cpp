@@ -27,14 +27,7 @@ NTSTATUS CreateMiniportTopology(PUNKNOWN* unknown, REFCLSID classId, PUNKNOWN un
     if (unknown == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
-    *unknown = NULL;
-    CMiniportTopology* miniport = new (poolType, TOPO_BUILD_TAG) CMiniportTopology(unknownOuter);
-    if (miniport == NULL) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    *unknown = reinterpret_cast<PUNKNOWN>(static_cast<INonDelegatingUnknown*>(miniport));
-    (*unknown)->AddRef();
-    return STATUS_SUCCESS;
+    return CreateUnknown<CMiniportTopology>(unknown, unknownOuter, poolType, TOPO_BUILD_TAG);
 }
 
 CMiniportTopology::CMiniportTopology(PUNKNOWN outer)
@@ -64,21 +57,15 @@ NTSTATUS CMiniportTopology::NonDelegatingQueryInterface(REFIID iid, PVOID* out) 
     *out = NULL;
     if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IMiniport) ||
         IsEqualGUID(iid, IID_IMiniportTopology)) {
-        IMiniportTopology* p = this;
-        p->AddRef();
-        *out = p;
-    } else if (IsEqualGUID(iid, IID_IMiniportInfo)) {
-        IMiniportInfo* p = this;
-        p->AddRef();
-        *out = p;
-    } else if (IsEqualGUID(iid, IID_IPowerNotify)) {
-        IPowerNotify* p = this;
-        p->AddRef();
-        *out = p;
-    } else {
-        return STATUS_INVALID_PARAMETER;
+        return ReturnInterface(static_cast<IMiniportTopology*>(this), out);
     }
-    return STATUS_SUCCESS;
+    if (IsEqualGUID(iid, IID_IMiniportInfo)) {
+        return ReturnInterface(static_cast<IMiniportInfo*>(this), out);
+    }
+    if (IsEqualGUID(iid, IID_IPowerNotify)) {
+        return ReturnInterface(static_cast<IPowerNotify*>(this), out);
+    }
+    return RefuseInterface(out);
 }
 
 CMiniportTopology* CMiniportTopology::FromTarget(PUNKNOWN majorTarget) {

@@ -34,7 +34,7 @@ public:
     explicit CMiniportTopology(PUNKNOWN outer);
     ~CMiniportTopology() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     // IMiniport / IMiniportTopology

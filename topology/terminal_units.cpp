@@ -77,7 +77,7 @@ NTSTATUS CTerminalUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_ITerminal)) {
-        return AnswerInterface<ITerminal>(this, out);
+        return ReturnInterface(static_cast<ITerminal*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -229,10 +229,10 @@ NTSTATUS CSumUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_ISumUnit)) {
-        return AnswerInterface<ISumUnit>(this, out);
+        return ReturnInterface(static_cast<ISumUnit*>(this), out);
     }
     if (m_StereoMix && IsEqualGUID(iid, IID_ITerminal)) {
-        return AnswerInterface<ITerminal>(this, out);
+        return ReturnInterface(static_cast<ITerminal*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -301,7 +301,7 @@ NTSTATUS CTerminalTypeUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) 
         return status;
     }
     if (IsEqualGUID(iid, IID_ITerminalTypeUnit)) {
-        return AnswerInterface<ITerminalTypeUnit>(this, out);
+        return ReturnInterface(static_cast<ITerminalTypeUnit*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }

@@ -57,7 +57,7 @@ public:
     CTerminalUnit(PUNKNOWN outer, ULONG id, ULONG kind);
     ~CTerminalUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetType(ULONG* type) override;
@@ -106,7 +106,7 @@ class CSumUnit : public ISumUnit, public CTerminalUnit {
 public:
     CSumUnit(PUNKNOWN outer, ULONG id);
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS SetSourceIds(ULONG count, const ULONG* ids) override;
@@ -124,7 +124,7 @@ public:
     CTerminalTypeUnit(PUNKNOWN outer, ULONG id);
     ~CTerminalTypeUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetType(ULONG* type) override;

@@ -62,17 +62,6 @@ struct IUacUnit : public IUnknown {
 };
 typedef IUacUnit* PUACUNIT;
 
-// Hands out interface I of object self, AddRef'd through that interface
-// (which reaches the outer unknown); the answer of a non-delegating
-// QueryInterface for an identifier the class supports.
-template <class I, class C>
-inline NTSTATUS AnswerInterface(C* self, PVOID* out) {
-    I* p = static_cast<I*>(self);
-    p->AddRef();
-    *out = p;
-    return STATUS_SUCCESS;
-}
-
 // Base of every unit. Sources are set once during start-up, before the graph
 // is wired; no lock guards them. The source array is paged pool ("Topo"),
 // freed by the destructor.
@@ -81,7 +70,10 @@ public:
     CUacUnitBase(PUNKNOWN outer, ULONG id, ULONG kind);
     ~CUacUnitBase() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
+    // IID_IUnknown and IID_IUacUnit give the IUacUnit pointer; derived
+    // classes ask this first and add their own identifiers.
+    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     ULONG GetId() override { return m_Id; }
     ULONG GetKind() override { return m_Kind; }

@@ -42,10 +42,10 @@ NTSTATUS CBoolUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_IBoolUnit)) {
-        return AnswerInterface<IBoolUnit>(this, out);
+        return ReturnInterface(static_cast<IBoolUnit*>(this), out);
     }
     if (IsEqualGUID(iid, IID_IUnitProfile)) {
-        return AnswerInterface<IUnitProfile>(this, out);
+        return ReturnInterface(static_cast<IUnitProfile*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -133,10 +133,10 @@ NTSTATUS CLevelUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_ILevelUnit)) {
-        return AnswerInterface<ILevelUnit>(this, out);
+        return ReturnInterface(static_cast<ILevelUnit*>(this), out);
     }
     if (IsEqualGUID(iid, IID_IUnitProfile)) {
-        return AnswerInterface<IUnitProfile>(this, out);
+        return ReturnInterface(static_cast<IUnitProfile*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -234,7 +234,7 @@ NTSTATUS CMuxUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_IMuxUnit)) {
-        return AnswerInterface<IMuxUnit>(this, out);
+        return ReturnInterface(static_cast<IMuxUnit*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -319,7 +319,7 @@ NTSTATUS CClockUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_IClockSource)) {
-        return AnswerInterface<IClockSource>(this, out);
+        return ReturnInterface(static_cast<IClockSource*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }
@@ -400,7 +400,7 @@ NTSTATUS CEffectUnit::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
         return status;
     }
     if (IsEqualGUID(iid, IID_IEffectUnit)) {
-        return AnswerInterface<IEffectUnit>(this, out);
+        return ReturnInterface(static_cast<IEffectUnit*>(this), out);
     }
     return STATUS_INVALID_PARAMETER;
 }

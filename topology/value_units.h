@@ -15,7 +15,7 @@ public:
     CBoolUnit(PUNKNOWN outer, ULONG id, ULONG kind);
     ~CBoolUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetValue(ULONG channel, BYTE* value) override;
@@ -39,7 +39,7 @@ public:
     CLevelUnit(PUNKNOWN outer, ULONG id, ULONG kind);
     ~CLevelUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetValue(ULONG channel, LONG* level) override;
@@ -87,7 +87,7 @@ public:
     CMuxUnit(PUNKNOWN outer, ULONG id);
     ~CMuxUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetValue(ULONG* input) override;
@@ -110,7 +110,7 @@ public:
     CClockUnit(PUNKNOWN outer, ULONG id);
     ~CClockUnit() override;
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetSampleRates(ULONG* count, ULONG* rates) override;
@@ -134,7 +134,7 @@ class CEffectUnit : public IEffectUnit, public CUacUnitBase {
 public:
     CEffectUnit(PUNKNOWN outer, ULONG id);
 
-    DECLARE_STD_UNKNOWN();
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetNameGuid(GUID* name) override;
