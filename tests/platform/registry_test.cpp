@@ -1,5 +1,6 @@
 // Registry calls: paths, case, dispositions, the query size protocol,
 // enumeration, deletion and access rights on handles.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -57,7 +58,7 @@ TEST_P(QueryValueProtocol, StatusResultLengthAndBytes) {
     ASSERT_EQ(Set(key, u"Level", REG_BINARY, data, sizeof(data)), STATUS_SUCCESS);
 
     constexpr UCHAR kFill = 0xA5;
-    std::vector<UCHAR> buffer(c.length + 1, kFill);
+    std::vector<UCHAR> buffer(std::max<size_t>(c.length + 1, 64), kFill);
     ULONG result = 0;
     EXPECT_EQ(Query(key, u"Level", c.cls, buffer.data(), c.length, &result), c.status);
     EXPECT_EQ(result, Required(c.cls));
