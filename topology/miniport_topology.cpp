@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "nt/ke.h"
+
 #include "nt/pool.h"
 #include "nt/rtl.h"
 
@@ -101,6 +103,7 @@ NTSTATUS CMiniportTopology::DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARA
 // lists, which stay until the destructor.
 NTSTATUS CMiniportTopology::Init(PUNKNOWN unknownAdapter, PRESOURCELIST resourceList,
                                  PPORTTOPOLOGY port) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(resourceList);
     if (port == NULL) {
         return STATUS_INVALID_PARAMETER;

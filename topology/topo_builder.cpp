@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "nt/ke.h"
+
 #include "nt/ex.h"
 #include "nt/pool.h"
 #include "nt/rtl.h"
@@ -335,6 +337,7 @@ void TopoFreeDescription(PTOPO_DESCRIPTION description) {
 }
 
 NTSTATUS TopoBuildDescriptor(IAudioHal* hal, PTOPO_GRAPH graph, PTOPO_DESCRIPTION description) {
+    PAGED_CODE();
     memset(description, 0, sizeof(*description));
     PCFILTER_DESCRIPTOR* filter = static_cast<PCFILTER_DESCRIPTOR*>(TopoAlloc(sizeof(PCFILTER_DESCRIPTOR)));
     if (filter == NULL) {

@@ -3,6 +3,8 @@
 // GUID, the output-type list, effect parameter runs and the reserved kinds.
 #include <cstring>
 
+#include "nt/ke.h"
+
 #include "nt/pool.h"
 #include "platform/ks/ks_guids.h"
 #include "topology/terminal_units.h"
@@ -454,6 +456,7 @@ NTSTATUS DefaultDevSpecific(PPCPROPERTY_REQUEST r) {
 }  // namespace
 
 NTSTATUS PropertyNodeEffectGuid(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (r->PropertyItem->Id != 1) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -481,6 +484,7 @@ NTSTATUS PropertyNodeEffectGuid(PPCPROPERTY_REQUEST r) {
 }
 
 NTSTATUS PropertyNodeDevSpecific(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     PTOPO_UNIT_ENTRY node = RequestNode(r, NULL);
     if (node == NULL) {
         return STATUS_INVALID_PARAMETER;

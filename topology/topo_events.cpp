@@ -1,11 +1,13 @@
 // Control-change events of the "GlobalTopo" nodes: the event item handler
 // and the mapping of the adapter's unit notifications to nodes.
+#include "nt/ke.h"
 #include "platform/ks/ks_guids.h"
 #include "topology/miniport_topology.h"
 #include "topology/topo_tables.h"
 
 // The port keeps the enabled entries; this handler only admits them.
 NTSTATUS EventHandler(PPCEVENT_REQUEST request) {
+    PAGED_CODE();
     CMiniportTopology* miniport = CMiniportTopology::FromTarget(request->MajorTarget);
     if (miniport == NULL || request->Node >= miniport->Graph()->NodeCount) {
         return STATUS_INVALID_PARAMETER;

@@ -2,6 +2,8 @@
 // capability block.
 #include <cstring>
 
+#include "nt/ke.h"
+
 #include "nt/pool.h"
 #include "platform/ks/ks_guids.h"
 #include "topology/terminal_units.h"
@@ -137,6 +139,7 @@ NTSTATUS PinProperty_(PPCPROPERTY_REQUEST r, PinProperty which) {
 }  // namespace
 
 NTSTATUS PropertyPrivateJack(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (!IsEqualGUID(*r->PropertyItem->Set, KSPROPSETID_PrivateAudio) || r->PropertyItem->Id != 4) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -144,6 +147,7 @@ NTSTATUS PropertyPrivateJack(PPCPROPERTY_REQUEST r) {
 }
 
 NTSTATUS PropertyJack(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (!IsEqualGUID(*r->PropertyItem->Set, KSPROPSETID_Jack)) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -158,6 +162,7 @@ NTSTATUS PropertyJack(PPCPROPERTY_REQUEST r) {
 }
 
 NTSTATUS PropertyPinCapabilities(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (!IsEqualGUID(*r->PropertyItem->Set, KSPROPSETID_PinCapabilities) || r->PropertyItem->Id != 1) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }

@@ -1,6 +1,8 @@
 // Audio, jack, pin-capability and version properties of "GlobalTopo".
 #include <cstring>
 
+#include "nt/ke.h"
+
 #include "nt/pool.h"
 #include "platform/ks/ks_guids.h"
 #include "topology/terminal_units.h"
@@ -160,6 +162,7 @@ NTSTATUS NodeBoolean(PPCPROPERTY_REQUEST r) {
 }  // namespace
 
 NTSTATUS PropertyLevel(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     const GUID& set = *r->PropertyItem->Set;
     ULONG id = r->PropertyItem->Id;
     bool audio = IsEqualGUID(set, KSPROPSETID_Audio) &&
@@ -170,6 +173,7 @@ NTSTATUS PropertyLevel(PPCPROPERTY_REQUEST r) {
 }
 
 NTSTATUS PropertyBoolean(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     ULONG id = r->PropertyItem->Id;
     if (id != KSPROPERTY_AUDIO_MUTE && id != KSPROPERTY_AUDIO_AGC && id != KSPROPERTY_AUDIO_LOUDNESS) {
         return STATUS_INVALID_PARAMETER;
@@ -179,6 +183,7 @@ NTSTATUS PropertyBoolean(PPCPROPERTY_REQUEST r) {
 
 // The selected input, 1-based (the node's input pin number).
 NTSTATUS PropertyMuxSource(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (r->PropertyItem->Id != KSPROPERTY_AUDIO_MUX_SOURCE || !HasValue(r, 4)) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -205,6 +210,7 @@ NTSTATUS PropertyMuxSource(PPCPROPERTY_REQUEST r) {
 }
 
 NTSTATUS PropertyVersion(PPCPROPERTY_REQUEST r) {
+    PAGED_CODE();
     if (!IsEqualGUID(*r->PropertyItem->Set, KSPROPSETID_PrivateAudio) || r->PropertyItem->Id != 2) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }

@@ -265,3 +265,21 @@ TEST_F(PropertyGraphTest, LevelAndSelectorSetsReachTheUnits) {
 
 }  // namespace
 }  // namespace topotest
+
+namespace topotest {
+namespace {
+
+using PropertyLevelDeathTest = PropertyGraphTest;
+
+TEST_F(PropertyLevelDeathTest, HandlersRunAtPassiveLevelOnly) {
+    EXPECT_DEATH(
+        {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            KsProperty(port->Target(), NodeRequest(KSPROPSETID_Audio, 4, KSPROPERTY_TYPE_GET, kNodeVolume, {0}), 4);
+        },
+        "");
+}
+
+}  // namespace
+}  // namespace topotest
