@@ -497,6 +497,9 @@ const AltSetting* UacModel::ActiveAltFor(UCHAR endpoint) const {
 
 ULONG UacModel::StreamRate(UCHAR endpoint) const {
     const AltSetting* a = ActiveAltFor(endpoint);
+    for (size_t i = 0; a == nullptr && i < layout_.alts.size(); ++i)  // not selected: the first
+        for (const EndpointInfo& e : layout_.alts[i].endpoints)
+            if (e.address == endpoint && layout_.alts[i].hasFormat) a = &layout_.alts[i];
     if (version_ == 1) {
         auto it = endpointRate_.find(endpoint);
         if (it != endpointRate_.end()) return it->second;
