@@ -115,7 +115,11 @@ typedef struct _PAGED_LOOKASIDE_LIST {
     GENERAL_LOOKASIDE L;
 } PAGED_LOOKASIDE_LIST, *PPAGED_LOOKASIDE_LIST;
 
-// Allocate/Free NULL select ExAllocatePoolWithTag/ExFreePool. The non-paged
+#define POOL_RAISE_IF_ALLOCATION_FAILURE 0x00000010
+#define POOL_NX_ALLOCATION 0x00000200
+
+// Allocate/Free NULL select ExAllocatePoolWithTag/ExFreePool; Flags
+// POOL_NX_ALLOCATION makes the non-paged list use NonPagedPoolNx. The non-paged
 // list works at IRQL <= DISPATCH_LEVEL, the paged one at <= APC_LEVEL.
 VOID ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PALLOCATE_FUNCTION Allocate,
                                      PFREE_FUNCTION Free, ULONG Flags, SIZE_T Size, ULONG Tag,

@@ -21,7 +21,7 @@ constexpr ULONG kProcessSignature = 0x636f7250;  // "Proc"
 
 PEPROCESS SystemProcess();
 // Sets the calling thread's current process (NULL: the system process) and
-// returns the previous one. Registers the thread with the executor.
+// returns the previous one. New system threads run in the system process.
 PEPROCESS SetCurrentProcess(PEPROCESS process);
 
 // Runs the calling thread in `process` for the scope's lifetime.
