@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nt/io.h"
+#include "nt/ps.h"
 
 namespace sim {
 

@@ -21,6 +21,7 @@
 // (URBs) and IRP_MN_QUERY_INTERFACE reach the simulated hardware.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,7 @@ public:
     void UnloadDriver();
 
     // The device power state the bus side last saw in a SET_POWER IRP.
-    DEVICE_POWER_STATE PdoPowerState() const { return pdoPower_; }
+    DEVICE_POWER_STATE PdoPowerState() const { return pdoPower_.load(); }
     // Counts of PnP and power IRPs that reached the PDO, by minor function.
     int PdoPnpCount(UCHAR minorFunction) const { return pnpSeen_[minorFunction & 0x1F]; }
     int PdoPowerCount(UCHAR minorFunction) const { return powerSeen_[minorFunction & 3]; }
@@ -115,7 +116,9 @@ private:
     static NTSTATUS BusDispatch(PDEVICE_OBJECT device, PIRP irp);
     NTSTATUS BusPnp(PIRP irp);
     NTSTATUS BusPower(PIRP irp);
+    void FillCapabilities(PDEVICE_CAPABILITIES capabilities) const;
     void WriteEnumKey();
+    void CheckStackAfterAddDevice(NTSTATUS status);
     IrpOutcome SendPower(UCHAR minorFunction, POWER_STATE_TYPE type, POWER_STATE state,
                          POWER_ACTION action);
 
@@ -127,9 +130,10 @@ private:
     std::u16string serviceKey_;
     bool added_ = false;
     bool removed_ = false;
-    DEVICE_POWER_STATE pdoPower_ = PowerDeviceD0;
-    int pnpSeen_[32] = {};
-    int powerSeen_[4] = {};
+    // Written by whichever thread sends an IRP down to the PDO.
+    std::atomic<DEVICE_POWER_STATE> pdoPower_{PowerDeviceD0};
+    std::atomic<int> pnpSeen_[32] = {};
+    std::atomic<int> powerSeen_[4] = {};
 };
 
 }  // namespace sim
