@@ -47,7 +47,8 @@ CPortBase* CPortBase::FromUnknown(PUNKNOWN unknown) {
 DWORD CPortBase::GetVersion() { return ReportedVersion(); }
 
 NTSTATUS CPortBase::QueryCommon(REFIID iid, PVOID* out) {
-    if (iid == IID_IPortClsVersion) return ReturnInterface(static_cast<IPortClsVersion*>(this), out);
+    if (iid == IID_IPortClsVersion)
+        return ReturnInterface(static_cast<IPortClsVersion*>(this), out);
     if (iid == IID_IUnregisterSubdevice)
         return ReturnInterface(static_cast<IUnregisterSubdevice*>(this), out);
     if (iid == IID_IUnregisterPhysicalConnection)
@@ -157,8 +158,7 @@ void CPortBase::DropMiniport() {
 
 NTSTATUS CPortBase::AddUser() {
     std::lock_guard<std::mutex> guard(m_Lock);
-    if (m_Miniport == nullptr || m_DropPending || !m_Registered)
-        return STATUS_INVALID_DEVICE_STATE;
+    if (m_Miniport == nullptr || m_DropPending || !m_Registered) return STATUS_INVALID_DEVICE_STATE;
     ++m_Users;
     return STATUS_SUCCESS;
 }
@@ -286,8 +286,7 @@ NTSTATUS CPortWaveCyclic::Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN U
     return BindMiniport(DeviceObject, UnknownMiniport, UnknownAdapter, ResourceList);
 }
 
-NTSTATUS CPortWaveCyclic::QueryAndInitMiniport(PUNKNOWN UnknownMiniport,
-                                               PUNKNOWN UnknownAdapter,
+NTSTATUS CPortWaveCyclic::QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,
                                                PRESOURCELIST ResourceList, PMINIPORT* bound) {
     PMINIPORTWAVECYCLIC miniport = nullptr;
     NTSTATUS status = UnknownMiniport->QueryInterface(IID_IMiniportWaveCyclic,
