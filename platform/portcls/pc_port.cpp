@@ -60,13 +60,13 @@ NTSTATUS CPortBase::BindMiniport(PDEVICE_OBJECT DeviceObject, PUNKNOWN UnknownMi
                                  PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) {
     NTSTATUS status = CheckCall(sim::PcCall::PortInit);
     if (!NT_SUCCESS(status)) return status;
+    PcDevice* device = DeviceFromFdo(DeviceObject);
+    if (device == nullptr || UnknownMiniport == nullptr) return STATUS_INVALID_PARAMETER;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         if (m_InitCalled) return STATUS_INVALID_DEVICE_REQUEST;
         m_InitCalled = true;
     }
-    PcDevice* device = DeviceFromFdo(DeviceObject);
-    if (device == nullptr || UnknownMiniport == nullptr) return STATUS_INVALID_PARAMETER;
 
     // Bound before the miniport's Init so that a device stopped from
     // inside it still finds the port.
