@@ -179,6 +179,7 @@ public:
 };
 
 TEST_F(PnpHarnessTest, InternalDeviceControlsReachTheSimulatedDevice) {
+    EchoDevice echo;  // outlives the harness, which still sends the removal
     sim::PnpHarness device;
     ASSERT_EQ(device.LoadDriver(DriverEntry), STATUS_SUCCESS);
     ASSERT_EQ(device.AddDevice(), STATUS_SUCCESS);
@@ -191,7 +192,6 @@ TEST_F(PnpHarnessTest, InternalDeviceControlsReachTheSimulatedDevice) {
     };
     ULONG answer = 0;
     EXPECT_EQ(send(&answer), STATUS_INVALID_DEVICE_REQUEST);  // no device behind the bus yet
-    EchoDevice echo;
     device.SetDeviceHandler(&echo);
     EXPECT_EQ(send(&answer), STATUS_SUCCESS);
     EXPECT_EQ(answer, 0x220003u);
