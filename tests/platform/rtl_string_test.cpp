@@ -109,10 +109,13 @@ TEST_F(RtlString, AnsiToUnicodeWidensLatin1) {
 }
 
 struct IntegerCase {
+    const char* name;
     const char16_t* text;
     ULONG base;
     ULONG value;
 };
+
+std::ostream& operator<<(std::ostream& os, const IntegerCase& c) { return os << c.name; }
 
 class UnicodeToInteger : public ::testing::TestWithParam<IntegerCase> {};
 
@@ -124,11 +127,16 @@ TEST_P(UnicodeToInteger, Parses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rtl, UnicodeToInteger,
-                         ::testing::Values(IntegerCase{u"123", 10, 123}, IntegerCase{u"  -5", 10, 0xFFFFFFFBu},
-                                           IntegerCase{u"0x1F", 0, 31}, IntegerCase{u"0b101", 0, 5},
-                                           IntegerCase{u"0o17", 0, 15}, IntegerCase{u"ff", 16, 255},
-                                           IntegerCase{u"12ab", 10, 12}, IntegerCase{u"", 10, 0},
-                                           IntegerCase{u"4294967296", 10, 0}));
+                         ::testing::Values(IntegerCase{"Decimal", u"123", 10, 123},
+                                           IntegerCase{"BlanksAndMinus", u"  -5", 10, 0xFFFFFFFBu},
+                                           IntegerCase{"HexPrefix", u"0x1F", 0, 31},
+                                           IntegerCase{"BinaryPrefix", u"0b101", 0, 5},
+                                           IntegerCase{"OctalPrefix", u"0o17", 0, 15},
+                                           IntegerCase{"HexBase", u"ff", 16, 255},
+                                           IntegerCase{"StopsAtNonDigit", u"12ab", 10, 12},
+                                           IntegerCase{"Empty", u"", 10, 0},
+                                           IntegerCase{"WrapsAt32Bits", u"4294967296", 10, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RtlString, IntegerConversionsRejectBadBasesAndShortBuffers) {
     sim::UString text(u"10");
