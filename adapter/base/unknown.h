@@ -79,14 +79,16 @@ public:
 
 protected:
     // For NonDelegatingQueryInterface: *out = iface, AddRef'd through it.
+    // A NULL out is refused without touching anything.
     template <typename I>
     static NTSTATUS ReturnInterface(I* iface, PVOID* out) {
+        if (out == NULL) return STATUS_INVALID_PARAMETER;
         *out = iface;
         iface->AddRef();
         return STATUS_SUCCESS;
     }
     static NTSTATUS RefuseInterface(PVOID* out) {
-        *out = NULL;
+        if (out != NULL) *out = NULL;
         return STATUS_INVALID_PARAMETER;
     }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "nt/ke.h"
 #include "nt/rtl.h"
 #include "nt/zw.h"
 #include "sim/files.h"
@@ -153,6 +154,7 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJECT_ATT
                       PIO_STATUS_BLOCK IoStatusBlock, PLARGE_INTEGER AllocationSize, ULONG FileAttributes,
                       ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
                       ULONG EaLength) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(AllocationSize);
     UNREFERENCED_PARAMETER(FileAttributes);
     UNREFERENCED_PARAMETER(ShareAccess);
@@ -192,6 +194,7 @@ NTSTATUS ZwOpenFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRI
 NTSTATUS ZwReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
                     PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset,
                     PULONG Key) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(Event);
     UNREFERENCED_PARAMETER(ApcRoutine);
     UNREFERENCED_PARAMETER(ApcContext);
@@ -227,6 +230,7 @@ NTSTATUS ZwReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
 
 NTSTATUS ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation,
                                 ULONG Length, FILE_INFORMATION_CLASS FileInformationClass) {
+    PAGED_CODE();
     FileRef file;
     NTSTATUS status = file.Open(FileHandle);
     if (!NT_SUCCESS(status)) return status;

@@ -35,8 +35,9 @@ namespace {
 
 KSPIN_LOCK g_cancelLock = 0;
 
+// Location 1 (the bottom driver's); the spare location 0 lies below it.
 PIO_STACK_LOCATION FirstStackLocation(PIRP Irp) {
-    return reinterpret_cast<PIO_STACK_LOCATION>(reinterpret_cast<PUCHAR>(Irp) + sizeof(IRP));
+    return reinterpret_cast<PIO_STACK_LOCATION>(reinterpret_cast<PUCHAR>(Irp) + sizeof(IRP)) + 1;
 }
 
 // What IoCompleteRequest clears in a stack location it leaves.
@@ -53,7 +54,8 @@ void ClearStackLocation(PIO_STACK_LOCATION sp) {
 bool ShouldInvoke(PIRP Irp, UCHAR control, NTSTATUS status) {
     if (NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) return true;
     if (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) return true;
-    return Irp->Cancel && (control & SL_INVOKE_ON_CANCEL);
+    // Irp->Cancel may be set by IoCancelIrp on another thread meanwhile.
+    return __atomic_load_n(&Irp->Cancel, __ATOMIC_SEQ_CST) && (control & SL_INVOKE_ON_CANCEL);
 }
 
 // Leaves the current stack location upward and runs its completion routine
@@ -155,7 +157,10 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     sim::RequireIrqlAtMost(DISPATCH_LEVEL, "IoCallDriver");
     IoSetNextIrpStackLocation(Irp);
     if (Irp->CurrentLocation <= 0)
-        KeBugCheckEx(NO_MORE_IRP_STACK_LOCATIONS, reinterpret_cast<ULONG_PTR>(Irp), 0, 0, 0);
+        sim::Bugcheck(NO_MORE_IRP_STACK_LOCATIONS,
+                      "NO_MORE_IRP_STACK_LOCATIONS: IRP " + sim::Hex(Irp) + " has " +
+                          std::to_string(Irp->StackCount) + " stack locations, too few for the stack of " +
+                          sim::Hex(DeviceObject));
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
     if (sp->MajorFunction > IRP_MJ_MAXIMUM_FUNCTION)
         sim::Bugcheck(DRIVER_VERIFIER_IOMANAGER_VIOLATION,
@@ -179,13 +184,16 @@ VOID IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
     sim::CheckIrp(Irp, "IoCompleteRequest");
     sim::RequireIrqlAtMost(DISPATCH_LEVEL, "IoCompleteRequest");
     if (Irp->CurrentLocation > Irp->StackCount)
-        KeBugCheckEx(MULTIPLE_IRP_COMPLETE_REQUESTS, reinterpret_cast<ULONG_PTR>(Irp), 0, 0, 0);
+        sim::Bugcheck(MULTIPLE_IRP_COMPLETE_REQUESTS,
+                      "MULTIPLE_IRP_COMPLETE_REQUESTS: IRP " + sim::Hex(Irp) +
+                          " has no stack location left to complete");
     if (Irp->IoStatus.Status == STATUS_PENDING)
         sim::Bugcheck(DRIVER_VERIFIER_IOMANAGER_VIOLATION,
                       "IoCompleteRequest on " + sim::Hex(Irp) + " with status STATUS_PENDING");
-    if (Irp->CancelRoutine != NULL)
-        KeBugCheckEx(CANCEL_STATE_IN_COMPLETED_IRP, reinterpret_cast<ULONG_PTR>(Irp),
-                     reinterpret_cast<ULONG_PTR>(Irp->CancelRoutine), 0, 0);
+    if (__atomic_load_n(&Irp->CancelRoutine, __ATOMIC_SEQ_CST) != NULL)
+        sim::Bugcheck(CANCEL_STATE_IN_COMPLETED_IRP,
+                      "CANCEL_STATE_IN_COMPLETED_IRP: IRP " + sim::Hex(Irp) +
+                          " completed with its cancel routine still set");
     do {
         if (!CompleteOneLocation(Irp)) return;
     } while (Irp->CurrentLocation <= Irp->StackCount);
@@ -214,8 +222,9 @@ BOOLEAN IoCancelIrp(PIRP Irp) {
         return FALSE;
     }
     if (Irp->CurrentLocation > Irp->StackCount)
-        KeBugCheckEx(CANCEL_STATE_IN_COMPLETED_IRP, reinterpret_cast<ULONG_PTR>(Irp),
-                     reinterpret_cast<ULONG_PTR>(routine), 0, 0);
+        sim::Bugcheck(CANCEL_STATE_IN_COMPLETED_IRP,
+                      "CANCEL_STATE_IN_COMPLETED_IRP: IRP " + sim::Hex(Irp) +
+                          " has a cancel routine but nothing left to complete");
     // The routine releases the cancel spin lock with this IRQL.
     Irp->CancelIrql = irql;
     routine(IoGetCurrentIrpStackLocation(Irp)->DeviceObject, Irp);

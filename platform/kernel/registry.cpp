@@ -3,6 +3,7 @@
 // size protocol, access checks on handles.
 #include <new>
 
+#include "nt/ke.h"
 #include "nt/rtl.h"
 #include "nt/zw.h"
 #include "registry_tree.h"
@@ -192,6 +193,7 @@ NTSTATUS ValueInformation(const reg::Value& v, KEY_VALUE_INFORMATION_CLASS cls, 
 }  // namespace
 
 NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes) {
+    PAGED_CODE();
     if (KeyHandle == nullptr) return STATUS_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef root;
@@ -206,6 +208,7 @@ NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBU
 
 NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes,
                      ULONG TitleIndex, PUNICODE_STRING Class, ULONG CreateOptions, PULONG Disposition) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(TitleIndex);
     UNREFERENCED_PARAMETER(Class);
     if (KeyHandle == nullptr || (CreateOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE)) != 0)
@@ -246,6 +249,7 @@ NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRI
 
 NTSTATUS ZwQueryKey(HANDLE KeyHandle, KEY_INFORMATION_CLASS KeyInformationClass, PVOID KeyInformation,
                     ULONG Length, PULONG ResultLength) {
+    PAGED_CODE();
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, KeyInformationClass == KeyNameInformation ? 0 : KEY_QUERY_VALUE);
@@ -255,6 +259,7 @@ NTSTATUS ZwQueryKey(HANDLE KeyHandle, KEY_INFORMATION_CLASS KeyInformationClass,
 
 NTSTATUS ZwEnumerateKey(HANDLE KeyHandle, ULONG Index, KEY_INFORMATION_CLASS KeyInformationClass,
                         PVOID KeyInformation, ULONG Length, PULONG ResultLength) {
+    PAGED_CODE();
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, KEY_ENUMERATE_SUB_KEYS);
@@ -268,6 +273,7 @@ NTSTATUS ZwEnumerateKey(HANDLE KeyHandle, ULONG Index, KEY_INFORMATION_CLASS Key
 
 NTSTATUS ZwEnumerateValueKey(HANDLE KeyHandle, ULONG Index, KEY_VALUE_INFORMATION_CLASS KeyValueInformationClass,
                              PVOID KeyValueInformation, ULONG Length, PULONG ResultLength) {
+    PAGED_CODE();
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, KEY_QUERY_VALUE);
@@ -280,6 +286,7 @@ NTSTATUS ZwEnumerateValueKey(HANDLE KeyHandle, ULONG Index, KEY_VALUE_INFORMATIO
 NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
                          KEY_VALUE_INFORMATION_CLASS KeyValueInformationClass, PVOID KeyValueInformation,
                          ULONG Length, PULONG ResultLength) {
+    PAGED_CODE();
     if (!ValidName(ValueName)) return STATUS_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
@@ -292,6 +299,7 @@ NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
 
 NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG TitleIndex, ULONG Type, PVOID Data,
                        ULONG DataSize) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(TitleIndex);
     if (!ValidName(ValueName) || (Data == nullptr && DataSize != 0)) return STATUS_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
@@ -304,6 +312,7 @@ NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG TitleI
 }
 
 NTSTATUS ZwDeleteValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName) {
+    PAGED_CODE();
     if (!ValidName(ValueName)) return STATUS_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
@@ -318,6 +327,7 @@ NTSTATUS ZwDeleteValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName) {
 }
 
 NTSTATUS ZwDeleteKey(HANDLE KeyHandle) {
+    PAGED_CODE();
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, DELETE);
@@ -331,6 +341,7 @@ NTSTATUS ZwDeleteKey(HANDLE KeyHandle) {
 }
 
 NTSTATUS ZwFlushKey(HANDLE KeyHandle) {
+    PAGED_CODE();
     std::lock_guard<std::recursive_mutex> guard(reg::Tree().lock);
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, 0);
@@ -341,6 +352,7 @@ NTSTATUS ZwFlushKey(HANDLE KeyHandle) {
 
 NTSTATUS RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR ValueName, ULONG ValueType, PVOID ValueData,
                                ULONG ValueLength) {
+    PAGED_CODE();
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, ValueName ? ValueName : u"");
     if (RelativeTo & RTL_REGISTRY_HANDLE)

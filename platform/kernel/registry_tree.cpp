@@ -1,6 +1,7 @@
 // Tree operations of the registry stand-in (see registry_tree.h).
 #include "registry_tree.h"
 
+#include "nt/ke.h"
 #include "nt/rtl.h"
 #include "nt/status.h"
 #include "sim/registry.h"
@@ -18,7 +19,11 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-LONGLONG Now() { return 0; }
+LONGLONG Now() {
+    LARGE_INTEGER now;
+    KeQuerySystemTime(&now);
+    return now.QuadPart;
+}
 
 }  // namespace
 

@@ -22,20 +22,20 @@ class CPortBase : public IPortClsVersion,
 public:
     explicit CPortBase(PC_PORT_KIND kind);
     ~CPortBase() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     DWORD GetVersion() override;
     NTSTATUS UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) override;
     NTSTATUS UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
-                                          ULONG FromPin, PUNKNOWN ToUnknown,
-                                          ULONG ToPin) override;
+                                          ULONG FromPin, PUNKNOWN ToUnknown, ULONG ToPin) override;
 
     PC_PORT_KIND Kind() const { return m_Kind; }
     // The port behind any interface pointer of a port of this stand-in, or
     // NULL for anything else.
     static CPortBase* FromUnknown(PUNKNOWN unknown);
-    // The IUnknown tests and hooks see (PC_FILTER_INSTANCE.Port).
-    PUNKNOWN Identity();
+    // The port's IUnknown (what QueryInterface(IID_IUnknown) answers, and
+    // the IPort that PcNewPort handed out).
+    virtual PUNKNOWN Identity() = 0;
 
     // Snapshot accessors; the pointers stay valid while the caller holds a
     // user count (AddUser) or runs inside the port class's own PnP path.
@@ -98,7 +98,7 @@ class CPortTopology : public IPortTopology, public IPortEvents, public CPortBase
 public:
     CPortTopology();
     ~CPortTopology() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
@@ -108,6 +108,7 @@ public:
                            ULONG NodeId) override;
 
     std::vector<sim::PcPortEventCall> EventLog();
+    PUNKNOWN Identity() override { return static_cast<IPortTopology*>(this); }
 
 protected:
     NTSTATUS QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,
@@ -121,12 +122,13 @@ private:
 class CPortWaveCyclic : public IPortWaveCyclic, public CPortBase {
 public:
     CPortWaveCyclic();
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
                   PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) override;
     VOID Notify(PSERVICEGROUP ServiceGroup) override;
+    PUNKNOWN Identity() override { return static_cast<IPortWaveCyclic*>(this); }
 
 protected:
     NTSTATUS QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,

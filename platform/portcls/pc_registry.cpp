@@ -1,7 +1,8 @@
 // Registry keys through the port class (PcNewRegistryKey, IRegistryKey)
 // and PcGetDeviceProperty. Keys are kernel handles: the access a caller
 // asks for is not enforced (a key opened for KEY_QUERY_VALUE may be
-// written), as for any kernel-mode caller of the registry.
+// written), as for any kernel-mode caller of the registry. Keys are never
+// aggregated: an outer unknown is refused.
 #include "nt/zw.h"
 #include "platform/portcls/pc_internal.h"
 
@@ -11,19 +12,14 @@ namespace {
 
 class CRegistryKey : public IRegistryKey, public CUnknown {
 public:
-    CRegistryKey(PUNKNOWN OuterUnknown, HANDLE key) : CUnknown(OuterUnknown), m_Key(key) {}
+    explicit CRegistryKey(HANDLE key) : CUnknown(nullptr), m_Key(key) {}
     ~CRegistryKey() override { ZwClose(m_Key); }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (out == nullptr) return STATUS_INVALID_PARAMETER;
-        if (iid == IID_IUnknown || iid == IID_IRegistryKey) {
-            *out = static_cast<IRegistryKey*>(this);
-            AddRef();
-            return STATUS_SUCCESS;
-        }
-        *out = nullptr;
-        return STATUS_INVALID_PARAMETER;
+        if (iid == IID_IUnknown || iid == IID_IRegistryKey)
+            return ReturnInterface(static_cast<IRegistryKey*>(this), out);
+        return RefuseInterface(out);
     }
 
     NTSTATUS QueryValueKey(PUNICODE_STRING ValueName, KEY_VALUE_INFORMATION_CLASS InfoClass,
@@ -40,21 +36,22 @@ public:
                        ACCESS_MASK DesiredAccess, PUNICODE_STRING SubKeyName, ULONG CreateOptions,
                        PULONG Disposition) override {
         UNREFERENCED_PARAMETER(DesiredAccess);
-        if (RegistrySubKey == nullptr || SubKeyName == nullptr) return STATUS_INVALID_PARAMETER;
+        if (RegistrySubKey == nullptr || SubKeyName == nullptr || OuterUnknown != nullptr)
+            return STATUS_INVALID_PARAMETER;
         *RegistrySubKey = nullptr;
         OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, SubKeyName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                                   m_Key, nullptr);
+        InitializeObjectAttributes(&attributes, SubKeyName,
+                                   OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, m_Key, nullptr);
         HANDLE key = nullptr;
-        NTSTATUS status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr,
-                                      CreateOptions, Disposition);
+        NTSTATUS status =
+            ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions, Disposition);
         if (!NT_SUCCESS(status)) return status;
-        return Wrap(key, OuterUnknown, RegistrySubKey);
+        return Wrap(key, RegistrySubKey);
     }
 
     // Takes ownership of `key` (closed on failure).
-    static NTSTATUS Wrap(HANDLE key, PUNKNOWN OuterUnknown, PREGISTRYKEY* out) {
-        auto* object = new (NonPagedPoolNx, kTagRegistryKey) CRegistryKey(OuterUnknown, key);
+    static NTSTATUS Wrap(HANDLE key, PREGISTRYKEY* out) {
+        auto* object = new (NonPagedPoolNx, kTagRegistryKey) CRegistryKey(key);
         if (object == nullptr) {
             ZwClose(key);
             return STATUS_INSUFFICIENT_RESOURCES;
@@ -80,40 +77,39 @@ NTSTATUS OpenDeviceKey(PVOID DeviceObject, ULONG keyType, HANDLE* key) {
 
 NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
                           ULONG RegistryKeyType, ACCESS_MASK DesiredAccess, PVOID DeviceObject,
-                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes,
-                          ULONG CreateOptions, PULONG Disposition) {
+                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
+                          PULONG Disposition) {
     UNREFERENCED_PARAMETER(DesiredAccess);
     UNREFERENCED_PARAMETER(SubDevice);
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewRegistryKey);
     if (!NT_SUCCESS(status)) return status;
     if (OutRegistryKey == nullptr) return STATUS_INVALID_PARAMETER;
     *OutRegistryKey = nullptr;
+    if (OuterUnknown != nullptr) return STATUS_INVALID_PARAMETER;  // keys are not aggregated
     HANDLE key = nullptr;
     switch (RegistryKeyType) {
-    case GeneralRegistryKey: {
-        if (ObjectAttributes == nullptr) return STATUS_INVALID_PARAMETER;
-        OBJECT_ATTRIBUTES attributes = *ObjectAttributes;
-        attributes.Attributes |= OBJ_KERNEL_HANDLE;
-        status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions,
-                             Disposition);
-        break;
-    }
-    case DeviceRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DEVICE, &key);
-        break;
-    case DriverRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DRIVER, &key);
-        break;
-    case HwProfileRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject,
-                                     PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE,
-                                     &key);
-        break;
-    default:
-        return STATUS_NOT_SUPPORTED;
+        case GeneralRegistryKey: {
+            if (ObjectAttributes == nullptr) return STATUS_INVALID_PARAMETER;
+            OBJECT_ATTRIBUTES attributes = *ObjectAttributes;
+            attributes.Attributes |= OBJ_KERNEL_HANDLE;
+            status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions,
+                                 Disposition);
+            break;
+        }
+        case DeviceRegistryKey:
+            status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DEVICE, &key);
+            break;
+        case DriverRegistryKey:
+            status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DRIVER, &key);
+            break;
+        case HwProfileRegistryKey:
+            status = pcls::OpenDeviceKey(
+                DeviceObject, PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE, &key);
+            break;
+        default: return STATUS_NOT_SUPPORTED;
     }
     if (!NT_SUCCESS(status)) return status;
-    return pcls::CRegistryKey::Wrap(key, OuterUnknown, OutRegistryKey);
+    return pcls::CRegistryKey::Wrap(key, OutRegistryKey);
 }
 
 NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,

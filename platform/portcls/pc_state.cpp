@@ -86,8 +86,7 @@ VOID PcSetFilterHooks(PC_PORT_KIND Kind, const PC_FILTER_HOOKS* Hooks) {
     s.hooks[Kind] = Hooks ? *Hooks : PC_FILTER_HOOKS{};
 }
 
-NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved,
-                                        PCDRMFORWARD DrmForward) {
+NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved, PCDRMFORWARD DrmForward) {
     NTSTATUS status = pcls::CheckCall(sim::PcCall::ForwardContentToDeviceObject);
     if (!NT_SUCCESS(status)) return status;
     if (DrmForward == nullptr) return STATUS_INVALID_PARAMETER;
@@ -99,12 +98,18 @@ namespace sim {
 
 const char* PcCallName(PcCall call) {
     static const char* const kNames[kCallCount] = {
-        "PcInitializeAdapterDriver",      "PcAddAdapterDevice",
-        "PcNewPort",                      "IPort::Init",
-        "PcRegisterSubdevice",            "IUnregisterSubdevice::UnregisterSubdevice",
-        "PcRegisterPhysicalConnection",   "IUnregisterPhysicalConnection::UnregisterPhysicalConnection",
-        "PcRegisterAdapterPowerManagement", "PcNewServiceGroup",
-        "PcNewRegistryKey",               "PcGetDeviceProperty",
+        "PcInitializeAdapterDriver",
+        "PcAddAdapterDevice",
+        "PcNewPort",
+        "IPort::Init",
+        "PcRegisterSubdevice",
+        "IUnregisterSubdevice::UnregisterSubdevice",
+        "PcRegisterPhysicalConnection",
+        "IUnregisterPhysicalConnection::UnregisterPhysicalConnection",
+        "PcRegisterAdapterPowerManagement",
+        "PcNewServiceGroup",
+        "PcNewRegistryKey",
+        "PcGetDeviceProperty",
         "PcForwardContentToDeviceObject",
     };
     size_t i = static_cast<size_t>(call);

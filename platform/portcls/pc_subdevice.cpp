@@ -65,9 +65,10 @@ void RemoveSubdevice(PcDevice* device, CPortBase* port) {
     {
         std::lock_guard<std::mutex> guard(device->lock);
         auto& c = device->connections;
-        c.erase(std::remove_if(c.begin(), c.end(),
-                               [port](const Connection& x) { return x.from == port || x.to == port; }),
-                c.end());
+        c.erase(
+            std::remove_if(c.begin(), c.end(),
+                           [port](const Connection& x) { return x.from == port || x.to == port; }),
+            c.end());
         auto it = std::find_if(device->subdevices.begin(), device->subdevices.end(),
                                [port](const Subdevice& s) { return s.port == port; });
         if (it == device->subdevices.end()) return;
@@ -165,9 +166,8 @@ NTSTATUS CPortBase::UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Un
     return STATUS_SUCCESS;
 }
 
-NTSTATUS CPortBase::UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject,
-                                                 PUNKNOWN FromUnknown, ULONG FromPin,
-                                                 PUNKNOWN ToUnknown, ULONG ToPin) {
+NTSTATUS CPortBase::UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
+                                                 ULONG FromPin, PUNKNOWN ToUnknown, ULONG ToPin) {
     NTSTATUS status = CheckCall(sim::PcCall::UnregisterPhysicalConnection);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = DeviceFromFdo(DeviceObject);
@@ -298,6 +298,11 @@ PADAPTERPOWERMANAGEMENT PcRegisteredPowerManagement(PDEVICE_OBJECT fdo) {
     if (device == nullptr) return nullptr;
     std::lock_guard<std::mutex> guard(device->lock);
     return device->power;
+}
+
+DEVICE_POWER_STATE PcDevicePowerState(PDEVICE_OBJECT fdo) {
+    PcDevice* device = pcls::DeviceFromFdo(fdo);
+    return device ? device->powerState : PowerDeviceUnspecified;
 }
 
 size_t PcLiveMiniports(PDEVICE_OBJECT fdo) {

@@ -14,7 +14,7 @@ constexpr ULONG kNotificationMs = 10;
 
 const PCPIN_DESCRIPTOR& PinAt(const PCFILTER_DESCRIPTOR* d, ULONG pinId) {
     return *reinterpret_cast<const PCPIN_DESCRIPTOR*>(reinterpret_cast<const UCHAR*>(d->Pins) +
-                                                       size_t(pinId) * d->PinSize);
+                                                      size_t(pinId) * d->PinSize);
 }
 
 bool GuidMatches(const GUID& range, const GUID& format) {
@@ -76,17 +76,12 @@ void ForEachRange(const PCPIN_DESCRIPTOR& pin, Fn fn) {
 class WavePin::Sink : public IServiceSink, public CUnknown {
 public:
     explicit Sink(WavePin* pin) : CUnknown(nullptr), m_Pin(pin) { KeInitializeSpinLock(&m_Lock); }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (out == nullptr) return STATUS_INVALID_PARAMETER;
-        if (iid == IID_IUnknown || iid == IID_IServiceSink) {
-            *out = static_cast<IServiceSink*>(this);
-            AddRef();
-            return STATUS_SUCCESS;
-        }
-        *out = nullptr;
-        return STATUS_INVALID_PARAMETER;
+        if (iid == IID_IUnknown || iid == IID_IServiceSink)
+            return ReturnInterface(static_cast<IServiceSink*>(this), out);
+        return RefuseInterface(out);
     }
 
     VOID RequestService() override {
@@ -181,8 +176,8 @@ NTSTATUS WavePin::Open(PUNKNOWN port, ULONG pinId, const void* connect, ULONG co
     } else {
         status = CheckConnect(*pin, connect, connectSize);
     }
-    if (NT_SUCCESS(status) && !p->AcquirePinInstance(pinId, pin->MaxFilterInstanceCount,
-                                                      pin->MaxGlobalInstanceCount))
+    if (NT_SUCCESS(status) &&
+        !p->AcquirePinInstance(pinId, pin->MaxFilterInstanceCount, pin->MaxGlobalInstanceCount))
         status = STATUS_INSUFFICIENT_RESOURCES;
     if (!NT_SUCCESS(status)) {
         p->RemoveUser();
@@ -196,9 +191,9 @@ NTSTATUS WavePin::Open(PUNKNOWN port, ULONG pinId, const void* connect, ULONG co
     m_Port->AddRef();
 
     auto* miniport = static_cast<PMINIPORTWAVECYCLIC>(p->Miniport());
-    status = miniport->NewStream(&m_Stream, nullptr, NonPagedPoolNx, pinId, m_Capture,
-                                 reinterpret_cast<PKSDATAFORMAT>(m_Connect.data()), &m_Dma,
-                                 &m_Group);
+    status =
+        miniport->NewStream(&m_Stream, nullptr, NonPagedPoolNx, pinId, m_Capture,
+                            reinterpret_cast<PKSDATAFORMAT>(m_Connect.data()), &m_Dma, &m_Group);
     if (NT_SUCCESS(status) && (m_Stream == nullptr || m_Dma == nullptr || m_Group == nullptr))
         status = STATUS_UNSUCCESSFUL;
     if (NT_SUCCESS(status)) {

@@ -240,6 +240,7 @@ TEST_F(UnknownTest, BaseAnswersOnlyIUnknown) {
     PVOID out = reinterpret_cast<PVOID>(0x1);
     EXPECT_EQ(unknown->QueryInterface(IID_IFoo, &out), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(unknown->QueryInterface(IID_IUnknown, nullptr), STATUS_INVALID_PARAMETER);
     unknown->Release();
     EXPECT_EQ(object->NonDelegatingRelease(), 0u);
 }

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "nt/ke.h"
 #include "registry_test_util.h"
+#include "sim/executor.h"
+#include "sim/kernel_test.h"
 
 namespace {
 
@@ -381,6 +384,48 @@ TEST_F(RegistryTest, WriteRegistryValueCreatesTheLastKey) {
     ASSERT_EQ(sim::RegistryCreateKey(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services"), STATUS_SUCCESS);
     EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_SERVICES, u"usbaudio", u"Start", REG_DWORD, &v, 4), STATUS_SUCCESS);
     EXPECT_TRUE(sim::RegistryGetValue(u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\UsbAudio", u"start"));
+}
+
+// Every registry call is pageable code.
+TEST_F(RegistryTest, CallsAboveApcLevelBugcheck) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            HANDLE key;
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            Open(kSoftware, &key);
+        },
+        "PAGED_CODE in ZwOpenKey");
+}
+
+class RegistryClockTest : public sim::KernelTest {
+protected:
+    void SetUp() override {
+        sim::KernelTest::SetUp();
+        sim::RegistryReset();
+    }
+};
+
+TEST_F(RegistryClockTest, LastWriteTimeFollowsTheVirtualClock) {
+    sim::UString path(std::u16string(kSoftware) + u"\\Clock");
+    OBJECT_ATTRIBUTES oa;
+    InitializeObjectAttributes(&oa, path.get(), OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE key;
+    ASSERT_EQ(ZwCreateKey(&key, KEY_ALL_ACCESS, &oa, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
+    KEY_BASIC_INFORMATION created, written;
+    ULONG result;
+    ASSERT_EQ(ZwQueryKey(key, KeyBasicInformation, &created, sizeof(created), &result), STATUS_BUFFER_OVERFLOW);
+    sim::Sleep(2 * sim::kTicksPerSecond);
+    ULONG one = 1;
+    sim::UString name(u"V");
+    ASSERT_EQ(ZwSetValueKey(key, name.get(), 0, REG_DWORD, &one, 4), STATUS_SUCCESS);
+    ASSERT_EQ(ZwQueryKey(key, KeyBasicInformation, &written, sizeof(written), &result), STATUS_BUFFER_OVERFLOW);
+    LARGE_INTEGER now;
+    KeQuerySystemTime(&now);
+    EXPECT_EQ(written.LastWriteTime.QuadPart, now.QuadPart);
+    EXPECT_EQ(written.LastWriteTime.QuadPart - created.LastWriteTime.QuadPart, 2 * sim::kTicksPerSecond);
+    ZwClose(key);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 //
 // Registry: one in-memory tree under "\Registry" ("\Registry\Machine\...",
 // "\Registry\User\..."), names compared without case, keys opened through
-// handles that ZwClose closes. Every call runs at PASSIVE_LEVEL.
+// handles that ZwClose closes. Every call here (files too) is pageable: above
+// APC_LEVEL the stand-in bugchecks.
 //
 // Access rights are kept on each handle and checked: a write through a handle
 // opened for KEY_QUERY_VALUE fails with STATUS_ACCESS_DENIED. A handle opened
