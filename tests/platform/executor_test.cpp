@@ -230,6 +230,9 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
 // A fork-style death test after the executor started (lazily, no scope):
 // the child must get a working executor of its own instead of hanging.
 TEST(ExecutorForkDeathTest, ForkedChildGetsAFreshExecutor) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not allow threads after a multi-threaded fork";
+#endif
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "fast");
     LARGE_INTEGER tick = Relative(1);
