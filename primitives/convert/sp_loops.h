@@ -20,11 +20,17 @@ static inline void mapBinary(const float* a, const float* b, float* out, size_t 
                              ScalarOp scalarOp) {
     size_t i = 0;
     if (blockStepSafe(a, out) && blockStepSafe(b, out)) {
-        for (; i + 8 <= n; i += 8) {
-            __m128 r0 = vecOp(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i));
-            __m128 r1 = vecOp(_mm_loadu_ps(a + i + 4), _mm_loadu_ps(b + i + 4));
-            _mm_storeu_ps(out + i, r0);
-            _mm_storeu_ps(out + i + 4, r1);
+        if (isAligned(out, 4)) {  // single elements up to out's 16-byte boundary
+            for (; i < n && !isAligned(out + i, 16); ++i)
+                setElemF32(out, i, scalarOp(elemF32(a, i), elemF32(b, i)));
+        }
+        if (isAligned(out + i, 16)) {
+            for (; i + 8 <= n; i += 8) {
+                __m128 r0 = vecOp(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i));
+                __m128 r1 = vecOp(_mm_loadu_ps(a + i + 4), _mm_loadu_ps(b + i + 4));
+                _mm_store_ps(out + i, r0);
+                _mm_store_ps(out + i + 4, r1);
+            }
         }
         for (; i + 4 <= n; i += 4) _mm_storeu_ps(out + i, vecOp(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
     }
