@@ -10,6 +10,7 @@
 
 #include "nt/ex.h"
 #include "nt/ke.h"
+#include "nt/ps.h"
 #include "sim/executor.h"
 #include "sim/kernel_test.h"
 
@@ -147,6 +148,27 @@ TEST_F(ExecutorTest, ScopeReportsTimersLeftSetAndPoolLeaks) {
     EXPECT_NE(report.problems.find("still set"), std::string::npos) << report.problems;
     EXPECT_NE(report.problems.find("'Leak': 1 blocks, 40 bytes"), std::string::npos) << report.problems;
     ExFreePool(leak);
+}
+
+void SleepThenEnd(PVOID ended) {
+    sim::Sleep(sim::kTicksPerSecond);
+    *static_cast<bool*>(ended) = true;
+}
+
+void StartThreadFromWork(PVOID ended) {
+    HANDLE handle;
+    PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SleepThenEnd, ended);
+    ZwClose(handle);
+}
+
+TEST_F(ExecutorTest, ScopeWaitsForThreadsThatLateWorkStarts) {
+    bool ended = false;
+    WORK_QUEUE_ITEM item;
+    ExInitializeWorkItem(&item, StartThreadFromWork, &ended);
+    ExQueueWorkItem(&item, DelayedWorkQueue);
+    sim::ScopeReport report = FinishScope();
+    EXPECT_TRUE(report.Clean()) << report.problems;
+    EXPECT_TRUE(ended);
 }
 
 TEST_F(ExecutorTest, ScopeReportsUnbalancedTimerResolution) {
