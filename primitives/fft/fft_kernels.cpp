@@ -40,7 +40,7 @@ template <typename Dir>
 void stage4(float* data, int n) {
     for (int g = 0; g < n; g += 4) {
         float* p = data + 2 * g;
-        butterfly4<Dir>(p, p + 4, p + 2, p + 6, load(p), load(p + 2), load(p + 4), load(p + 6));
+        butterfly4<Dir>(p, p + 2, p + 4, p + 6, load(p), load(p + 2), load(p + 4), load(p + 6));
     }
 }
 
