@@ -6,6 +6,7 @@
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/sp_filter_gen.h"
 
 #define NB(name) spNotBuilt<name##Fn>
 #define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
@@ -45,13 +46,13 @@ const SpEntryTableB spEntryTableB = {
     /* 29 */ GEN_ONLY(spRealFftForward),
     /* 30 */ GEN_ONLY(spRealFftInverse),
     /* 31 */ GEN_ONLY(spMulPackedSpectraF32),
-    /* 32 */ NB_ALL(spIirCreate),
-    /* 33 */ NB_ALL(spIirDestroy),
-    /* 34 */ NB_ALL(spIirFilterF32),
-    /* 35 */ NB_ALL(spFirCreate),
-    /* 36 */ NB_ALL(spFirDestroy),
-    /* 37 */ NB_ALL(spUpsampleF32),
-    /* 38 */ NB_ALL(spDownsampleF32),
+    /* 32 */ GEN_ONLY(spIirCreate),
+    /* 33 */ SAME_ALL(spIirDestroy_Gen),
+    /* 34 */ GEN_ONLY(spIirFilterF32),
+    /* 35 */ GEN_ONLY(spFirCreate),
+    /* 36 */ SAME_ALL(spFirDestroy_Gen),
+    /* 37 */ GEN_ONLY(spUpsampleF32),
+    /* 38 */ GEN_ONLY(spDownsampleF32),
     /* 39 */ GEN_ONLY(spAddScaledF32),
 };
 

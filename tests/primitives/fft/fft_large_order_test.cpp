@@ -16,18 +16,7 @@ TEST_P(FftLargeOrder, MatchesFftwDouble) {
     checkAccuracy(GetParam());
 }
 
-std::vector<AccuracyCase> largeCases() {
-    std::vector<AccuracyCase> cases;
-    for (const AccuracyCase& c : accuracyCases(21, 24)) {
-        // One placement and the engine's flag per kind and order keep the
-        // run to minutes; the placement and flag logic is order-independent
-        // and covered at orders 0 to 20.
-        if (c.flag == 2 && c.inPlace && !c.workGiven) cases.push_back(c);
-    }
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(Orders21To24, FftLargeOrder, ::testing::ValuesIn(largeCases()),
+INSTANTIATE_TEST_SUITE_P(Orders21To24, FftLargeOrder, ::testing::ValuesIn(accuracyCases(21, 24)),
                          [](const auto& info) { return accuracyCaseName(info.param); });
 
 }  // namespace
