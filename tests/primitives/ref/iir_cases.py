@@ -41,8 +41,8 @@ def main(out_dir):
     b, a = signal.butter(3, 0.5)
     arrays["butter3"] = np.concatenate([b, a]).astype(np.float32)
     w, h = signal.freqz(b.astype(np.float32).astype(np.float64),
-                        a.astype(np.float32).astype(np.float64), worN=2049)
-    arrays["butter3_mag"] = np.abs(h)
+                        a.astype(np.float32).astype(np.float64), worN=4096, whole=True)
+    arrays["butter3_mag"] = np.abs(h[:2049])  # bins k of 4096: w = 2 pi k / 4096
     write_arrays(out_dir + "/iir_cases.bin", arrays)
 
 
