@@ -6,8 +6,14 @@
 #include <map>
 #include <mutex>
 
+#include "nt/ke.h"
 #include "nt/pool.h"
+#include "sim/bugcheck.h"
 #include "sim/pool.h"
+
+namespace sim::detail {
+void CheckPoolFree(PVOID p, SIZE_T size);  // executor: no queued timer, DPC or waited object inside
+}
 
 namespace {
 
@@ -62,9 +68,22 @@ bool ShouldFail(PoolState& s, ULONG tag) {
     std::abort();
 }
 
+// Paged pool (the odd pool types) is usable up to APC_LEVEL, non-paged pool
+// up to DISPATCH_LEVEL.
+void CheckPoolIrql(ULONG poolType, const char* api) {
+    KIRQL irql = KeGetCurrentIrql();
+    KIRQL limit = (poolType & 1) ? APC_LEVEL : DISPATCH_LEVEL;
+    if (irql <= limit) return;
+    char text[128];
+    std::snprintf(text, sizeof text, "%s of %s pool at IRQL %u", api, (poolType & 1) ? "paged" : "non-paged",
+                  static_cast<unsigned>(irql));
+    sim::Bugcheck(BAD_POOL_CALLER, text);
+}
+
 }  // namespace
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
+    CheckPoolIrql(static_cast<ULONG>(PoolType), "ExAllocatePoolWithTag");
     PoolState& s = State();
     {
         std::lock_guard<std::mutex> guard(s.lock);
@@ -101,6 +120,8 @@ VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
     if (header->magic == kDeadMagic) PoolBugcheck("double free", P);
     if (header->magic != kLiveMagic) PoolBugcheck("free of a pointer that is not a pool block", P);
     if (Tag != 0 && Tag != header->tag) PoolBugcheck("free with the wrong tag", P);
+    CheckPoolIrql(header->poolType, "ExFreePool");
+    sim::detail::CheckPoolFree(P, header->size);
     PoolState& s = State();
     {
         std::lock_guard<std::mutex> guard(s.lock);

@@ -34,6 +34,11 @@ void spPoolFree(void* p) { ExFreePool(p); }
 
 void* spMallocAligned(int n) {
     if (n <= 0) return nullptr;
+    return spMallocAlignedSize((uint64_t)n);
+}
+
+void* spMallocAlignedSize(uint64_t n) {
+    if (n == 0 || n > UINT32_MAX - kAlignedOverhead) return nullptr;
     void* raw = spMemHooks.alloc((size_t)n + kAlignedOverhead);
     if (raw == nullptr) return nullptr;
     uintptr_t block = ((uintptr_t)raw + 39) & ~kAlignMask;

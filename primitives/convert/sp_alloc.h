@@ -29,6 +29,9 @@ extern SpMemHooks spMemHooks;
 
 // NULL for n <= 0 or when the pool is exhausted.
 void* spMallocAligned(int n);
+// The same for a 64-bit byte count: NULL for 0 or when n + 40 does not fit
+// the 32-bit pool size (the hook is then not called).
+void* spMallocAlignedSize(uint64_t n);
 // NULL is ignored.
 void spFreeAligned(void* p);
 

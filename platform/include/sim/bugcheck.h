@@ -1,0 +1,23 @@
+// Stand-in rule violations. Platform code reports a broken kernel rule the
+// way the platform would: a bugcheck that prints the stop code and a
+// description, then aborts (tests catch it with EXPECT_DEATH).
+#pragma once
+
+#include <string>
+
+#include "nt/types.h"
+
+namespace sim {
+
+[[noreturn]] void Bugcheck(ULONG code, const std::string& detail);
+// Name of a stop code ("IRQL_NOT_LESS_OR_EQUAL"), or "" when unknown.
+const char* BugcheckName(ULONG code);
+
+}  // namespace sim
+
+// A rule of the stand-in itself (not a driver assertion: never compiled
+// away). `code` is a bugcheck code from nt/ke.h.
+#define SIM_CHECK(cond, code, detail)                 \
+    do {                                              \
+        if (!(cond)) ::sim::Bugcheck((code), (detail)); \
+    } while (0)

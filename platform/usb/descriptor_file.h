@@ -1,0 +1,50 @@
+// Reads and writes a device's descriptor bytes as text, so a simulated
+// device can replay a real device.
+//
+// Format (UTF-8; lines end in LF or CRLF):
+//
+//   # comment                      blank lines and lines whose first
+//                                  non-blank character is '#' are skipped
+//   device: 12 01 10 01 ...        exactly once: the device descriptor
+//   config: 09 02 64 00 ...        one or more; the bytes of all config
+//   config: 09 04 00 00 ...        lines are concatenated in file order
+//   string 2: USB Headset          string descriptor 2 from text: the one
+//                                  space after the colon separates, the
+//                                  rest is taken verbatim (trailing blanks
+//                                  included) and stored as UTF-16LE, at
+//                                  most 126 code units
+//   string 0x50 hex: 0a 03 ...     string descriptor 0x50 as raw bytes
+//
+// Keywords may be preceded by blanks. A string index is decimal or 0x-hex,
+// 0 to 255; index 0 (the language IDs) is normally written as hex. Hex
+// bytes are whitespace-separated tokens of an even number of hex digits
+// ("0a0b" is two bytes). Bytes replay verbatim, inconsistent ones included:
+// nothing checks bLength or wTotalLength. Any error (a duplicate device
+// line or string index included) names its line and loads nothing.
+#pragma once
+
+#include <string>
+
+#include "usb/uac_builder.h"
+
+namespace simusb {
+
+struct DescriptorFileError {
+    int line = 0;         // 1-based; the last line for errors found at the end
+    std::string message;  // "line N: ..."
+};
+
+// Parses text; on success *out holds the set with the given bus speed.
+bool ParseDescriptorText(const std::string& text, UsbSpeed speed, DescriptorSet* out,
+                         DescriptorFileError* error);
+bool LoadDescriptorFile(const std::string& path, UsbSpeed speed, DescriptorSet* out,
+                        DescriptorFileError* error);
+
+// Writes the set in the format above: one config line per descriptor
+// (bytes past the last well-formed descriptor on one line), strings as text
+// when they decode cleanly, else as hex. Parsing the result gives the set
+// back (speed is not written).
+std::string FormatDescriptorText(const DescriptorSet& set);
+bool SaveDescriptorFile(const std::string& path, const DescriptorSet& set);
+
+}  // namespace simusb
