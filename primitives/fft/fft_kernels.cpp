@@ -110,11 +110,18 @@ void stageRadix4(float* data, int n, int Q, const float* tw) {
     }
 }
 
+// True when n = 2^L with L odd.
+bool oddLog2(int n) {
+    bool odd = false;
+    for (int m = n; m > 1; m >>= 1) odd = !odd;
+    return odd;
+}
+
 template <typename Dir>
 void radix4(float* data, int n, const float* tw) {
     stage4<Dir>(data, n);
     int Q = 16;
-    if ((__builtin_ctz(static_cast<unsigned>(n)) & 1) != 0) {  // odd L
+    if (oddLog2(n)) {
         stage8<Dir>(data, n, tw);
         Q = 32;
     } else if (n >= 16) {
