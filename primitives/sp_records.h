@@ -94,9 +94,10 @@ constexpr int SP_COMPLEX_FFT_SMALL_ROWS = 8;
 extern const SpFftSmallKernel SP_REAL_FFT_SMALL_KERNELS[SP_REAL_FFT_SMALL_ROWS][4];
 extern const SpFftSmallKernel SP_COMPLEX_FFT_SMALL_KERNELS[SP_COMPLEX_FFT_SMALL_ROWS][4];
 
-// Split of the large complex transforms by log2 of their length (index L,
-// 0..SP_FFT_MAX_ORDER): 0 the blocked path, s > 0 a split into 2^s outer
-// points. Read only for L >= 11.
+// Split of the generic build's large complex transforms by log2 of their
+// length (index L, 0..SP_FFT_MAX_ORDER): 0 the blocked path, s > 0 a split
+// into 2^s outer points. Read only for L >= 11. The CPU builds bring their
+// own tables here, SP_FFT_SPLIT_TABLE_SIMD and SP_FFT_COLUMN_BLOCK_TABLE_SIMD.
 extern const int32_t SP_FFT_SPLIT_TABLE[SP_FFT_MAX_ORDER + 1];
 
 // The quarter-wave sine table every twiddle of orders up to 10 is read from:
