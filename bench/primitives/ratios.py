@@ -12,7 +12,9 @@ runs = json.load(open(sys.argv[1]))["benchmarks"]
 sizes = sys.argv[2:] or ["512", "4096", "1048576"]
 times = defaultdict(dict)  # (op, align, size) -> impl -> ns
 for r in runs:
-    parts = r["name"].split("/")
+    if r.get("run_type") == "aggregate" and r.get("aggregate_name") != "median":
+        continue
+    parts = r.get("run_name", r["name"]).split("/")
     if len(parts) < 4:
         continue
     op, impl, align, size = parts[:4]

@@ -89,66 +89,67 @@ void AppendFormatted(std::string& out, const std::string& spec, T value) {
     out += buf;
 }
 
-// One conversion; flags holds "%" with the flags, width and precision.
-void Convert(std::string& out, const std::string& flags, Size size, char conversion, va_list& ap) {
-    switch (conversion) {
-    case 'd':
-    case 'i': {
+void ConvertInteger(std::string& out, const std::string& flags, Size size, char conversion, va_list& ap) {
+    if (conversion == 'd' || conversion == 'i') {
         long long v = size == Size::LongLong ? va_arg(ap, long long)
                       : size == Size::Pointer ? static_cast<long long>(va_arg(ap, SSIZE_T))
-                                              : static_cast<long long>(va_arg(ap, int));
+                                              : static_cast<long long>(va_arg(ap, int));  // %ld: LONG is 32 bits
         if (size == Size::Short) v = static_cast<short>(v);
         if (size == Size::Char) v = static_cast<signed char>(v);
         AppendFormatted(out, flags + "lld", v);
         return;
     }
+    unsigned long long v = size == Size::LongLong ? va_arg(ap, unsigned long long)
+                           : size == Size::Pointer ? static_cast<unsigned long long>(va_arg(ap, SIZE_T))
+                                                   : static_cast<unsigned long long>(va_arg(ap, unsigned));
+    if (size == Size::Short) v = static_cast<unsigned short>(v);
+    if (size == Size::Char) v = static_cast<unsigned char>(v);
+    AppendFormatted(out, flags + "ll" + conversion, v);
+}
+
+// %c, %C, %s, %S, %ws, %ls, %Z and %wZ, converted to UTF-8.
+void ConvertText(std::string& out, const std::string& flags, Size size, char conversion, va_list& ap) {
+    bool wide = conversion == 'C' || conversion == 'S' || size == Size::Wide || size == Size::Long;
+    std::string text;
+    if (conversion == 'c' || conversion == 'C') {
+        int c = va_arg(ap, int);
+        AppendUtf8(text, wide ? static_cast<char32_t>(static_cast<char16_t>(c)) : static_cast<unsigned char>(c));
+    } else if (conversion == 'Z' && size == Size::Wide) {
+        auto* u = va_arg(ap, PCUNICODE_STRING);
+        text = u ? Narrow(u->Buffer, u->Length / 2) : "(null)";
+    } else if (conversion == 'Z') {
+        auto* a = va_arg(ap, const ANSI_STRING*);
+        text = !a ? "(null)" : a->Buffer ? std::string(a->Buffer, a->Length) : "";
+    } else if (wide) {
+        text = Narrow(va_arg(ap, const WCHAR*), -1);
+    } else {
+        const char* n = va_arg(ap, const char*);
+        text = n ? n : "(null)";
+    }
+    AppendFormatted(out, flags + "s", text.c_str());
+}
+
+// One conversion; flags holds "%" with the flags, width and precision.
+void Convert(std::string& out, const std::string& flags, Size size, char conversion, va_list& ap) {
+    switch (conversion) {
+    case 'd':
+    case 'i':
     case 'u':
     case 'x':
     case 'X':
-    case 'o': {
-        unsigned long long v = size == Size::LongLong ? va_arg(ap, unsigned long long)
-                               : size == Size::Pointer ? static_cast<unsigned long long>(va_arg(ap, SIZE_T))
-                                                       : static_cast<unsigned long long>(va_arg(ap, unsigned));
-        if (size == Size::Short) v = static_cast<unsigned short>(v);
-        if (size == Size::Char) v = static_cast<unsigned char>(v);
-        AppendFormatted(out, flags + "ll" + conversion, v);
+    case 'o':
+        ConvertInteger(out, flags, size, conversion, ap);
         return;
-    }
     case 'p':
         AppendFormatted(out, flags + "016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(ap, void*))));
         return;
     case 'c':
-    case 'C': {
-        int c = va_arg(ap, int);
-        std::string s;
-        AppendUtf8(s, static_cast<char32_t>(conversion == 'C' || size == Size::Wide || size == Size::Long
-                                                ? static_cast<char16_t>(c)
-                                                : static_cast<unsigned char>(c)));
-        AppendFormatted(out, flags + "s", s.c_str());
-        return;
-    }
+    case 'C':
     case 's':
-    case 'S': {
-        bool wide = conversion == 'S' || size == Size::Wide || size == Size::Long;
-        std::string s = wide ? Narrow(va_arg(ap, const WCHAR*), -1) : [&] {
-            const char* n = va_arg(ap, const char*);
-            return std::string(n ? n : "(null)");
-        }();
-        AppendFormatted(out, flags + "s", s.c_str());
+    case 'S':
+    case 'Z':
+        ConvertText(out, flags, size, conversion, ap);
         return;
-    }
-    case 'Z': {
-        std::string s;
-        if (size == Size::Wide) {
-            auto* u = va_arg(ap, PCUNICODE_STRING);
-            s = u ? Narrow(u->Buffer, u->Length / 2) : "(null)";
-        } else {
-            auto* a = va_arg(ap, const ANSI_STRING*);
-            s = a ? std::string(a->Buffer ? a->Buffer : "", a->Buffer ? a->Length : 0) : "(null)";
-        }
-        AppendFormatted(out, flags + "s", s.c_str());
-        return;
-    }
     case 'f':
     case 'e':
     case 'g':

@@ -119,11 +119,14 @@ template <typename Int>
 void intToFloatLoop(const Int* src, float* dst, int len, float factor, bool scaled) {
     size_t i = 0;
     if (blockStepSafe(src, dst)) {
-        const __m128 f = _mm_set1_ps(factor);
-        for (; i + 4 <= (size_t)len; i += 4) {
-            __m128 v = _mm_cvtepi32_ps(loadInts4(src + i));
-            _mm_storeu_ps(dst + i, scaled ? _mm_mul_ps(v, f) : v);
+        const __m128 f = _mm_set1_ps(scaled ? factor : 1.0f);  // x * 1.0f == x, NaN-free here
+        for (; i + 8 <= (size_t)len; i += 8) {
+            __m128 v0 = _mm_mul_ps(_mm_cvtepi32_ps(loadInts4(src + i)), f);
+            __m128 v1 = _mm_mul_ps(_mm_cvtepi32_ps(loadInts4(src + i + 4)), f);
+            _mm_storeu_ps(dst + i, v0);
+            _mm_storeu_ps(dst + i + 4, v1);
         }
+        for (; i + 4 <= (size_t)len; i += 4) _mm_storeu_ps(dst + i, _mm_mul_ps(_mm_cvtepi32_ps(loadInts4(src + i)), f));
     }
     for (; i < (size_t)len; ++i) {
         Int v;

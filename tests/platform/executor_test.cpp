@@ -3,7 +3,9 @@
 // end-of-scope checks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "nt/ex.h"
@@ -153,6 +155,43 @@ TEST_F(ExecutorTest, ScopeReportsUnbalancedTimerResolution) {
     EXPECT_NE(report.problems.find("ExSetTimerResolution requests outstanding: 1"), std::string::npos);
 }
 
+TEST_F(ExecutorTest, OutsideWaitLetsTheClockRunDuringAHostBlock) {
+    std::atomic<bool> done{false};
+    sim::TestThread sleeper("sleeper", [&] {
+        sim::Sleep(10 * sim::kTicksPerSecond);
+        done = true;
+    });
+    {
+        sim::OutsideWait wait("host sleep");
+        for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(done);
+    sleeper.Join();
+}
+
+class RealTimeTest : public sim::KernelTest {
+protected:
+    sim::ExecutorOptions Options() const override {
+        sim::ExecutorOptions options;
+        options.clock = sim::ClockMode::RealTime;
+        return options;
+    }
+};
+
+TEST_F(RealTimeTest, ClockAndTimersFollowWallTime) {
+    auto wallStart = Clock::now();
+    LONGLONG start = sim::Now();
+    sim::Sleep(30 * sim::kTicksPerMillisecond);
+    EXPECT_GE(Clock::now() - wallStart, std::chrono::milliseconds(30));
+    EXPECT_GE(sim::Now() - start, 30 * sim::kTicksPerMillisecond);
+    KTIMER timer;
+    KeInitializeTimer(&timer);
+    wallStart = Clock::now();
+    KeSetTimer(&timer, Relative(20 * sim::kTicksPerMillisecond), nullptr);
+    KeWaitForSingleObject(&timer, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_GE(Clock::now() - wallStart, std::chrono::milliseconds(20));
+}
+
 using ExecutorDeathTest = ExecutorTest;
 
 TEST_F(ExecutorDeathTest, DeadlockIsReportedWithTheWaits) {
@@ -186,6 +225,25 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
             KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
         },
         "mutex 0x[0-9a-f]+ owned by 'other'");
+}
+
+// A fork-style death test after the executor started (lazily, no scope):
+// the child must get a working executor of its own instead of hanging.
+TEST(ExecutorForkDeathTest, ForkedChildGetsAFreshExecutor) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not allow threads after a multi-threaded fork";
+#endif
+    std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    LARGE_INTEGER tick = Relative(1);
+    KeDelayExecutionThread(KernelMode, FALSE, &tick);
+    EXPECT_DEATH(
+        {
+            KeDelayExecutionThread(KernelMode, FALSE, &tick);
+            KeBugCheck(MANUALLY_INITIATED_CRASH);
+        },
+        "MANUALLY_INITIATED_CRASH");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace

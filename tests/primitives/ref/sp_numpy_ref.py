@@ -20,7 +20,12 @@ os.makedirs(out, exist_ok=True)
 
 
 def save(name, array):
-    np.ascontiguousarray(array).tofile(os.path.join(out, name))
+    # Test processes run this script concurrently: write aside, then rename,
+    # so a reader sees either no file or a complete one.
+    path = os.path.join(out, name)
+    scratch = f"{path}.{os.getpid()}.tmp"
+    np.ascontiguousarray(array).tofile(scratch)
+    os.replace(scratch, path)
 
 
 def with_specials(values):
