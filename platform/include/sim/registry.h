@@ -1,0 +1,76 @@
+// Test- and host-side control of the registry stand-in: reset, inspect and
+// preset values by path, save the tree to a file and load it again (a
+// "reboot" with the same registry).
+//
+// Paths are absolute registry paths ("\Registry\Machine\SYSTEM\..."),
+// matched without case. Functions that write create missing keys on the
+// way. All functions are thread-safe against the Zw calls.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "nt/types.h"
+
+namespace sim {
+
+struct RegistryValue {
+    ULONG type = 0;
+    std::vector<uint8_t> data;
+};
+
+// Empties the tree, leaving "\Registry\Machine" with SYSTEM, SOFTWARE and
+// HARDWARE below it, and "\Registry\User". Handles still open on the old
+// tree fail their later calls with STATUS_KEY_DELETED. Clears the backing
+// file.
+void RegistryReset();
+
+bool RegistryKeyExists(const std::u16string& path);
+NTSTATUS RegistryCreateKey(const std::u16string& path);
+// Deletes a key with everything below it.
+NTSTATUS RegistryDeleteTree(const std::u16string& path);
+std::vector<std::u16string> RegistrySubkeys(const std::u16string& path);
+std::vector<std::u16string> RegistryValueNames(const std::u16string& path);
+
+std::optional<RegistryValue> RegistryGetValue(const std::u16string& path, const std::u16string& name);
+NTSTATUS RegistrySetValue(const std::u16string& path, const std::u16string& name, ULONG type,
+                          const std::vector<uint8_t>& data);
+NTSTATUS RegistrySetDword(const std::u16string& path, const std::u16string& name, ULONG value);
+// REG_SZ with the terminator counted in the data size.
+NTSTATUS RegistrySetString(const std::u16string& path, const std::u16string& name, const std::u16string& value);
+NTSTATUS RegistryDeleteValue(const std::u16string& path, const std::u16string& name);
+
+// Registry image: non-volatile keys and their values as text.
+//
+//   registry-image 1
+//   key "\Registry\Machine\SYSTEM\Settings"
+//   value "Name" REG_BINARY 01020304
+//   value "" REG_SZ 4100000000
+//
+// One key line per key, parents before children; each key's value lines
+// follow it. Names are in double quotes; a character outside printable
+// ASCII, '"' and '%' are written as '%' and four hex digits of the UTF-16
+// code unit. Types are written by name (REG_NONE, REG_SZ, REG_EXPAND_SZ,
+// REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ,
+// REG_QWORD) or as a decimal number; data as hex bytes, "-" when empty.
+// Lines that are empty or begin with '#' are skipped.
+std::string RegistryImage();
+// Replaces the tree with the image. A malformed image gives
+// STATUS_REGISTRY_CORRUPT and leaves the tree as it was.
+NTSTATUS RegistryLoadImage(const std::string& image);
+
+// STATUS_REGISTRY_IO_FAILED when the file cannot be written.
+NTSTATUS RegistrySave(const std::string& filePath);
+// STATUS_OBJECT_NAME_NOT_FOUND when the file does not exist.
+NTSTATUS RegistryLoad(const std::string& filePath);
+// Loads the file when it exists, then writes the image back to it after
+// every change and on ZwFlushKey, so the host program's settings survive a
+// restart. An empty path detaches the file.
+NTSTATUS RegistrySetBackingFile(const std::string& filePath);
+
+// Key handles (objects) currently open: a test ends with none.
+size_t RegistryOpenKeyCount();
+
+}  // namespace sim
