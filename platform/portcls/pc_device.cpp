@@ -211,6 +211,11 @@ PcDevice* DeviceFromFdo(PVOID fdo) {
 
 }  // namespace pcls
 
+namespace {
+// Devices are gone by the time a driver unloads (REMOVE deleted them).
+VOID UnloadAdapterDriver(PDRIVER_OBJECT) {}
+}  // namespace
+
 NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPathName,
                                    PDRIVER_ADD_DEVICE AddDevice) {
     UNREFERENCED_PARAMETER(RegistryPathName);
@@ -218,6 +223,7 @@ NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING 
     if (!NT_SUCCESS(status)) return status;
     if (DriverObject == nullptr || AddDevice == nullptr) return STATUS_INVALID_PARAMETER;
     DriverObject->DriverExtension->AddDevice = AddDevice;
+    if (DriverObject->DriverUnload == nullptr) DriverObject->DriverUnload = UnloadAdapterDriver;
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) DriverObject->MajorFunction[i] = PcDispatchIrp;
     return STATUS_SUCCESS;
 }

@@ -300,6 +300,11 @@ PADAPTERPOWERMANAGEMENT PcRegisteredPowerManagement(PDEVICE_OBJECT fdo) {
     return device->power;
 }
 
+DEVICE_POWER_STATE PcDevicePowerState(PDEVICE_OBJECT fdo) {
+    PcDevice* device = pcls::DeviceFromFdo(fdo);
+    return device ? device->powerState : PowerDeviceUnspecified;
+}
+
 size_t PcLiveMiniports(PDEVICE_OBJECT fdo) {
     PcDevice* device = pcls::DeviceFromFdo(fdo);
     if (device == nullptr) return 0;
