@@ -2,6 +2,7 @@
 // thread objects, WaitAny and WaitAll with time-outs on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "nt/ex.h"
@@ -26,7 +27,7 @@ class WaitTest : public sim::KernelTest {};
 TEST_F(WaitTest, NotificationEventReleasesEveryWaiterAndStaysSet) {
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
-    int woke = 0;
+    std::atomic<int> woke{0};  // both waiters run at once
     sim::TestThread a("a", [&] { KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), ++woke; });
     sim::TestThread b("b", [&] { KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), ++woke; });
     sim::Settle();
