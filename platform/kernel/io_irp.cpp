@@ -35,8 +35,9 @@ namespace {
 
 KSPIN_LOCK g_cancelLock = 0;
 
+// Location 1 (the bottom driver's); the spare location 0 lies below it.
 PIO_STACK_LOCATION FirstStackLocation(PIRP Irp) {
-    return reinterpret_cast<PIO_STACK_LOCATION>(reinterpret_cast<PUCHAR>(Irp) + sizeof(IRP));
+    return reinterpret_cast<PIO_STACK_LOCATION>(reinterpret_cast<PUCHAR>(Irp) + sizeof(IRP)) + 1;
 }
 
 // What IoCompleteRequest clears in a stack location it leaves.

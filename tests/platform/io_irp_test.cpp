@@ -386,6 +386,13 @@ void CompleteWithCancelRoutineSet() {
 
 void SendWithTooFewStackLocations() {
     TestStack stack(3);
+    for (int i = 1; i < 3; ++i) {
+        Layer& layer = stack[i];
+        layer.dispatch = [&layer](PDEVICE_OBJECT, PIRP irp) {
+            IoCopyCurrentIrpStackLocationToNext(irp);  // each layer uses a location of its own
+            return IoCallDriver(layer.lower, irp);
+        };
+    }
     PIRP irp = IoAllocateIrp(2, FALSE);
     Ioctl(irp);
     IoCallDriver(stack.Top(), irp);

@@ -340,8 +340,12 @@ typedef struct _IRP {
     IRP_IOMGR_STATE IoManager;
 } IRP;
 
+// The stack locations follow the IRP, after one spare location: a driver
+// that sets up a next location the IRP does not have writes into the spare
+// instead of the IRP, and IoCallDriver then stops with
+// NO_MORE_IRP_STACK_LOCATIONS.
 #define IoSizeOfIrp(StackSize) \
-    ((USHORT)(sizeof(IRP) + ((StackSize) * sizeof(IO_STACK_LOCATION))))
+    ((USHORT)(sizeof(IRP) + (((StackSize) + 1) * sizeof(IO_STACK_LOCATION))))
 
 // ---------------------------------------------------------------------------
 // Allocation.

@@ -66,7 +66,8 @@ public:
     PnpHarness(const PnpHarness&) = delete;
     PnpHarness& operator=(const PnpHarness&) = delete;
 
-    // Not owned; NULL leaves the bus driver's defaults alone.
+    // Not owned; it must outlive the harness (whose end may still send the
+    // removal). NULL leaves the bus driver's defaults alone.
     void SetDeviceHandler(BusDeviceHandler* handler) { handler_ = handler; }
 
     PDEVICE_OBJECT Pdo() const { return pdo_; }
