@@ -44,23 +44,15 @@ CPortBase* CPortBase::FromUnknown(PUNKNOWN unknown) {
     return unknown ? dynamic_cast<CPortBase*>(unknown) : nullptr;
 }
 
-PUNKNOWN CPortBase::Identity() { return static_cast<IPortClsVersion*>(this); }
-
 DWORD CPortBase::GetVersion() { return ReportedVersion(); }
 
 NTSTATUS CPortBase::QueryCommon(REFIID iid, PVOID* out) {
-    if (iid == IID_IPortClsVersion) {
-        *out = static_cast<IPortClsVersion*>(this);
-    } else if (iid == IID_IUnregisterSubdevice) {
-        *out = static_cast<IUnregisterSubdevice*>(this);
-    } else if (iid == IID_IUnregisterPhysicalConnection) {
-        *out = static_cast<IUnregisterPhysicalConnection*>(this);
-    } else {
-        *out = nullptr;
-        return STATUS_INVALID_PARAMETER;
-    }
-    static_cast<PUNKNOWN>(*out)->AddRef();
-    return STATUS_SUCCESS;
+    if (iid == IID_IPortClsVersion) return ReturnInterface(static_cast<IPortClsVersion*>(this), out);
+    if (iid == IID_IUnregisterSubdevice)
+        return ReturnInterface(static_cast<IUnregisterSubdevice*>(this), out);
+    if (iid == IID_IUnregisterPhysicalConnection)
+        return ReturnInterface(static_cast<IUnregisterPhysicalConnection*>(this), out);
+    return RefuseInterface(out);
 }
 
 NTSTATUS CPortBase::BindMiniport(PDEVICE_OBJECT DeviceObject, PUNKNOWN UnknownMiniport,
@@ -213,16 +205,10 @@ CPortTopology::CPortTopology() : CPortBase(PcPortKindTopology) {}
 CPortTopology::~CPortTopology() = default;
 
 NTSTATUS CPortTopology::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
-    if (out == nullptr) return STATUS_INVALID_PARAMETER;
-    if (iid == IID_IUnknown || iid == IID_IPort || iid == IID_IPortTopology) {
-        *out = static_cast<IPortTopology*>(this);
-    } else if (iid == IID_IPortEvents) {
-        *out = static_cast<IPortEvents*>(this);
-    } else {
-        return QueryCommon(iid, out);
-    }
-    static_cast<PUNKNOWN>(*out)->AddRef();
-    return STATUS_SUCCESS;
+    if (iid == IID_IUnknown || iid == IID_IPort || iid == IID_IPortTopology)
+        return ReturnInterface(static_cast<IPortTopology*>(this), out);
+    if (iid == IID_IPortEvents) return ReturnInterface(static_cast<IPortEvents*>(this), out);
+    return QueryCommon(iid, out);
 }
 
 NTSTATUS CPortTopology::Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
@@ -289,14 +275,9 @@ std::vector<sim::PcPortEventCall> CPortTopology::EventLog() {
 CPortWaveCyclic::CPortWaveCyclic() : CPortBase(PcPortKindWaveCyclic) {}
 
 NTSTATUS CPortWaveCyclic::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
-    if (out == nullptr) return STATUS_INVALID_PARAMETER;
-    if (iid == IID_IUnknown || iid == IID_IPort || iid == IID_IPortWaveCyclic) {
-        *out = static_cast<IPortWaveCyclic*>(this);
-    } else {
-        return QueryCommon(iid, out);
-    }
-    static_cast<PUNKNOWN>(*out)->AddRef();
-    return STATUS_SUCCESS;
+    if (iid == IID_IUnknown || iid == IID_IPort || iid == IID_IPortWaveCyclic)
+        return ReturnInterface(static_cast<IPortWaveCyclic*>(this), out);
+    return QueryCommon(iid, out);
 }
 
 NTSTATUS CPortWaveCyclic::Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,

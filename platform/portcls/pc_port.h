@@ -22,7 +22,7 @@ class CPortBase : public IPortClsVersion,
 public:
     explicit CPortBase(PC_PORT_KIND kind);
     ~CPortBase() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     DWORD GetVersion() override;
     NTSTATUS UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) override;
@@ -34,8 +34,9 @@ public:
     // The port behind any interface pointer of a port of this stand-in, or
     // NULL for anything else.
     static CPortBase* FromUnknown(PUNKNOWN unknown);
-    // The IUnknown tests and hooks see (PC_FILTER_INSTANCE.Port).
-    PUNKNOWN Identity();
+    // The port's IUnknown (what QueryInterface(IID_IUnknown) answers, and
+    // the IPort that PcNewPort handed out).
+    virtual PUNKNOWN Identity() = 0;
 
     // Snapshot accessors; the pointers stay valid while the caller holds a
     // user count (AddUser) or runs inside the port class's own PnP path.
@@ -98,7 +99,7 @@ class CPortTopology : public IPortTopology, public IPortEvents, public CPortBase
 public:
     CPortTopology();
     ~CPortTopology() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
@@ -108,6 +109,7 @@ public:
                            ULONG NodeId) override;
 
     std::vector<sim::PcPortEventCall> EventLog();
+    PUNKNOWN Identity() override { return static_cast<IPortTopology*>(this); }
 
 protected:
     NTSTATUS QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,
@@ -121,12 +123,13 @@ private:
 class CPortWaveCyclic : public IPortWaveCyclic, public CPortBase {
 public:
     CPortWaveCyclic();
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
                   PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) override;
     VOID Notify(PSERVICEGROUP ServiceGroup) override;
+    PUNKNOWN Identity() override { return static_cast<IPortWaveCyclic*>(this); }
 
 protected:
     NTSTATUS QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,

@@ -1,5 +1,5 @@
-// Registry keys through the port class (PcNewRegistryKey, IRegistryKey)
-// and PcGetDeviceProperty. Keys are kernel handles: the access a caller
+// Registry keys through the port class (PcNewRegistryKey, IRegistryKey;
+// never aggregated: an outer unknown is refused) and PcGetDeviceProperty. Keys are kernel handles: the access a caller
 // asks for is not enforced (a key opened for KEY_QUERY_VALUE may be
 // written), as for any kernel-mode caller of the registry.
 #include "nt/zw.h"
@@ -11,19 +11,14 @@ namespace {
 
 class CRegistryKey : public IRegistryKey, public CUnknown {
 public:
-    CRegistryKey(PUNKNOWN OuterUnknown, HANDLE key) : CUnknown(OuterUnknown), m_Key(key) {}
+    explicit CRegistryKey(HANDLE key) : CUnknown(nullptr), m_Key(key) {}
     ~CRegistryKey() override { ZwClose(m_Key); }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (out == nullptr) return STATUS_INVALID_PARAMETER;
-        if (iid == IID_IUnknown || iid == IID_IRegistryKey) {
-            *out = static_cast<IRegistryKey*>(this);
-            AddRef();
-            return STATUS_SUCCESS;
-        }
-        *out = nullptr;
-        return STATUS_INVALID_PARAMETER;
+        if (iid == IID_IUnknown || iid == IID_IRegistryKey)
+            return ReturnInterface(static_cast<IRegistryKey*>(this), out);
+        return RefuseInterface(out);
     }
 
     NTSTATUS QueryValueKey(PUNICODE_STRING ValueName, KEY_VALUE_INFORMATION_CLASS InfoClass,
@@ -40,7 +35,8 @@ public:
                        ACCESS_MASK DesiredAccess, PUNICODE_STRING SubKeyName, ULONG CreateOptions,
                        PULONG Disposition) override {
         UNREFERENCED_PARAMETER(DesiredAccess);
-        if (RegistrySubKey == nullptr || SubKeyName == nullptr) return STATUS_INVALID_PARAMETER;
+        if (RegistrySubKey == nullptr || SubKeyName == nullptr || OuterUnknown != nullptr)
+            return STATUS_INVALID_PARAMETER;
         *RegistrySubKey = nullptr;
         OBJECT_ATTRIBUTES attributes;
         InitializeObjectAttributes(&attributes, SubKeyName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
@@ -49,12 +45,12 @@ public:
         NTSTATUS status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr,
                                       CreateOptions, Disposition);
         if (!NT_SUCCESS(status)) return status;
-        return Wrap(key, OuterUnknown, RegistrySubKey);
+        return Wrap(key, RegistrySubKey);
     }
 
     // Takes ownership of `key` (closed on failure).
-    static NTSTATUS Wrap(HANDLE key, PUNKNOWN OuterUnknown, PREGISTRYKEY* out) {
-        auto* object = new (NonPagedPoolNx, kTagRegistryKey) CRegistryKey(OuterUnknown, key);
+    static NTSTATUS Wrap(HANDLE key, PREGISTRYKEY* out) {
+        auto* object = new (NonPagedPoolNx, kTagRegistryKey) CRegistryKey(key);
         if (object == nullptr) {
             ZwClose(key);
             return STATUS_INSUFFICIENT_RESOURCES;
@@ -88,6 +84,7 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
     if (!NT_SUCCESS(status)) return status;
     if (OutRegistryKey == nullptr) return STATUS_INVALID_PARAMETER;
     *OutRegistryKey = nullptr;
+    if (OuterUnknown != nullptr) return STATUS_INVALID_PARAMETER;  // keys are not aggregated
     HANDLE key = nullptr;
     switch (RegistryKeyType) {
     case GeneralRegistryKey: {
@@ -113,7 +110,7 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
         return STATUS_NOT_SUPPORTED;
     }
     if (!NT_SUCCESS(status)) return status;
-    return pcls::CRegistryKey::Wrap(key, OuterUnknown, OutRegistryKey);
+    return pcls::CRegistryKey::Wrap(key, OutRegistryKey);
 }
 
 NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,

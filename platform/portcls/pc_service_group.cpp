@@ -3,7 +3,7 @@
 
 namespace pcls {
 
-CServiceGroup::CServiceGroup(PUNKNOWN OuterUnknown) : CUnknown(OuterUnknown) {
+CServiceGroup::CServiceGroup() : CUnknown(nullptr) {
     KeInitializeSpinLock(&m_Lock);
     KeInitializeDpc(&m_Dpc, ServiceDpc, this);
 }
@@ -15,14 +15,9 @@ CServiceGroup::~CServiceGroup() {
 }
 
 NTSTATUS CServiceGroup::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
-    if (out == nullptr) return STATUS_INVALID_PARAMETER;
-    if (iid == IID_IUnknown || iid == IID_IServiceSink || iid == IID_IServiceGroup) {
-        *out = static_cast<IServiceGroup*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
-    }
-    *out = nullptr;
-    return STATUS_INVALID_PARAMETER;
+    if (iid == IID_IUnknown || iid == IID_IServiceSink || iid == IID_IServiceGroup)
+        return ReturnInterface(static_cast<IServiceGroup*>(this), out);
+    return RefuseInterface(out);
 }
 
 CServiceGroup* CServiceGroup::FromInterface(PSERVICEGROUP group) {
@@ -94,7 +89,8 @@ NTSTATUS PcNewServiceGroup(PSERVICEGROUP* OutServiceGroup, PUNKNOWN OuterUnknown
     if (!NT_SUCCESS(status)) return status;
     if (OutServiceGroup == nullptr) return STATUS_INVALID_PARAMETER;
     *OutServiceGroup = nullptr;
-    auto* group = new (NonPagedPoolNx, pcls::kTagServiceGroup) pcls::CServiceGroup(OuterUnknown);
+    if (OuterUnknown != nullptr) return STATUS_INVALID_PARAMETER;  // groups are not aggregated
+    auto* group = new (NonPagedPoolNx, pcls::kTagServiceGroup) pcls::CServiceGroup();
     if (group == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     group->AddRef();
     *OutServiceGroup = group;

@@ -1,6 +1,6 @@
 // Service groups (PcNewServiceGroup): a set of service sinks that one
 // RequestService reaches, and the DPC through which IPortWaveCyclic::Notify
-// asks for that at DISPATCH_LEVEL.
+// asks for that at DISPATCH_LEVEL. Groups are never aggregated.
 #pragma once
 
 #include "platform/portcls/pc_internal.h"
@@ -13,9 +13,9 @@ public:
     // STATUS_INSUFFICIENT_RESOURCES.
     static constexpr ULONG kMaxMembers = 16;
 
-    explicit CServiceGroup(PUNKNOWN OuterUnknown);
+    CServiceGroup();
     ~CServiceGroup() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     // Calls every member's RequestService, outside the group's lock, each

@@ -64,6 +64,7 @@ NTSTATUS PcRegisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN From
 // One registration per device (a second replaces the first).
 NTSTATUS PcRegisterAdapterPowerManagement(PUNKNOWN Unknown, PVOID pvContext1);
 
+// OuterUnknown must be NULL: groups and keys are not aggregated.
 NTSTATUS PcNewServiceGroup(PSERVICEGROUP* OutServiceGroup, PUNKNOWN OuterUnknown);
 
 // DeviceRegistryKey and DriverRegistryKey open the device's hardware or

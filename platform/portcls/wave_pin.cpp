@@ -76,17 +76,12 @@ void ForEachRange(const PCPIN_DESCRIPTOR& pin, Fn fn) {
 class WavePin::Sink : public IServiceSink, public CUnknown {
 public:
     explicit Sink(WavePin* pin) : CUnknown(nullptr), m_Pin(pin) { KeInitializeSpinLock(&m_Lock); }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (out == nullptr) return STATUS_INVALID_PARAMETER;
-        if (iid == IID_IUnknown || iid == IID_IServiceSink) {
-            *out = static_cast<IServiceSink*>(this);
-            AddRef();
-            return STATUS_SUCCESS;
-        }
-        *out = nullptr;
-        return STATUS_INVALID_PARAMETER;
+        if (iid == IID_IUnknown || iid == IID_IServiceSink)
+            return ReturnInterface(static_cast<IServiceSink*>(this), out);
+        return RefuseInterface(out);
     }
 
     VOID RequestService() override {

@@ -129,7 +129,7 @@ public:
     ~FakeTopologyMiniport() override {
         if (m_Port) m_Port->Release();
     }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid == IID_IUnknown || iid == IID_IMiniport || iid == IID_IMiniportTopology)
@@ -167,7 +167,7 @@ public:
     ~FakeWaveMiniport() override {
         if (m_Port) m_Port->Release();
     }
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid == IID_IUnknown || iid == IID_IMiniport || iid == IID_IMiniportWaveCyclic)
@@ -249,7 +249,7 @@ NTSTATUS FakeWaveMiniport::NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN
 class FakeAdapter : public IAdapterPowerManagement, public CUnknown {
 public:
     FakeAdapter() : CUnknown(nullptr) {}
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid != IID_IUnknown && iid != IID_IAdapterPowerManagement)
             return (*out = nullptr), STATUS_INVALID_PARAMETER;

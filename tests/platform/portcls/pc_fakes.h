@@ -74,7 +74,7 @@ class FakeStream : public IMiniportWaveCyclicStream, public IDmaChannel, public 
 public:
     FakeStream(PPORTWAVECYCLIC port, const WAVEFORMATEX& format, bool capture);
     ~FakeStream() override;
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS Init(PSERVICEGROUP* group);
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;

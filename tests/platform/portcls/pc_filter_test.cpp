@@ -33,7 +33,7 @@ NTSTATUS HookDisable(PPC_FILTER_INSTANCE, PIRP) {
 }
 VOID HookClose(PPC_FILTER_INSTANCE) { ++g_hooks.close; }
 
-class FilterTest : public PortClsTest {
+class PcFilterTest : public PortClsTest {
 protected:
     void SetUp() override {
         PortClsTest::SetUp();
@@ -79,6 +79,8 @@ struct CreateCase {
     NTSTATUS expected;
 };
 
+void PrintTo(const CreateCase& c, std::ostream* os) { *os << c.label; }
+
 const CreateCase kCreateCases[] = {
     {"Exact", u"\\GlobalTopo", STATUS_SUCCESS},
     {"OtherCase", u"\\gLOBALtOPO", STATUS_SUCCESS},
@@ -91,19 +93,19 @@ const CreateCase kCreateCases[] = {
     {"PrivateInterface", u"\\XREnumPrivateInterface", STATUS_OBJECT_NAME_NOT_FOUND},
 };
 
-class CreateTest : public FilterTest, public ::testing::WithParamInterface<CreateCase> {};
+class PcCreateTest : public PcFilterTest, public ::testing::WithParamInterface<CreateCase> {};
 
-TEST_P(CreateTest, ByName) {
+TEST_P(PcCreateTest, ByName) {
     PFILE_OBJECT f = NewFile(GetParam().fileName);
     EXPECT_EQ(Send(IRP_MJ_CREATE, f).ioStatus.Status, GetParam().expected);
     EXPECT_EQ(Send(IRP_MJ_CLEANUP, f).ioStatus.Status, STATUS_SUCCESS);
     EXPECT_EQ(Send(IRP_MJ_CLOSE, f).ioStatus.Status, STATUS_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, CreateTest, ::testing::ValuesIn(kCreateCases),
+INSTANTIATE_TEST_SUITE_P(Names, PcCreateTest, ::testing::ValuesIn(kCreateCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(FilterTest, DeviceControlOnAFilterReachesTheHooksOfItsPortKind) {
+TEST_F(PcFilterTest, DeviceControlOnAFilterReachesTheHooksOfItsPortKind) {
     PC_FILTER_HOOKS hooks{};
     hooks.Property = HookProperty;
     hooks.EnableEvent = HookEnable;
@@ -145,14 +147,14 @@ TEST_F(FilterTest, DeviceControlOnAFilterReachesTheHooksOfItsPortKind) {
     EXPECT_EQ(g_hooks.close, 1);
 }
 
-TEST_F(FilterTest, DeviceControlOnAnythingButAFilterIsRefused) {
+TEST_F(PcFilterTest, DeviceControlOnAnythingButAFilterIsRefused) {
     PFILE_OBJECT other = NewFile(u"\\XREnumPrivateInterface");
     EXPECT_EQ(Send(IRP_MJ_DEVICE_CONTROL, other, IOCTL_KS_PROPERTY).ioStatus.Status,
               STATUS_INVALID_DEVICE_REQUEST);
     EXPECT_EQ(Send(IRP_MJ_READ, other).ioStatus.Status, STATUS_INVALID_DEVICE_REQUEST);
 }
 
-TEST_F(FilterTest, AnOpenFilterKeepsTheMiniportOfAnUnregisteredSubdevice) {
+TEST_F(PcFilterTest, AnOpenFilterKeepsTheMiniportOfAnUnregisteredSubdevice) {
     PC_FILTER_HOOKS hooks{};
     hooks.Property = HookProperty;
     PcSetFilterHooks(PcPortKindWaveCyclic, &hooks);

@@ -14,7 +14,7 @@ namespace {
 class RecordingSink : public IServiceSink, public CUnknown {
 public:
     RecordingSink() : CUnknown(nullptr) {}
-    PC_FORWARD_IUNKNOWN
+    DECLARE_FORWARDING_UNKNOWN()
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid != IID_IUnknown && iid != IID_IServiceSink)
             return (*out = nullptr), STATUS_INVALID_PARAMETER;
@@ -32,7 +32,7 @@ public:
     PKTHREAD thread = nullptr;
 };
 
-class NotifyTest : public PortClsTest {
+class PcNotifyTest : public PortClsTest {
 protected:
     void SetUp() override {
         PortClsTest::SetUp();
@@ -59,7 +59,7 @@ protected:
     RecordingSink* sink_ = nullptr;
 };
 
-TEST_F(NotifyTest, NotifyUnderASpinLockOnlyQueuesAndNotificationsCoalesce) {
+TEST_F(PcNotifyTest, NotifyUnderASpinLockOnlyQueuesAndNotificationsCoalesce) {
     KSPIN_LOCK lock;
     KeInitializeSpinLock(&lock);
     KIRQL old;
@@ -81,14 +81,14 @@ TEST_F(NotifyTest, NotifyUnderASpinLockOnlyQueuesAndNotificationsCoalesce) {
     EXPECT_EQ(sink_->calls, 2);
 }
 
-TEST_F(NotifyTest, RemovedMembersAreNotServiced) {
+TEST_F(PcNotifyTest, RemovedMembersAreNotServiced) {
     group_->RemoveMember(sink_);
     port_->Notify(group_);
     sim::Settle();
     EXPECT_EQ(sink_->calls, 0);
 }
 
-TEST_F(NotifyTest, AQueuedServiceKeepsItsGroupAlive) {
+TEST_F(PcNotifyTest, AQueuedServiceKeepsItsGroupAlive) {
     port_->Notify(group_);
     group_->Release();  // the DPC still holds the group and, through it, the sink
     group_ = nullptr;
@@ -96,7 +96,7 @@ TEST_F(NotifyTest, AQueuedServiceKeepsItsGroupAlive) {
     EXPECT_EQ(sink_->calls, 1);
 }
 
-TEST_F(NotifyTest, GroupsHoldAtMostSixteenMembers) {
+TEST_F(PcNotifyTest, GroupsHoldAtMostSixteenMembers) {
     std::vector<RecordingSink*> extra;
     NTSTATUS status = STATUS_SUCCESS;
     while (NT_SUCCESS(status) && extra.size() < 20) {

@@ -11,7 +11,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class PnpTest : public PortClsTest {
+class PcPnpTest : public PortClsTest {
 protected:
     // The start installs "Topo" and "Wave", connects Wave pin 1 to Topo pin
     // 0 and registers an adapter for power management.
@@ -46,20 +46,20 @@ protected:
     }
 };
 
-TEST_F(PnpTest, StartGoesDownFirstThenStartDeviceWithoutResources) {
+TEST_F(PcPnpTest, StartGoesDownFirstThenStartDeviceWithoutResources) {
     Boot();
     EXPECT_EQ(Log(), (Strings{"pdo:start", "start"}));
     EXPECT_EQ(Fdo()->StackSize, Harness().Pdo()->StackSize + 1);
     EXPECT_EQ(sim::PcDevicePowerState(Fdo()), PowerDeviceD0);
 }
 
-TEST_F(PnpTest, StartDeviceStatusCompletesTheStart) {
+TEST_F(PcPnpTest, StartDeviceStatusCompletesTheStart) {
     Driver().start = [](PDEVICE_OBJECT, PIRP, PRESOURCELIST) { return STATUS_DEVICE_BUSY; };
     Boot(false);
     EXPECT_EQ(Harness().StartDevice(), STATUS_DEVICE_BUSY);
 }
 
-TEST_F(PnpTest, DevicePowerDownNotifiesMiniportsThenAdapterThenDevice) {
+TEST_F(PcPnpTest, DevicePowerDownNotifiesMiniportsThenAdapterThenDevice) {
     BootWithSubdevices();
     Log().clear();
     ASSERT_EQ(Harness().SetDevicePower(PowerDeviceD3), STATUS_SUCCESS);
@@ -79,7 +79,7 @@ TEST_F(PnpTest, DevicePowerDownNotifiesMiniportsThenAdapterThenDevice) {
     EXPECT_EQ(Log(), (Strings{"pdo:power:D0"}));
 }
 
-TEST_F(PnpTest, QueryCapabilitiesGoesDownThenAsksTheAdapter) {
+TEST_F(PcPnpTest, QueryCapabilitiesGoesDownThenAsksTheAdapter) {
     BootWithSubdevices();
     Log().clear();
     DEVICE_CAPABILITIES caps{};
@@ -88,7 +88,7 @@ TEST_F(PnpTest, QueryCapabilitiesGoesDownThenAsksTheAdapter) {
     EXPECT_EQ(caps.SurpriseRemovalOK, 1u);
 }
 
-TEST_F(PnpTest, StopUnregistersEverythingFirstAndStartRegistersTheSameNamesAgain) {
+TEST_F(PcPnpTest, StopUnregistersEverythingFirstAndStartRegistersTheSameNamesAgain) {
     BootWithSubdevices();
     EXPECT_EQ(SubdeviceNames(), (Strings{"Topo", "Wave"}));
     EXPECT_EQ(EnabledInterfaces(), 4);
@@ -111,7 +111,7 @@ TEST_F(PnpTest, StopUnregistersEverythingFirstAndStartRegistersTheSameNamesAgain
     for (const sim::DeviceInterface& i : sim::IoDeviceInterfaces()) EXPECT_EQ(i.timesEnabled, 2);
 }
 
-TEST_F(PnpTest, RemoveUnregistersDestroysMiniportsDetachesAndDeletes) {
+TEST_F(PcPnpTest, RemoveUnregistersDestroysMiniportsDetachesAndDeletes) {
     BootWithSubdevices();
     PDEVICE_OBJECT fdo = Fdo();
     ObReferenceObject(fdo);
@@ -125,7 +125,7 @@ TEST_F(PnpTest, RemoveUnregistersDestroysMiniportsDetachesAndDeletes) {
     ObDereferenceObject(fdo);
 }
 
-TEST_F(PnpTest, MiniportsOfPortsThatNeverRegisteredGoAtRemove) {
+TEST_F(PcPnpTest, MiniportsOfPortsThatNeverRegisteredGoAtRemove) {
     Boot();
     PUNKNOWN port = nullptr;
     ASSERT_EQ(InstallTopology(Fdo(), "Topo", &port), STATUS_SUCCESS);
@@ -137,7 +137,7 @@ TEST_F(PnpTest, MiniportsOfPortsThatNeverRegisteredGoAtRemove) {
     EXPECT_EQ(LiveMiniports(), 0);
 }
 
-TEST_F(PnpTest, MaxObjectsBoundsRegisteredSubdevices) {
+TEST_F(PcPnpTest, MaxObjectsBoundsRegisteredSubdevices) {
     Driver().maxObjects = 2;
     Boot();
     PUNKNOWN wave = nullptr;
@@ -154,7 +154,7 @@ TEST_F(PnpTest, MaxObjectsBoundsRegisteredSubdevices) {
     EXPECT_EQ(SubdeviceNames(), (Strings{"Topo", "Wave1"}));
 }
 
-TEST_F(PnpTest, OtherPnpRequestsGoDown) {
+TEST_F(PcPnpTest, OtherPnpRequestsGoDown) {
     Boot();
     ASSERT_EQ(Harness().QueryStopDevice(), STATUS_SUCCESS);
     ASSERT_EQ(Harness().CancelStopDevice(), STATUS_SUCCESS);

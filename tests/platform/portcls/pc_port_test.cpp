@@ -10,7 +10,7 @@
 namespace pctest {
 namespace {
 
-class PortTest : public PortClsTest {
+class PcPortTest : public PortClsTest {
 protected:
     void SetUp() override {
         PortClsTest::SetUp();
@@ -27,6 +27,8 @@ struct InitCase {
     bool miniportInitCalled;
 };
 
+void PrintTo(const InitCase& c, std::ostream* os) { *os << c.name; }
+
 const InitCase kInitCases[] = {
     {"Topology", true, true, {}, STATUS_SUCCESS, true},
     {"WaveCyclic", false, false, {}, STATUS_SUCCESS, true},
@@ -36,9 +38,9 @@ const InitCase kInitCases[] = {
      STATUS_DEVICE_CONFIGURATION_ERROR, true},
 };
 
-class PortInitTest : public PortTest, public ::testing::WithParamInterface<InitCase> {};
+class PcPortInitTest : public PcPortTest, public ::testing::WithParamInterface<InitCase> {};
 
-TEST_P(PortInitTest, BindsTheMiniportOrLeavesNothingBehind) {
+TEST_P(PcPortInitTest, BindsTheMiniportOrLeavesNothingBehind) {
     const InitCase& c = GetParam();
     PUNKNOWN miniport = nullptr;
     ASSERT_EQ(c.topologyMiniport ? CreateTopologyMiniport(&miniport, "M", c.script)
@@ -59,10 +61,10 @@ TEST_P(PortInitTest, BindsTheMiniportOrLeavesNothingBehind) {
     EXPECT_EQ(LiveMiniports(), NT_SUCCESS(c.expected) ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PortInitTest, ::testing::ValuesIn(kInitCases),
+INSTANTIATE_TEST_SUITE_P(Cases, PcPortInitTest, ::testing::ValuesIn(kInitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PortTest, InitOnADeviceObjectThePortClassDidNotMakeFails) {
+TEST_F(PcPortTest, InitOnADeviceObjectThePortClassDidNotMakeFails) {
     PUNKNOWN miniport = nullptr;
     ASSERT_EQ(CreateTopologyMiniport(&miniport, "M"), STATUS_SUCCESS);
     PPORT port = nullptr;
@@ -73,7 +75,7 @@ TEST_F(PortTest, InitOnADeviceObjectThePortClassDidNotMakeFails) {
     miniport->Release();
 }
 
-TEST_F(PortTest, UnknownPortClassIsNotSupported) {
+TEST_F(PcPortTest, UnknownPortClassIsNotSupported) {
     PPORT port = reinterpret_cast<PPORT>(1);
     EXPECT_EQ(PcNewPort(&port, IID_IPortEvents), STATUS_NOT_SUPPORTED);
     EXPECT_EQ(port, nullptr);
@@ -85,6 +87,8 @@ struct QueryCase {
     const GUID* iid;
     bool answers;
 };
+
+void PrintTo(const QueryCase& c, std::ostream* os) { *os << c.name; }
 
 const QueryCase kQueryCases[] = {
     {"TopoUnknown", true, &IID_IUnknown, true},
@@ -104,9 +108,9 @@ const QueryCase kQueryCases[] = {
     {"WaveNotMiniport", false, &IID_IMiniport, false},
 };
 
-class PortQueryTest : public PortTest, public ::testing::WithParamInterface<QueryCase> {};
+class PcPortQueryTest : public PcPortTest, public ::testing::WithParamInterface<QueryCase> {};
 
-TEST_P(PortQueryTest, Answers) {
+TEST_P(PcPortQueryTest, Answers) {
     const QueryCase& c = GetParam();
     PPORT port = nullptr;
     ASSERT_EQ(PcNewPort(&port, c.topology ? CLSID_PortTopology : CLSID_PortWaveCyclic),
@@ -130,10 +134,10 @@ TEST_P(PortQueryTest, Answers) {
     port->Release();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PortQueryTest, ::testing::ValuesIn(kQueryCases),
+INSTANTIATE_TEST_SUITE_P(Cases, PcPortQueryTest, ::testing::ValuesIn(kQueryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PortTest, VersionIsElevenUnlessSet) {
+TEST_F(PcPortTest, VersionIsElevenUnlessSet) {
     PPORT port = nullptr;
     ASSERT_EQ(PcNewPort(&port, CLSID_PortWaveCyclic), STATUS_SUCCESS);
     PPORTCLSVERSION version = nullptr;
@@ -155,7 +159,7 @@ struct EventHookRecord {
 };
 EventHookRecord g_events;
 
-TEST_F(PortTest, TopologyPortEventsAreRecordedAndPassedToTheFrontEnd) {
+TEST_F(PcPortTest, TopologyPortEventsAreRecordedAndPassedToTheFrontEnd) {
     g_events = EventHookRecord{};
     PC_FILTER_HOOKS hooks{};
     hooks.AddEventToEventList = [](PVOID* slot, PKSEVENT_ENTRY) {
@@ -204,13 +208,23 @@ TEST_F(PortTest, TopologyPortEventsAreRecordedAndPassedToTheFrontEnd) {
 
 // ---- Failure injection ------------------------------------------------------
 
+}  // namespace
+}  // namespace pctest
+
+namespace sim {
+void PrintTo(PcCall call, std::ostream* os) { *os << PcCallName(call); }
+}  // namespace sim
+
+namespace pctest {
+namespace {
+
 std::vector<sim::PcCall> AllCalls() {
     std::vector<sim::PcCall> calls;
     for (int i = 0; i < int(sim::PcCall::Count); ++i) calls.push_back(sim::PcCall(i));
     return calls;
 }
 
-class PortFailTest : public PortTest, public ::testing::WithParamInterface<sim::PcCall> {
+class PcPortFailTest : public PcPortTest, public ::testing::WithParamInterface<sim::PcCall> {
 protected:
     // Calls the entry point once (with what it needs first) and returns its
     // status.
@@ -289,7 +303,7 @@ protected:
     }
 };
 
-TEST_P(PortFailTest, FailsOnTheNthCallOnly) {
+TEST_P(PcPortFailTest, FailsOnTheNthCallOnly) {
     sim::PcCall call = GetParam();
     // The failure is armed for the second call from now; the first succeeds
     // or fails on its own merits (AddAdapterDevice's NULL PDO).
@@ -308,7 +322,7 @@ TEST_P(PortFailTest, FailsOnTheNthCallOnly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryEntry, PortFailTest,
+INSTANTIATE_TEST_SUITE_P(EveryEntry, PcPortFailTest,
                          ::testing::ValuesIn(AllCalls()),
                          [](const auto& info) {
                              std::string name = sim::PcCallName(info.param);

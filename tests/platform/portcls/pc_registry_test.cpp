@@ -11,7 +11,7 @@
 namespace pctest {
 namespace {
 
-class RegistryTest : public PortClsTest {
+class PcRegistryTest : public PortClsTest {
 protected:
     void SetUp() override {
         PortClsTest::SetUp();
@@ -48,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(RegistryTest, WritesGoThroughAKeyOpenedForQueryOnly) {
+TEST_F(PcRegistryTest, WritesGoThroughAKeyOpenedForQueryOnly) {
     PREGISTRYKEY driverKey = nullptr;
     ASSERT_EQ(PcNewRegistryKey(&driverKey, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, Fdo(), nullptr,
                                nullptr, 0, nullptr),
@@ -90,7 +90,7 @@ TEST_F(RegistryTest, WritesGoThroughAKeyOpenedForQueryOnly) {
     driverKey->Release();
 }
 
-TEST_F(RegistryTest, KeysNeedTheFdoAndAKnownType) {
+TEST_F(PcRegistryTest, KeysNeedTheFdoAndAKnownType) {
     PREGISTRYKEY key = reinterpret_cast<PREGISTRYKEY>(1);
     EXPECT_EQ(PcNewRegistryKey(&key, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, Harness().Pdo(),
                                nullptr, nullptr, 0, nullptr),
@@ -104,7 +104,7 @@ TEST_F(RegistryTest, KeysNeedTheFdoAndAKnownType) {
               STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(RegistryTest, DevicePropertyComesFromThePdoBelow) {
+TEST_F(PcRegistryTest, DevicePropertyComesFromThePdoBelow) {
     WCHAR buffer[256] = {};
     ULONG length = 0;
     ASSERT_EQ(PcGetDeviceProperty(Fdo(), DevicePropertyHardwareID, sizeof(buffer), buffer, &length),
@@ -120,7 +120,7 @@ TEST_F(RegistryTest, DevicePropertyComesFromThePdoBelow) {
               STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(RegistryTest, ForwardedContentIsRecorded) {
+TEST_F(PcRegistryTest, ForwardedContentIsRecorded) {
     DRMFORWARD forward{};
     forward.DeviceObject = Harness().Pdo();
     forward.Context = &forward;

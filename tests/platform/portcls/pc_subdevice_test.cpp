@@ -9,7 +9,7 @@
 namespace pctest {
 namespace {
 
-class SubdeviceTest : public PortClsTest {
+class PcSubdeviceTest : public PortClsTest {
 protected:
     void SetUp() override {
         PortClsTest::SetUp();
@@ -30,7 +30,7 @@ struct RegisterCase {
     const char* name;
     // Registers what the case needs first and returns the status of the
     // registration under test.
-    NTSTATUS (*run)(SubdeviceTest* test, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo);
+    NTSTATUS (*run)(PcSubdeviceTest* test, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo);
     NTSTATUS expected;
 };
 
@@ -46,54 +46,56 @@ NTSTATUS RegisterFresh(PDEVICE_OBJECT fdo, const char16_t* name, PDEVICE_OBJECT 
     return status;
 }
 
+void PrintTo(const RegisterCase& c, std::ostream* os) { *os << c.name; }
+
 const RegisterCase kRegisterCases[] = {
-    {"Fresh", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"Fresh", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"Topo", fdo);
      }, STATUS_SUCCESS},
-    {"SameNameOtherCase", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"SameNameOtherCase", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          RegisterFresh(fdo, u"Topo", fdo);
          return RegisterFresh(fdo, u"tOPO", fdo);
      }, STATUS_OBJECT_NAME_COLLISION},
-    {"EmptyName", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"EmptyName", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"", fdo);
      }, STATUS_INVALID_PARAMETER},
-    {"NameWithBackslash", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"NameWithBackslash", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"Wave\\0", fdo);
      }, STATUS_OBJECT_NAME_INVALID},
-    {"NotTheFdo", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo) {
+    {"NotTheFdo", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo) {
          return RegisterFresh(fdo, u"Topo", pdo);
      }, STATUS_INVALID_PARAMETER},
-    {"PortNotInitialised", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"PortNotInitialised", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PPORT port = nullptr;
          PcNewPort(&port, CLSID_PortWaveCyclic);
          NTSTATUS status = PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Wave"), port);
          port->Release();
          return status;
      }, STATUS_INVALID_DEVICE_STATE},
-    {"NotAPort", [](SubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"NotAPort", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PUNKNOWN adapter = nullptr;
          CreateAdapter(&adapter);
          NTSTATUS status = PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Wave"), adapter);
          adapter->Release();
          return status;
      }, STATUS_INVALID_PARAMETER},
-    {"SamePortTwice", [](SubdeviceTest* t, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"SamePortTwice", [](PcSubdeviceTest* t, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PUNKNOWN port = nullptr;
          t->InstallWave(fdo, "Wave", &port);
          return PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Other"), port);
      }, STATUS_OBJECT_NAME_COLLISION},
 };
 
-class RegisterTest : public SubdeviceTest, public ::testing::WithParamInterface<RegisterCase> {};
+class PcRegisterTest : public PcSubdeviceTest, public ::testing::WithParamInterface<RegisterCase> {};
 
-TEST_P(RegisterTest, Status) {
+TEST_P(PcRegisterTest, Status) {
     EXPECT_EQ(GetParam().run(this, Fdo(), Harness().Pdo()), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RegisterTest, ::testing::ValuesIn(kRegisterCases),
+INSTANTIATE_TEST_SUITE_P(Cases, PcRegisterTest, ::testing::ValuesIn(kRegisterCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SubdeviceTest, OneEnabledInterfacePerCategoryNamedBySubdevice) {
+TEST_F(PcSubdeviceTest, OneEnabledInterfacePerCategoryNamedBySubdevice) {
     PUNKNOWN wave = nullptr;
     ASSERT_EQ(InstallWave(Fdo(), "SPKOut00Wave", &wave), STATUS_SUCCESS);
     std::vector<sim::DeviceInterface> all = sim::IoDeviceInterfaces();
@@ -117,10 +119,10 @@ TEST_F(SubdeviceTest, OneEnabledInterfacePerCategoryNamedBySubdevice) {
 
 // ---- Physical connections -------------------------------------------------
 
-class ConnectionTest : public SubdeviceTest {
+class PcConnectionTest : public PcSubdeviceTest {
 protected:
     void SetUp() override {
-        SubdeviceTest::SetUp();
+        PcSubdeviceTest::SetUp();
         ASSERT_EQ(InstallTopology(Fdo(), "Topo", &topo_), STATUS_SUCCESS);
         ASSERT_EQ(InstallWave(Fdo(), "Wave", &wave_), STATUS_SUCCESS);
     }
@@ -128,7 +130,7 @@ protected:
     PUNKNOWN wave_ = nullptr;
 };
 
-TEST_F(ConnectionTest, RegistrationNeedsRegisteredPortsAndPinsInRange) {
+TEST_F(PcConnectionTest, RegistrationNeedsRegisteredPortsAndPinsInRange) {
     PPORT loose = nullptr;
     ASSERT_EQ(PcNewPort(&loose, CLSID_PortTopology), STATUS_SUCCESS);
     struct {
@@ -156,7 +158,7 @@ TEST_F(ConnectionTest, RegistrationNeedsRegisteredPortsAndPinsInRange) {
     EXPECT_EQ(all[0].toName, u"Topo");
 }
 
-TEST_F(ConnectionTest, UnregisteringNeedsAnExactMatch) {
+TEST_F(PcConnectionTest, UnregisteringNeedsAnExactMatch) {
     ASSERT_EQ(PcRegisterPhysicalConnection(Fdo(), wave_, 1, topo_, 0), STATUS_SUCCESS);
     PUNREGISTERPHYSICALCONNECTION unregister =
         Query<IUnregisterPhysicalConnection>(wave_, IID_IUnregisterPhysicalConnection);
@@ -179,7 +181,7 @@ TEST_F(ConnectionTest, UnregisteringNeedsAnExactMatch) {
     unregister->Release();
 }
 
-TEST_F(ConnectionTest, UnregisteringASubdeviceDropsItsConnections) {
+TEST_F(PcConnectionTest, UnregisteringASubdeviceDropsItsConnections) {
     ASSERT_EQ(PcRegisterPhysicalConnection(Fdo(), wave_, 1, topo_, 0), STATUS_SUCCESS);
     PUNREGISTERSUBDEVICE unregister = Query<IUnregisterSubdevice>(topo_, IID_IUnregisterSubdevice);
     EXPECT_EQ(unregister->UnregisterSubdevice(Fdo(), topo_), STATUS_SUCCESS);

@@ -103,6 +103,8 @@ struct OpenCase {
     NTSTATUS expected;
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
+
 const OpenCase kOpenCases[] = {
     {"Valid", 0, [](std::vector<uint8_t>&) {}, STATUS_SUCCESS},
     {"NoAttributes", 0, [](std::vector<uint8_t>& b) { b = Connect(kRate, false); }, STATUS_SUCCESS},
@@ -200,11 +202,12 @@ TEST_F(WavePinTest, RenderWritesAheadOfThePositionAcrossTheWrapThenSilence) {
     ExpectBufferHolds(stream->Buffer(), client, 0, kLead);
     EXPECT_EQ(stream->Buffer()[kLead], 0xEE);
 
-    // Each step: the device position, then the linear span now written.
+    // Each step: the device position (never more than the lead past what
+    // was written), then the linear byte count it stands for.
     struct Step {
         ULONG position;
         uint64_t played;
-    } steps[] = {{8000, 8000}, {2000, 11600}, {9000, 18600}};
+    } steps[] = {{3000, 3000}, {6600, 6600}, {9500, 9500}, {3000, 12600}, {6500, 16100}, {9000, 18600}};
     uint64_t written = kLead;
     for (const Step& s : steps) {
         stream->SetPosition(s.position);
@@ -217,7 +220,7 @@ TEST_F(WavePinTest, RenderWritesAheadOfThePositionAcrossTheWrapThenSilence) {
     // The client ran out at 20000: the remaining 2440 bytes are silence.
     EXPECT_EQ(pin.SilenceBytes(), 18600u + kLead - 20000u);
     EXPECT_EQ(pin.QueuedRenderBytes(), 0u);
-    EXPECT_EQ(pin.ServiceCount(), 4u);  // the prefill and three notifications
+    EXPECT_EQ(pin.ServiceCount(), 7u);  // the prefill and one pass per notification
 }
 
 TEST_F(WavePinTest, CaptureReadsUpToThePositionAcrossTheWrap) {
