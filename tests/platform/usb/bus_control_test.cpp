@@ -187,7 +187,7 @@ class MalformedUrbTest : public BusTest, public ::testing::WithParamInterface<Ma
 
 TEST_P(MalformedUrbTest, FailsAtOnce) {
     ASSERT_EQ(SelectConfiguration(), STATUS_SUCCESS);
-    UrbBuffer buffer(GET_SELECT_INTERFACE_REQUEST_SIZE(2));
+    UrbBuffer buffer(sizeof(URB));
     GetParam().build(buffer.urb(), bus().ConfigurationHandle());
     UsbRequest r(pdo(), buffer.urb());
     EXPECT_EQ(r.Send(), STATUS_INVALID_PARAMETER);
