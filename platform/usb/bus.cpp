@@ -779,6 +779,10 @@ void SimUsbBus::SetFrameNumber(ULONG frame) {
     frameBase_ = (int64_t)frame - current;
 }
 
+LONGLONG SimUsbBus::FrameStart() const {
+    return SlotStart(CurrentMicroframe() / kMicroframesPerFrame * kMicroframesPerFrame);
+}
+
 int64_t SimUsbBus::CurrentMicroframe() const { return (sim::Now() - epoch_) / kTicksPerMicroframe; }
 
 LONGLONG SimUsbBus::SlotStart(int64_t microframe) const { return epoch_ + microframe * kTicksPerMicroframe; }

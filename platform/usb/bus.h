@@ -120,6 +120,8 @@ public:
     // Makes the current frame carry `frame`; later frames count on from it
     // (and wrap at 2^32).
     void SetFrameNumber(ULONG frame);
+    // Interrupt time at which the current frame began.
+    LONGLONG FrameStart() const;
 
     // ---- port ----------------------------------------------------------
     // The device leaves the bus: every pending and later request fails
