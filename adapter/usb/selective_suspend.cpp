@@ -5,8 +5,8 @@
 // completion and one for a canceller. Whoever takes IdleIrp (by exchange,
 // under IdleSpinLock) owns the right to touch it; the completion frees it
 // at once when nobody took it, and otherwise the last of completion and
-// canceller to drop its reference frees it. IdleRequestDone is set only
-// after the IRP is freed.
+// canceller to drop its reference frees it. IdleRequestPending is cleared
+// and IdleRequestDone set only after the IRP is freed.
 #include "adapter/usb/selective_suspend.h"
 
 #include <cstring>
@@ -181,15 +181,12 @@ NTSTATUS CIdleControl::SubmitIdleRequest() {
         KeAcquireSpinLock(&m_IdleSpinLock, &irql);
         m_IdleCallbackInfo = NULL;
         auto mine = static_cast<PIRP>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_IdleIrp), NULL));
-        InterlockedExchange(&m_IdleRequestPending, 0);
         KeReleaseSpinLock(&m_IdleSpinLock, irql);
         ExFreePool(info);
-        if (mine != NULL) {
-            IoFreeIrp(mine);
-            KeSetEvent(&m_IdleRequestDone, IO_NO_INCREMENT, FALSE);
-        } else {
+        if (mine != NULL)
+            FinishIdleIrp(mine);
+        else
             DropIdleIrpReference(irp);
-        }
         return STATUS_UNSUCCESSFUL;
     }
     if (m_IdleTimerEnabled) KeCancelTimer(&m_IdleTimer);  // no checks while the request is out
@@ -218,16 +215,12 @@ void CIdleControl::OnIdleRequestComplete(PIRP irp) {
     PUSB_IDLE_CALLBACK_INFO info = m_IdleCallbackInfo;
     m_IdleCallbackInfo = NULL;
     auto mine = static_cast<PIRP>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_IdleIrp), NULL));
-    InterlockedExchange(&m_IdleRequestPending, 0);
     // Re-armed here, under the lock Shutdown sets its flag under, and before
     // IdleRequestDone can let a teardown go on.
     if (m_IdleTimerEnabled && !m_Stopping) ArmTimer();
     KeReleaseSpinLock(&m_IdleSpinLock, irql);
     if (info != NULL) ExFreePool(info);
-    if (mine != NULL || InterlockedDecrement(&m_IdleIrpRefs) == 0) {
-        IoFreeIrp(irp);
-        KeSetEvent(&m_IdleRequestDone, IO_NO_INCREMENT, FALSE);
-    }
+    if (mine != NULL || InterlockedDecrement(&m_IdleIrpRefs) == 0) FinishIdleIrp(irp);
 }
 
 void CIdleControl::CancelIdleRequest() { CancelIdleIrp(FALSE); }
@@ -245,9 +238,16 @@ void CIdleControl::CancelIdleIrp(BOOLEAN evenWhenIdle) {
 }
 
 void CIdleControl::DropIdleIrpReference(PIRP irp) {
-    if (InterlockedDecrement(&m_IdleIrpRefs) != 0) return;
+    if (InterlockedDecrement(&m_IdleIrpRefs) == 0) FinishIdleIrp(irp);
+}
+
+// The last holder of the idle IRP frees it. Only then may a new request
+// start: IdleIrpRefs counts for one IRP at a time, and a canceller may
+// still hold the old IRP after its completion has run.
+void CIdleControl::FinishIdleIrp(PIRP irp) {
     IoFreeIrp(irp);
-    KeSetEvent(&m_IdleRequestDone, IO_NO_INCREMENT, FALSE);
+    InterlockedExchange(&m_IdleRequestPending, 0);
+    KeSetEvent(&m_IdleRequestDone, IO_NO_INCREMENT, FALSE);  // the adapter may go from here on
 }
 
 // ------------------------------------------------------------ power requests

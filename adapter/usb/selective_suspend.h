@@ -87,6 +87,7 @@ private:
     void OnIdleRequestComplete(PIRP irp);
     void CancelIdleIrp(BOOLEAN evenWhenIdle);
     void DropIdleIrpReference(PIRP irp);
+    void FinishIdleIrp(PIRP irp);
     void ArmTimer();
     NTSTATUS ReadFromKey(PCWSTR path, PCWSTR valueName, ULONG size, PULONG out);
 
@@ -95,7 +96,7 @@ private:
 
     PUSB_IDLE_CALLBACK_INFO m_IdleCallbackInfo;  // while an idle request is out
     PIRP volatile m_IdleIrp;                     // the idle IRP not yet taken
-    volatile LONG m_IdleRequestPending;
+    volatile LONG m_IdleRequestPending;          // until the idle IRP is freed
     volatile LONG m_IdleIrpRefs;                 // completion + canceller
     KSPIN_LOCK m_IdleSpinLock;
     KEVENT m_IdleRequestDone;                    // no idle request exists
