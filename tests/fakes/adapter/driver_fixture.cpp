@@ -1,7 +1,11 @@
 // The driver fixture.
 #include "tests/fakes/adapter/driver_fixture.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "sim/debug.h"
+#include "sim/files.h"
 #include "sim/registry.h"
 #include "tests/fakes/adapter/asio_recorder.h"
 #include "tests/fakes/adapter/fake_adapter.h"
@@ -13,6 +17,27 @@ namespace fakes {
 std::u16string ToU16(const UNICODE_STRING& text) {
     if (text.Buffer == NULL) return std::u16string();
     return std::u16string(text.Buffer, text.Length / sizeof(WCHAR));
+}
+
+ScopedSystemRoot::ScopedSystemRoot() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("sysroot_") + info->test_suite_name() + "_" + info->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    std::filesystem::path root = std::filesystem::path(::testing::TempDir()) / name;
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    m_Directory = root.string();
+    sim::SetSystemRoot(m_Directory);
+}
+
+ScopedSystemRoot::~ScopedSystemRoot() {
+    sim::SetSystemRoot("");
+    std::filesystem::remove_all(m_Directory);
+}
+
+void ScopedSystemRoot::Write(const std::string& fileName, const std::string& bytes) {
+    std::ofstream(std::filesystem::path(m_Directory) / fileName, std::ios::binary) << bytes;
 }
 
 void DriverTest::SetUp() {

@@ -40,4 +40,18 @@ protected:
 
 std::u16string ToU16(const UNICODE_STRING& text);
 
+// A host directory named after the running test, mapped as
+// "\SystemRoot\" for the scope's life and removed afterwards.
+class ScopedSystemRoot {
+public:
+    ScopedSystemRoot();
+    ~ScopedSystemRoot();
+    ScopedSystemRoot(const ScopedSystemRoot&) = delete;
+    ScopedSystemRoot& operator=(const ScopedSystemRoot&) = delete;
+    void Write(const std::string& fileName, const std::string& bytes);
+
+private:
+    std::string m_Directory;
+};
+
 }  // namespace fakes
