@@ -69,6 +69,11 @@ void DriverTest::LoadAndAdd() {
     ASSERT_EQ(Device().AddDevice(), STATUS_SUCCESS);
 }
 
+void DriverTest::UseFactories(const DRIVER_FACTORIES& table) {
+    m_Factories.reset();  // the old scope restores its predecessor first
+    m_Factories = std::make_unique<ScopedDriverFactories>(table);
+}
+
 void DriverTest::RemoveAndUnload() { m_Device.reset(); }
 
 PDEVICE_OBJECT DriverTest::Fdo() { return Device().TopDevice(); }

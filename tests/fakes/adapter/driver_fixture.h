@@ -22,10 +22,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+public:  // for the table rows that arm a failure
+
     // The PDO (made on first use with `config`).
     sim::PnpHarness& Device(const sim::PdoConfig& config = sim::PdoConfig());
     // DriverEntry and AddDevice; both must succeed.
     void LoadAndAdd();
+    // Replaces the fake factory table for the rest of the test.
+    void UseFactories(const DRIVER_FACTORIES& table);
     // Removes the device and unloads the driver now.
     void RemoveAndUnload();
 
