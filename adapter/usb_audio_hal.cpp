@@ -26,7 +26,7 @@ NTSTATUS CreateUsbAudioHal(PUNKNOWN* unknown) {
 CUsbAudioHal::CUsbAudioHal()
     : CAudioHal(NULL),
       m_Transport(),
-      m_Idle(this),
+      m_Idle(this, &m_Transport),
       ModelUnknown(NULL),
       ModelAudioHal(NULL),
       ModelPower(NULL),
@@ -137,7 +137,6 @@ NTSTATUS CUsbAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE
     if (reader == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     reader->Import();  // nothing of the import fails the start
     NTSTATUS status = CAudioHal::Init(resources, fdo, lowerDevice, pdo);
-    m_Transport.ResetCounters();
     m_Idle.Start(NT_SUCCESS(status));
     delete reader;
     return status;

@@ -14,6 +14,7 @@
 #include "platform/portcls/sim_portcls.h"
 #include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
+#include "usb/usb_port.h"
 
 namespace fakes {
 
@@ -24,8 +25,12 @@ protected:
 
 public:  // for the table rows that arm a failure
 
-    // The PDO (made on first use with `config`).
+    // The PDO (made on first use with `config`), or the plugged USB
+    // device's.
     sim::PnpHarness& Device(const sim::PdoConfig& config = sim::PdoConfig());
+    // Plugs a simulated USB device (before the first Device()).
+    simusb::SimUsbPort& PlugUsb(simusb::DescriptorSet set);
+    simusb::SimUsbPort& Port() { return *m_Port; }
     // DriverEntry and AddDevice; both must succeed.
     void LoadAndAdd();
     // Replaces the fake factory table for the rest of the test.
@@ -39,6 +44,7 @@ public:  // for the table rows that arm a failure
     std::u16string EnumLink();
 
     std::unique_ptr<sim::PnpHarness> m_Device;
+    std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;
 };
 
