@@ -153,6 +153,8 @@ public:
     void SetIdleDelayMs(ULONG ms);
     void ScriptIdle(const IdleScript& script);
     bool IdleRequestPending() const;
+    // Idle notifications received (refused and busy ones included).
+    int IdleRequestCount() const;
     int IdleCallbackCount() const;
     // The PDO's device power state is not D0.
     bool suspended() const;
@@ -271,6 +273,7 @@ private:
     bool idleCheckScheduled_ = false;
     int idleWorkOutstanding_ = 0;
     int idleCallbacks_ = 0;
+    int idleRequests_ = 0;
     uint64_t idleGeneration_ = 0;
     LONGLONG lastTraffic_ = 0;
     bool suspended_ = false;
