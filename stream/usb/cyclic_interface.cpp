@@ -1,0 +1,161 @@
+// The stream's AudioStreaming interface on the device: the descriptors of
+// its alternate settings (read from the adapter's configuration descriptor,
+// which is untrusted: every walk is bounded by wTotalLength and each
+// descriptor's bLength), the select-interface request with the copy of the
+// returned pipes, the sampling-frequency request and the device's busy
+// count. PASSIVE_LEVEL under m_Lock, except the pipe lookups.
+#include <cstring>
+
+#include "stream/usb/cyclic_control.h"
+#include "usb/usbd.h"
+
+namespace {
+
+constexpr UCHAR kAudioClass = 1;
+constexpr UCHAR kAudioStreamingSubclass = 2;
+constexpr UCHAR kSetCur = 0x01;
+constexpr USHORT kSamplingFreqControl = 0x0100;
+
+bool IsIsochronousData(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
+    return (endpoint->bmAttributes & 0x03) == 1 && (endpoint->bmAttributes & 0x30) == 0;
+}
+
+}  // namespace
+
+IUsbAudioDevice* CCyclicControl::AcquireUsbDevice() {
+    IUsbAudioDevice* device = NULL;
+    if (m_pDevice == NULL || !NT_SUCCESS(m_pDevice->QueryInterface(IID_IUsbAudioDevice, (PVOID*)&device)))
+        return NULL;
+    return device;
+}
+
+PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindDataEndpoint(UCHAR alternateSetting) {
+    IUsbAudioDevice* device = AcquireUsbDevice();
+    if (device == NULL) return NULL;
+    PUSB_CONFIGURATION_DESCRIPTOR config = device->GetConfigurationDescriptor();
+    device->Release();
+    if (config == NULL) return NULL;
+    PUSB_INTERFACE_DESCRIPTOR iface = USBD_ParseConfigurationDescriptorEx(
+        config, config, (LONG)m_nInterfaceNumber, alternateSetting, kAudioClass, kAudioStreamingSubclass, -1);
+    if (iface == NULL) return NULL;
+    PUCHAR end = (PUCHAR)config + config->wTotalLength;
+    PUCHAR cursor = (PUCHAR)iface + iface->bLength;
+    ULONG examined = 0;
+    // Up to the next interface descriptor, at most bNumEndpoints endpoints.
+    while (cursor + 2 <= end && examined < iface->bNumEndpoints) {
+        UCHAR length = cursor[0], type = cursor[1];
+        if (length < 2 || cursor + length > end || type == USB_INTERFACE_DESCRIPTOR_TYPE) break;
+        if (type == USB_ENDPOINT_DESCRIPTOR_TYPE && length >= sizeof(USB_ENDPOINT_DESCRIPTOR)) {
+            examined++;
+            auto* endpoint = (PUSB_ENDPOINT_DESCRIPTOR)cursor;
+            if (IsIsochronousData(endpoint)) return endpoint;
+        }
+        cursor += length;
+    }
+    return NULL;
+}
+
+ULONG CCyclicControl::GetPacketsPerFrame(UCHAR alternateSetting) {
+    PUSB_ENDPOINT_DESCRIPTOR endpoint = FindDataEndpoint(alternateSetting);
+    IUsbAudioDevice* device = AcquireUsbDevice();
+    BOOLEAN highSpeed = device ? device->IsHighSpeed() : FALSE;
+    if (device) device->Release();
+    if (endpoint == NULL || !highSpeed) return 1;
+    // A service interval of 1 to 8 microframes; anything else cannot be
+    // streamed (and 0 would be a negative shift).
+    if (endpoint->bInterval < 1 || endpoint->bInterval > 4) return 0;
+    return 8u >> (endpoint->bInterval - 1);
+}
+
+USBD_PIPE_HANDLE CCyclicControl::DataPipeHandle() {
+    if (m_pInterfaceInfo == NULL || m_DataPipeIndex >= m_pInterfaceInfo->NumberOfPipes) return NULL;
+    return m_pInterfaceInfo->Pipes[m_DataPipeIndex].PipeHandle;
+}
+
+UCHAR CCyclicControl::DataEndpointAddress() {
+    if (m_pInterfaceInfo == NULL || m_DataPipeIndex >= m_pInterfaceInfo->NumberOfPipes) return 0;
+    return m_pInterfaceInfo->Pipes[m_DataPipeIndex].EndpointAddress;
+}
+
+NTSTATUS CCyclicControl::SendSamplingRate(IUsbAudioDevice* device, UCHAR endpoint, ULONG rate) {
+    URB urb = {};
+    UCHAR data[3] = {(UCHAR)rate, (UCHAR)(rate >> 8), (UCHAR)(rate >> 16)};
+    UsbBuildVendorRequest(&urb, URB_FUNCTION_CLASS_ENDPOINT, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST),
+                          USBD_TRANSFER_DIRECTION_OUT, 0, kSetCur, kSamplingFreqControl, endpoint, data, NULL,
+                          sizeof(data), NULL);
+    NTSTATUS status = device->SubmitUrbSync(&urb);
+    if (NT_SUCCESS(status) && USBD_ERROR(urb.UrbHeader.Status)) status = STATUS_UNSUCCESSFUL;
+    return status;
+}
+
+NTSTATUS CCyclicControl::SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
+                                         NTSTATUS* rateStatus) {
+    *rateStatus = STATUS_SUCCESS;
+    if (m_pInterfaceInfo) ExFreePoolWithTag(m_pInterfaceInfo, CYCLIC_URB_TAG);
+    m_pInterfaceInfo = NULL;
+    IUsbAudioDevice* device = AcquireUsbDevice();
+    if (device == NULL) return STATUS_UNSUCCESSFUL;
+    PUSB_CONFIGURATION_DESCRIPTOR config = device->GetConfigurationDescriptor();
+    PUSB_INTERFACE_DESCRIPTOR iface =
+        config ? USBD_ParseConfigurationDescriptorEx(config, config, (LONG)m_nInterfaceNumber, alternateSetting,
+                                                     kAudioClass, kAudioStreamingSubclass, -1)
+               : NULL;
+    if (iface == NULL) {
+        device->Release();
+        return STATUS_INVALID_PARAMETER;
+    }
+    ULONG pipes = iface->bNumEndpoints;
+    ULONG size = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes);
+    auto urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, size, CYCLIC_URB_TAG);
+    if (urb == NULL) {
+        device->Release();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    memset(urb, 0, size);
+    UsbBuildSelectInterfaceRequest(urb, (USHORT)size, device->GetConfigurationHandle(), (UCHAR)m_nInterfaceNumber,
+                                   alternateSetting);
+    NTSTATUS status = device->SubmitUrbSync(urb);
+    if (NT_SUCCESS(status)) status = [&]() -> NTSTATUS {
+        const USBD_INTERFACE_INFORMATION& info = urb->UrbSelectInterface.Interface;
+        ULONG copyBytes = info.Length < GET_USBD_INTERFACE_SIZE(pipes) ? info.Length : GET_USBD_INTERFACE_SIZE(pipes);
+        if (copyBytes < GET_USBD_INTERFACE_SIZE(0)) copyBytes = GET_USBD_INTERFACE_SIZE(0);
+        m_pInterfaceInfo = (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(
+            NonPagedPoolNx, GET_USBD_INTERFACE_SIZE(pipes ? pipes : 1), CYCLIC_URB_TAG);
+        if (m_pInterfaceInfo == NULL) {
+            memset(urb, 0, size);
+            ULONG zeroSize = GET_SELECT_INTERFACE_REQUEST_SIZE(0);
+            UsbBuildSelectInterfaceRequest(urb, (USHORT)zeroSize, device->GetConfigurationHandle(),
+                                           (UCHAR)m_nInterfaceNumber, 0);
+            if (NT_SUCCESS(device->SubmitUrbSync(urb)) && m_bHoldsBusy) {
+                device->BusyRelease();
+                m_bHoldsBusy = FALSE;
+            }
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        memcpy(m_pInterfaceInfo, &info, copyBytes);
+        if (m_pInterfaceInfo->NumberOfPipes > pipes) m_pInterfaceInfo->NumberOfPipes = pipes;
+        return STATUS_SUCCESS;
+    }();
+    if (NT_SUCCESS(status)) {
+        ULONG found = pipes;
+        for (ULONG i = 0; i < m_pInterfaceInfo->NumberOfPipes; i++)
+            if (((m_pInterfaceInfo->Pipes[i].EndpointAddress & 0x80) != 0) == (pipeIn != 0)) found = i;
+        if (found < pipes) m_DataPipeIndex = (UCHAR)found;
+        // A client needs a pipe in the stream's direction; without one the
+        // old index would name another setting's or direction's pipe.
+        if (client && found == pipes) status = STATUS_INVALID_PARAMETER;
+    }
+    if (NT_SUCCESS(status)) {
+        if (client) *rateStatus = SendSamplingRate(device, DataEndpointAddress(), client->Format.Format.nSamplesPerSec);
+        if (alternateSetting == 0 && m_bHoldsBusy) {
+            device->BusyRelease();
+            m_bHoldsBusy = FALSE;
+        } else if (alternateSetting != 0 && !m_bHoldsBusy) {
+            device->BusyAddRef();
+            m_bHoldsBusy = TRUE;
+        }
+    }
+    ExFreePoolWithTag(urb, CYCLIC_URB_TAG);
+    device->Release();
+    return status;
+}

@@ -1,0 +1,101 @@
+#include "tests/fakes/dsp/fake_limiter.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "dsp/limiter.h"
+#include "nt/pool.h"
+
+namespace limiterfake {
+namespace {
+
+std::mutex g_lock;
+std::vector<std::string> g_calls;
+bool g_failAllocation = false;
+
+void Record(const std::string& call) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_calls.push_back(call);
+}
+
+}  // namespace
+
+std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return g_calls;
+}
+
+void ClearCalls() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_calls.clear();
+}
+
+void FailAllocation(bool fail) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_failAllocation = fail;
+}
+
+}  // namespace limiterfake
+
+using limiterfake::Record;
+
+CLimiter::CLimiter() {
+    m_fThreshold = 1.0f;
+    for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) m_fGain[c] = m_fTarget[c] = 1.0f;
+}
+
+int CLimiter::AllocateBuffers() {
+    Record("AllocateBuffers");
+    {
+        std::lock_guard<std::mutex> guard(limiterfake::g_lock);
+        if (limiterfake::g_failAllocation) return 0;
+    }
+    if (m_bAllocated) return 1;
+    for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) {
+        m_pInBuf[c] = (float*)ExAllocatePoolWithTag(NonPagedPoolNx, 1024, LIMITER_BUFFER_TAG);
+        m_pOutBuf[c] = (float*)ExAllocatePoolWithTag(NonPagedPoolNx, 1024, LIMITER_BUFFER_TAG);
+        if (m_pInBuf[c] == NULL || m_pOutBuf[c] == NULL) return 0;
+    }
+    m_bAllocated = 1;
+    return 1;
+}
+
+VOID CLimiter::FreeBuffers() {
+    Record("FreeBuffers");
+    for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) {
+        if (m_pInBuf[c]) ExFreePoolWithTag(m_pInBuf[c], LIMITER_BUFFER_TAG);
+        if (m_pOutBuf[c]) ExFreePoolWithTag(m_pOutBuf[c], LIMITER_BUFFER_TAG);
+        m_pInBuf[c] = m_pOutBuf[c] = NULL;
+    }
+    m_bAllocated = 0;
+}
+
+VOID CLimiter::SetMode(int mode) {
+    m_nMode = mode;
+    Record("SetMode:" + std::to_string(mode));
+}
+
+VOID CLimiter::SetMakeupGain(float gain) {
+    for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) m_fMakeup[c] = m_fGain[c] = gain;
+    Record("SetMakeupGain:" + std::to_string((int)gain));
+}
+
+VOID CLimiter::SetThreshold(float threshold) {
+    m_fThreshold = threshold;
+    Record("SetThreshold:" + std::to_string((int)threshold));
+}
+
+VOID CLimiter::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
+    memcpy(&m_WaveFormat, format, sizeof(m_WaveFormat));
+    Record("SetFormat:" + std::to_string(m_WaveFormat.Format.nChannels));
+}
+
+VOID CLimiter::Process(float**, int frames) { Record("Process:" + std::to_string(frames)); }
+
+VOID CLimiter::Reset() { Record("Reset"); }
+
+VOID CLimiter::ResetAll() { Reset(); }
+
+VOID CLimiter::ProcessBlock(float**, ULONG) {}
+VOID CLimiter::ComputeTargetGains(ULONG) {}
+float CLimiter::GetPeak(const float*, ULONG) { return 0.0f; }

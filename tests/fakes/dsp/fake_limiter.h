@@ -1,0 +1,20 @@
+// Recording stand-in for the body of CLimiter (dsp/limiter.h) until the
+// DSP effects engine lands: every call is logged by name and argument,
+// AllocateBuffers takes the sixteen channel buffers from pool ("DSPs") so
+// leak checks see a limiter that was never freed, and Process leaves the
+// samples alone.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace limiterfake {
+
+// "AllocateBuffers", "SetMode:0", "SetMakeupGain:1", "SetThreshold:1",
+// "SetFormat:<channels>", "Reset", "Process:<frames>", "FreeBuffers".
+std::vector<std::string> Calls();
+void ClearCalls();
+// Makes AllocateBuffers return 0 (nothing allocated) until cleared.
+void FailAllocation(bool fail);
+
+}  // namespace limiterfake

@@ -1,0 +1,114 @@
+// The device-family model a USB stream is given at Init, until the device
+// core and its transport land: one object answering IUsbAudioDevice (over a
+// simulated device plugged into the PnP harness: requests go straight to
+// its PDO) and IAudioHal (GetDeviceObject). It selects the configuration
+// when created, counts busy references, and writes what the streams do
+// (select-interface and sampling-rate requests, presence checks, port
+// cycles, busy changes, optionally each isochronous submission with its
+// start frame) into a timeline that the tests' recording clients share.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "adapter/audio_hal.h"
+#include "adapter/usb/usb_audio_device.h"
+#include "usb/usb_port.h"
+
+namespace streamfakes {
+
+struct TimelineEntry {
+    LONGLONG time = 0;  // interrupt time, 100 ns
+    std::string what;
+};
+
+// Thread-safe, ordered log of what happened when.
+class Timeline {
+public:
+    void Add(const std::string& what);
+    std::vector<TimelineEntry> Entries() const;
+    std::vector<std::string> Texts() const;
+    void Clear();
+
+private:
+    mutable std::mutex lock_;
+    std::vector<TimelineEntry> entries_;
+};
+
+class FakeUsbModel : public IUsbAudioDevice, public IAudioHal, public CUnknown {
+public:
+    // A new model with one reference over port (which must outlive it).
+    // Selects the configuration with every interface at setting 0.
+    static FakeUsbModel* Create(simusb::SimUsbPort& port, Timeline* timeline);
+
+    DECLARE_FORWARDING_UNKNOWN()
+    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
+
+    // ---- IUsbAudioDevice ---------------------------------------------------
+    PUSB_CONFIGURATION_DESCRIPTOR GetConfigurationDescriptor() override;
+    USBD_CONFIGURATION_HANDLE GetConfigurationHandle() override { return m_ConfigurationHandle; }
+    UCHAR GetAudioControlInterfaceNumber() override { return 0; }
+    NTSTATUS SetDevicePresent(BOOLEAN present) override;
+    NTSTATUS CallLowerDriver(PIRP irp) override;
+    NTSTATUS SubmitUrbSync(PURB urb) override;
+    NTSTATUS GetCurrentFrameNumber(PULONG frame) override;
+    PIRP AllocateIrp() override;
+    NTSTATUS FreeIrp(PIRP irp) override;
+    BOOLEAN IsHighSpeed() override;
+    BOOLEAN CheckPresenceAndRecover() override;
+    BOOLEAN CyclePortOnce() override;
+    PDEVICE_OBJECT GetLowerDeviceObject() override;
+    LONG BusyAddRef() override;
+    LONG BusyRelease() override;
+    NTSTATUS CreateFamilyModel() override { return STATUS_NOT_IMPLEMENTED; }
+
+    // ---- IAudioHal (what the streams use) ----------------------------------
+    NTSTATUS GetStreamEngineCapabilities(ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
+    NTSTATUS GetComponentId(KSCOMPONENTID*) override { return STATUS_NOT_SUPPORTED; }
+    ULONG GetStreamEngineCount() override { return 0; }
+    NTSTATUS GetStreamEngine(ULONG, IStreamEngine**) override { return STATUS_UNSUCCESSFUL; }
+    ULONG GetUnitCount() override { return 0; }
+    NTSTATUS GetUnit(ULONG, IUacUnit**) override { return STATUS_UNSUCCESSFUL; }
+    PDEVICE_OBJECT GetDeviceObject() override;
+    NTSTATUS Init(PRESOURCELIST, PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
+    NTSTATUS Start() override { return STATUS_SUCCESS; }
+    NTSTATUS Stop() override { return STATUS_SUCCESS; }
+    NTSTATUS RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID*) override { return STATUS_NOT_SUPPORTED; }
+    NTSTATUS UnregisterCallback(PVOID) override { return STATUS_SUCCESS; }
+    NTSTATUS PreprocessIrp(PIRP) override { return STATUS_SUCCESS; }
+    NTSTATUS InitHardware() override { return STATUS_SUCCESS; }
+    NTSTATUS ConnectUnits() override { return STATUS_SUCCESS; }
+    NTSTATUS GetEndpointCapabilities(BOOLEAN, ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
+
+    // ---- test controls -----------------------------------------------------
+    LONG BusyCount() const { return __atomic_load_n(&m_Busy, __ATOMIC_ACQUIRE); }
+    bool Present() const { return __atomic_load_n(&m_Present, __ATOMIC_ACQUIRE) != 0; }
+    // Log every isochronous submission ("iso <endpoint> start <frame>").
+    void LogTransfers(bool on) { __atomic_store_n(&m_LogTransfers, on, __ATOMIC_RELEASE); }
+    // Make the transport refuse its interfaces (QueryInterface fails).
+    bool RefuseUsbInterface = false;
+    // AllocateIrp fails for the n-th call from now (0-based), once.
+    void FailIrpAllocation(int nth) { m_FailIrpAt = nth; }
+
+private:
+    FakeUsbModel(simusb::SimUsbPort& port, Timeline* timeline);
+    ~FakeUsbModel() override;
+    NTSTATUS SelectConfiguration();
+    NTSTATUS SendIoctl(ULONG ioctl, PVOID argument1);
+    void Note(const std::string& what);
+    void NoteUrb(PURB urb, NTSTATUS status);
+
+    simusb::SimUsbPort& m_Port;
+    Timeline* m_Timeline;
+    std::vector<UCHAR> m_Configuration;
+    USBD_CONFIGURATION_HANDLE m_ConfigurationHandle = NULL;
+    volatile LONG m_Busy = 0;
+    BOOLEAN m_Present = TRUE;
+    bool m_LogTransfers = false;
+    bool m_Cycled = false;
+    int m_FailIrpAt = -1;
+};
+
+}  // namespace streamfakes
