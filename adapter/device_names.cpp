@@ -142,7 +142,9 @@ VOID CUsbAudioHal::WriteNameFromString(UCHAR stringIndex, ULONG bufferTag, PCWST
             ULONG received = urb->UrbControlDescriptorRequest.TransferBufferLength;
             if (received > kNameRequestBytes) received = kNameRequestBytes;
             ULONG length = TerminateName(buffer, received);
-            WriteDeviceRegistryString(valueName, (length + 1) * sizeof(WCHAR), buffer + 2);
+            // An empty name (blanks only, or a malformed descriptor) would
+            // only hide the installer's.
+            if (length > 0) WriteDeviceRegistryString(valueName, (length + 1) * sizeof(WCHAR), buffer + 2);
         }
     }
     if (urb != NULL) ExFreePoolWithTag(urb, bufferTag);

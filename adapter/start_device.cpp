@@ -73,12 +73,15 @@ NTSTATUS InstallSubdevices(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo, PIRP irp
 }
 
 // Publishes the adapter, then enables the interfaces; a failed
-// enumeration interface takes the publication back.
+// enumeration interface takes the publication back. An enumeration
+// interface AddDevice could not register is left out, as AddDevice
+// tolerated it.
 NTSTATUS PublishAdapter(PDEVICE_CONTEXT context, IAudioHal* audioHal, BOOLEAN asio) {
     audioHal->AddRef();
     context->AudioHal = audioHal;
     if (asio && NT_SUCCESS(IoSetDeviceInterfaceState(&context->AsioInterfaceName, TRUE)))
         context->AsioInterfaceEnabled = TRUE;
+    if (!context->EnumInterfaceRegistered) return STATUS_SUCCESS;
     NTSTATUS status = IoSetDeviceInterfaceState(&context->EnumInterfaceName, TRUE);
     if (NT_SUCCESS(status)) {
         context->EnumInterfaceEnabled = TRUE;

@@ -26,7 +26,7 @@ NTSTATUS CreateUsbAudioHal(PUNKNOWN* unknown) {
 CUsbAudioHal::CUsbAudioHal()
     : CAudioHal(NULL),
       m_Transport(),
-      m_Idle(this),
+      m_Idle(this, &m_Transport),
       ModelUnknown(NULL),
       ModelAudioHal(NULL),
       ModelPower(NULL),
@@ -132,12 +132,16 @@ NTSTATUS CUsbAudioHal::PreprocessIrp(PIRP irp) { return m_Idle.PreprocessIrp(irp
 NTSTATUS CUsbAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE_OBJECT lowerDevice,
                             PDEVICE_OBJECT pdo) {
     PAGED_CODE();
+    // Known before anything can fail: selective suspend reads the device's
+    // parameters through the PDO whatever CAudioHal::Init returns.
+    Fdo = fdo;
+    LowerDevice = lowerDevice;
+    Pdo = pdo;
     m_Transport.Init(fdo, lowerDevice);
     auto* reader = new (NonPagedPoolNx, INI_READER_TAG) CIniReader(fdo);
     if (reader == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     reader->Import();  // nothing of the import fails the start
     NTSTATUS status = CAudioHal::Init(resources, fdo, lowerDevice, pdo);
-    m_Transport.ResetCounters();
     m_Idle.Start(NT_SUCCESS(status));
     delete reader;
     return status;

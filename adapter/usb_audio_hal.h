@@ -125,7 +125,7 @@ public:
     PDEVICE_OBJECT IdleFdo() override { return Fdo; }
     PDEVICE_OBJECT IdlePdo() override { return Pdo; }
     PDEVICE_OBJECT IdleLowerDevice() override { return LowerDevice; }
-    ULONG IdlePowerState() override { return PowerState; }
+    DEVICE_POWER_STATE IdlePowerState() override { return (DEVICE_POWER_STATE)PowerState; }
 
     // The lock every IAsioDevice operation and PowerChangeState hold.
     CMutexLock& DeviceLockObject() { return DeviceLock; }

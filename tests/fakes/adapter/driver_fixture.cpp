@@ -54,12 +54,19 @@ void DriverTest::SetUp() {
 
 void DriverTest::TearDown() {
     m_Device.reset();
+    m_Port.reset();
     m_Factories.reset();
     sim::PcResetState();
     sim::KernelTest::TearDown();
 }
 
+simusb::SimUsbPort& DriverTest::PlugUsb(simusb::DescriptorSet set) {
+    m_Port = std::make_unique<simusb::SimUsbPort>(std::move(set));
+    return *m_Port;
+}
+
 sim::PnpHarness& DriverTest::Device(const sim::PdoConfig& config) {
+    if (m_Port) return m_Port->harness();
     if (!m_Device) m_Device = std::make_unique<sim::PnpHarness>(config);
     return *m_Device;
 }
@@ -69,7 +76,15 @@ void DriverTest::LoadAndAdd() {
     ASSERT_EQ(Device().AddDevice(), STATUS_SUCCESS);
 }
 
-void DriverTest::RemoveAndUnload() { m_Device.reset(); }
+void DriverTest::UseFactories(const DRIVER_FACTORIES& table) {
+    m_Factories.reset();  // the old scope restores its predecessor first
+    m_Factories = std::make_unique<ScopedDriverFactories>(table);
+}
+
+void DriverTest::RemoveAndUnload() {
+    m_Device.reset();
+    m_Port.reset();
+}
 
 PDEVICE_OBJECT DriverTest::Fdo() { return Device().TopDevice(); }
 

@@ -14,6 +14,7 @@
 #include "platform/portcls/sim_portcls.h"
 #include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
+#include "usb/usb_port.h"
 
 namespace fakes {
 
@@ -22,10 +23,18 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The PDO (made on first use with `config`).
+public:  // for the table rows that arm a failure
+
+    // The PDO (made on first use with `config`), or the plugged USB
+    // device's.
     sim::PnpHarness& Device(const sim::PdoConfig& config = sim::PdoConfig());
+    // Plugs a simulated USB device (before the first Device()).
+    simusb::SimUsbPort& PlugUsb(simusb::DescriptorSet set);
+    simusb::SimUsbPort& Port() { return *m_Port; }
     // DriverEntry and AddDevice; both must succeed.
     void LoadAndAdd();
+    // Replaces the fake factory table for the rest of the test.
+    void UseFactories(const DRIVER_FACTORIES& table);
     // Removes the device and unloads the driver now.
     void RemoveAndUnload();
 
@@ -35,6 +44,7 @@ protected:
     std::u16string EnumLink();
 
     std::unique_ptr<sim::PnpHarness> m_Device;
+    std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;
 };
 
