@@ -39,14 +39,6 @@ private:
 
 bool ValidTypeCount(ULONG count) { return count >= 1 && count <= TERMINAL_MAX_TYPES; }
 
-bool Lists(const ULONG* types, ULONG count, ULONG type) {
-    for (ULONG i = 0; i < count; ++i) {
-        if (types[i] == type) {
-            return true;
-        }
-    }
-    return false;
-}
 }  // namespace
 
 // ---- CTerminalTypeNode ----

@@ -75,6 +75,8 @@ struct LevelCase {
     std::optional<LONG> stored;  // "Unit12_ 0_0"
 };
 
+void PrintTo(const LevelCase& c, std::ostream* os) { *os << c.name; }
+
 class LevelCaseTest : public LevelNodeTest, public ::testing::WithParamInterface<LevelCase> {};
 
 TEST_P(LevelCaseTest, SendsCachesAndStores) {
@@ -174,7 +176,7 @@ TEST_F(LevelNodeTest, StepZeroReadBackComparesTheLevelAsCached) {
 }
 
 TEST_F(LevelNodeTest, StepZeroApplySendsTheCachedLevels) {
-    MakeKind(NodeKind::Bass, 2, Db(-12), Db(12), 0);
+    MakeKind(NodeKind::Bass, 2, Db(-30), Db(12), 0);
     node->SetValue(1, Db(2.3));
     entity->sent.clear();
     EXPECT_EQ(node->Apply(), STATUS_SUCCESS);
@@ -196,6 +198,8 @@ struct PadCase {
     std::vector<ULONG> sentTo;
     std::vector<LONG> cached;
 };
+
+void PrintTo(const PadCase& c, std::ostream* os) { *os << c.name; }
 
 class GainPadTest : public LevelNodeTest, public ::testing::WithParamInterface<PadCase> {};
 
@@ -252,6 +256,8 @@ struct ProcessCase {
     LONG level;
     float expected;  // every sample of channels 0 and 1
 };
+
+void PrintTo(const ProcessCase& c, std::ostream* os) { *os << c.name; }
 
 class ProcessTest : public SoftwareVolumeTest, public ::testing::WithParamInterface<ProcessCase> {};
 

@@ -1,6 +1,7 @@
 // The UAC entity fixture.
 #include "tests/topology/uac/uac_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "adapter/driver_entry.h"
@@ -57,9 +58,12 @@ simusb::DescriptorSet BuildTestDevice() {
 }
 
 Bytes Descriptor(UCHAR subtype, UCHAR id, const Bytes& rest) {
-    Bytes d{0, UAC_CS_INTERFACE, subtype, id};
-    d.insert(d.end(), rest.begin(), rest.end());
+    Bytes d(4 + rest.size());
     d[0] = (uint8_t)d.size();
+    d[1] = UAC_CS_INTERFACE;
+    d[2] = subtype;
+    d[3] = id;
+    std::copy(rest.begin(), rest.end(), d.begin() + 4);
     return d;
 }
 
@@ -112,7 +116,7 @@ NTSTATUS TestModel::UpdateSubdevices(ULONG unitId) {
 
 NTSTATUS TestModel::GetCallbackObject(PVOID* object) {
     if (object == nullptr || !NT_SUCCESS(callbackStatus)) return STATUS_UNSUCCESSFUL;
-    *object = CAudioHal::GetCallbackObject();
+    *object = GetHalCallbackObject();
     return STATUS_SUCCESS;
 }
 

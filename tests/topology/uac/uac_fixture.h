@@ -155,7 +155,7 @@ protected:
 
     std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;
-    std::unique_ptr<CUsbTransport> m_Transport;
+    CUsbTransport* m_Transport = nullptr;
     std::unique_ptr<RecordingUsbDevice> m_Usb;
     TestModel* m_Model = nullptr;
 };
