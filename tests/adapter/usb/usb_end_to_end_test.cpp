@@ -248,6 +248,11 @@ simusb::DescriptorSet AsyncDeviceFile() { return FromFile("uac2_async_device.txt
 
 class EndToEndTest : public sim::KernelTest, public ::testing::WithParamInterface<DeviceCase> {
 protected:
+    sim::ExecutorOptions Options() const override {  // virtual time throughout
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
     void SetUp() override {
         sim::KernelTest::SetUp();
         sim::RegistryReset();
