@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <pthread.h>
+
 #include "executor_internal.h"
 
 namespace sim::detail {
@@ -14,9 +16,33 @@ std::mutex& Lock() {
     return *lock;
 }
 
+namespace {
+
+Executor* g_executor = nullptr;
+
+// A forked child (a death test in the "fast" style) has none of the
+// executor's threads: it gets a fresh executor that starts on first use.
+void LockBeforeFork() { Lock().lock(); }
+void UnlockInParent() { Lock().unlock(); }
+void ResetInChild() {
+    auto* fresh = new Executor;  // the parent's copy is left untouched
+    fresh->generation.store(g_executor->generation.load() + 1);
+    g_executor = fresh;
+    Lock().unlock();
+}
+
+Executor* InstallExecutor() {
+    g_executor = new Executor;  // outlives static destructors
+    pthread_atfork(LockBeforeFork, UnlockInParent, ResetInChild);
+    return g_executor;
+}
+
+}  // namespace
+
 Executor& Exec() {
-    static Executor* executor = new Executor;
-    return *executor;
+    static Executor* installed = InstallExecutor();
+    (void)installed;
+    return *g_executor;
 }
 
 TlsSlot& Tls() {

@@ -167,6 +167,10 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
                       "IoCallDriver: major function " + std::to_string(sp->MajorFunction));
     sp->DeviceObject = DeviceObject;
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[sp->MajorFunction];
+    if (dispatch == NULL)
+        sim::Bugcheck(DRIVER_VERIFIER_IOMANAGER_VIOLATION,
+                      "IoCallDriver: the driver of " + sim::Hex(DeviceObject) +
+                          " has no routine for major function " + std::to_string(sp->MajorFunction));
     // Held across the call: a device deleted by its own dispatch routine
     // (IRP_MN_REMOVE_DEVICE) stays valid until the routine returns.
     ObReferenceObject(DeviceObject);

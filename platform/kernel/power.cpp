@@ -34,16 +34,18 @@ bool TakeInjectedFailure(NTSTATUS* status) {
     return true;
 }
 
-// Runs after the last completion routine of a requested power IRP.
+// Runs after the last completion routine of a requested power IRP. The IRP
+// is gone before the completion function runs; the function gets a copy of
+// its status block.
 VOID FinishPowerRequest(PIRP Irp) {
     auto* request = static_cast<PowerRequest*>(Irp->IoManager.FinishContext);
-    if (request->completion != NULL)
-        request->completion(request->target, request->minor, request->state, request->context,
-                            &Irp->IoStatus);
-    ObDereferenceObject(request->target);
-    ExFreePoolWithTag(request, kRequestTag);
+    IO_STATUS_BLOCK status = Irp->IoStatus;
     IoFreeIrp(Irp);
     --g_outstanding;
+    if (request->completion != NULL)
+        request->completion(request->target, request->minor, request->state, request->context, &status);
+    ObDereferenceObject(request->target);
+    ExFreePoolWithTag(request, kRequestTag);
 }
 
 void FillPowerLocation(PIRP Irp, UCHAR MinorFunction, POWER_STATE PowerState) {

@@ -2,6 +2,7 @@
 // and PcDispatchIrp for PnP, power, create, close, cleanup and device
 // control on the FDO.
 #include "nt/rtl.h"
+#include "nt/ke.h"
 #include "platform/portcls/pc_port.h"
 
 namespace pcls {
@@ -97,17 +98,11 @@ NTSTATUS RemoveDevice(PcDevice* device, PIRP irp) {
 
 NTSTATUS DispatchPnp(PcDevice* device, PIRP irp) {
     switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
-    case IRP_MN_START_DEVICE:
-        return StartDevice(device, irp);
-    case IRP_MN_QUERY_CAPABILITIES:
-        return QueryCapabilities(device, irp);
-    case IRP_MN_STOP_DEVICE:
-        TeardownDevice(device);
-        return PassDown(device, irp);
-    case IRP_MN_REMOVE_DEVICE:
-        return RemoveDevice(device, irp);
-    default:
-        return PassDown(device, irp);
+        case IRP_MN_START_DEVICE: return StartDevice(device, irp);
+        case IRP_MN_QUERY_CAPABILITIES: return QueryCapabilities(device, irp);
+        case IRP_MN_STOP_DEVICE: TeardownDevice(device); return PassDown(device, irp);
+        case IRP_MN_REMOVE_DEVICE: return RemoveDevice(device, irp);
+        default: return PassDown(device, irp);
     }
 }
 
@@ -122,8 +117,8 @@ PADAPTERPOWERMANAGEMENT ReferencePower(PcDevice* device) {
 void NotifyMiniports(PcDevice* device, POWER_STATE state) {
     for (PMINIPORT miniport : RegisteredMiniports(device)) {
         PPOWERNOTIFY notify = nullptr;
-        if (NT_SUCCESS(miniport->QueryInterface(IID_IPowerNotify,
-                                                reinterpret_cast<PVOID*>(&notify))) &&
+        if (NT_SUCCESS(
+                miniport->QueryInterface(IID_IPowerNotify, reinterpret_cast<PVOID*>(&notify))) &&
             notify) {
             notify->PowerChangeNotify(state);
             notify->Release();
@@ -218,19 +213,22 @@ VOID UnloadAdapterDriver(PDRIVER_OBJECT) {}
 
 NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPathName,
                                    PDRIVER_ADD_DEVICE AddDevice) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(RegistryPathName);
     NTSTATUS status = pcls::CheckCall(sim::PcCall::InitializeAdapterDriver);
     if (!NT_SUCCESS(status)) return status;
     if (DriverObject == nullptr || AddDevice == nullptr) return STATUS_INVALID_PARAMETER;
     DriverObject->DriverExtension->AddDevice = AddDevice;
     if (DriverObject->DriverUnload == nullptr) DriverObject->DriverUnload = UnloadAdapterDriver;
-    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) DriverObject->MajorFunction[i] = PcDispatchIrp;
+    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i)
+        DriverObject->MajorFunction[i] = PcDispatchIrp;
     return STATUS_SUCCESS;
 }
 
 NTSTATUS PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject,
                             PCPFNSTARTDEVICE StartDevice, ULONG MaxObjects,
                             ULONG DeviceExtensionSize) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::AddAdapterDevice);
     if (!NT_SUCCESS(status)) return status;
     if (DriverObject == nullptr || PhysicalDeviceObject == nullptr || StartDevice == nullptr ||
@@ -269,24 +267,17 @@ NTSTATUS PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     pcls::PcDevice* device = pcls::DeviceFromFdo(DeviceObject);
     if (device == nullptr) return pcls::Complete(Irp, STATUS_INVALID_DEVICE_REQUEST);
     switch (IoGetCurrentIrpStackLocation(Irp)->MajorFunction) {
-    case IRP_MJ_PNP:
-        return pcls::DispatchPnp(device, Irp);
-    case IRP_MJ_POWER:
-        return pcls::DispatchPower(device, Irp);
-    case IRP_MJ_CREATE:
-        return pcls::Complete(Irp, pcls::OpenFilter(device, Irp));
-    case IRP_MJ_CLOSE:
-        return pcls::DispatchClose(Irp);
-    case IRP_MJ_CLEANUP:
-        return pcls::Complete(Irp, STATUS_SUCCESS);
-    case IRP_MJ_DEVICE_CONTROL: {
-        NTSTATUS status = pcls::FilterDeviceControl(Irp);
-        if (status == STATUS_PENDING) return status;
-        return pcls::Complete(Irp, status);
-    }
-    case IRP_MJ_SYSTEM_CONTROL:
-        return pcls::PassDown(device, Irp);
-    default:
-        return pcls::Complete(Irp, STATUS_INVALID_DEVICE_REQUEST);
+        case IRP_MJ_PNP: return pcls::DispatchPnp(device, Irp);
+        case IRP_MJ_POWER: return pcls::DispatchPower(device, Irp);
+        case IRP_MJ_CREATE: return pcls::Complete(Irp, pcls::OpenFilter(device, Irp));
+        case IRP_MJ_CLOSE: return pcls::DispatchClose(Irp);
+        case IRP_MJ_CLEANUP: return pcls::Complete(Irp, STATUS_SUCCESS);
+        case IRP_MJ_DEVICE_CONTROL: {
+            NTSTATUS status = pcls::FilterDeviceControl(Irp);
+            if (status == STATUS_PENDING) return status;
+            return pcls::Complete(Irp, status);
+        }
+        case IRP_MJ_SYSTEM_CONTROL: return pcls::PassDown(device, Irp);
+        default: return pcls::Complete(Irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 }

@@ -76,17 +76,10 @@ NTSTATUS FilterDeviceControl(PIRP irp) {
     PC_FILTER_HOOKS hooks = FilterHooks(filter->instance.PortKind);
     NTSTATUS (*hook)(PPC_FILTER_INSTANCE, PIRP) = nullptr;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_KS_PROPERTY:
-        hook = hooks.Property;
-        break;
-    case IOCTL_KS_ENABLE_EVENT:
-        hook = hooks.EnableEvent;
-        break;
-    case IOCTL_KS_DISABLE_EVENT:
-        hook = hooks.DisableEvent;
-        break;
-    default:
-        break;
+        case IOCTL_KS_PROPERTY: hook = hooks.Property; break;
+        case IOCTL_KS_ENABLE_EVENT: hook = hooks.EnableEvent; break;
+        case IOCTL_KS_DISABLE_EVENT: hook = hooks.DisableEvent; break;
+        default: break;
     }
     if (hook == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
     return hook(&filter->instance, irp);

@@ -25,10 +25,10 @@ typedef struct _PC_FILTER_INSTANCE {
     PDEVICE_OBJECT DeviceObject;
     PFILE_OBJECT FileObject;
     PC_PORT_KIND PortKind;
-    PUNKNOWN Port;                            // the port's IUnknown, no reference
-    const PCFILTER_DESCRIPTOR* Descriptor;    // the miniport's description
-    PUNKNOWN MajorTarget;                     // the miniport as given to IPort::Init
-    PVOID* PortContext;                       // the port's front-end slot (below)
+    PUNKNOWN Port;                          // the port's IUnknown, no reference
+    const PCFILTER_DESCRIPTOR* Descriptor;  // the miniport's description
+    PUNKNOWN MajorTarget;                   // the miniport as given to IPort::Init
+    PVOID* PortContext;                     // the port's front-end slot (below)
 } PC_FILTER_INSTANCE, *PPC_FILTER_INSTANCE;
 
 // Hooks for one port kind. Every member may be NULL. Called at
@@ -50,8 +50,9 @@ typedef struct _PC_FILTER_HOOKS {
     VOID (*CloseFilter)(PPC_FILTER_INSTANCE Filter);
     // IPortEvents of the port, after the port class has recorded the call.
     VOID (*AddEventToEventList)(PVOID* PortContext, PKSEVENT_ENTRY EventEntry);
-    VOID (*GenerateEventList)(PVOID* PortContext, const GUID* Set, ULONG EventId, BOOL PinEvent,
-                              ULONG PinId, BOOL NodeEvent, ULONG NodeId);
+    VOID (*GenerateEventList)
+    (PVOID* PortContext, const GUID* Set, ULONG EventId, BOOL PinEvent, ULONG PinId, BOOL NodeEvent,
+     ULONG NodeId);
     VOID (*ReleasePortContext)(PVOID PortContext);
 } PC_FILTER_HOOKS, *PPC_FILTER_HOOKS;
 

@@ -35,7 +35,7 @@ std::u16string ToU16(const UNICODE_STRING& text);
 
 struct Subdevice {
     std::u16string name;
-    CPortBase* port;                  // one reference held by the registration
+    CPortBase* port;                    // one reference held by the registration
     std::vector<UNICODE_STRING> links;  // enabled device interfaces (pool strings)
 };
 

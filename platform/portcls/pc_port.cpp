@@ -1,5 +1,6 @@
 // Ports: PcNewPort, the shared Init and miniport lifetime, the topology
 // port's event list and the wave-cyclic port's Notify.
+#include "nt/ke.h"
 #include "platform/portcls/pc_port.h"
 
 #include <algorithm>
@@ -47,7 +48,8 @@ CPortBase* CPortBase::FromUnknown(PUNKNOWN unknown) {
 DWORD CPortBase::GetVersion() { return ReportedVersion(); }
 
 NTSTATUS CPortBase::QueryCommon(REFIID iid, PVOID* out) {
-    if (iid == IID_IPortClsVersion) return ReturnInterface(static_cast<IPortClsVersion*>(this), out);
+    if (iid == IID_IPortClsVersion)
+        return ReturnInterface(static_cast<IPortClsVersion*>(this), out);
     if (iid == IID_IUnregisterSubdevice)
         return ReturnInterface(static_cast<IUnregisterSubdevice*>(this), out);
     if (iid == IID_IUnregisterPhysicalConnection)
@@ -57,15 +59,16 @@ NTSTATUS CPortBase::QueryCommon(REFIID iid, PVOID* out) {
 
 NTSTATUS CPortBase::BindMiniport(PDEVICE_OBJECT DeviceObject, PUNKNOWN UnknownMiniport,
                                  PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) {
+    PAGED_CODE();
     NTSTATUS status = CheckCall(sim::PcCall::PortInit);
     if (!NT_SUCCESS(status)) return status;
+    PcDevice* device = DeviceFromFdo(DeviceObject);
+    if (device == nullptr || UnknownMiniport == nullptr) return STATUS_INVALID_PARAMETER;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         if (m_InitCalled) return STATUS_INVALID_DEVICE_REQUEST;
         m_InitCalled = true;
     }
-    PcDevice* device = DeviceFromFdo(DeviceObject);
-    if (device == nullptr || UnknownMiniport == nullptr) return STATUS_INVALID_PARAMETER;
 
     // Bound before the miniport's Init so that a device stopped from
     // inside it still finds the port.
@@ -157,8 +160,7 @@ void CPortBase::DropMiniport() {
 
 NTSTATUS CPortBase::AddUser() {
     std::lock_guard<std::mutex> guard(m_Lock);
-    if (m_Miniport == nullptr || m_DropPending || !m_Registered)
-        return STATUS_INVALID_DEVICE_STATE;
+    if (m_Miniport == nullptr || m_DropPending || !m_Registered) return STATUS_INVALID_DEVICE_STATE;
     ++m_Users;
     return STATUS_SUCCESS;
 }
@@ -286,8 +288,7 @@ NTSTATUS CPortWaveCyclic::Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN U
     return BindMiniport(DeviceObject, UnknownMiniport, UnknownAdapter, ResourceList);
 }
 
-NTSTATUS CPortWaveCyclic::QueryAndInitMiniport(PUNKNOWN UnknownMiniport,
-                                               PUNKNOWN UnknownAdapter,
+NTSTATUS CPortWaveCyclic::QueryAndInitMiniport(PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,
                                                PRESOURCELIST ResourceList, PMINIPORT* bound) {
     PMINIPORTWAVECYCLIC miniport = nullptr;
     NTSTATUS status = UnknownMiniport->QueryInterface(IID_IMiniportWaveCyclic,
@@ -316,6 +317,7 @@ VOID CPortWaveCyclic::Notify(PSERVICEGROUP ServiceGroup) {
 // ---- PcNewPort ----------------------------------------------------------
 
 NTSTATUS PcNewPort(PPORT* OutPort, REFCLSID ClassId) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewPort);
     if (!NT_SUCCESS(status)) return status;
     if (OutPort == nullptr) return STATUS_INVALID_PARAMETER;

@@ -27,8 +27,7 @@ public:
     DWORD GetVersion() override;
     NTSTATUS UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) override;
     NTSTATUS UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
-                                          ULONG FromPin, PUNKNOWN ToUnknown,
-                                          ULONG ToPin) override;
+                                          ULONG FromPin, PUNKNOWN ToUnknown, ULONG ToPin) override;
 
     PC_PORT_KIND Kind() const { return m_Kind; }
     // The port behind any interface pointer of a port of this stand-in, or

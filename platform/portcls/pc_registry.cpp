@@ -1,8 +1,10 @@
-// Registry keys through the port class (PcNewRegistryKey, IRegistryKey;
-// never aggregated: an outer unknown is refused) and PcGetDeviceProperty. Keys are kernel handles: the access a caller
+// Registry keys through the port class (PcNewRegistryKey, IRegistryKey)
+// and PcGetDeviceProperty. Keys are kernel handles: the access a caller
 // asks for is not enforced (a key opened for KEY_QUERY_VALUE may be
-// written), as for any kernel-mode caller of the registry.
+// written), as for any kernel-mode caller of the registry. Keys are never
+// aggregated: an outer unknown is refused.
 #include "nt/zw.h"
+#include "nt/ke.h"
 #include "platform/portcls/pc_internal.h"
 
 namespace pcls {
@@ -39,11 +41,11 @@ public:
             return STATUS_INVALID_PARAMETER;
         *RegistrySubKey = nullptr;
         OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, SubKeyName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                                   m_Key, nullptr);
+        InitializeObjectAttributes(&attributes, SubKeyName,
+                                   OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, m_Key, nullptr);
         HANDLE key = nullptr;
-        NTSTATUS status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr,
-                                      CreateOptions, Disposition);
+        NTSTATUS status =
+            ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions, Disposition);
         if (!NT_SUCCESS(status)) return status;
         return Wrap(key, RegistrySubKey);
     }
@@ -76,8 +78,9 @@ NTSTATUS OpenDeviceKey(PVOID DeviceObject, ULONG keyType, HANDLE* key) {
 
 NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
                           ULONG RegistryKeyType, ACCESS_MASK DesiredAccess, PVOID DeviceObject,
-                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes,
-                          ULONG CreateOptions, PULONG Disposition) {
+                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
+                          PULONG Disposition) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(DesiredAccess);
     UNREFERENCED_PARAMETER(SubDevice);
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewRegistryKey);
@@ -87,27 +90,25 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
     if (OuterUnknown != nullptr) return STATUS_INVALID_PARAMETER;  // keys are not aggregated
     HANDLE key = nullptr;
     switch (RegistryKeyType) {
-    case GeneralRegistryKey: {
-        if (ObjectAttributes == nullptr) return STATUS_INVALID_PARAMETER;
-        OBJECT_ATTRIBUTES attributes = *ObjectAttributes;
-        attributes.Attributes |= OBJ_KERNEL_HANDLE;
-        status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions,
-                             Disposition);
-        break;
-    }
-    case DeviceRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DEVICE, &key);
-        break;
-    case DriverRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DRIVER, &key);
-        break;
-    case HwProfileRegistryKey:
-        status = pcls::OpenDeviceKey(DeviceObject,
-                                     PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE,
-                                     &key);
-        break;
-    default:
-        return STATUS_NOT_SUPPORTED;
+        case GeneralRegistryKey: {
+            if (ObjectAttributes == nullptr) return STATUS_INVALID_PARAMETER;
+            OBJECT_ATTRIBUTES attributes = *ObjectAttributes;
+            attributes.Attributes |= OBJ_KERNEL_HANDLE;
+            status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, CreateOptions,
+                                 Disposition);
+            break;
+        }
+        case DeviceRegistryKey:
+            status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DEVICE, &key);
+            break;
+        case DriverRegistryKey:
+            status = pcls::OpenDeviceKey(DeviceObject, PLUGPLAY_REGKEY_DRIVER, &key);
+            break;
+        case HwProfileRegistryKey:
+            status = pcls::OpenDeviceKey(
+                DeviceObject, PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE, &key);
+            break;
+        default: return STATUS_NOT_SUPPORTED;
     }
     if (!NT_SUCCESS(status)) return status;
     return pcls::CRegistryKey::Wrap(key, OutRegistryKey);
@@ -115,6 +116,7 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
 
 NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
                              ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::GetDeviceProperty);
     if (!NT_SUCCESS(status)) return status;
     pcls::PcDevice* device = pcls::DeviceFromFdo(DeviceObject);

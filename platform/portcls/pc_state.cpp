@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 
+#include "nt/ke.h"
 #include "platform/portcls/pc_internal.h"
 
 namespace {
@@ -86,8 +87,8 @@ VOID PcSetFilterHooks(PC_PORT_KIND Kind, const PC_FILTER_HOOKS* Hooks) {
     s.hooks[Kind] = Hooks ? *Hooks : PC_FILTER_HOOKS{};
 }
 
-NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved,
-                                        PCDRMFORWARD DrmForward) {
+NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved, PCDRMFORWARD DrmForward) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::ForwardContentToDeviceObject);
     if (!NT_SUCCESS(status)) return status;
     if (DrmForward == nullptr) return STATUS_INVALID_PARAMETER;
@@ -99,12 +100,18 @@ namespace sim {
 
 const char* PcCallName(PcCall call) {
     static const char* const kNames[kCallCount] = {
-        "PcInitializeAdapterDriver",      "PcAddAdapterDevice",
-        "PcNewPort",                      "IPort::Init",
-        "PcRegisterSubdevice",            "IUnregisterSubdevice::UnregisterSubdevice",
-        "PcRegisterPhysicalConnection",   "IUnregisterPhysicalConnection::UnregisterPhysicalConnection",
-        "PcRegisterAdapterPowerManagement", "PcNewServiceGroup",
-        "PcNewRegistryKey",               "PcGetDeviceProperty",
+        "PcInitializeAdapterDriver",
+        "PcAddAdapterDevice",
+        "PcNewPort",
+        "IPort::Init",
+        "PcRegisterSubdevice",
+        "IUnregisterSubdevice::UnregisterSubdevice",
+        "PcRegisterPhysicalConnection",
+        "IUnregisterPhysicalConnection::UnregisterPhysicalConnection",
+        "PcRegisterAdapterPowerManagement",
+        "PcNewServiceGroup",
+        "PcNewRegistryKey",
+        "PcGetDeviceProperty",
         "PcForwardContentToDeviceObject",
     };
     size_t i = static_cast<size_t>(call);

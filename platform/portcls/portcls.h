@@ -72,8 +72,8 @@ NTSTATUS PcNewServiceGroup(PSERVICEGROUP* OutServiceGroup, PUNKNOWN OuterUnknown
 // ObjectAttributes' key. SubDevice is not used.
 NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
                           ULONG RegistryKeyType, ACCESS_MASK DesiredAccess, PVOID DeviceObject,
-                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes,
-                          ULONG CreateOptions, PULONG Disposition);
+                          PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
+                          PULONG Disposition);
 
 // IoGetDeviceProperty on the PDO below the FDO.
 NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
@@ -81,5 +81,4 @@ NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY Device
 
 // Records the forward (content id and DRMFORWARD) for tests; succeeds
 // unless a test injects a failure.
-NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved,
-                                        PCDRMFORWARD DrmForward);
+NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved, PCDRMFORWARD DrmForward);

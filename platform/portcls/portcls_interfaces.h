@@ -128,9 +128,9 @@ struct IUnregisterSubdevice : public IUnknown {
 
 struct IUnregisterPhysicalConnection : public IUnknown {
     // Removes exactly the connection registered with these arguments.
-    virtual NTSTATUS UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject,
-                                                  PUNKNOWN FromUnknown, ULONG FromPin,
-                                                  PUNKNOWN ToUnknown, ULONG ToPin) = 0;
+    virtual NTSTATUS UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
+                                                  ULONG FromPin, PUNKNOWN ToUnknown,
+                                                  ULONG ToPin) = 0;
 };
 
 // ---- Miniports --------------------------------------------------------
@@ -140,9 +140,8 @@ struct IMiniport : public IUnknown {
     // holds it.
     virtual NTSTATUS GetDescription(PPCFILTER_DESCRIPTOR* Description) = 0;
     virtual NTSTATUS DataRangeIntersection(ULONG PinId, PKSDATARANGE DataRange,
-                                           PKSDATARANGE MatchingDataRange,
-                                           ULONG OutputBufferLength, PVOID ResultantFormat,
-                                           PULONG ResultantFormatLength) = 0;
+                                           PKSDATARANGE MatchingDataRange, ULONG OutputBufferLength,
+                                           PVOID ResultantFormat, PULONG ResultantFormatLength) = 0;
 };
 
 struct IMiniportTopology : public IMiniport {

@@ -14,7 +14,7 @@ constexpr ULONG kNotificationMs = 10;
 
 const PCPIN_DESCRIPTOR& PinAt(const PCFILTER_DESCRIPTOR* d, ULONG pinId) {
     return *reinterpret_cast<const PCPIN_DESCRIPTOR*>(reinterpret_cast<const UCHAR*>(d->Pins) +
-                                                       size_t(pinId) * d->PinSize);
+                                                      size_t(pinId) * d->PinSize);
 }
 
 bool GuidMatches(const GUID& range, const GUID& format) {
@@ -176,8 +176,8 @@ NTSTATUS WavePin::Open(PUNKNOWN port, ULONG pinId, const void* connect, ULONG co
     } else {
         status = CheckConnect(*pin, connect, connectSize);
     }
-    if (NT_SUCCESS(status) && !p->AcquirePinInstance(pinId, pin->MaxFilterInstanceCount,
-                                                      pin->MaxGlobalInstanceCount))
+    if (NT_SUCCESS(status) &&
+        !p->AcquirePinInstance(pinId, pin->MaxFilterInstanceCount, pin->MaxGlobalInstanceCount))
         status = STATUS_INSUFFICIENT_RESOURCES;
     if (!NT_SUCCESS(status)) {
         p->RemoveUser();
@@ -191,9 +191,9 @@ NTSTATUS WavePin::Open(PUNKNOWN port, ULONG pinId, const void* connect, ULONG co
     m_Port->AddRef();
 
     auto* miniport = static_cast<PMINIPORTWAVECYCLIC>(p->Miniport());
-    status = miniport->NewStream(&m_Stream, nullptr, NonPagedPoolNx, pinId, m_Capture,
-                                 reinterpret_cast<PKSDATAFORMAT>(m_Connect.data()), &m_Dma,
-                                 &m_Group);
+    status =
+        miniport->NewStream(&m_Stream, nullptr, NonPagedPoolNx, pinId, m_Capture,
+                            reinterpret_cast<PKSDATAFORMAT>(m_Connect.data()), &m_Dma, &m_Group);
     if (NT_SUCCESS(status) && (m_Stream == nullptr || m_Dma == nullptr || m_Group == nullptr))
         status = STATUS_UNSUCCESSFUL;
     if (NT_SUCCESS(status)) {

@@ -3,11 +3,14 @@
 // end-of-scope checks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "nt/ex.h"
 #include "nt/ke.h"
+#include "nt/ps.h"
 #include "sim/executor.h"
 #include "sim/kernel_test.h"
 
@@ -147,10 +150,68 @@ TEST_F(ExecutorTest, ScopeReportsTimersLeftSetAndPoolLeaks) {
     ExFreePool(leak);
 }
 
+void SleepThenEnd(PVOID ended) {
+    sim::Sleep(sim::kTicksPerSecond);
+    *static_cast<bool*>(ended) = true;
+}
+
+void StartThreadFromWork(PVOID ended) {
+    HANDLE handle;
+    PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SleepThenEnd, ended);
+    ZwClose(handle);
+}
+
+TEST_F(ExecutorTest, ScopeWaitsForThreadsThatLateWorkStarts) {
+    bool ended = false;
+    WORK_QUEUE_ITEM item;
+    ExInitializeWorkItem(&item, StartThreadFromWork, &ended);
+    ExQueueWorkItem(&item, DelayedWorkQueue);
+    sim::ScopeReport report = FinishScope();
+    EXPECT_TRUE(report.Clean()) << report.problems;
+    EXPECT_TRUE(ended);
+}
+
 TEST_F(ExecutorTest, ScopeReportsUnbalancedTimerResolution) {
     ExSetTimerResolution(10000, TRUE);
     sim::ScopeReport report = FinishScope();
     EXPECT_NE(report.problems.find("ExSetTimerResolution requests outstanding: 1"), std::string::npos);
+}
+
+TEST_F(ExecutorTest, OutsideWaitLetsTheClockRunDuringAHostBlock) {
+    std::atomic<bool> done{false};
+    sim::TestThread sleeper("sleeper", [&] {
+        sim::Sleep(10 * sim::kTicksPerSecond);
+        done = true;
+    });
+    {
+        sim::OutsideWait wait("host sleep");
+        for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(done);
+    sleeper.Join();
+}
+
+class RealTimeTest : public sim::KernelTest {
+protected:
+    sim::ExecutorOptions Options() const override {
+        sim::ExecutorOptions options;
+        options.clock = sim::ClockMode::RealTime;
+        return options;
+    }
+};
+
+TEST_F(RealTimeTest, ClockAndTimersFollowWallTime) {
+    auto wallStart = Clock::now();
+    LONGLONG start = sim::Now();
+    sim::Sleep(30 * sim::kTicksPerMillisecond);
+    EXPECT_GE(Clock::now() - wallStart, std::chrono::milliseconds(30));
+    EXPECT_GE(sim::Now() - start, 30 * sim::kTicksPerMillisecond);
+    KTIMER timer;
+    KeInitializeTimer(&timer);
+    wallStart = Clock::now();
+    KeSetTimer(&timer, Relative(20 * sim::kTicksPerMillisecond), nullptr);
+    KeWaitForSingleObject(&timer, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_GE(Clock::now() - wallStart, std::chrono::milliseconds(20));
 }
 
 using ExecutorDeathTest = ExecutorTest;
@@ -186,6 +247,25 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
             KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
         },
         "mutex 0x[0-9a-f]+ owned by 'other'");
+}
+
+// A fork-style death test after the executor started (lazily, no scope):
+// the child must get a working executor of its own instead of hanging.
+TEST(ExecutorForkDeathTest, ForkedChildGetsAFreshExecutor) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not allow threads after a multi-threaded fork";
+#endif
+    std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    LARGE_INTEGER tick = Relative(1);
+    KeDelayExecutionThread(KernelMode, FALSE, &tick);
+    EXPECT_DEATH(
+        {
+            KeDelayExecutionThread(KernelMode, FALSE, &tick);
+            KeBugCheck(MANUALLY_INITIATED_CRASH);
+        },
+        "MANUALLY_INITIATED_CRASH");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace

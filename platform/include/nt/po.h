@@ -53,8 +53,8 @@ typedef enum _POWER_ACTION {
 } POWER_ACTION, *PPOWER_ACTION;
 
 // Called when a power IRP requested with PoRequestPowerIrp has completed
-// (at the IRQL of the completion, up to DISPATCH_LEVEL). The IRP is freed by
-// the power manager after the call returns.
+// (at the IRQL of the completion, up to DISPATCH_LEVEL), with the IRP's
+// final status block.
 typedef VOID REQUEST_POWER_COMPLETE(struct _DEVICE_OBJECT* DeviceObject, UCHAR MinorFunction,
                                     POWER_STATE PowerState, PVOID Context,
                                     PIO_STATUS_BLOCK IoStatus);
@@ -65,7 +65,7 @@ typedef REQUEST_POWER_COMPLETE* PREQUEST_POWER_COMPLETE;
 // Returns STATUS_PENDING when the IRP was sent; CompletionFunction is then
 // called exactly once. Any other status means nothing was sent and the
 // function is never called. *Irp (optional) receives the IRP, valid until
-// the completion function returns. IRQL <= DISPATCH_LEVEL.
+// it completes. IRQL <= DISPATCH_LEVEL.
 NTSTATUS PoRequestPowerIrp(struct _DEVICE_OBJECT* DeviceObject, UCHAR MinorFunction,
                            POWER_STATE PowerState, PREQUEST_POWER_COMPLETE CompletionFunction,
                            PVOID Context, struct _IRP** Irp);

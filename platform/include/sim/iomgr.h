@@ -91,7 +91,8 @@ SYSTEM_POWER_STATE PoRecordedSystemState(PDEVICE_OBJECT device);
 // The next `count` PoRequestPowerIrp calls fail with `status` without
 // sending anything.
 void PoFailRequests(NTSTATUS status, int count = 1);
-// Power IRPs requested with PoRequestPowerIrp and not yet finished.
+// Power IRPs requested with PoRequestPowerIrp that have not completed yet
+// (the count drops just before the completion function is called).
 int PoOutstandingRequests();
 // Clears failure injection and counters (the harnesses do when they end).
 void IoResetTestState();

@@ -9,7 +9,7 @@
 //
 // Death tests (EXPECT_DEATH on a bugcheck) use the "threadsafe" style,
 // which re-runs the test in a fresh process, because the executor has
-// threads of its own.
+// threads of its own: every test binary that includes this header gets it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,10 +21,17 @@
 
 namespace sim {
 
+// Set once GoogleTest has read its flags (a static initialiser could run
+// before the flag's own and be overwritten).
+class ThreadsafeDeathTests : public ::testing::Environment {
+public:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+inline ::testing::Environment* const kThreadsafeDeathTests =
+    ::testing::AddGlobalTestEnvironment(new ThreadsafeDeathTests);
+
 class KernelTest : public ::testing::Test {
 protected:
-    KernelTest() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-
     void SetUp() override {
         PoolClearFailures();
         scope_ = std::make_unique<KernelScope>(Options());

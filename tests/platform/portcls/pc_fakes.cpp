@@ -48,8 +48,9 @@ KSATTRIBUTE g_modeAttribute = {sizeof(KSATTRIBUTE), 0, KSATTRIBUTEID_AUDIOSIGNAL
 PKSATTRIBUTE g_attributes[] = {&g_modeAttribute};
 KSATTRIBUTE_LIST g_attributeList = {1, g_attributes};
 // Each range is followed by its attribute list, as KSDATARANGE_ATTRIBUTES says.
-PKSDATARANGE g_streamRanges[] = {&g_float.DataRange, reinterpret_cast<PKSDATARANGE>(&g_attributeList),
-                                 &g_pcm.DataRange, reinterpret_cast<PKSDATARANGE>(&g_attributeList)};
+PKSDATARANGE g_streamRanges[] = {&g_float.DataRange,
+                                 reinterpret_cast<PKSDATARANGE>(&g_attributeList), &g_pcm.DataRange,
+                                 reinterpret_cast<PKSDATARANGE>(&g_attributeList)};
 KSPIN_INTERFACE g_streaming = {};
 
 PCPIN_DESCRIPTOR BridgePin(KSPIN_DATAFLOW flow) {
@@ -192,8 +193,9 @@ public:
         m_Port->AddRef();
         return STATUS_SUCCESS;
     }
-    NTSTATUS NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN, POOL_TYPE, ULONG, BOOLEAN capture,
-                       PKSDATAFORMAT format, PDMACHANNEL* dma, PSERVICEGROUP* group) override;
+    NTSTATUS NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN, POOL_TYPE, ULONG,
+                       BOOLEAN capture, PKSDATAFORMAT format, PDMACHANNEL* dma,
+                       PSERVICEGROUP* group) override;
 
 private:
     PPORTWAVECYCLIC m_Port = nullptr;
@@ -216,8 +218,10 @@ NTSTATUS FakeWaveMiniport::DataRangeIntersection(ULONG, PKSDATARANGE client, PKS
     f.WaveFormatExt.Format.nChannels = WORD(range->MaximumChannels);
     f.WaveFormatExt.Format.nSamplesPerSec = range->MaximumSampleFrequency;
     f.WaveFormatExt.Format.wBitsPerSample = WORD(range->MaximumBitsPerSample);
-    f.WaveFormatExt.Format.nBlockAlign = WORD(range->MaximumChannels * range->MaximumBitsPerSample / 8);
-    f.WaveFormatExt.Format.nAvgBytesPerSec = f.WaveFormatExt.Format.nBlockAlign * range->MaximumSampleFrequency;
+    f.WaveFormatExt.Format.nBlockAlign =
+        WORD(range->MaximumChannels * range->MaximumBitsPerSample / 8);
+    f.WaveFormatExt.Format.nAvgBytesPerSec =
+        f.WaveFormatExt.Format.nBlockAlign * range->MaximumSampleFrequency;
     f.WaveFormatExt.Format.cbSize = 22;
     f.WaveFormatExt.Samples.wValidBitsPerSample = WORD(range->MaximumBitsPerSample);
     f.WaveFormatExt.SubFormat = matching->SubFormat;
@@ -317,11 +321,11 @@ bool PdoLogger::HandleIrp(PDEVICE_OBJECT, PIRP irp, NTSTATUS*) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     if (sp->MajorFunction == IRP_MJ_PNP) {
         switch (sp->MinorFunction) {
-        case IRP_MN_START_DEVICE: Note("pdo:start"); break;
-        case IRP_MN_STOP_DEVICE: Note("pdo:stop"); break;
-        case IRP_MN_REMOVE_DEVICE: Note("pdo:remove"); break;
-        case IRP_MN_QUERY_CAPABILITIES: Note("pdo:caps"); break;
-        default: break;
+            case IRP_MN_START_DEVICE: Note("pdo:start"); break;
+            case IRP_MN_STOP_DEVICE: Note("pdo:stop"); break;
+            case IRP_MN_REMOVE_DEVICE: Note("pdo:remove"); break;
+            case IRP_MN_QUERY_CAPABILITIES: Note("pdo:caps"); break;
+            default: break;
         }
     } else if (sp->MajorFunction == IRP_MJ_POWER && sp->MinorFunction == IRP_MN_SET_POWER &&
                sp->Parameters.Power.Type == DevicePowerState) {
@@ -471,8 +475,7 @@ NTSTATUS PortClsTest::Install(PDEVICE_OBJECT fdo, REFCLSID portClass, PUNKNOWN m
     return status;
 }
 
-NTSTATUS PortClsTest::InstallTopology(PDEVICE_OBJECT fdo, const std::string& name,
-                                      PUNKNOWN* port) {
+NTSTATUS PortClsTest::InstallTopology(PDEVICE_OBJECT fdo, const std::string& name, PUNKNOWN* port) {
     PUNKNOWN miniport = nullptr;
     NTSTATUS status = CreateTopologyMiniport(&miniport, name);
     if (!NT_SUCCESS(status)) return status;

@@ -161,8 +161,9 @@ TEST_F(PcFilterTest, AnOpenFilterKeepsTheMiniportOfAnUnregisteredSubdevice) {
     PFILE_OBJECT wave = Open(u"\\SPKOut00Wave");
 
     PUNREGISTERSUBDEVICE unregister = nullptr;
-    ASSERT_EQ(wave_->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&unregister)),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        wave_->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&unregister)),
+        STATUS_SUCCESS);
     ASSERT_EQ(unregister->UnregisterSubdevice(Fdo(), wave_), STATUS_SUCCESS);
     unregister->Release();
 

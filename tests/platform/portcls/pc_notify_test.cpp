@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "nt/ke.h"
 #include "pc_fakes.h"
@@ -25,15 +26,31 @@ public:
     VOID RequestService() override {
         irql = KeGetCurrentIrql();
         thread = KeGetCurrentThread();
-        ++calls;
+        if (++calls == 1 && holdFirst) {
+            entered = true;
+            while (!release) std::this_thread::yield();
+        }
     }
     std::atomic<int> calls{0};
-    KIRQL irql = PASSIVE_LEVEL;
-    PKTHREAD thread = nullptr;
+    std::atomic<KIRQL> irql{PASSIVE_LEVEL};
+    std::atomic<PKTHREAD> thread{nullptr};
+    // The first pass waits for `release`, so that the test can notify while
+    // a pass runs.
+    bool holdFirst = false;
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
 };
 
 class PcNotifyTest : public PortClsTest {
 protected:
+    // One DPC thread, whatever the environment asks: with two, a pass queued
+    // while another runs may start at once, and coalescing is not visible.
+    sim::ExecutorOptions Options() const override {
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
+
     void SetUp() override {
         PortClsTest::SetUp();
         Boot();
@@ -59,26 +76,27 @@ protected:
     RecordingSink* sink_ = nullptr;
 };
 
-TEST_F(PcNotifyTest, NotifyUnderASpinLockOnlyQueuesAndNotificationsCoalesce) {
-    KSPIN_LOCK lock;
-    KeInitializeSpinLock(&lock);
-    KIRQL old;
-    KeAcquireSpinLock(&lock, &old);  // as a stream notifies from its completion path
+TEST_F(PcNotifyTest, NotifyQueuesAServicePassThatLaterNotificationsJoin) {
+    sink_->holdFirst = true;
     port_->Notify(group_);
-    port_->Notify(group_);
-    port_->Notify(group_);
-    int seenInside = sink_->calls;
-    KeReleaseSpinLock(&lock, old);
-    EXPECT_EQ(seenInside, 0);
-
-    sim::Settle();
-    EXPECT_EQ(sink_->calls, 1);
+    while (!sink_->entered) std::this_thread::yield();
     EXPECT_EQ(sink_->irql, DISPATCH_LEVEL);
     EXPECT_NE(sink_->thread, KeGetCurrentThread());
 
-    port_->Notify(group_);
+    // While that pass runs, notifications from a completion path (a spin
+    // lock held) queue one more pass between them.
+    KSPIN_LOCK lock;
+    KeInitializeSpinLock(&lock);
+    KIRQL old;
+    KeAcquireSpinLock(&lock, &old);
+    for (int i = 0; i < 3; ++i) port_->Notify(group_);
+    KeReleaseSpinLock(&lock, old);
+    EXPECT_EQ(sink_->calls, 1);
+
+    sink_->release = true;
     sim::Settle();
     EXPECT_EQ(sink_->calls, 2);
+    EXPECT_NE(sink_->thread, KeGetCurrentThread());
 }
 
 TEST_F(PcNotifyTest, RemovedMembersAreNotServiced) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 
+#include "nt/ke.h"
 #include "pc_fakes.h"
 
 namespace pctest {
@@ -34,8 +36,12 @@ const InitCase kInitCases[] = {
     {"WaveCyclic", false, false, {}, STATUS_SUCCESS, true},
     {"WrongMiniportKind", true, false, {}, STATUS_INVALID_PARAMETER, false},
     {"MiniportInitFails", false, false, {STATUS_DEVICE_BUSY}, STATUS_DEVICE_BUSY, true},
-    {"NoDescription", true, true, {STATUS_SUCCESS, STATUS_DEVICE_CONFIGURATION_ERROR},
-     STATUS_DEVICE_CONFIGURATION_ERROR, true},
+    {"NoDescription",
+     true,
+     true,
+     {STATUS_SUCCESS, STATUS_DEVICE_CONFIGURATION_ERROR},
+     STATUS_DEVICE_CONFIGURATION_ERROR,
+     true},
 };
 
 class PcPortInitTest : public PcPortTest, public ::testing::WithParamInterface<InitCase> {};
@@ -53,7 +59,8 @@ TEST_P(PcPortInitTest, BindsTheMiniportOrLeavesNothingBehind) {
     EXPECT_EQ(LogWith("miniport:M:init").size(), c.miniportInitCalled ? 1u : 0u);
     EXPECT_EQ(sim::PcLiveMiniports(Fdo()), NT_SUCCESS(c.expected) ? 1u : 0u);
     // One Init per port.
-    EXPECT_EQ(port->Init(Fdo(), nullptr, miniport, nullptr, nullptr), STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(port->Init(Fdo(), nullptr, miniport, nullptr, nullptr),
+              STATUS_INVALID_DEVICE_REQUEST);
     miniport->Release();
     port->Release();
     // A failed Init holds nothing: both objects are gone now. A bound pair
@@ -150,6 +157,33 @@ TEST_F(PcPortTest, VersionIsElevenUnlessSet) {
     port->Release();
 }
 
+// Registration and port calls are PASSIVE_LEVEL only: a driver that makes
+// them from a DPC or under a spin lock stops the system.
+using PcPortDeathTest = PcPortTest;
+
+TEST_F(PcPortDeathTest, PassiveLevelEntryPointsBugcheckAtDispatchLevel) {
+    auto atDispatch = [](const std::function<void()>& call) {
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        call();
+        KeLowerIrql(old);
+    };
+    EXPECT_DEATH(atDispatch([] {
+                     PPORT port = nullptr;
+                     PcNewPort(&port, CLSID_PortTopology);
+                 }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcNewPort");
+    PDEVICE_OBJECT fdo = Fdo();
+    EXPECT_DEATH(atDispatch([fdo] { PcRegisterSubdevice(fdo, nullptr, nullptr); }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcRegisterSubdevice");
+    EXPECT_DEATH(atDispatch([fdo] {
+                     PREGISTRYKEY key = nullptr;
+                     PcNewRegistryKey(&key, nullptr, DriverRegistryKey, KEY_READ, fdo, nullptr,
+                                      nullptr, 0, nullptr);
+                 }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcNewRegistryKey");
+}
+
 // ---- IPortEvents ----------------------------------------------------------
 
 struct EventHookRecord {
@@ -231,73 +265,73 @@ protected:
     NTSTATUS Run(sim::PcCall call) {
         PDEVICE_OBJECT fdo = Fdo();
         switch (call) {
-        case sim::PcCall::InitializeAdapterDriver:
-            return PcInitializeAdapterDriver(Harness().Driver(), nullptr, [](PDRIVER_OBJECT, PDEVICE_OBJECT) {
-                return STATUS_SUCCESS;
-            });
-        case sim::PcCall::AddAdapterDevice:
-            return PcAddAdapterDevice(Harness().Driver(), nullptr, nullptr, 1, 0);
-        case sim::PcCall::NewPort: {
-            PPORT port = nullptr;
-            NTSTATUS s = PcNewPort(&port, CLSID_PortTopology);
-            if (port) port->Release();
-            return s;
-        }
-        case sim::PcCall::PortInit:
-        case sim::PcCall::RegisterSubdevice:
-            return InstallTopology(fdo, "T");
-        case sim::PcCall::UnregisterSubdevice:
-        case sim::PcCall::UnregisterPhysicalConnection: {
-            PUNKNOWN port = nullptr;
-            InstallTopology(fdo, "T", &port);
-            PUNREGISTERSUBDEVICE u = nullptr;
-            port->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&u));
-            PUNREGISTERPHYSICALCONNECTION c = nullptr;
-            port->QueryInterface(IID_IUnregisterPhysicalConnection, reinterpret_cast<PVOID*>(&c));
-            PcRegisterPhysicalConnection(fdo, port, 0, port, 1);
-            NTSTATUS s = call == sim::PcCall::UnregisterSubdevice
-                             ? u->UnregisterSubdevice(fdo, port)
-                             : c->UnregisterPhysicalConnection(fdo, port, 0, port, 1);
-            u->Release();
-            c->Release();
-            return s;
-        }
-        case sim::PcCall::RegisterPhysicalConnection: {
-            PUNKNOWN port = nullptr;
-            InstallTopology(fdo, "T", &port);
-            return PcRegisterPhysicalConnection(fdo, port, 0, port, 1);
-        }
-        case sim::PcCall::RegisterAdapterPowerManagement: {
-            PUNKNOWN adapter = nullptr;
-            CreateAdapter(&adapter);
-            NTSTATUS s = PcRegisterAdapterPowerManagement(adapter, fdo);
-            adapter->Release();
-            return s;
-        }
-        case sim::PcCall::NewServiceGroup: {
-            PSERVICEGROUP group = nullptr;
-            NTSTATUS s = PcNewServiceGroup(&group, nullptr);
-            if (group) group->Release();
-            return s;
-        }
-        case sim::PcCall::NewRegistryKey: {
-            PREGISTRYKEY key = nullptr;
-            NTSTATUS s = PcNewRegistryKey(&key, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, fdo,
-                                          nullptr, nullptr, 0, nullptr);
-            if (key) key->Release();
-            return s;
-        }
-        case sim::PcCall::GetDeviceProperty: {
-            WCHAR buffer[256];
-            ULONG length = 0;
-            return PcGetDeviceProperty(fdo, DevicePropertyHardwareID, sizeof(buffer), buffer, &length);
-        }
-        case sim::PcCall::ForwardContentToDeviceObject: {
-            DRMFORWARD forward{};
-            return PcForwardContentToDeviceObject(1, nullptr, &forward);
-        }
-        case sim::PcCall::Count:
-            break;
+            case sim::PcCall::InitializeAdapterDriver:
+                return PcInitializeAdapterDriver(
+                    Harness().Driver(), nullptr,
+                    [](PDRIVER_OBJECT, PDEVICE_OBJECT) { return STATUS_SUCCESS; });
+            case sim::PcCall::AddAdapterDevice:
+                return PcAddAdapterDevice(Harness().Driver(), nullptr, nullptr, 1, 0);
+            case sim::PcCall::NewPort: {
+                PPORT port = nullptr;
+                NTSTATUS s = PcNewPort(&port, CLSID_PortTopology);
+                if (port) port->Release();
+                return s;
+            }
+            case sim::PcCall::PortInit:
+            case sim::PcCall::RegisterSubdevice: return InstallTopology(fdo, "T");
+            case sim::PcCall::UnregisterSubdevice:
+            case sim::PcCall::UnregisterPhysicalConnection: {
+                PUNKNOWN port = nullptr;
+                InstallTopology(fdo, "T", &port);
+                PUNREGISTERSUBDEVICE u = nullptr;
+                port->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&u));
+                PUNREGISTERPHYSICALCONNECTION c = nullptr;
+                port->QueryInterface(IID_IUnregisterPhysicalConnection,
+                                     reinterpret_cast<PVOID*>(&c));
+                PcRegisterPhysicalConnection(fdo, port, 0, port, 1);
+                NTSTATUS s = call == sim::PcCall::UnregisterSubdevice
+                                 ? u->UnregisterSubdevice(fdo, port)
+                                 : c->UnregisterPhysicalConnection(fdo, port, 0, port, 1);
+                u->Release();
+                c->Release();
+                return s;
+            }
+            case sim::PcCall::RegisterPhysicalConnection: {
+                PUNKNOWN port = nullptr;
+                InstallTopology(fdo, "T", &port);
+                return PcRegisterPhysicalConnection(fdo, port, 0, port, 1);
+            }
+            case sim::PcCall::RegisterAdapterPowerManagement: {
+                PUNKNOWN adapter = nullptr;
+                CreateAdapter(&adapter);
+                NTSTATUS s = PcRegisterAdapterPowerManagement(adapter, fdo);
+                adapter->Release();
+                return s;
+            }
+            case sim::PcCall::NewServiceGroup: {
+                PSERVICEGROUP group = nullptr;
+                NTSTATUS s = PcNewServiceGroup(&group, nullptr);
+                if (group) group->Release();
+                return s;
+            }
+            case sim::PcCall::NewRegistryKey: {
+                PREGISTRYKEY key = nullptr;
+                NTSTATUS s = PcNewRegistryKey(&key, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, fdo,
+                                              nullptr, nullptr, 0, nullptr);
+                if (key) key->Release();
+                return s;
+            }
+            case sim::PcCall::GetDeviceProperty: {
+                WCHAR buffer[256];
+                ULONG length = 0;
+                return PcGetDeviceProperty(fdo, DevicePropertyHardwareID, sizeof(buffer), buffer,
+                                           &length);
+            }
+            case sim::PcCall::ForwardContentToDeviceObject: {
+                DRMFORWARD forward{};
+                return PcForwardContentToDeviceObject(1, nullptr, &forward);
+            }
+            case sim::PcCall::Count: break;
         }
         return STATUS_NOT_IMPLEMENTED;
     }
@@ -322,8 +356,7 @@ TEST_P(PcPortFailTest, FailsOnTheNthCallOnly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryEntry, PcPortFailTest,
-                         ::testing::ValuesIn(AllCalls()),
+INSTANTIATE_TEST_SUITE_P(EveryEntry, PcPortFailTest, ::testing::ValuesIn(AllCalls()),
                          [](const auto& info) {
                              std::string name = sim::PcCallName(info.param);
                              std::string out;

@@ -50,8 +50,8 @@ protected:
 
 TEST_F(PcRegistryTest, WritesGoThroughAKeyOpenedForQueryOnly) {
     PREGISTRYKEY driverKey = nullptr;
-    ASSERT_EQ(PcNewRegistryKey(&driverKey, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, Fdo(), nullptr,
-                               nullptr, 0, nullptr),
+    ASSERT_EQ(PcNewRegistryKey(&driverKey, nullptr, DriverRegistryKey, KEY_ALL_ACCESS, Fdo(),
+                               nullptr, nullptr, 0, nullptr),
               STATUS_SUCCESS);
     UNICODE_STRING settings = Str(u"Settings");
     PREGISTRYKEY settingsKey = nullptr;

@@ -40,7 +40,8 @@ NTSTATUS RegisterFresh(PDEVICE_OBJECT fdo, const char16_t* name, PDEVICE_OBJECT 
     PPORT port = nullptr;
     PcNewPort(&port, CLSID_PortTopology);
     NTSTATUS status = port->Init(fdo, nullptr, miniport, nullptr, nullptr);
-    if (NT_SUCCESS(status)) status = PcRegisterSubdevice(target, reinterpret_cast<PCWSTR>(name), port);
+    if (NT_SUCCESS(status))
+        status = PcRegisterSubdevice(target, reinterpret_cast<PCWSTR>(name), port);
     port->Release();
     miniport->Release();
     return status;
@@ -49,44 +50,61 @@ NTSTATUS RegisterFresh(PDEVICE_OBJECT fdo, const char16_t* name, PDEVICE_OBJECT 
 void PrintTo(const RegisterCase& c, std::ostream* os) { *os << c.name; }
 
 const RegisterCase kRegisterCases[] = {
-    {"Fresh", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+    {"Fresh",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"Topo", fdo);
-     }, STATUS_SUCCESS},
-    {"SameNameOtherCase", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_SUCCESS},
+    {"SameNameOtherCase",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          RegisterFresh(fdo, u"Topo", fdo);
          return RegisterFresh(fdo, u"tOPO", fdo);
-     }, STATUS_OBJECT_NAME_COLLISION},
-    {"EmptyName", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_OBJECT_NAME_COLLISION},
+    {"EmptyName",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"", fdo);
-     }, STATUS_INVALID_PARAMETER},
-    {"NameWithBackslash", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_INVALID_PARAMETER},
+    {"NameWithBackslash",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          return RegisterFresh(fdo, u"Wave\\0", fdo);
-     }, STATUS_OBJECT_NAME_INVALID},
-    {"NotTheFdo", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo) {
+     },
+     STATUS_OBJECT_NAME_INVALID},
+    {"NotTheFdo",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT pdo) {
          return RegisterFresh(fdo, u"Topo", pdo);
-     }, STATUS_INVALID_PARAMETER},
-    {"PortNotInitialised", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_INVALID_PARAMETER},
+    {"PortNotInitialised",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PPORT port = nullptr;
          PcNewPort(&port, CLSID_PortWaveCyclic);
          NTSTATUS status = PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Wave"), port);
          port->Release();
          return status;
-     }, STATUS_INVALID_DEVICE_STATE},
-    {"NotAPort", [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_INVALID_DEVICE_STATE},
+    {"NotAPort",
+     [](PcSubdeviceTest*, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PUNKNOWN adapter = nullptr;
          CreateAdapter(&adapter);
          NTSTATUS status = PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Wave"), adapter);
          adapter->Release();
          return status;
-     }, STATUS_INVALID_PARAMETER},
-    {"SamePortTwice", [](PcSubdeviceTest* t, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
+     },
+     STATUS_INVALID_PARAMETER},
+    {"SamePortTwice",
+     [](PcSubdeviceTest* t, PDEVICE_OBJECT fdo, PDEVICE_OBJECT) {
          PUNKNOWN port = nullptr;
          t->InstallWave(fdo, "Wave", &port);
          return PcRegisterSubdevice(fdo, reinterpret_cast<PCWSTR>(u"Other"), port);
-     }, STATUS_OBJECT_NAME_COLLISION},
+     },
+     STATUS_OBJECT_NAME_COLLISION},
 };
 
-class PcRegisterTest : public PcSubdeviceTest, public ::testing::WithParamInterface<RegisterCase> {};
+class PcRegisterTest : public PcSubdeviceTest,
+                       public ::testing::WithParamInterface<RegisterCase> {};
 
 TEST_P(PcRegisterTest, Status) {
     EXPECT_EQ(GetParam().run(this, Fdo(), Harness().Pdo()), GetParam().expected);
@@ -144,7 +162,7 @@ TEST_F(PcConnectionTest, RegistrationNeedsRegisteredPortsAndPinsInRange) {
         {wave_, 1, topo_, 0, STATUS_OBJECT_NAME_COLLISION},  // the same again
         {wave_, 2, topo_, 0, STATUS_INVALID_PARAMETER},      // wave has pins 0, 1
         {wave_, 1, topo_, 2, STATUS_INVALID_PARAMETER},
-        {wave_, 1, loose, 0, STATUS_INVALID_PARAMETER},      // not registered
+        {wave_, 1, loose, 0, STATUS_INVALID_PARAMETER},  // not registered
         {nullptr, 1, topo_, 0, STATUS_INVALID_PARAMETER},
         {topo_, 1, wave_, 1, STATUS_SUCCESS},
     };
@@ -167,7 +185,8 @@ TEST_F(PcConnectionTest, UnregisteringNeedsAnExactMatch) {
         ULONG fromPin;
         PUNKNOWN to;
         ULONG toPin;
-    } misses[] = {{topo_, 0, wave_, 1}, {wave_, 0, topo_, 0}, {wave_, 1, topo_, 1}, {wave_, 1, wave_, 0}};
+    } misses[] = {
+        {topo_, 0, wave_, 1}, {wave_, 0, topo_, 0}, {wave_, 1, topo_, 1}, {wave_, 1, wave_, 0}};
     for (const auto& m : misses)
         EXPECT_EQ(unregister->UnregisterPhysicalConnection(Fdo(), m.from, m.fromPin, m.to, m.toPin),
                   STATUS_NOT_FOUND);
@@ -175,7 +194,8 @@ TEST_F(PcConnectionTest, UnregisteringNeedsAnExactMatch) {
 
     // Any interface of the ports names them.
     PPORTWAVECYCLIC wavePort = Query<IPortWaveCyclic>(wave_, IID_IPortWaveCyclic);
-    EXPECT_EQ(unregister->UnregisterPhysicalConnection(Fdo(), wavePort, 1, topo_, 0), STATUS_SUCCESS);
+    EXPECT_EQ(unregister->UnregisterPhysicalConnection(Fdo(), wavePort, 1, topo_, 0),
+              STATUS_SUCCESS);
     EXPECT_TRUE(sim::PcConnections(Fdo()).empty());
     wavePort->Release();
     unregister->Release();

@@ -44,7 +44,8 @@ std::vector<uint8_t> Connect(ULONG rate = kRate, bool attributes = true) {
         KSATTRIBUTE mode = {sizeof(KSATTRIBUTE) + sizeof(GUID), 0,
                             KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE};
         auto append = [&out](const void* p, size_t n) {
-            out.insert(out.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+            out.insert(out.end(), static_cast<const uint8_t*>(p),
+                       static_cast<const uint8_t*>(p) + n);
         };
         append(&list, sizeof(list));
         append(&mode, sizeof(mode));
@@ -74,8 +75,9 @@ TEST_F(WavePinTest, IntersectionAsksEachRangeInOrderSkippingAttributeLists) {
     KSDATARANGE_AUDIO client = PcmRange();
     KSDATAFORMAT_WAVEFORMATEXTENSIBLE result{};
     ULONG length = 0;
-    EXPECT_EQ(sim::WavePin::IntersectPin(port_, 0, &client.DataRange, sizeof(result), &result, &length),
-              STATUS_SUCCESS);
+    EXPECT_EQ(
+        sim::WavePin::IntersectPin(port_, 0, &client.DataRange, sizeof(result), &result, &length),
+        STATUS_SUCCESS);
     EXPECT_EQ(IntersectionCalls(),
               (std::vector<const KSDATARANGE*>{&FloatRange().DataRange, &PcmRange().DataRange}));
     EXPECT_EQ(length, sizeof(result));
@@ -89,11 +91,13 @@ TEST_F(WavePinTest, IntersectionAsksEachRangeInOrderSkippingAttributeLists) {
 
     IntersectionCalls().clear();
     client.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_ANALOG;
-    EXPECT_EQ(sim::WavePin::IntersectPin(port_, 0, &client.DataRange, sizeof(result), &result, &length),
-              STATUS_NO_MATCH);
+    EXPECT_EQ(
+        sim::WavePin::IntersectPin(port_, 0, &client.DataRange, sizeof(result), &result, &length),
+        STATUS_NO_MATCH);
     EXPECT_EQ(IntersectionCalls().size(), 2u);
-    EXPECT_EQ(sim::WavePin::IntersectPin(port_, 2, &client.DataRange, sizeof(result), &result, &length),
-              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(
+        sim::WavePin::IntersectPin(port_, 2, &client.DataRange, sizeof(result), &result, &length),
+        STATUS_INVALID_PARAMETER);
 }
 
 struct OpenCase {
@@ -110,19 +114,21 @@ const OpenCase kOpenCases[] = {
     {"NoAttributes", 0, [](std::vector<uint8_t>& b) { b = Connect(kRate, false); }, STATUS_SUCCESS},
     {"ShorterThanAHeader", 0, [](std::vector<uint8_t>& b) { b.resize(63); },
      STATUS_INVALID_BUFFER_SIZE},
-    {"FormatSizePastTheBuffer", 0, [](std::vector<uint8_t>& b) { SetU32(b, 0, ULONG(b.size() + 1)); },
+    {"FormatSizePastTheBuffer", 0,
+     [](std::vector<uint8_t>& b) { SetU32(b, 0, ULONG(b.size() + 1)); },
      STATUS_INVALID_BUFFER_SIZE},
     {"FormatSizeBelowAHeader", 0, [](std::vector<uint8_t>& b) { SetU32(b, 0, 63); },
      STATUS_INVALID_BUFFER_SIZE},
     {"AttributeListCut", 0, [](std::vector<uint8_t>& b) { b.resize(104 + 4); },
      STATUS_INVALID_BUFFER_SIZE},
-    {"AttributeListSizePastTheBuffer", 0, [](std::vector<uint8_t>& b) { SetU32(b, 104, 8 + 40 + 1); },
-     STATUS_INVALID_BUFFER_SIZE},
+    {"AttributeListSizePastTheBuffer", 0,
+     [](std::vector<uint8_t>& b) { SetU32(b, 104, 8 + 40 + 1); }, STATUS_INVALID_BUFFER_SIZE},
     {"AttributeListSizeHuge", 0, [](std::vector<uint8_t>& b) { SetU32(b, 104, 0xFFFFFFF8u); },
      STATUS_INVALID_BUFFER_SIZE},
     {"AttributeListSizeBelowItsHeader", 0, [](std::vector<uint8_t>& b) { SetU32(b, 104, 4); },
      STATUS_INVALID_BUFFER_SIZE},
-    {"RateOutsideEveryRange", 0, [](std::vector<uint8_t>& b) { b = Connect(96000); }, STATUS_NO_MATCH},
+    {"RateOutsideEveryRange", 0, [](std::vector<uint8_t>& b) { b = Connect(96000); },
+     STATUS_NO_MATCH},
     {"BridgePin", 1, [](std::vector<uint8_t>&) {}, STATUS_INVALID_DEVICE_REQUEST},
     {"NoSuchPin", 2, [](std::vector<uint8_t>&) {}, STATUS_INVALID_PARAMETER},
 };
@@ -207,7 +213,8 @@ TEST_F(WavePinTest, RenderWritesAheadOfThePositionAcrossTheWrapThenSilence) {
     struct Step {
         ULONG position;
         uint64_t played;
-    } steps[] = {{3000, 3000}, {6600, 6600}, {9500, 9500}, {3000, 12600}, {6500, 16100}, {9000, 18600}};
+    } steps[] = {{3000, 3000},  {6600, 6600},  {9500, 9500},
+                 {3000, 12600}, {6500, 16100}, {9000, 18600}};
     uint64_t written = kLead;
     for (const Step& s : steps) {
         stream->SetPosition(s.position);
@@ -235,7 +242,8 @@ TEST_F(WavePinTest, CaptureReadsUpToThePositionAcrossTheWrap) {
     std::vector<uint8_t> device = Pattern(12600, 3);
     uint64_t delivered = 0;
     for (uint64_t upTo : {6000u, 12600u}) {
-        for (; delivered < upTo; ++delivered) stream->Buffer()[delivered % kBufferSize] = device[delivered];
+        for (; delivered < upTo; ++delivered)
+            stream->Buffer()[delivered % kBufferSize] = device[delivered];
         stream->SetPosition(ULONG(upTo % kBufferSize));
         stream->Notify();
         sim::Settle();
@@ -251,8 +259,9 @@ TEST_F(WavePinTest, AnOpenPinKeepsTheMiniportOfAnUnregisteredSubdevice) {
     ASSERT_EQ(pin.Open(port_, 0, connect.data(), ULONG(connect.size())), STATUS_SUCCESS);
     ASSERT_EQ(pin.SetState(KSSTATE_RUN), STATUS_SUCCESS);
     PUNREGISTERSUBDEVICE unregister = nullptr;
-    ASSERT_EQ(port_->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&unregister)),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        port_->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&unregister)),
+        STATUS_SUCCESS);
     ASSERT_EQ(unregister->UnregisterSubdevice(Fdo(), port_), STATUS_SUCCESS);
     EXPECT_EQ(LiveMiniports(), 1);
     // Nothing new opens on it.

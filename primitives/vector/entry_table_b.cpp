@@ -1,0 +1,63 @@
+// Table B cells and its 40 public entries. A cell that names spNotBuilt<...>
+// waits for its body; the identity test pins every cell.
+#include "primitives/vector/entry_table_b.h"
+
+#include "primitives/convert/not_built.h"
+#include "primitives/convert/sp_alloc.h"
+#include "primitives/convert/sp_gen.h"
+#include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/sp_filter_gen.h"
+
+#define NB(name) spNotBuilt<name##Fn>
+#define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
+#define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
+#define SAME_ALL(body) {body, body, body, body}
+
+const SpEntryTableB spEntryTableB = {
+    /*  0 */ GEN_ONLY(spCopyF32),
+    /*  1 */ GEN_ONLY(spSetF32),
+    /*  2 */ GEN_ONLY(spScaleF32),
+    /*  3 */ GEN_ONLY(spSqrtF32InPlace),
+    /*  4 */ GEN_ONLY(spAbsF32InPlace),
+    /*  5 */ GEN_ONLY(spMaxF32),
+    /*  6 */ GEN_ONLY(spMinF32),
+    /*  7 */ GEN_ONLY(spComplexFftCreate),
+    /*  8 */ SAME_ALL(spComplexFftDestroy_Gen),
+    /*  9 */ GEN_ONLY(spComplexFftForward),
+    /* 10 */ SAME_ALL(spMallocF32_Gen),
+    /* 11 */ SAME_ALL(spFreeAligned),
+    /* 12 */ GEN_ONLY(spReverseF32),
+    /* 13 */ GEN_ONLY(spMulF32InPlace),
+    /* 14 */ GEN_ONLY(spAddF32),
+    /* 15 */ GEN_ONLY(spSubF32),
+    /* 16 */ GEN_ONLY(spMulF32),
+    /* 17 */ SAME_ALL(spAddProductF32_Gen),
+    /* 18 */ GEN_ONLY(spSquareF32),
+    /* 19 */ GEN_ONLY(spDivF32),
+    /* 20 */ GEN_ONLY(spExpF32InPlace),
+    /* 21 */ GEN_ONLY(spLnF32InPlace),
+    /* 22 */ GEN_ONLY(spSumF32),
+    /* 23 */ GEN_ONLY(spMeanF32),
+    /* 24 */ GEN_ONLY(spMinEveryF32InPlace),
+    /* 25 */ GEN_ONLY(spMaxEveryF32InPlace),
+    /* 26 */ GEN_ONLY(spDotProductF32),
+    /* 27 */ GEN_ONLY(spRealFftCreate),
+    /* 28 */ SAME_ALL(spRealFftDestroy_Gen),
+    /* 29 */ GEN_ONLY(spRealFftForward),
+    /* 30 */ GEN_ONLY(spRealFftInverse),
+    /* 31 */ GEN_ONLY(spMulPackedSpectraF32),
+    /* 32 */ GEN_ONLY(spIirCreate),
+    /* 33 */ SAME_ALL(spIirDestroy_Gen),
+    /* 34 */ GEN_ONLY(spIirFilterF32),
+    /* 35 */ GEN_ONLY(spFirCreate),
+    /* 36 */ SAME_ALL(spFirDestroy_Gen),
+    /* 37 */ GEN_ONLY(spUpsampleF32),
+    /* 38 */ GEN_ONLY(spDownsampleF32),
+    /* 39 */ GEN_ONLY(spAddScaledF32),
+};
+
+#define SP_DEFINE_ENTRY(row, name, result, params, args) \
+    result name params {                                  \
+        return spEntryTableB.name[spDispatchIndex.load(std::memory_order_relaxed)] args; \
+    }
+SP_TABLE_B(SP_DEFINE_ENTRY)

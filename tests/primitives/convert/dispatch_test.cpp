@@ -1,0 +1,290 @@
+// Entry tables and dispatch: which body stands in every cell, what a
+// placeholder cell does, and the argument-check order of every built entry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "primitives/convert/not_built.h"
+#include "primitives/convert/sp_alloc.h"
+#include "primitives/convert/sp_gen.h"
+#include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/sp_filter_gen.h"
+#include "primitives/vector/entry_table_b.h"
+#include "tests/primitives/support/dispatch.h"
+#include "tests/primitives/support/entry_cases.h"
+#include "tests/primitives/support/ulp.h"
+
+namespace sptest {
+namespace {
+
+// Expected cells of one row, as addresses.
+struct RowExpectation {
+    const char* entry;
+    const void* const* actual;
+    const void* expected[SP_BUILD_COUNT];
+};
+
+template <typename Fn>
+const void* nb() {
+    return reinterpret_cast<const void*>(spNotBuilt<Fn>);
+}
+template <typename Fn>
+const void* body(Fn* f) {
+    return reinterpret_cast<const void*>(f);
+}
+template <typename Row>
+const void* const* cellsOf(const Row& row) {
+    return reinterpret_cast<const void* const*>(&row[0]);
+}
+
+#define CELLS(table, name) #name, cellsOf(table.name)
+#define GEN_ONLY(table, name) \
+    {CELLS(table, name), {body(name##_Gen), nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>()}}
+#define ALL_NB(table, name) {CELLS(table, name), {nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>()}}
+#define SAME(table, name, b) {CELLS(table, name), {body(b), body(b), body(b), body(b)}}
+
+std::vector<RowExpectation> expectedTableA() {
+    return {
+        GEN_ONLY(spEntryTableA, spZeroF32),
+        GEN_ONLY(spEntryTableA, spF32ToI16Scaled),
+        GEN_ONLY(spEntryTableA, spF32ToI32Scaled),
+        GEN_ONLY(spEntryTableA, spI16ToF32Scaled),
+        {CELLS(spEntryTableA, spI32ToF32Scaled),
+         {body(spI32ToF32Scaled_Gen), body(spI32ToF32Scaled_Gen), nb<spI32ToF32ScaledFn>(),
+          nb<spI32ToF32ScaledFn>()}},
+        GEN_ONLY(spEntryTableA, spI24ToF32),
+        GEN_ONLY(spEntryTableA, spF32ToI24Scaled),
+        GEN_ONLY(spEntryTableA, spAddF32InPlace),
+        GEN_ONLY(spEntryTableA, spDivConstF32InPlace),
+        GEN_ONLY(spEntryTableA, spMoveF32),
+        GEN_ONLY(spEntryTableA, spScaleF32InPlace),
+        GEN_ONLY(spEntryTableA, spFirInit),
+        GEN_ONLY(spEntryTableA, spFirStateSize),
+        GEN_ONLY(spEntryTableA, spFirMultirateInit),
+        GEN_ONLY(spEntryTableA, spFirMultirateStateSize),
+        GEN_ONLY(spEntryTableA, spFirFilterF32),
+        GEN_ONLY(spEntryTableA, spFirOneDirectF32),
+        GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
+        GEN_ONLY(spEntryTableA, spIirStateSize),
+        GEN_ONLY(spEntryTableA, spIirInit),
+        GEN_ONLY(spEntryTableA, spI32ToF32),
+        GEN_ONLY(spEntryTableA, spAddConstF32InPlace),
+        GEN_ONLY(spEntryTableA, spInterleaveF32),
+        GEN_ONLY(spEntryTableA, spDeinterleaveF32),
+        GEN_ONLY(spEntryTableA, spPowF32),
+    };
+}
+
+std::vector<RowExpectation> expectedTableB() {
+    return {
+        GEN_ONLY(spEntryTableB, spCopyF32),
+        GEN_ONLY(spEntryTableB, spSetF32),
+        GEN_ONLY(spEntryTableB, spScaleF32),
+        GEN_ONLY(spEntryTableB, spSqrtF32InPlace),
+        GEN_ONLY(spEntryTableB, spAbsF32InPlace),
+        GEN_ONLY(spEntryTableB, spMaxF32),
+        GEN_ONLY(spEntryTableB, spMinF32),
+        GEN_ONLY(spEntryTableB, spComplexFftCreate),
+        SAME(spEntryTableB, spComplexFftDestroy, spComplexFftDestroy_Gen),
+        GEN_ONLY(spEntryTableB, spComplexFftForward),
+        SAME(spEntryTableB, spMallocF32, spMallocF32_Gen),
+        SAME(spEntryTableB, spFree, spFreeAligned),
+        GEN_ONLY(spEntryTableB, spReverseF32),
+        GEN_ONLY(spEntryTableB, spMulF32InPlace),
+        GEN_ONLY(spEntryTableB, spAddF32),
+        GEN_ONLY(spEntryTableB, spSubF32),
+        GEN_ONLY(spEntryTableB, spMulF32),
+        SAME(spEntryTableB, spAddProductF32, spAddProductF32_Gen),
+        GEN_ONLY(spEntryTableB, spSquareF32),
+        GEN_ONLY(spEntryTableB, spDivF32),
+        GEN_ONLY(spEntryTableB, spExpF32InPlace),
+        GEN_ONLY(spEntryTableB, spLnF32InPlace),
+        GEN_ONLY(spEntryTableB, spSumF32),
+        GEN_ONLY(spEntryTableB, spMeanF32),
+        GEN_ONLY(spEntryTableB, spMinEveryF32InPlace),
+        GEN_ONLY(spEntryTableB, spMaxEveryF32InPlace),
+        GEN_ONLY(spEntryTableB, spDotProductF32),
+        GEN_ONLY(spEntryTableB, spRealFftCreate),
+        SAME(spEntryTableB, spRealFftDestroy, spRealFftDestroy_Gen),
+        GEN_ONLY(spEntryTableB, spRealFftForward),
+        GEN_ONLY(spEntryTableB, spRealFftInverse),
+        GEN_ONLY(spEntryTableB, spMulPackedSpectraF32),
+        GEN_ONLY(spEntryTableB, spIirCreate),
+        SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
+        GEN_ONLY(spEntryTableB, spIirFilterF32),
+        GEN_ONLY(spEntryTableB, spFirCreate),
+        SAME(spEntryTableB, spFirDestroy, spFirDestroy_Gen),
+        GEN_ONLY(spEntryTableB, spUpsampleF32),
+        GEN_ONLY(spEntryTableB, spDownsampleF32),
+        GEN_ONLY(spEntryTableB, spAddScaledF32),
+    };
+}
+
+void expectCells(const std::vector<RowExpectation>& rows, size_t tableRows) {
+    ASSERT_EQ(rows.size(), tableRows);
+    for (const RowExpectation& row : rows)
+        for (int b = 0; b < SP_BUILD_COUNT; ++b)
+            EXPECT_EQ(row.actual[b], row.expected[b]) << row.entry << " column " << b;
+}
+
+TEST(EntryTables, EveryCellHoldsItsBodyOrThePlaceholder) {
+    expectCells(expectedTableA(), sizeof(SpEntryTableA) / sizeof(spEntryTableA.spZeroF32));
+    expectCells(expectedTableB(), sizeof(SpEntryTableB) / sizeof(spEntryTableB.spCopyF32));
+}
+
+TEST(EntryTables, DispatchIndexStartsAtTheGenericBuild) { EXPECT_EQ(spDispatchIndex.load(), SP_BUILD_GEN); }
+
+// Calls an entry with value-initialised arguments (NULL pointers, zeros).
+template <typename... Args>
+SpStatus callWithZeros(SpStatus (*entry)(Args...)) {
+    return entry(Args{}...);
+}
+
+// The FFT and filter rows have their generic bodies; their CPU columns wait
+// for the CPU builds, except the destroy rows, which name one body in every
+// column.
+TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
+    std::vector<SpStatus> statuses;
+    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
+        ScopedDispatchIndex index(b);
+        for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirStateSize), callWithZeros(spFirMultirateInit),
+                           callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
+                           callWithZeros(spFirOneDirectF32), callWithZeros(spIirFilterF32InPlace),
+                           callWithZeros(spIirStateSize), callWithZeros(spIirInit),
+                           callWithZeros(spComplexFftCreate), callWithZeros(spComplexFftForward),
+                           callWithZeros(spRealFftCreate), callWithZeros(spRealFftForward),
+                           callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
+                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
+                           callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32)})
+            statuses.push_back(s);
+    }
+    for (SpStatus s : statuses) EXPECT_EQ(s, SP_STS_NOT_BUILT);
+    for (int b = 0; b < SP_BUILD_COUNT; ++b) {
+        ScopedDispatchIndex index(b);
+        for (SpStatus s : {callWithZeros(spComplexFftDestroy), callWithZeros(spRealFftDestroy),
+                           callWithZeros(spIirDestroy), callWithZeros(spFirDestroy)})
+            EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
+    }
+}
+
+// Three canaried areas of 64 floats (256 bytes) that stand behind the
+// pointer slots; every byte starts as kFill.
+class EntryArgs {
+public:
+    static constexpr uint8_t kFill = 0x5A;
+    EntryArgs() {
+        for (auto& a : areas_) std::memset(a, kFill, sizeof a);
+    }
+    void* slot(int k) { return areas_[k]; }
+    bool untouched() const {
+        for (const auto& a : areas_)
+            for (float f : a) {
+                uint32_t bits;
+                std::memcpy(&bits, &f, 4);
+                if (bits != 0x5A5A5A5Au) return false;
+            }
+        return true;
+    }
+    void fillValid() {
+        for (auto& a : areas_)
+            for (float& f : a) f = 1.25f;
+    }
+
+private:
+    alignas(16) float areas_[3][64];
+};
+
+
+std::vector<EntryCase> tableEntries() {
+    std::vector<EntryCase> entries;
+    for (const EntryCase& e : builtEntryCases())
+        if (e.row != nullptr) entries.push_back(e);
+    return entries;
+}
+
+class BuiltEntries : public ::testing::TestWithParam<EntryCase> {};
+class BuiltTableEntries : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(BuiltEntries, NullInAnyPointerSlotWithLengthZeroIsNullPtr) {
+    const EntryCase& e = GetParam();
+    for (int nullSlot = 0; nullSlot < e.pointerSlots; ++nullSlot) {
+        EntryArgs args;
+        void* p[3] = {args.slot(0), args.slot(1), args.slot(2)};
+        p[nullSlot] = nullptr;
+        EXPECT_EQ(e.call(p, 0), SP_STS_NULL_PTR) << "slot " << nullSlot;
+        EXPECT_EQ(e.call(p, 4), SP_STS_NULL_PTR) << "slot " << nullSlot;
+        EXPECT_TRUE(args.untouched()) << "slot " << nullSlot;
+    }
+}
+
+TEST_P(BuiltEntries, LengthZeroOrNegativeIsSizeAndWritesNothing) {
+    const EntryCase& e = GetParam();
+    for (int len : {0, -1, INT32_MIN}) {
+        EntryArgs args;
+        void* p[3] = {args.slot(0), args.slot(1), args.slot(2)};
+        EXPECT_EQ(e.call(p, len), SP_STS_SIZE) << "len " << len;
+        EXPECT_TRUE(args.untouched()) << "len " << len;
+    }
+}
+
+// Every CPU column of a built row is still a placeholder except the few
+// shared bodies; such a cell answers NOT_BUILT and writes nothing.
+TEST_P(BuiltTableEntries, PlaceholderColumnsAnswerNotBuiltAndWriteNothing) {
+    const EntryCase& e = GetParam();
+    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
+        EntryArgs args;
+        args.fillValid();
+        EntryArgs untouchedCopy;
+        untouchedCopy.fillValid();
+        void* p[3] = {args.slot(0), args.slot(1), args.slot(2)};
+        ScopedDispatchIndex index(b);
+        SpStatus s = e.call(p, 4);
+        if (e.row[b] == e.row[0]) {
+            EXPECT_GE(s, SP_STS_OK) << "column " << b << " shares the generic body";
+            continue;
+        }
+        EXPECT_EQ(s, SP_STS_NOT_BUILT) << "column " << b;
+        EXPECT_EQ(std::memcmp(args.slot(0), untouchedCopy.slot(0), 3 * 64 * sizeof(float)), 0) << "column " << b;
+    }
+}
+
+auto entryName = [](const ::testing::TestParamInfo<EntryCase>& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(All, BuiltEntries, ::testing::ValuesIn(builtEntryCases()), entryName);
+INSTANTIATE_TEST_SUITE_P(All, BuiltTableEntries, ::testing::ValuesIn(tableEntries()), entryName);
+
+// Channel checks of interleave and deinterleave come after the pointer
+// array and block, in the order channel count, length, channel pointers.
+TEST(ChannelChecks, ChannelCountBeforeLengthAndChannelPointersAfterBoth) {
+    alignas(16) float block[64] = {};
+    alignas(16) float channels[3][16] = {};
+    const float* in[3] = {channels[0], channels[1], nullptr};
+    float* out[3] = {channels[0], channels[1], nullptr};
+    EXPECT_EQ(spInterleaveF32(in, 0, 0, block), SP_STS_NUM_CHANNELS);
+    EXPECT_EQ(spDeinterleaveF32(block, 0, 0, out), SP_STS_NUM_CHANNELS);
+    EXPECT_EQ(spInterleaveF32(in, 3, 0, block), SP_STS_SIZE);
+    EXPECT_EQ(spDeinterleaveF32(block, -5, 4, out), SP_STS_NUM_CHANNELS);
+    std::memset(block, 0x77, sizeof block);
+    EXPECT_EQ(spInterleaveF32(in, 3, 4, block), SP_STS_NULL_PTR);
+    for (float f : block) EXPECT_EQ(floatBits(f), 0x77777777u);
+    std::memset(channels, 0x77, sizeof channels);
+    EXPECT_EQ(spDeinterleaveF32(block, 3, 4, out), SP_STS_NULL_PTR);
+    for (auto& ch : channels)
+        for (float f : ch) EXPECT_EQ(floatBits(f), 0x77777777u);
+}
+
+TEST(DivisorChecks, ZeroDivisorOfEitherSignIsAnErrorWithDataUntouched) {
+    for (float zero : {0.0f, -0.0f}) {
+        float data[5] = {1, 2, 3, 4, 5};
+        float out[5] = {9, 9, 9, 9, 9};
+        EXPECT_EQ(spDivConstF32InPlace(zero, data, 5), SP_STS_DIV_BY_ZERO_ERR);
+        EXPECT_EQ(spDivConstF32_Gen(data, zero, out, 5), SP_STS_DIV_BY_ZERO_ERR);
+        EXPECT_EQ(data[4], 5.0f);
+        EXPECT_EQ(out[0], 9.0f);
+        EXPECT_EQ(spDivConstF32InPlace(zero, nullptr, 0), SP_STS_NULL_PTR);
+        EXPECT_EQ(spDivConstF32InPlace(zero, data, 0), SP_STS_SIZE);
+    }
+}
+
+}  // namespace
+}  // namespace sptest
