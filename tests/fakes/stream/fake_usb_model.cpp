@@ -162,6 +162,7 @@ NTSTATUS FakeUsbModel::SubmitUrbSync(PURB urb) {
 
 NTSTATUS FakeUsbModel::GetCurrentFrameNumber(PULONG frame) {
     *frame = m_Port.bus().FrameNumber();
+    if (__atomic_load_n(&m_LogTransfers, __ATOMIC_ACQUIRE)) Note("frame " + std::to_string(*frame));
     return STATUS_SUCCESS;
 }
 

@@ -85,7 +85,8 @@ public:
     // ---- test controls -----------------------------------------------------
     LONG BusyCount() const { return __atomic_load_n(&m_Busy, __ATOMIC_ACQUIRE); }
     bool Present() const { return __atomic_load_n(&m_Present, __ATOMIC_ACQUIRE) != 0; }
-    // Log every isochronous submission ("iso <endpoint> start <frame>").
+    // Log every isochronous submission ("iso start <frame>") and every
+    // frame-number query ("frame <n>").
     void LogTransfers(bool on) { __atomic_store_n(&m_LogTransfers, on, __ATOMIC_RELEASE); }
     // Keep the packet lengths of every isochronous OUT submission, in order.
     void RecordPackets(bool on) { __atomic_store_n(&m_RecordPackets, on, __ATOMIC_RELEASE); }

@@ -13,7 +13,8 @@ constexpr UCHAR kIsoAsync = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_AS
 constexpr UCHAR kIsoFeedback = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_USAGE_FEEDBACK;
 
 USHORT PacketRoom(const Uac1DeviceSpec& spec, UCHAR channels) {
-    ULONG perSecond = spec.speed == simusb::UsbSpeed::High ? 8000u >> (std::min<UCHAR>(spec.interval, 4) - 1) : 1000u;
+    const UCHAR interval = std::min<UCHAR>(std::max<UCHAR>(spec.interval, 1), 4);
+    ULONG perSecond = spec.speed == simusb::UsbSpeed::High ? 8000u >> (interval - 1) : 1000u;
     ULONG top = *std::max_element(spec.rates.begin(), spec.rates.end());
     return (USHORT)((top / perSecond + 1) * channels * spec.subframeBytes);
 }
