@@ -49,7 +49,11 @@ NTSTATUS FakeDspNode::Process(const WAVEFORMATEXTENSIBLE* format, PVOID data, UL
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         index = (int)m_Calls.size();
-        m_Calls.push_back({frames, _mm_getcsr(), data});
+        float first = 0.0f;
+        if (m_Spec.channelTable && StreamFormatTag(format) == WAVE_FORMAT_PCM && format->Format.nChannels > 0 &&
+            frames > 0)
+            first = static_cast<float**>(data)[0][0];
+        m_Calls.push_back({frames, _mm_getcsr(), data, first});
     }
     if (index == m_Spec.failAtCall) return m_Spec.failStatus;
     const ULONG channels = format->Format.nChannels;
@@ -60,6 +64,7 @@ NTSTATUS FakeDspNode::Process(const WAVEFORMATEXTENSIBLE* format, PVOID data, UL
         }
         return STATUS_SUCCESS;
     }
+    if (!m_Spec.channelTable) return STATUS_SUCCESS;
     auto** table = static_cast<float**>(data);
     if (m_Spec.gain != 1.0f)
         for (ULONG c = 0; c < channels; c++)

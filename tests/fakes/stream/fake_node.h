@@ -19,12 +19,16 @@ struct NodeSpec {
     int failAtCall = -1;        // 0-based Process call that returns failStatus
     NTSTATUS failStatus = STATUS_UNSUCCESSFUL;
     NTSTATUS setFormatStatus = STATUS_SUCCESS;
+    // PCM data is the channel table (false for nodes given to the raw
+    // runners, which pass the integer bytes).
+    bool channelTable = true;
 };
 
 struct NodeCall {
     ULONG frames = 0;
     unsigned mxcsr = 0;
     PVOID data = nullptr;
+    float firstSample = 0.0f;  // PCM: channel 0, frame 0 as the node got it
 };
 
 class FakeDspNode : public IDspNode, public CUnknown {

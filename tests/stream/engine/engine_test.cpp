@@ -1,0 +1,291 @@
+// Stream engine: offered formats, endpoint type, FindFormat, names, work
+// buffers, units, Init failures and the destructor's wait for clients.
+#include <atomic>
+
+#include "adapter/audio_hal.h"
+#include "sim/executor.h"
+#include "sim/pool.h"
+#include "tests/stream/engine/engine_fixture.h"
+
+using namespace streamfakes;
+
+namespace {
+
+// 2ch/48k/16, 6ch/48k/16, 2ch/44.1k/24, 8ch/96k/24: two of them stereo.
+void AddFourFormats(CStreamEngine* engine) {
+    for (auto f : {PcmFormat(2, 48000, 16), PcmFormat(6, 48000, 16), PcmFormat(2, 44100, 24, 32),
+                   PcmFormat(8, 96000, 24)})
+        ASSERT_EQ(engine->AddFormat(&f), STATUS_SUCCESS);
+}
+
+struct OfferCase {
+    const char* name;
+    ULONG isCapture;
+    ULONG endpointType;
+    ULONG offered;
+};
+
+class OfferedFormats : public EngineTest, public ::testing::WithParamInterface<OfferCase> {};
+
+TEST_P(OfferedFormats, StereoOnlyForHeadphoneLikeRenderEndpoints) {
+    const OfferCase& c = GetParam();
+    MakeEngine(c.isCapture);
+    AddFourFormats(engine_);
+    AddUnit(Pin(1, c.isCapture ? UNIT_KIND_INPUT_PIN : UNIT_KIND_OUTPUT_PIN, c.endpointType));
+    EXPECT_EQ(engine_->GetEndpointType(), c.endpointType);
+    ASSERT_EQ(engine_->GetFormatCount(), c.offered);
+    WAVEFORMATEXTENSIBLE out = {};
+    for (ULONG i = 0; i < c.offered; i++) {
+        ASSERT_EQ(engine_->GetFormat(i, &out), STATUS_SUCCESS);
+        if (c.offered == 2) {
+            EXPECT_EQ(out.Format.nChannels, 2);
+        }
+    }
+    EXPECT_EQ(engine_->GetFormat(c.offered, &out), STATUS_INVALID_PARAMETER);
+    // FindFormat searches every format whatever is offered.
+    WAVEFORMATEXTENSIBLE six = PcmFormat(6, 48000, 16);
+    EXPECT_EQ(engine_->FindFormat(&six.Format), STATUS_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, OfferedFormats,
+                         ::testing::Values(OfferCase{"Headphones", 0, ENDPOINT_HP, 2},
+                                           OfferCase{"Spdif", 0, ENDPOINT_SPDIF, 2},
+                                           OfferCase{"Headset", 0, ENDPOINT_HEADSET, 2},
+                                           OfferCase{"FrontHeadphones", 0, ENDPOINT_FHP, 2},
+                                           OfferCase{"Speakers", 0, ENDPOINT_SPK, 4},
+                                           OfferCase{"Line", 0, ENDPOINT_LINE, 4},
+                                           OfferCase{"CaptureHeadset", 1, ENDPOINT_HEADSET, 4},
+                                           OfferCase{"CaptureMic", 1, ENDPOINT_MIC, 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TypeCase {
+    const char* name;
+    ULONG isCapture;
+    std::vector<UnitSpec> units;
+    ULONG expected;
+};
+
+class EndpointType : public EngineTest, public ::testing::WithParamInterface<TypeCase> {};
+
+TEST_P(EndpointType, FollowsTheUnits) {
+    MakeEngine(GetParam().isCapture);
+    for (const UnitSpec& spec : GetParam().units) AddUnit(spec);
+    EXPECT_EQ(engine_->GetEndpointType(), GetParam().expected);
+}
+
+UnitSpec TerminalTypeUnit(ULONG id, ULONG type) {
+    UnitSpec spec;
+    spec.id = id;
+    spec.kind = UNIT_KIND_TERMINAL_TYPE;
+    spec.type = type;
+    return spec;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, EndpointType,
+    ::testing::Values(
+        TypeCase{"NoUnits", 0, {}, ENDPOINT_STREAM},
+        TypeCase{"LastOutputPinDecides", 0,
+                 {Pin(1, UNIT_KIND_OUTPUT_PIN, ENDPOINT_SPK), Pin(2, UNIT_KIND_OUTPUT_PIN, ENDPOINT_HP)}, ENDPOINT_HP},
+        TypeCase{"TerminalTypeUnitWins", 0,
+                 {Pin(1, UNIT_KIND_OUTPUT_PIN, ENDPOINT_SPK), TerminalTypeUnit(2, ENDPOINT_SPDIF),
+                  Pin(3, UNIT_KIND_OUTPUT_PIN, ENDPOINT_HP)},
+                 ENDPOINT_SPDIF},
+        TypeCase{"InputPinsIgnoredOnRender", 0, {Pin(1, UNIT_KIND_INPUT_PIN, ENDPOINT_MIC)}, ENDPOINT_STREAM},
+        TypeCase{"CaptureNone", 1, {Pin(1, UNIT_KIND_INPUT_PIN, ENDPOINT_STREAM)}, ENDPOINT_STREAM},
+        TypeCase{"CaptureOne", 1,
+                 {Pin(1, UNIT_KIND_INPUT_PIN, ENDPOINT_STREAM), Pin(2, UNIT_KIND_INPUT_PIN, ENDPOINT_MIC)},
+                 ENDPOINT_MIC},
+        TypeCase{"CaptureTwoIsRec", 1,
+                 {Pin(1, UNIT_KIND_INPUT_PIN, ENDPOINT_MIC), Pin(2, UNIT_KIND_INPUT_PIN, ENDPOINT_LINE)},
+                 ENDPOINT_REC},
+        TypeCase{"CaptureIgnoresTerminalTypeUnit", 1, {TerminalTypeUnit(1, ENDPOINT_SPDIF)}, ENDPOINT_STREAM}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FindCase {
+    const char* name;
+    WAVEFORMATEXTENSIBLE given;
+    NTSTATUS expected;
+};
+
+WAVEFORMATEXTENSIBLE With(WAVEFORMATEXTENSIBLE f, void (*change)(WAVEFORMATEXTENSIBLE&)) {
+    change(f);
+    return f;
+}
+
+class FindFormat : public EngineTest, public ::testing::WithParamInterface<FindCase> {};
+
+TEST_P(FindFormat, MatchesWholeRecordsOrPlainShapes) {
+    MakeEngine(0);
+    AddFourFormats(engine_);
+    WAVEFORMATEXTENSIBLE given = GetParam().given;
+    WAVEFORMATEXTENSIBLE before = given;
+    EXPECT_EQ(engine_->FindFormat(&given.Format), GetParam().expected);
+    if (GetParam().expected == STATUS_SUCCESS && before.Format.wFormatTag == WAVE_FORMAT_PCM) {
+        // A plain format takes the record's numbers, keeps its plain tag.
+        EXPECT_EQ(given.Format.wFormatTag, WAVE_FORMAT_PCM);
+        EXPECT_EQ(given.Format.nBlockAlign, before.Format.nChannels * before.Format.wBitsPerSample / 8);
+        EXPECT_EQ(given.Format.nAvgBytesPerSec, before.Format.nSamplesPerSec * given.Format.nBlockAlign);
+        EXPECT_EQ(given.Format.cbSize, 0);
+    } else {
+        EXPECT_EQ(memcmp(&given, &before, sizeof(given)), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, FindFormat,
+    ::testing::Values(
+        FindCase{"PlainNormalised", PlainPcm(2, 48000, 16), STATUS_SUCCESS},
+        FindCase{"PlainContainer32", PlainPcm(2, 44100, 32), STATUS_SUCCESS},
+        FindCase{"PlainNoMatch", PlainPcm(3, 48000, 16), STATUS_NO_MATCH},
+        FindCase{"PlainFloatTag", With(PlainPcm(2, 48000, 16), [](auto& f) { f.Format.wFormatTag = 3; }),
+                 STATUS_NO_MATCH},
+        FindCase{"Extensible", PcmFormat(6, 48000, 16), STATUS_SUCCESS},
+        FindCase{"MaskDiffers", With(PcmFormat(2, 48000, 16), [](auto& f) { f.dwChannelMask = 0x600; }),
+                 STATUS_NO_MATCH},
+        FindCase{"ValidBitsDiffer", With(PcmFormat(2, 48000, 16), [](auto& f) { f.Samples.wValidBitsPerSample = 15; }),
+                 STATUS_NO_MATCH},
+        FindCase{"CbSize0", With(PcmFormat(2, 48000, 16), [](auto& f) { f.Format.cbSize = 0; }), STATUS_NO_MATCH},
+        FindCase{"CbSize21", With(PcmFormat(2, 48000, 16), [](auto& f) { f.Format.cbSize = 21; }), STATUS_NO_MATCH},
+        // Only the 40 bytes of the record are compared, never cbSize more.
+        FindCase{"CbSize200", With(PcmFormat(2, 48000, 16), [](auto& f) { f.Format.cbSize = 200; }),
+                 STATUS_NO_MATCH}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, ExtensibleWithLargeCbSizeMatchesARecordOfTheSameBytes) {
+    MakeEngine(0);
+    WAVEFORMATEXTENSIBLE odd = PcmFormat(2, 48000, 16);
+    odd.Format.cbSize = 200;
+    ASSERT_EQ(engine_->AddFormat(&odd), STATUS_SUCCESS);
+    // The caller's block is exactly 40 bytes: ASan fails a longer read.
+    auto* given = (WAVEFORMATEXTENSIBLE*)ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(odd), MakePoolTag("Test"));
+    memcpy(given, &odd, sizeof(odd));
+    EXPECT_EQ(engine_->FindFormat(&given->Format), STATUS_SUCCESS);
+    ExFreePoolWithTag(given, MakePoolTag("Test"));
+}
+
+TEST_F(EngineTest, AddFormatRefusesFormatsTheDataPathCannotDivideBy) {
+    MakeEngine(0);
+    WAVEFORMATEXTENSIBLE zeroChannels = PcmFormat(2, 48000, 16), zeroRate = zeroChannels, zeroBlock = zeroChannels;
+    zeroChannels.Format.nChannels = 0;
+    zeroRate.Format.nSamplesPerSec = 0;
+    zeroBlock.Format.nBlockAlign = 0;
+    for (WAVEFORMATEXTENSIBLE* f : {&zeroChannels, &zeroRate, &zeroBlock})
+        EXPECT_EQ(engine_->AddFormat(f), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(engine_->AddFormat(nullptr), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(engine_->GetFormatCount(), 0u);
+}
+
+TEST_F(EngineTest, NameOfFiftyCharactersFitsFiftyOneDoesNot) {
+    MakeEngine(0);
+    std::u16string fifty(50, u'a'), fiftyOne(51, u'b');
+    ASSERT_EQ(engine_->SetName(fifty.c_str()), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->SetName(fiftyOne.c_str()), STATUS_INVALID_PARAMETER);
+    WCHAR out[51];
+    ASSERT_EQ(engine_->GetName(out), STATUS_SUCCESS);
+    EXPECT_EQ(std::u16string(out), fifty);
+    EXPECT_EQ(engine_->GetName(nullptr), STATUS_INVALID_PARAMETER);
+}
+
+TEST_F(EngineTest, UnitsAreUniqueByIdAndProcessingUnitsJoinTheNodeList) {
+    MakeEngine(0);
+    FakeDspNode* node = FakeDspNode::Create();
+    UnitSpec processing;
+    processing.id = 7;
+    processing.node = node;
+    AddUnit(processing);
+    AddUnit(Pin(7, UNIT_KIND_OUTPUT_PIN, ENDPOINT_HP));  // same id: ignored
+    EXPECT_EQ(engine_->GetUnitCount(), 1u);
+    IUacUnit* unit = nullptr;
+    ASSERT_EQ(engine_->GetUnit(0, &unit), STATUS_SUCCESS);
+    EXPECT_EQ(unit->GetKind(), (ULONG)UNIT_KIND_VOLUME);
+    EXPECT_EQ(engine_->GetUnit(1, &unit), STATUS_INVALID_PARAMETER);
+    // The unit's reference and the node list's.
+    EXPECT_EQ(node->RefCount(), 3u);
+    ReleaseEngine();
+    EXPECT_EQ(node->RefCount(), 1u);
+    node->Release();
+}
+
+class AllocateBuffersAfterFailure : public EngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AllocateBuffersAfterFailure, SecondCallFillsOnlyWhatIsMissing) {
+    MakeEngine(0);
+    const int failing = GetParam();  // 1: work buffer, 2: table, 3..10: channel buffers
+    sim::PoolFailNth(failing);
+    EXPECT_EQ(engine_->AllocateBuffers(), STATUS_INSUFFICIENT_RESOURCES);
+    sim::PoolClearFailures();
+    int64_t before = sim::PoolLiveBlocks(STREAM_ENGINE_TAG);
+    sim::PoolResetCounters();
+    ASSERT_EQ(engine_->AllocateBuffers(), STATUS_SUCCESS);
+    // Work buffer, table and eight channel buffers: ten blocks in all.
+    EXPECT_EQ(sim::PoolAllocationAttempts(), (uint64_t)(10 - (failing - 1)));
+    EXPECT_EQ(sim::PoolLiveBlocks(STREAM_ENGINE_TAG) - before, 10 - (failing - 1));
+    sim::PoolResetCounters();
+    ASSERT_EQ(engine_->AllocateBuffers(), STATUS_SUCCESS);
+    EXPECT_EQ(sim::PoolAllocationAttempts(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, AllocateBuffersAfterFailure, ::testing::Range(1, 11));
+
+class InitFailure : public sim::KernelTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(InitFailure, EveryAllocationFailureIsReportedAndNothingLeaks) {
+    auto* engine = new (NonPagedPoolNx, STREAM_ENGINE_TAG) TestEngine(1);
+    engine->AddRef();
+    sim::PoolFailNth(GetParam());
+    EXPECT_NE(engine->Init(0), STATUS_SUCCESS);
+    sim::PoolClearFailures();
+    engine->Release();
+}
+
+// Nine lists and the name buffer; the callback object's own blocks follow.
+INSTANTIATE_TEST_SUITE_P(Engine, InitFailure, ::testing::Range(1, 12));
+
+TEST_F(EngineTest, DestructorWaitsUntilTheLastClientIsGone) {
+    MakeEngine(0);
+    CYCLIC_CLIENT client = {};
+    client.Priority = CYCLIC_CLIENT_WAVE;
+    client.Registration = &client;
+    ASSERT_EQ(engine_->AddRegisteredClient(&client), STATUS_SUCCESS);
+    TestEngine* engine = engine_;
+    engine_ = nullptr;
+    std::atomic<bool> destroyed{false};
+    sim::TestThread releaser("releaser", [&] {
+        engine->Release();
+        destroyed = true;
+    });
+    sim::Sleep(500 * sim::kTicksPerMillisecond);
+    EXPECT_FALSE(destroyed.load());
+    EXPECT_EQ(engine->RemoveRegisteredClient(&client), &client);
+    releaser.Join();
+    EXPECT_TRUE(destroyed.load());
+}
+
+TEST_F(EngineTest, CallbackRegistrationsComeAndGo) {
+    MakeEngine(0);
+    PVOID handle = nullptr;
+    ASSERT_EQ(engine_->RegisterCallback([](PVOID, PVOID, PVOID) {}, nullptr, &handle), STATUS_SUCCESS);
+    EXPECT_NE(handle, nullptr);
+    EXPECT_EQ(engine_->UnregisterCallback(handle), STATUS_SUCCESS);
+    IStreamEngine* same = nullptr;
+    ASSERT_EQ(engine_->QueryInterface(IID_IStreamEngine, (PVOID*)&same), STATUS_SUCCESS);
+    EXPECT_EQ(same, static_cast<IStreamEngine*>(engine_));
+    same->Release();
+    PVOID other = nullptr;
+    EXPECT_EQ(engine_->QueryInterface(IID_IDspNode, &other), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(other, nullptr);
+}
+
+TEST_F(EngineTest, WaveSubdeviceSlotsStoreAndReportNothingInstalled) {
+    MakeEngine(0);
+    EXPECT_EQ(engine_->InstallMiniport(nullptr, nullptr, nullptr), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(engine_->SetMiniportCreate(nullptr, nullptr), STATUS_NO_SUCH_DEVICE);
+    auto create = [](PUNKNOWN*, REFCLSID, PUNKNOWN, POOL_TYPE, ULONG) -> NTSTATUS { return STATUS_SUCCESS; };
+    EXPECT_EQ(engine_->SetMiniportCreate(create, &IID_IUnknown), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->SetTopology(nullptr, nullptr), STATUS_NO_SUCH_DEVICE);
+    EXPECT_EQ(engine_->InstallMiniport(nullptr, nullptr, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->RemoveMiniport(nullptr), STATUS_SUCCESS);
+}
+
+}  // namespace
