@@ -132,6 +132,11 @@ NTSTATUS CUsbAudioHal::PreprocessIrp(PIRP irp) { return m_Idle.PreprocessIrp(irp
 NTSTATUS CUsbAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE_OBJECT lowerDevice,
                             PDEVICE_OBJECT pdo) {
     PAGED_CODE();
+    // Known before anything can fail: selective suspend reads the device's
+    // parameters through the PDO whatever CAudioHal::Init returns.
+    Fdo = fdo;
+    LowerDevice = lowerDevice;
+    Pdo = pdo;
     m_Transport.Init(fdo, lowerDevice);
     auto* reader = new (NonPagedPoolNx, INI_READER_TAG) CIniReader(fdo);
     if (reader == NULL) return STATUS_INSUFFICIENT_RESOURCES;

@@ -494,7 +494,7 @@ NTSTATUS CCyclicControl::Restart() {
     m_nNextStartFrame = GetCurrentFrame() + 2;
     InterlockedExchange(&m_PendingAction, STREAM_ACTION_NONE);
     for (ULONG i = 0; i < m_nTransfers && NT_SUCCESS(status); i++) status = SubmitTransfer();
-    return status == STATUS_BUFFER_TOO_SMALL ? STATUS_SUCCESS : status;
+    return NT_SUCCESS(status) || status == STATUS_BUFFER_TOO_SMALL ? STATUS_SUCCESS : status;
 }
 
 NTSTATUS CCyclicControl::RecoverFromError() {

@@ -112,12 +112,22 @@ NTSTATUS FakeUsbModel::SetDevicePresent(BOOLEAN present) {
 }
 
 NTSTATUS FakeUsbModel::CallLowerDriver(PIRP irp) {
-    if (__atomic_load_n(&m_LogTransfers, __ATOMIC_ACQUIRE)) {
-        auto* urb = static_cast<PURB>(IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1);
-        if (urb && urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER)
-            Note("iso start " + std::to_string(urb->UrbIsochronousTransfer.StartFrame));
+    auto* urb = static_cast<PURB>(IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1);
+    bool iso = urb && urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER;
+    if (iso && __atomic_load_n(&m_LogTransfers, __ATOMIC_ACQUIRE))
+        Note("iso start " + std::to_string(urb->UrbIsochronousTransfer.StartFrame));
+    if (iso && __atomic_load_n(&m_RecordPackets, __ATOMIC_ACQUIRE) &&
+        !(urb->UrbIsochronousTransfer.TransferFlags & USBD_TRANSFER_DIRECTION_IN)) {
+        std::lock_guard<std::mutex> guard(m_PacketLock);
+        for (ULONG i = 0; i < urb->UrbIsochronousTransfer.NumberOfPackets; i++)
+            m_PacketLengths.push_back(urb->UrbIsochronousTransfer.IsoPacket[i].Length);
     }
     return IoCallDriver(m_Port.Pdo(), irp);
+}
+
+std::vector<ULONG> FakeUsbModel::PacketLengths() const {
+    std::lock_guard<std::mutex> guard(m_PacketLock);
+    return m_PacketLengths;
 }
 
 NTSTATUS FakeUsbModel::SendIoctl(ULONG ioctl, PVOID argument1) {
@@ -152,6 +162,7 @@ NTSTATUS FakeUsbModel::SubmitUrbSync(PURB urb) {
 
 NTSTATUS FakeUsbModel::GetCurrentFrameNumber(PULONG frame) {
     *frame = m_Port.bus().FrameNumber();
+    if (__atomic_load_n(&m_LogTransfers, __ATOMIC_ACQUIRE)) Note("frame " + std::to_string(*frame));
     return STATUS_SUCCESS;
 }
 

@@ -85,8 +85,12 @@ public:
     // ---- test controls -----------------------------------------------------
     LONG BusyCount() const { return __atomic_load_n(&m_Busy, __ATOMIC_ACQUIRE); }
     bool Present() const { return __atomic_load_n(&m_Present, __ATOMIC_ACQUIRE) != 0; }
-    // Log every isochronous submission ("iso <endpoint> start <frame>").
+    // Log every isochronous submission ("iso start <frame>") and every
+    // frame-number query ("frame <n>").
     void LogTransfers(bool on) { __atomic_store_n(&m_LogTransfers, on, __ATOMIC_RELEASE); }
+    // Keep the packet lengths of every isochronous OUT submission, in order.
+    void RecordPackets(bool on) { __atomic_store_n(&m_RecordPackets, on, __ATOMIC_RELEASE); }
+    std::vector<ULONG> PacketLengths() const;
     // Make the transport refuse its interfaces (QueryInterface fails).
     bool RefuseUsbInterface = false;
     // AllocateIrp fails for the n-th call from now (0-based), once.
@@ -107,6 +111,9 @@ private:
     volatile LONG m_Busy = 0;
     BOOLEAN m_Present = TRUE;
     bool m_LogTransfers = false;
+    bool m_RecordPackets = false;
+    mutable std::mutex m_PacketLock;
+    std::vector<ULONG> m_PacketLengths;
     bool m_Cycled = false;
     int m_FailIrpAt = -1;
 };

@@ -41,6 +41,10 @@ void RecordingClient::OnMessage(const CYCLIC_CONTROL_MSG* m) {
     }
     std::lock_guard<std::mutex> guard(lock_);
     messages_.push_back(entry);
+    if (m->Code == CYCLIC_MSG_CAPTURE_DATA && keepAllCaptureData) {
+        captured_.insert(captured_.end(), m->Buffer, m->Buffer + m->Length);
+        return;
+    }
     if (m->pClient != record || record == nullptr) return;
     if (m->Code == CYCLIC_MSG_RENDER_FILL) {
         ULONG frameBytes = channels_ * 2;

@@ -38,6 +38,9 @@ public:
     // transfers) and keeps the record; messages naming it are "ours".
     NTSTATUS Register(ICyclicControl* stream, ULONG priority, WAVEFORMATEXTENSIBLE format, ULONG framesPerTransfer,
                       ULONG transfers);
+    // Keep CAPTURE_DATA bytes whoever owns the stream (set before Register).
+    bool keepAllCaptureData = false;
+
     PCYCLIC_CLIENT Record() const { return __atomic_load_n(&record_, __ATOMIC_ACQUIRE); }
     PVOID Handle() const { return Record() ? Record()->Registration : nullptr; }
 
