@@ -17,6 +17,7 @@
 // other, while the generic model drives any class-compliant device.
 #include "adapter/family_choice.h"
 
+#include "stream/wave/miniport_wave_cyclic.h"
 #include "topology/miniport_topology.h"
 #include "usb/usb_descriptors.h"
 
@@ -55,7 +56,7 @@ const DRIVER_FACTORIES kBuiltInFactories = {
     // a device of that family fails its start with STATUS_NOT_SUPPORTED.
     {NULL, NULL, NULL, NULL, NULL, NULL},
     CreateMiniportTopology,
-    NULL,  // the wave-cyclic miniport
+    CreateMiniportWaveCyclic,
 };
 
 const DRIVER_FACTORIES* g_pFactories = &kBuiltInFactories;
