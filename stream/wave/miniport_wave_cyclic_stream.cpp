@@ -47,8 +47,10 @@ CMiniportWaveCyclicStream::~CMiniportWaveCyclicStream() {
         m_pFormatLayer = NULL;
     }
     if (m_pMiniport) {
-        if (m_bCountedOpen) m_pMiniport->OnStreamClosed();
+        // The last touch of the miniport is OnStreamClosed: a miniport whose
+        // last release waits for this stream is destroyed right after it.
         m_pMiniport->m_bStreamOpen = 0;
+        if (m_bCountedOpen) m_pMiniport->OnStreamClosed();
         m_pMiniport = NULL;
     }
 }

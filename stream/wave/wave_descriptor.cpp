@@ -4,7 +4,7 @@
 // Every block is paged pool ("WAVC"), owned by the miniport.
 #include <cstring>
 
-#include "adapter/private_interfaces.h"
+#include "topology/topo_guids.h"
 #include "stream/wave/miniport_wave_cyclic.h"
 
 namespace {
