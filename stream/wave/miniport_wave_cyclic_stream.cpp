@@ -166,6 +166,9 @@ NTSTATUS CMiniportWaveCyclicStream::SetState(KSSTATE state) {
     NTSTATUS status = m_pStreamEngine->QueryInterface(IID_ICyclicControl, (PVOID*)&control);
     if (!NT_SUCCESS(status)) return status;
     KIRQL irql;
+    // The port steps one state at a time; a caller that jumps out of RUN
+    // still ends the client, so no message reaches a stopped stream.
+    if (m_State == KSSTATE_RUN && state != KSSTATE_PAUSE && state != KSSTATE_RUN) status = LeaveRun(control);
     switch (state) {
         case KSSTATE_STOP:
         case KSSTATE_ACQUIRE:
