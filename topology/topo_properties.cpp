@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr ULONG kTempTag = MakePoolTag("Temp");
 constexpr ULONG kPropertyVersion = 0x00030000;
 constexpr ULONG kLevelHeaderSize = 56;  // description + members header
 constexpr ULONG kMaxDescribedChannels = (0xFFFFFFFFu - kLevelHeaderSize) / sizeof(KSPROPERTY_STEPPING_LONG);

@@ -117,7 +117,9 @@ ClockMode CurrentClockMode() {
 
 namespace {
 
-void WaitForSystemThreads() {
+// Waits for every system thread to end; returns whether there was one.
+bool WaitForSystemThreads() {
+    bool waited = false;
     for (;;) {
         PKTHREAD object = nullptr;
         {
@@ -130,9 +132,10 @@ void WaitForSystemThreads() {
                 }
             }
         }
-        if (!object) return;
+        if (!object) return waited;
         KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
         ObDereferenceObject(object);
+        waited = true;
     }
 }
 
@@ -194,8 +197,9 @@ ScopeReport KernelScope::Finish() {
     ScopeReport report;
     if (finished_) return report;
     finished_ = true;
-    WaitForSystemThreads();
-    Drain();
+    do {
+        Drain();  // a work item may still start a system thread
+    } while (WaitForSystemThreads());
     report.problems += LeftoverClockEntries();
     LONG resolution = TimerResolutionRequests();
     if (resolution != 0)

@@ -48,6 +48,25 @@ void EndSystemThread(ThreadRecord* r, SystemThreadSlot* slot) {
     ObDereferenceObject(object);  // the running thread's own reference
 }
 
+// Joins the system threads that have ended, so a long run does not keep
+// them; called without the scheduler lock (an ending thread still takes it).
+void ReapEndedThreads() {
+    std::vector<std::unique_ptr<SystemThreadSlot>> ended;
+    {
+        std::lock_guard<std::mutex> guard(Lock());
+        auto& slots = Exec().systemThreads;
+        for (auto it = slots.begin(); it != slots.end();) {
+            if ((*it)->done) {
+                ended.push_back(std::move(*it));
+                it = slots.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& slot : ended) slot->thread.join();
+}
+
 }  // namespace
 
 }  // namespace sim::detail
@@ -63,6 +82,7 @@ NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess, POBJECT
     CheckIrqlAtMost(PASSIVE_LEVEL, "PsCreateSystemThread");
     if (ThreadHandle == nullptr || StartRoutine == nullptr) return STATUS_INVALID_PARAMETER;
     Current();
+    ReapEndedThreads();
     auto* object = static_cast<PKTHREAD>(sim::ObCreateObject(*PsThreadType, sizeof(KTHREAD), kThreadPoolTag));
     if (object == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     InitHeader(&object->Header, ThreadObject, 0);

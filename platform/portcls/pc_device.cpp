@@ -2,6 +2,7 @@
 // and PcDispatchIrp for PnP, power, create, close, cleanup and device
 // control on the FDO.
 #include "nt/rtl.h"
+#include "nt/ke.h"
 #include "platform/portcls/pc_port.h"
 
 namespace pcls {
@@ -212,6 +213,7 @@ VOID UnloadAdapterDriver(PDRIVER_OBJECT) {}
 
 NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPathName,
                                    PDRIVER_ADD_DEVICE AddDevice) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(RegistryPathName);
     NTSTATUS status = pcls::CheckCall(sim::PcCall::InitializeAdapterDriver);
     if (!NT_SUCCESS(status)) return status;
@@ -226,6 +228,7 @@ NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING 
 NTSTATUS PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject,
                             PCPFNSTARTDEVICE StartDevice, ULONG MaxObjects,
                             ULONG DeviceExtensionSize) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::AddAdapterDevice);
     if (!NT_SUCCESS(status)) return status;
     if (DriverObject == nullptr || PhysicalDeviceObject == nullptr || StartDevice == nullptr ||

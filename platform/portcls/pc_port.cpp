@@ -1,5 +1,6 @@
 // Ports: PcNewPort, the shared Init and miniport lifetime, the topology
 // port's event list and the wave-cyclic port's Notify.
+#include "nt/ke.h"
 #include "platform/portcls/pc_port.h"
 
 #include <algorithm>
@@ -58,6 +59,7 @@ NTSTATUS CPortBase::QueryCommon(REFIID iid, PVOID* out) {
 
 NTSTATUS CPortBase::BindMiniport(PDEVICE_OBJECT DeviceObject, PUNKNOWN UnknownMiniport,
                                  PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) {
+    PAGED_CODE();
     NTSTATUS status = CheckCall(sim::PcCall::PortInit);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = DeviceFromFdo(DeviceObject);
@@ -315,6 +317,7 @@ VOID CPortWaveCyclic::Notify(PSERVICEGROUP ServiceGroup) {
 // ---- PcNewPort ----------------------------------------------------------
 
 NTSTATUS PcNewPort(PPORT* OutPort, REFCLSID ClassId) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewPort);
     if (!NT_SUCCESS(status)) return status;
     if (OutPort == nullptr) return STATUS_INVALID_PARAMETER;

@@ -4,6 +4,7 @@
 // written), as for any kernel-mode caller of the registry. Keys are never
 // aggregated: an outer unknown is refused.
 #include "nt/zw.h"
+#include "nt/ke.h"
 #include "platform/portcls/pc_internal.h"
 
 namespace pcls {
@@ -79,6 +80,7 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
                           ULONG RegistryKeyType, ACCESS_MASK DesiredAccess, PVOID DeviceObject,
                           PVOID SubDevice, POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
                           PULONG Disposition) {
+    PAGED_CODE();
     UNREFERENCED_PARAMETER(DesiredAccess);
     UNREFERENCED_PARAMETER(SubDevice);
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewRegistryKey);
@@ -114,6 +116,7 @@ NTSTATUS PcNewRegistryKey(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
 
 NTSTATUS PcGetDeviceProperty(PVOID DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
                              ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::GetDeviceProperty);
     if (!NT_SUCCESS(status)) return status;
     pcls::PcDevice* device = pcls::DeviceFromFdo(DeviceObject);

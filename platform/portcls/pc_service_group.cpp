@@ -1,4 +1,5 @@
 // Service groups and their DPC.
+#include "nt/ke.h"
 #include "platform/portcls/pc_service_group.h"
 
 namespace pcls {
@@ -85,6 +86,7 @@ VOID CServiceGroup::ServiceDpc(PKDPC, PVOID context, PVOID, PVOID) {
 }  // namespace pcls
 
 NTSTATUS PcNewServiceGroup(PSERVICEGROUP* OutServiceGroup, PUNKNOWN OuterUnknown) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::NewServiceGroup);
     if (!NT_SUCCESS(status)) return status;
     if (OutServiceGroup == nullptr) return STATUS_INVALID_PARAMETER;

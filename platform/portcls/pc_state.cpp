@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 
+#include "nt/ke.h"
 #include "platform/portcls/pc_internal.h"
 
 namespace {
@@ -87,6 +88,7 @@ VOID PcSetFilterHooks(PC_PORT_KIND Kind, const PC_FILTER_HOOKS* Hooks) {
 }
 
 NTSTATUS PcForwardContentToDeviceObject(ULONG ContentId, PVOID Reserved, PCDRMFORWARD DrmForward) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::ForwardContentToDeviceObject);
     if (!NT_SUCCESS(status)) return status;
     if (DrmForward == nullptr) return STATUS_INVALID_PARAMETER;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "nt/rtl.h"
+#include "nt/ke.h"
 #include "platform/portcls/pc_port.h"
 
 namespace pcls {
@@ -153,6 +154,7 @@ std::vector<PMINIPORT> RegisteredMiniports(PcDevice* device) {
 }
 
 NTSTATUS CPortBase::UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) {
+    PAGED_CODE();
     NTSTATUS status = CheckCall(sim::PcCall::UnregisterSubdevice);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = DeviceFromFdo(DeviceObject);
@@ -168,6 +170,7 @@ NTSTATUS CPortBase::UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Un
 
 NTSTATUS CPortBase::UnregisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
                                                  ULONG FromPin, PUNKNOWN ToUnknown, ULONG ToPin) {
+    PAGED_CODE();
     NTSTATUS status = CheckCall(sim::PcCall::UnregisterPhysicalConnection);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = DeviceFromFdo(DeviceObject);
@@ -190,6 +193,7 @@ using pcls::CPortBase;
 using pcls::PcDevice;
 
 NTSTATUS PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PCWSTR Name, PUNKNOWN Unknown) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::RegisterSubdevice);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = pcls::DeviceFromFdo(DeviceObject);
@@ -220,6 +224,7 @@ NTSTATUS PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PCWSTR Name, PUNKNOWN 
 
 NTSTATUS PcRegisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown,
                                       ULONG FromPin, PUNKNOWN ToUnknown, ULONG ToPin) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::RegisterPhysicalConnection);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = pcls::DeviceFromFdo(DeviceObject);
@@ -239,6 +244,7 @@ NTSTATUS PcRegisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN From
 }
 
 NTSTATUS PcRegisterAdapterPowerManagement(PUNKNOWN Unknown, PVOID pvContext1) {
+    PAGED_CODE();
     NTSTATUS status = pcls::CheckCall(sim::PcCall::RegisterAdapterPowerManagement);
     if (!NT_SUCCESS(status)) return status;
     PcDevice* device = pcls::DeviceFromFdo(pvContext1);

@@ -3,6 +3,8 @@
 // pass unchanged. Frame offsets are computed in 64 bits (numCh * len may
 // exceed 2^31 elements' worth of bytes). Unaligned buffers only produce the
 // warning SP_STS_MISALIGNED after the copy.
+#include <emmintrin.h>
+
 #include "primitives/convert/sp_gen.h"
 #include "primitives/convert/sp_mem.h"
 
@@ -32,6 +34,30 @@ void copyStrided(const char* src, size_t srcStride, char* dst, size_t dstStride,
     for (size_t j = 0; j < len; ++j) storeU32(dst + j * dstStride, loadU32(src + j * srcStride));
 }
 
+// Two channels: four frames per SSE2 step (unpack low/high words to join,
+// even/odd shuffles to split), then single frames.
+void interleave2(const char* c0, const char* c1, char* block, size_t len) {
+    size_t j = 0;
+    for (; j + 4 <= len; j += 4) {
+        __m128 a = _mm_loadu_ps((const float*)(c0 + 4 * j)), b = _mm_loadu_ps((const float*)(c1 + 4 * j));
+        _mm_storeu_ps((float*)(block + 8 * j), _mm_unpacklo_ps(a, b));
+        _mm_storeu_ps((float*)(block + 8 * j + 16), _mm_unpackhi_ps(a, b));
+    }
+    copyStrided(c0 + 4 * j, 4, block + 8 * j, 8, len - j);
+    copyStrided(c1 + 4 * j, 4, block + 8 * j + 4, 8, len - j);
+}
+
+void deinterleave2(const char* block, char* c0, char* c1, size_t len) {
+    size_t j = 0;
+    for (; j + 4 <= len; j += 4) {
+        __m128 lo = _mm_loadu_ps((const float*)(block + 8 * j)), hi = _mm_loadu_ps((const float*)(block + 8 * j + 16));
+        _mm_storeu_ps((float*)(c0 + 4 * j), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps((float*)(c1 + 4 * j), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    copyStrided(block + 8 * j, 8, c0 + 4 * j, 4, len - j);
+    copyStrided(block + 8 * j + 4, 8, c1 + 4 * j, 4, len - j);
+}
+
 }  // namespace
 }  // namespace gen
 }  // namespace sp
@@ -41,6 +67,10 @@ using namespace sp::gen;
 SpStatus spInterleaveF32_Gen(const float* const* src, int numCh, int len, float* dst) {
     SpStatus status = checkChannels(dst, src, numCh, len);
     if (status < 0) return status;
+    if (numCh == 2) {
+        interleave2((const char*)src[0], (const char*)src[1], (char*)dst, (size_t)len);
+        return status;
+    }
     size_t stride = (size_t)numCh * 4;
     for (int c = 0; c < numCh; ++c)
         copyStrided((const char*)src[c], 4, (char*)dst + (size_t)c * 4, stride, (size_t)len);
@@ -50,6 +80,10 @@ SpStatus spInterleaveF32_Gen(const float* const* src, int numCh, int len, float*
 SpStatus spDeinterleaveF32_Gen(const float* src, int numCh, int len, float* const* dst) {
     SpStatus status = checkChannels(src, dst, numCh, len);
     if (status < 0) return status;
+    if (numCh == 2) {
+        deinterleave2((const char*)src, (char*)dst[0], (char*)dst[1], (size_t)len);
+        return status;
+    }
     size_t stride = (size_t)numCh * 4;
     for (int c = 0; c < numCh; ++c)
         copyStrided((const char*)src + (size_t)c * 4, stride, (char*)dst[c], 4, (size_t)len);

@@ -35,6 +35,10 @@ bool apart(const void* p, const void* q, int len) {
 void accumulateProducts(const float* a, const float* b, float* out, size_t n, bool blocks) {
     size_t i = 0;
     if (blocks) {
+        if (isAligned(out, 4)) {  // single elements up to out's 16-byte boundary
+            for (; i < n && !isAligned(out + i, 16); ++i)
+                setElemF32(out, i, elemF32(a, i) * elemF32(b, i) + elemF32(out, i));
+        }
         for (; i + 4 <= n; i += 4) {
             __m128 p = _mm_mul_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i));
             _mm_storeu_ps(out + i, _mm_add_ps(p, _mm_loadu_ps(out + i)));
@@ -109,6 +113,12 @@ SpStatus spReverseF32_Gen(const float* src, float* dst, int len) {
     if (src == nullptr || dst == nullptr) return SP_STS_NULL_PTR;
     if (len <= 0) return SP_STS_SIZE;
     size_t n = (size_t)len, i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i v0 = _mm_loadu_si128((const __m128i*)(src + i));
+        __m128i v1 = _mm_loadu_si128((const __m128i*)(src + i + 4));
+        _mm_storeu_si128((__m128i*)(dst + n - 4 - i), _mm_shuffle_epi32(v0, 0x1B));
+        _mm_storeu_si128((__m128i*)(dst + n - 8 - i), _mm_shuffle_epi32(v1, 0x1B));
+    }
     for (; i + 4 <= n; i += 4) {
         __m128i v = _mm_loadu_si128((const __m128i*)(src + i));
         _mm_storeu_si128((__m128i*)(dst + n - 4 - i), _mm_shuffle_epi32(v, 0x1B));
@@ -179,18 +189,14 @@ SpStatus spAddProductF32_Gen(const float* src1, const float* src2, float* srcDst
     return SP_STS_OK;
 }
 
+// Blocks of four equal the one-at-a-time loop whenever blockStepSafe holds,
+// which includes every case where srcDst is more than 4 * len bytes from src.
 SpStatus spAddScaledF32_Gen(const float* src, float val, float* srcDst, int len) {
     if (src == nullptr || srcDst == nullptr) return SP_STS_NULL_PTR;
     if (len <= 0) return SP_STS_SIZE;
-    size_t n = (size_t)len, i = 0;
-    if (len > 6 && apart(srcDst, src, len)) {
-        const __m128 v = _mm_set1_ps(val);
-        for (; i + 4 <= n; i += 4) {
-            __m128 p = _mm_mul_ps(_mm_loadu_ps(src + i), v);
-            _mm_storeu_ps(srcDst + i, _mm_add_ps(p, _mm_loadu_ps(srcDst + i)));
-        }
-    }
-    for (; i < n; ++i) setElemF32(srcDst, i, elemF32(src, i) * val + elemF32(srcDst, i));
+    const __m128 v = _mm_set1_ps(val);
+    mapBinary(src, srcDst, srcDst, (size_t)len, [v](__m128 a, __m128 d) { return _mm_add_ps(_mm_mul_ps(a, v), d); },
+              [val](float a, float d) { return a * val + d; });
     return SP_STS_OK;
 }
 

@@ -10,6 +10,7 @@
 
 #include "nt/ex.h"
 #include "nt/ke.h"
+#include "nt/ps.h"
 #include "sim/executor.h"
 #include "sim/kernel_test.h"
 
@@ -149,6 +150,27 @@ TEST_F(ExecutorTest, ScopeReportsTimersLeftSetAndPoolLeaks) {
     ExFreePool(leak);
 }
 
+void SleepThenEnd(PVOID ended) {
+    sim::Sleep(sim::kTicksPerSecond);
+    *static_cast<bool*>(ended) = true;
+}
+
+void StartThreadFromWork(PVOID ended) {
+    HANDLE handle;
+    PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SleepThenEnd, ended);
+    ZwClose(handle);
+}
+
+TEST_F(ExecutorTest, ScopeWaitsForThreadsThatLateWorkStarts) {
+    bool ended = false;
+    WORK_QUEUE_ITEM item;
+    ExInitializeWorkItem(&item, StartThreadFromWork, &ended);
+    ExQueueWorkItem(&item, DelayedWorkQueue);
+    sim::ScopeReport report = FinishScope();
+    EXPECT_TRUE(report.Clean()) << report.problems;
+    EXPECT_TRUE(ended);
+}
+
 TEST_F(ExecutorTest, ScopeReportsUnbalancedTimerResolution) {
     ExSetTimerResolution(10000, TRUE);
     sim::ScopeReport report = FinishScope();
@@ -230,6 +252,9 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
 // A fork-style death test after the executor started (lazily, no scope):
 // the child must get a working executor of its own instead of hanging.
 TEST(ExecutorForkDeathTest, ForkedChildGetsAFreshExecutor) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not allow threads after a multi-threaded fork";
+#endif
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "fast");
     LARGE_INTEGER tick = Relative(1);

@@ -1,5 +1,5 @@
 // The filter builder: pins, nodes, categories and names, and the
-// connection walk (against a literal transcription of the original walk).
+// connection walk (against a plain recursive walk without a visited set).
 #include <algorithm>
 #include <random>
 #include <string>
@@ -327,11 +327,11 @@ struct LitUnit {
     std::vector<ULONG> sources;
 };
 
-// The original walk, transcribed literally: no visited set, duplicates
+// The plain recursive walk: no visited set, duplicates
 // dropped when added, each connection put at the head of the list.
-class LiteralWalk {
+class PlainWalk {
 public:
-    LiteralWalk(const std::vector<LitUnit>& pins, const std::vector<LitUnit>& nodes) : m_Pins(pins), m_Nodes(nodes) {}
+    PlainWalk(const std::vector<LitUnit>& pins, const std::vector<LitUnit>& nodes) : m_Pins(pins), m_Nodes(nodes) {}
 
     NTSTATUS Run(std::vector<Conn>* out) {
         for (ULONG i = 0; i < m_Pins.size(); ++i) {
@@ -388,7 +388,7 @@ private:
     std::vector<Conn> m_List;
 };
 
-TEST_F(BuilderTest, RandomAcyclicGraphsMatchTheLiteralWalk) {
+TEST_F(BuilderTest, RandomAcyclicGraphsMatchThePlainWalk) {
     int built = 0, failed = 0;
     for (unsigned seed = 1; seed <= 60; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -424,7 +424,7 @@ TEST_F(BuilderTest, RandomAcyclicGraphsMatchTheLiteralWalk) {
             }
         }
         std::vector<Conn> literal;
-        NTSTATUS expected = LiteralWalk(pins, nodes).Run(&literal);
+        NTSTATUS expected = PlainWalk(pins, nodes).Run(&literal);
         EXPECT_EQ(Build(), expected);
         if (NT_SUCCESS(expected)) {
             EXPECT_EQ(Connections(), literal);

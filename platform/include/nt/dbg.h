@@ -10,10 +10,10 @@
 #define DPFLTR_TRACE_LEVEL 2
 #define DPFLTR_INFO_LEVEL 3
 
-// Kernel printf formats: %d %i %u %x %X %o %c %s %p with flags, width,
-// precision and the sizes h, l, ll, I64, I32, I, z; %ws and %S (UTF-16
-// string), %wZ (PUNICODE_STRING), %Z (PANSI_STRING), %%. One message keeps
-// at most 512 bytes, as on the platform. Returns STATUS_SUCCESS.
+// Formats as RtlStringCchPrintfA does (%d %i %u %x %X %c %s %ws %S %p with
+// flags, width, precision and the kernel's size prefixes). One message keeps
+// at most 512 bytes, as on the platform; a format the formatter refuses
+// (e.g. %wZ) is captured as its format text. Returns STATUS_SUCCESS.
 ULONG DbgPrint(PCSTR Format, ...);
 // Every level is captured (the platform's per-component filter is not
 // emulated).

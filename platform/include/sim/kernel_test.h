@@ -21,10 +21,14 @@
 
 namespace sim {
 
-inline const bool kThreadsafeDeathTests = [] {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    return true;
-}();
+// Set once GoogleTest has read its flags (a static initialiser could run
+// before the flag's own and be overwritten).
+class ThreadsafeDeathTests : public ::testing::Environment {
+public:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+inline ::testing::Environment* const kThreadsafeDeathTests =
+    ::testing::AddGlobalTestEnvironment(new ThreadsafeDeathTests);
 
 class KernelTest : public ::testing::Test {
 protected:

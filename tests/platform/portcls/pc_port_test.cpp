@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 
+#include "nt/ke.h"
 #include "pc_fakes.h"
 
 namespace pctest {
@@ -153,6 +155,33 @@ TEST_F(PcPortTest, VersionIsElevenUnlessSet) {
     EXPECT_EQ(version->GetVersion(), 10u);
     version->Release();
     port->Release();
+}
+
+// Registration and port calls are PASSIVE_LEVEL only: a driver that makes
+// them from a DPC or under a spin lock stops the system.
+using PcPortDeathTest = PcPortTest;
+
+TEST_F(PcPortDeathTest, PassiveLevelEntryPointsBugcheckAtDispatchLevel) {
+    auto atDispatch = [](const std::function<void()>& call) {
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        call();
+        KeLowerIrql(old);
+    };
+    EXPECT_DEATH(atDispatch([] {
+                     PPORT port = nullptr;
+                     PcNewPort(&port, CLSID_PortTopology);
+                 }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcNewPort");
+    PDEVICE_OBJECT fdo = Fdo();
+    EXPECT_DEATH(atDispatch([fdo] { PcRegisterSubdevice(fdo, nullptr, nullptr); }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcRegisterSubdevice");
+    EXPECT_DEATH(atDispatch([fdo] {
+                     PREGISTRYKEY key = nullptr;
+                     PcNewRegistryKey(&key, nullptr, DriverRegistryKey, KEY_READ, fdo, nullptr,
+                                      nullptr, 0, nullptr);
+                 }),
+                 "IRQL_NOT_LESS_OR_EQUAL.*PcNewRegistryKey");
 }
 
 // ---- IPortEvents ----------------------------------------------------------

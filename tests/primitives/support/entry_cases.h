@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "primitives/convert/sp_types.h"
@@ -22,5 +23,8 @@ struct EntryCase {
 };
 
 const std::vector<EntryCase>& builtEntryCases();
+
+// GoogleTest prints a case by its name.
+inline void PrintTo(const EntryCase& e, std::ostream* os) { *os << e.name; }
 
 }  // namespace sptest
