@@ -73,6 +73,7 @@ TEST_P(TransfersInFlight, AtLeastTenFramesAndTheRecordShowsIt) {
     EXPECT_EQ(stream->TransfersInUse(), c.used);
     EXPECT_EQ(client.Record()->Transfers, c.used);
     RunFor(50);
+    sim::Settle();  // completions due now have resubmitted
     EXPECT_EQ(bus().PendingTransfers(kCaptureEndpoint), c.used);
     Finish(stream, client);
 }
