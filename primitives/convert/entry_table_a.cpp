@@ -4,6 +4,7 @@
 
 #include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/filter/sp_filter_gen.h"
 
 std::atomic<int32_t> spDispatchIndex{SP_BUILD_GEN};
 
@@ -23,15 +24,15 @@ const SpEntryTableA spEntryTableA = {
     /*  9 */ GEN_ONLY(spDivConstF32InPlace),
     /* 10 */ GEN_ONLY(spMoveF32),
     /* 11 */ GEN_ONLY(spScaleF32InPlace),
-    /* 12 */ NB_ALL(spFirInit),
-    /* 13 */ NB_ALL(spFirStateSize),
-    /* 14 */ NB_ALL(spFirMultirateInit),
-    /* 15 */ NB_ALL(spFirMultirateStateSize),
-    /* 16 */ NB_ALL(spFirFilterF32),
-    /* 17 */ NB_ALL(spFirOneDirectF32),
-    /* 18 */ NB_ALL(spIirFilterF32InPlace),
-    /* 19 */ NB_ALL(spIirStateSize),
-    /* 20 */ NB_ALL(spIirInit),
+    /* 12 */ GEN_ONLY(spFirInit),
+    /* 13 */ GEN_ONLY(spFirStateSize),
+    /* 14 */ GEN_ONLY(spFirMultirateInit),
+    /* 15 */ GEN_ONLY(spFirMultirateStateSize),
+    /* 16 */ GEN_ONLY(spFirFilterF32),
+    /* 17 */ GEN_ONLY(spFirOneDirectF32),
+    /* 18 */ GEN_ONLY(spIirFilterF32InPlace),
+    /* 19 */ GEN_ONLY(spIirStateSize),
+    /* 20 */ GEN_ONLY(spIirInit),
     /* 21 */ GEN_ONLY(spI32ToF32),
     /* 22 */ GEN_ONLY(spAddConstF32InPlace),
     /* 23 */ GEN_ONLY(spInterleaveF32),

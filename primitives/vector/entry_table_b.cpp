@@ -5,6 +5,8 @@
 #include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/sp_filter_gen.h"
 
 #define NB(name) spNotBuilt<name##Fn>
 #define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
@@ -19,9 +21,9 @@ const SpEntryTableB spEntryTableB = {
     /*  4 */ GEN_ONLY(spAbsF32InPlace),
     /*  5 */ GEN_ONLY(spMaxF32),
     /*  6 */ GEN_ONLY(spMinF32),
-    /*  7 */ NB_ALL(spComplexFftCreate),
-    /*  8 */ NB_ALL(spComplexFftDestroy),
-    /*  9 */ NB_ALL(spComplexFftForward),
+    /*  7 */ GEN_ONLY(spComplexFftCreate),
+    /*  8 */ SAME_ALL(spComplexFftDestroy_Gen),
+    /*  9 */ GEN_ONLY(spComplexFftForward),
     /* 10 */ SAME_ALL(spMallocF32_Gen),
     /* 11 */ SAME_ALL(spFreeAligned),
     /* 12 */ GEN_ONLY(spReverseF32),
@@ -39,18 +41,18 @@ const SpEntryTableB spEntryTableB = {
     /* 24 */ GEN_ONLY(spMinEveryF32InPlace),
     /* 25 */ GEN_ONLY(spMaxEveryF32InPlace),
     /* 26 */ GEN_ONLY(spDotProductF32),
-    /* 27 */ NB_ALL(spRealFftCreate),
-    /* 28 */ NB_ALL(spRealFftDestroy),
-    /* 29 */ NB_ALL(spRealFftForward),
-    /* 30 */ NB_ALL(spRealFftInverse),
-    /* 31 */ NB_ALL(spMulPackedSpectraF32),
-    /* 32 */ NB_ALL(spIirCreate),
-    /* 33 */ NB_ALL(spIirDestroy),
-    /* 34 */ NB_ALL(spIirFilterF32),
-    /* 35 */ NB_ALL(spFirCreate),
-    /* 36 */ NB_ALL(spFirDestroy),
-    /* 37 */ NB_ALL(spUpsampleF32),
-    /* 38 */ NB_ALL(spDownsampleF32),
+    /* 27 */ GEN_ONLY(spRealFftCreate),
+    /* 28 */ SAME_ALL(spRealFftDestroy_Gen),
+    /* 29 */ GEN_ONLY(spRealFftForward),
+    /* 30 */ GEN_ONLY(spRealFftInverse),
+    /* 31 */ GEN_ONLY(spMulPackedSpectraF32),
+    /* 32 */ GEN_ONLY(spIirCreate),
+    /* 33 */ SAME_ALL(spIirDestroy_Gen),
+    /* 34 */ GEN_ONLY(spIirFilterF32),
+    /* 35 */ GEN_ONLY(spFirCreate),
+    /* 36 */ SAME_ALL(spFirDestroy_Gen),
+    /* 37 */ GEN_ONLY(spUpsampleF32),
+    /* 38 */ GEN_ONLY(spDownsampleF32),
     /* 39 */ GEN_ONLY(spAddScaledF32),
 };
 
