@@ -153,6 +153,8 @@ public:
     void SetIdleDelayMs(ULONG ms);
     void ScriptIdle(const IdleScript& script);
     bool IdleRequestPending() const;
+    // Idle notifications received (refused and busy ones included).
+    int IdleRequestCount() const;
     int IdleCallbackCount() const;
     // The PDO's device power state is not D0.
     bool suspended() const;
@@ -177,20 +179,29 @@ public:
 private:
     friend struct BusAccess;
 
-    // bus.cpp: dispatch, control requests, configuration, port, faults.
+    // bus.cpp: dispatch, control requests, port, faults, bus interface.
     NTSTATUS DispatchInternal(PIRP irp, bool applyRules);
     NTSTATUS SubmitUrb(PIRP irp, PURB urb);
     NTSTATUS ApplyRule(PIRP irp, PURB urb, const BusFaultRule& rule);
     std::optional<BusFaultRule> MatchRule(ULONG ioctl, PURB urb);
     NTSTATUS ControlRequest(PIRP irp, PURB urb);
-    NTSTATUS SelectConfiguration(PIRP irp, PURB urb);
-    NTSTATUS SelectInterface(PIRP irp, PURB urb);
-    NTSTATUS PipeRequest(PIRP irp, PURB urb);
     NTSTATUS PortStatus(PIRP irp);
     NTSTATUS ResetPort(PIRP irp);
     NTSTATUS CyclePort(PIRP irp);
     NTSTATUS QueryInterface(PIRP irp);
     void FinishControl(BusTransfer* t);
+
+    // bus_config.cpp: configuration, interfaces, pipe requests.
+    struct ChosenInterface {
+        PUSBD_INTERFACE_INFORMATION info;
+        const AltSetting* alt;
+    };
+    NTSTATUS SelectConfiguration(PIRP irp, PURB urb);
+    NTSTATUS SelectInterface(PIRP irp, PURB urb);
+    NTSTATUS PipeRequest(PIRP irp, PURB urb);
+    bool CollectInterfaces(PURB urb, const ConfigLayout& layout, std::vector<ChosenInterface>* chosen);
+    void OpenInterface(PUSBD_INTERFACE_INFORMATION info, const AltSetting& alt,
+                       std::vector<std::unique_ptr<BusTransfer>>* aborted);
 
     // bus_transfer.cpp: pipes, pending transfers, scheduling, completion.
     BusPipe* FindPipe(USBD_PIPE_HANDLE handle);
@@ -271,6 +282,7 @@ private:
     bool idleCheckScheduled_ = false;
     int idleWorkOutstanding_ = 0;
     int idleCallbacks_ = 0;
+    int idleRequests_ = 0;
     uint64_t idleGeneration_ = 0;
     LONGLONG lastTraffic_ = 0;
     bool suspended_ = false;

@@ -30,6 +30,8 @@ NTSTATUS SimUsbBus::SubmitIdle(PIRP irp) {
     if (info == nullptr || p.InputBufferLength < sizeof(USB_IDLE_CALLBACK_INFO) || info->IdleCallback == nullptr)
         return CompleteUrb(irp, nullptr, 0, STATUS_INVALID_PARAMETER);
     std::unique_lock<std::mutex> guard(lock_);
+    ++idleRequests_;
+    Changed();
     if (idleIrp_ != nullptr) {
         guard.unlock();
         return CompleteUrb(irp, nullptr, 0, STATUS_DEVICE_BUSY);
@@ -47,7 +49,7 @@ NTSTATUS SimUsbBus::SubmitIdle(PIRP irp) {
     IoMarkIrpPending(irp);
     irp->Tail.Overlay.DriverContext[0] = this;
     IoSetCancelRoutine(irp, CancelIdle);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         idleIrp_ = nullptr;
         guard.unlock();
         CompleteIdle(irp, STATUS_CANCELLED);
@@ -184,6 +186,11 @@ void SimUsbBus::ScriptIdle(const IdleScript& script) {
 bool SimUsbBus::IdleRequestPending() const {
     std::lock_guard<std::mutex> guard(lock_);
     return idleIrp_ != nullptr;
+}
+
+int SimUsbBus::IdleRequestCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return idleRequests_;
 }
 
 int SimUsbBus::IdleCallbackCount() const {
