@@ -47,6 +47,13 @@ struct Rig {
         for (const auto& f : kFormats) stream->AddFormat(&f, kAltStreaming);
         stream->AllocateBuffers();
     }
+    // At exit: the stream's worker thread ends before the executor does.
+    ~Rig() {
+        stream->Release();
+        model->Release();
+        port.reset();
+        scope.Finish();
+    }
     sim::KernelScope scope;
     std::unique_ptr<simusb::SimUsbPort> port;
     FakeUsbModel* model = nullptr;
@@ -54,8 +61,8 @@ struct Rig {
 };
 
 Rig& TheRig() {
-    static Rig* rig = new Rig();  // lives for the whole run
-    return *rig;
+    static Rig rig;  // for the whole run, torn down at exit
+    return rig;
 }
 
 }  // namespace
