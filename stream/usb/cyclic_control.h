@@ -248,6 +248,9 @@ protected:
     NTSTATUS SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
                              NTSTATUS* rateStatus);
     NTSTATUS SendSamplingRate(IUsbAudioDevice* device, UCHAR endpoint, ULONG rate);
+    NTSTATUS KeepInterfaceInfo(IUsbAudioDevice* device, PURB urb, ULONG pipes);
+    BOOLEAN PickDataPipe(BOOLEAN pipeIn);
+    VOID AccountBusy(IUsbAudioDevice* device, UCHAR alternateSetting);
     // First isochronous data endpoint of the setting, searched up to the
     // next interface descriptor; NULL when none.
     PUSB_ENDPOINT_DESCRIPTOR FindDataEndpoint(UCHAR alternateSetting);

@@ -220,13 +220,15 @@ PUSB_TRANSFER_CONTEXT CCyclicControl::ClaimTransfer() {
     return claimed;
 }
 
+// The IRP is made ready before the context is published as free: once it
+// is, another processor's SubmitTransfer may claim it and send the IRP.
 VOID CCyclicControl::ReturnTransfer(PUSB_TRANSFER_CONTEXT context) {
+    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
     KIRQL irql;
     KeAcquireSpinLock(&m_SlotLock, &irql);
     m_FreeTransfers[context->Index] = context;
     InterlockedExchangePointer((PVOID volatile*)&m_BusyTransfers[context->Index], NULL);
     KeReleaseSpinLock(&m_SlotLock, irql);
-    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
 }
 
 VOID CCyclicControl::RecycleTransfer(PUSB_TRANSFER_CONTEXT context) {

@@ -334,6 +334,10 @@ TEST_F(LifecycleTest, DestructionWaitsForTheWorker) {
     CUsbRenderStream* stream = MakeRender();
     EXPECT_EQ(sim::ManagedThreadCount(), threads + 1);
     Destroy(stream);
+    // The worker's last act was done before the destructor returned; its
+    // thread leaves right after (a use of the freed stream would fail
+    // under ASan).
+    for (int i = 0; i < 100 && sim::ManagedThreadCount() != threads; i++) sim::Sleep(kMs);
     EXPECT_EQ(sim::ManagedThreadCount(), threads);
 }
 
