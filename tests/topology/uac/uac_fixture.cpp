@@ -128,6 +128,7 @@ void UacTest::SetUp() {
     sim::PcResetState();
     m_Factories = std::make_unique<ScopedDriverFactories>(fakes::FakeModelFactories());
     m_Port = std::make_unique<simusb::SimUsbPort>(Descriptors());
+    ConfigureDevice();
     ASSERT_EQ(m_Port->harness().LoadDriver(DriverEntry), STATUS_SUCCESS);
     ASSERT_EQ(m_Port->harness().AddDevice(), STATUS_SUCCESS);
     m_Transport = new (NonPagedPoolNx, kTestTag) CUsbTransport();
@@ -147,6 +148,15 @@ void UacTest::TearDown() {
     m_Factories.reset();
     sim::PcResetState();
     sim::KernelTest::TearDown();
+}
+
+void UacTest::ConfigureDevice() {
+    uac().SetTerminalTypes(3, {0x0302, 0x0301});
+    uac().SetJacksForType(3, 0x0302, {{0x3, JackConfig(4, 0x01, 1)}});
+    uac().SetJacksForType(3, 0x0301, {{0x3, JackConfig(4, 0x01, 1)}, {0xC, JackConfig(6, 0x01, 2)}});
+    uac().SetJacks(4, {{0x1, JackConfig(4, 0x01, 1)}, {0x2, JackConfig(4, 0x21, 2, 0xC00)}});
+    uac().SetConnectedMask(4, 0x1);
+    uac().SetJacks(7, {{0x3, JackConfig(3, 0x01, 1)}});
 }
 
 PDEVICE_OBJECT UacTest::Fdo() { return m_Port->harness().TopDevice(); }
