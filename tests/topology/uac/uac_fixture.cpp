@@ -127,6 +127,17 @@ void UacTest::SetUp() {
     sim::RegistryReset();
     sim::PcResetState();
     m_Factories = std::make_unique<ScopedDriverFactories>(fakes::FakeModelFactories());
+    Plug();
+}
+
+void UacTest::TearDown() {
+    Unplug();
+    m_Factories.reset();
+    sim::PcResetState();
+    sim::KernelTest::TearDown();
+}
+
+void UacTest::Plug() {
     m_Port = std::make_unique<simusb::SimUsbPort>(Descriptors());
     ConfigureDevice();
     ASSERT_EQ(m_Port->harness().LoadDriver(DriverEntry), STATUS_SUCCESS);
@@ -138,16 +149,18 @@ void UacTest::SetUp() {
     NewModel();
 }
 
-void UacTest::TearDown() {
+void UacTest::Unplug() {
     if (m_Model != nullptr) m_Model->Release();
     m_Model = nullptr;
     m_Usb.reset();
     delete m_Transport;
     m_Transport = nullptr;
     m_Port.reset();
-    m_Factories.reset();
-    sim::PcResetState();
-    sim::KernelTest::TearDown();
+}
+
+void UacTest::Replug() {
+    Unplug();
+    Plug();
 }
 
 void UacTest::ConfigureDevice() {

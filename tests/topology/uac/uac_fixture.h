@@ -131,6 +131,9 @@ protected:
     simusb::UacModel& uac() { return device().model(); }
     PDEVICE_OBJECT Fdo();
 
+    // The device leaves and comes back in its start state (a fresh port,
+    // driver, transport and model); the registry stays.
+    void Replug();
     // A fresh model (the previous one, if any, is released first).
     void NewModel();
     // Builds every entity of the device's Audio Control interface, connects
@@ -163,6 +166,9 @@ protected:
     std::optional<Bytes> Stored(const std::u16string& name);
     void Store(const std::u16string& name, const Bytes& bytes);
     static Bytes Le32(ULONG value);
+
+    void Plug();
+    void Unplug();
 
     std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;
