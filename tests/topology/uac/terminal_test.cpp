@@ -304,3 +304,29 @@ TEST_F(TerminalTest, DefaultControlChangeNamesTheOnlyNode) {
 
 }  // namespace
 }  // namespace uactest
+
+namespace uactest {
+namespace {
+
+// The four mappings of USB terminal types to endpoint types, pinned where
+// they differ.
+TEST(TerminalTypeMappingTest, PinnedEntries) {
+    EXPECT_EQ(InputTerminalType(0x0101), (ULONG)ENDPOINT_STREAM);
+    EXPECT_EQ(InputTerminalType(0x0206), (ULONG)ENDPOINT_MIC);
+    EXPECT_EQ(InputTerminalType(0x0402), (ULONG)ENDPOINT_HEADSET);
+    EXPECT_EQ(InputTerminalType(0x0404), (ULONG)ENDPOINT_SPEAKERPHONE);
+    EXPECT_EQ(InputTerminalType(0x0302), (ULONG)ENDPOINT_AUX);
+    EXPECT_EQ(InputTerminalTypeToEndpointType(0x0202), (ULONG)ENDPOINT_FMIC);
+    EXPECT_EQ(InputTerminalTypeToEndpointType(0x0302), (ULONG)ENDPOINT_HP);
+    EXPECT_EQ(InputTerminalTypeToEndpointType(0x0401), (ULONG)ENDPOINT_HANDSET);
+    EXPECT_EQ(InputTerminalTypeToEndpointType(0x0101), (ULONG)ENDPOINT_LINE);
+    EXPECT_EQ(OutputTerminalTypeToEndpointType(0x0101), (ULONG)ENDPOINT_SPK);
+    EXPECT_EQ(OutputTypeMapping(0x0101), (ULONG)ENDPOINT_STREAM);
+    EXPECT_EQ(OutputTypeMapping(0x0601), (ULONG)ENDPOINT_LINE);
+    EXPECT_EQ(OutputTypeMapping(0x0605), (ULONG)ENDPOINT_SPDIF);
+    EXPECT_EQ(OutputTypeMapping(0x0402), (ULONG)ENDPOINT_HEADSET);
+    EXPECT_EQ(OutputTypeMapping(0x0301), (ULONG)ENDPOINT_SPK);
+}
+
+}  // namespace
+}  // namespace uactest
