@@ -1,6 +1,5 @@
-// Simulated USB bus: IRP dispatch, control requests, configuration and
-// interface selection, pipe requests, the port IOCTLs, fault rules and the
-// USBDI bus interface.
+// Simulated USB bus: IRP dispatch, control requests, the port IOCTLs,
+// fault rules, the USBDI bus interface and the frame clock.
 #include "usb/bus.h"
 
 #include <cstring>
@@ -12,11 +11,7 @@ namespace simusb {
 
 namespace {
 
-constexpr ULONG kPipeRequestLength = sizeof(struct _URB_PIPE_REQUEST);
 constexpr ULONG kControlRequestLength = sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST);
-constexpr ULONG kSelectConfigurationBase = offsetof(struct _URB_SELECT_CONFIGURATION, Interface);
-constexpr ULONG kSelectInterfaceBase = offsetof(struct _URB_SELECT_INTERFACE, Interface);
-constexpr ULONG kInterfaceInfoBase = offsetof(USBD_INTERFACE_INFORMATION, Pipes);
 
 // A control request as the device sees it, and where its data stage lives.
 struct ControlShape {
@@ -122,10 +117,6 @@ bool ShapeControl(PURB urb, ControlShape* c) {
     const ULONG length = c->length ? *c->length : 0;
     s.wLength = (USHORT)(length > 0xFFFF ? 0xFFFF : length);
     return true;
-}
-
-bool IsIsochronous(const EndpointInfo& e) {
-    return (e.attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS;
 }
 
 }  // namespace
@@ -425,174 +416,6 @@ void SimUsbBus::FinishControl(BusTransfer* t) {
     if (t->in && USBD_SUCCESS(r.status) && bytes > 0) std::memcpy(t->buffer, t->data.data(), bytes);
     if (c.length != nullptr) *c.length = USBD_SUCCESS(r.status) ? bytes : 0;
     CompleteUrb(t->irp, t->urb, r.status, NtStatusForUsbd(r.status));
-}
-
-// ------------------------------------------------------------ configuration
-
-NTSTATUS SimUsbBus::SelectConfiguration(PIRP irp, PURB urb) {
-    auto& u = urb->UrbSelectConfiguration;
-    const ULONG end = urb->UrbHeader.Length;
-    if (end < kSelectConfigurationBase)
-        return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
-    std::vector<std::unique_ptr<BusTransfer>> aborted;
-    std::unique_lock<std::mutex> guard(lock_);
-    ConfigLayout layout;
-    UCHAR value = 0;
-    if (u.ConfigurationDescriptor != nullptr) {
-        const auto* d = reinterpret_cast<const uint8_t*>(u.ConfigurationDescriptor);
-        const USHORT total = (USHORT)(d[2] | d[3] << 8);
-        if (d[0] < 9 || d[1] != USB_CONFIGURATION_DESCRIPTOR_TYPE || total < 9) {
-            guard.unlock();
-            return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
-        }
-        layout = WalkConfiguration(Bytes(d, d + total));
-        value = d[5];
-    }
-    // Every interface of the request must exist and leave room for its pipes.
-    std::vector<std::pair<PUSBD_INTERFACE_INFORMATION, const AltSetting*>> chosen;
-    for (ULONG at = kSelectConfigurationBase; u.ConfigurationDescriptor != nullptr && at + kInterfaceInfoBase <= end;) {
-        auto* info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(reinterpret_cast<uint8_t*>(urb) + at);
-        const AltSetting* alt = layout.Find(info->InterfaceNumber, info->AlternateSetting);
-        if (info->Length < kInterfaceInfoBase || info->Length > end - at || alt == nullptr ||
-            info->Length < GET_USBD_INTERFACE_SIZE((ULONG)alt->endpoints.size())) {
-            guard.unlock();
-            return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
-        }
-        chosen.emplace_back(info, alt);
-        at += info->Length;
-    }
-    for (const auto& c : chosen)
-        for (const EndpointInfo& e : c.second->endpoints)
-            if (highSpeed_ && IsIsochronous(e) && (e.interval == 0 || e.interval > 16)) {
-                guard.unlock();
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
-            }
-    ControlResult r = device_.HandleControlTransfer(
-        {BMREQUEST_TO_DEVICE, USB_REQUEST_SET_CONFIGURATION, value, 0, 0}, nullptr, 0);
-    for (const auto& c : chosen)
-        if (USBD_SUCCESS(r.status) && c.first->AlternateSetting != 0)
-            r = device_.HandleControlTransfer({BMREQUEST_TO_INTERFACE, USB_REQUEST_SET_INTERFACE,
-                                               c.first->AlternateSetting, c.first->InterfaceNumber, 0},
-                                              nullptr, 0);
-    if (!USBD_SUCCESS(r.status)) {
-        guard.unlock();
-        return CompleteUrb(irp, urb, r.status, NtStatusForUsbd(r.status));
-    }
-    for (auto& p : pipes_) {
-        auto list = DetachPipe(p.second.get());
-        for (auto& t : list) aborted.push_back(std::move(t));
-        p.second->valid = false;
-    }
-    layout_ = std::move(layout);
-    currentAlternate_.clear();
-    configurationHandle_ = 0;
-    if (u.ConfigurationDescriptor != nullptr) {
-        configurationHandle_ = 0x5C000000u + (++nextHandle_ << 6);
-        for (const auto& c : chosen) {
-            PUSBD_INTERFACE_INFORMATION info = c.first;
-            const AltSetting& alt = *c.second;
-            info->Class = alt.cls;
-            info->SubClass = alt.subclass;
-            info->Protocol = alt.protocol;
-            info->InterfaceHandle = reinterpret_cast<PVOID>(0x5C000000u + (++nextHandle_ << 6));
-            info->NumberOfPipes = (ULONG)alt.endpoints.size();
-            for (size_t i = 0; i < alt.endpoints.size(); ++i) {
-                BusPipe* pipe = NewPipe(alt.endpoints[i], alt.number);
-                PUSBD_PIPE_INFORMATION pi = &info->Pipes[i];
-                pi->MaximumPacketSize = alt.endpoints[i].maxPacketSize;
-                pi->EndpointAddress = alt.endpoints[i].address;
-                pi->Interval = alt.endpoints[i].interval;
-                pi->PipeType = pipe->type;
-                pi->PipeHandle = reinterpret_cast<USBD_PIPE_HANDLE>(pipe->handle);
-            }
-            currentAlternate_[alt.number] = alt.alternate;
-        }
-    }
-    u.ConfigurationHandle = reinterpret_cast<USBD_CONFIGURATION_HANDLE>(configurationHandle_);
-    Changed();
-    guard.unlock();
-    FailAll(std::move(aborted), USBD_STATUS_CANCELED, STATUS_CANCELLED);
-    return CompleteUrb(irp, urb, USBD_STATUS_SUCCESS, STATUS_SUCCESS);
-}
-
-NTSTATUS SimUsbBus::SelectInterface(PIRP irp, PURB urb) {
-    auto& u = urb->UrbSelectInterface;
-    PUSBD_INTERFACE_INFORMATION info = &u.Interface;
-    std::unique_lock<std::mutex> guard(lock_);
-    const AltSetting* alt = urb->UrbHeader.Length < kSelectInterfaceBase + kInterfaceInfoBase
-                                ? nullptr
-                                : layout_.Find(info->InterfaceNumber, info->AlternateSetting);
-    bool ok = alt != nullptr && configurationHandle_ != 0 &&
-              reinterpret_cast<uintptr_t>(u.ConfigurationHandle) == configurationHandle_;
-    if (ok) {
-        const ULONG pipes = (ULONG)alt->endpoints.size();
-        ok = urb->UrbHeader.Length >= GET_SELECT_INTERFACE_REQUEST_SIZE(pipes) &&
-             info->Length >= GET_USBD_INTERFACE_SIZE(pipes);
-        for (const EndpointInfo& e : alt->endpoints)
-            if (highSpeed_ && IsIsochronous(e) && (e.interval == 0 || e.interval > 16)) ok = false;
-    }
-    if (!ok) {
-        guard.unlock();
-        return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
-    }
-    const ControlResult r = device_.HandleControlTransfer(
-        {BMREQUEST_TO_INTERFACE, USB_REQUEST_SET_INTERFACE, alt->alternate, alt->number, 0}, nullptr, 0);
-    if (!USBD_SUCCESS(r.status)) {
-        guard.unlock();
-        return CompleteUrb(irp, urb, r.status, NtStatusForUsbd(r.status));
-    }
-    std::vector<std::unique_ptr<BusTransfer>> aborted;
-    for (auto& p : pipes_) {
-        if (!p.second->valid || p.second->interfaceNumber != alt->number) continue;
-        auto list = DetachPipe(p.second.get());
-        for (auto& t : list) aborted.push_back(std::move(t));
-        p.second->valid = false;
-    }
-    info->Class = alt->cls;
-    info->SubClass = alt->subclass;
-    info->Protocol = alt->protocol;
-    info->InterfaceHandle = reinterpret_cast<PVOID>(0x5C000000u + (++nextHandle_ << 6));
-    info->NumberOfPipes = (ULONG)alt->endpoints.size();
-    for (size_t i = 0; i < alt->endpoints.size(); ++i) {
-        BusPipe* pipe = NewPipe(alt->endpoints[i], alt->number);
-        PUSBD_PIPE_INFORMATION pi = &info->Pipes[i];
-        pi->MaximumPacketSize = alt->endpoints[i].maxPacketSize;
-        pi->EndpointAddress = alt->endpoints[i].address;
-        pi->Interval = alt->endpoints[i].interval;
-        pi->PipeType = pipe->type;
-        pi->PipeHandle = reinterpret_cast<USBD_PIPE_HANDLE>(pipe->handle);
-    }
-    currentAlternate_[alt->number] = alt->alternate;
-    Changed();
-    guard.unlock();
-    FailAll(std::move(aborted), USBD_STATUS_CANCELED, STATUS_CANCELLED);
-    TrafficStopped();
-    return CompleteUrb(irp, urb, USBD_STATUS_SUCCESS, STATUS_SUCCESS);
-}
-
-NTSTATUS SimUsbBus::PipeRequest(PIRP irp, PURB urb) {
-    const USHORT function = urb->UrbHeader.Function;
-    std::unique_lock<std::mutex> guard(lock_);
-    BusPipe* pipe = urb->UrbHeader.Length < kPipeRequestLength ? nullptr : FindPipe(urb->UrbPipeRequest.PipeHandle);
-    if (pipe == nullptr) {
-        guard.unlock();
-        return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE, STATUS_INVALID_PARAMETER);
-    }
-    // The pending transfers complete first, then the request itself.
-    auto aborted = DetachPipe(pipe);
-    if (function != URB_FUNCTION_ABORT_PIPE) pipe->haveNext = false;
-    USBD_STATUS status = USBD_STATUS_SUCCESS;
-    if (function == URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL || function == URB_FUNCTION_SYNC_CLEAR_STALL)
-        status = device_
-                     .HandleControlTransfer({BMREQUEST_TO_ENDPOINT, USB_REQUEST_CLEAR_FEATURE,
-                                             USB_FEATURE_ENDPOINT_STALL, pipe->endpoint.address, 0},
-                                            nullptr, 0)
-                     .status;
-    Changed();
-    guard.unlock();
-    FailAll(std::move(aborted), USBD_STATUS_CANCELED, STATUS_CANCELLED);
-    TrafficStopped();
-    return CompleteUrb(irp, urb, status, NtStatusForUsbd(status));
 }
 
 // ------------------------------------------------------------ port

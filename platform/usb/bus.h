@@ -179,20 +179,29 @@ public:
 private:
     friend struct BusAccess;
 
-    // bus.cpp: dispatch, control requests, configuration, port, faults.
+    // bus.cpp: dispatch, control requests, port, faults, bus interface.
     NTSTATUS DispatchInternal(PIRP irp, bool applyRules);
     NTSTATUS SubmitUrb(PIRP irp, PURB urb);
     NTSTATUS ApplyRule(PIRP irp, PURB urb, const BusFaultRule& rule);
     std::optional<BusFaultRule> MatchRule(ULONG ioctl, PURB urb);
     NTSTATUS ControlRequest(PIRP irp, PURB urb);
-    NTSTATUS SelectConfiguration(PIRP irp, PURB urb);
-    NTSTATUS SelectInterface(PIRP irp, PURB urb);
-    NTSTATUS PipeRequest(PIRP irp, PURB urb);
     NTSTATUS PortStatus(PIRP irp);
     NTSTATUS ResetPort(PIRP irp);
     NTSTATUS CyclePort(PIRP irp);
     NTSTATUS QueryInterface(PIRP irp);
     void FinishControl(BusTransfer* t);
+
+    // bus_config.cpp: configuration, interfaces, pipe requests.
+    struct ChosenInterface {
+        PUSBD_INTERFACE_INFORMATION info;
+        const AltSetting* alt;
+    };
+    NTSTATUS SelectConfiguration(PIRP irp, PURB urb);
+    NTSTATUS SelectInterface(PIRP irp, PURB urb);
+    NTSTATUS PipeRequest(PIRP irp, PURB urb);
+    bool CollectInterfaces(PURB urb, const ConfigLayout& layout, std::vector<ChosenInterface>* chosen);
+    void OpenInterface(PUSBD_INTERFACE_INFORMATION info, const AltSetting& alt,
+                       std::vector<std::unique_ptr<BusTransfer>>* aborted);
 
     // bus_transfer.cpp: pipes, pending transfers, scheduling, completion.
     BusPipe* FindPipe(USBD_PIPE_HANDLE handle);

@@ -49,7 +49,7 @@ NTSTATUS SimUsbBus::SubmitIdle(PIRP irp) {
     IoMarkIrpPending(irp);
     irp->Tail.Overlay.DriverContext[0] = this;
     IoSetCancelRoutine(irp, CancelIdle);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         idleIrp_ = nullptr;
         guard.unlock();
         CompleteIdle(irp, STATUS_CANCELLED);

@@ -59,7 +59,7 @@ NTSTATUS SimUsbBus::Hold(std::unique_lock<std::mutex>& guard, std::unique_ptr<Bu
     IoSetCancelRoutine(irp, CancelTransfer);
     std::unique_ptr<BusTransfer> cancelled;
     // Cancelled before the routine was set: IoCancelIrp found none to call.
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) cancelled = Detach(raw);
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr) != nullptr) cancelled = Detach(raw);
     Changed();
     guard.unlock();
     if (cancelled) CompleteUrb(irp, cancelled->urb, USBD_STATUS_CANCELED, STATUS_CANCELLED);

@@ -44,7 +44,8 @@ protected:
     FakeAdapter& Suspended() {
         FakeAdapter& a = Make();
         EXPECT_EQ(a.Start(), STATUS_SUCCESS);
-        EXPECT_TRUE(a.bus().WaitUntil([&] { return a.bus().suspended(); }, 6000));
+        // Suspended, and the hub's callback (which asked for D2) has returned.
+        EXPECT_TRUE(a.bus().WaitUntil([&] { return a.bus().suspended() && a.bus().IdleCallbackCount() == 1; }, 6000));
         return a;
     }
     std::unique_ptr<FakeAdapter> adapter_;

@@ -16,6 +16,11 @@ using simusb::DescriptorSet;
 
 class TransportFaultTest : public sim::KernelTest {
 protected:
+    sim::ExecutorOptions Options() const override {  // exact virtual times
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
     void TearDown() override {
         adapter_.reset();
         sim::KernelTest::TearDown();

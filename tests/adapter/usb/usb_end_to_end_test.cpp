@@ -248,6 +248,11 @@ simusb::DescriptorSet AsyncDeviceFile() { return FromFile("uac2_async_device.txt
 
 class EndToEndTest : public sim::KernelTest, public ::testing::WithParamInterface<DeviceCase> {
 protected:
+    sim::ExecutorOptions Options() const override {  // virtual time throughout
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
     void SetUp() override {
         sim::KernelTest::SetUp();
         sim::RegistryReset();
@@ -327,7 +332,9 @@ TEST_P(EndToEndTest, StartsStreamsEverySampleThenSuspendsAndWakes) {
     t.BusyRelease();
 
     // Idle: the next check sends the idle request and the device goes to D2.
-    ASSERT_TRUE(bus.WaitUntil([&] { return bus.suspended(); }, 11000));
+    // The hub's callback returns once the D2 request has completed.
+    ASSERT_TRUE(bus.WaitUntil([&] { return bus.IdleCallbackCount() == 1; }, 11000));
+    EXPECT_TRUE(bus.suspended());
     EXPECT_EQ(pnp.PdoPowerState(), PowerDeviceD2);
     EXPECT_EQ(g_adapter->IdlePowerState(), PowerDeviceD2);
 

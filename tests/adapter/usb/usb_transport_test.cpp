@@ -21,6 +21,11 @@ constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
 
 class TransportTest : public sim::KernelTest {
 protected:
+    sim::ExecutorOptions Options() const override {  // exact virtual times
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
     void TearDown() override {
         adapter_.reset();
         sim::KernelTest::TearDown();

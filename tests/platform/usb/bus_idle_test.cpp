@@ -139,7 +139,9 @@ TEST_F(IdleBusTest, SuspendedPdoFailsAndCountsUrbsUntilD0) {
     probe_.requestD2 = true;
     auto idle = IdleRequest();
     ASSERT_EQ(idle->Send(), STATUS_PENDING);
-    ASSERT_TRUE(bus().WaitUntil([&] { return bus().suspended(); }, 100));
+    // The callback returns once the D2 request has completed.
+    ASSERT_TRUE(bus().WaitUntil([&] { return bus().IdleCallbackCount() == 1; }, 100));
+    EXPECT_TRUE(bus().suspended());
     EXPECT_EQ(port_->harness().PdoPowerState(), PowerDeviceD2);
     uint8_t buffer[18];
     URB urb{};

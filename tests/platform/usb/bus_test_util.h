@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -87,7 +88,7 @@ private:
     PIRP irp_;
     KEVENT done_;
     bool sent_ = false;
-    volatile bool inside_ = false;
+    std::atomic<bool> inside_{false};
     bool completedInside_ = false;
     KIRQL irql_ = 0;
     NTSTATUS returned_ = STATUS_PENDING;
@@ -109,9 +110,15 @@ private:
 };
 
 // A device plugged into the PnP harness; no driver is loaded, so tests
-// talk to the PDO directly.
+// talk to the PDO directly. Times are checked exactly, so the clock is
+// virtual whatever the environment asks for.
 class BusTest : public sim::KernelTest {
 protected:
+    sim::ExecutorOptions Options() const override {
+        sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
+        options.stress = false;
+        return options;
+    }
     virtual simusb::DescriptorSet Descriptors() { return simusb::BuildUac1Headset(); }
 
     void SetUp() override {
