@@ -51,9 +51,8 @@ bool BeginsWith(const UCHAR* descriptor, ULONG units, const CHOICE_ROW& row) {
 }
 
 const DRIVER_FACTORIES kBuiltInFactories = {
-    // Model slots are filled by the issues that build each model; until
-    // then a device of that family fails its start with
-    // STATUS_NOT_SUPPORTED.
+    // A model slot stays empty until its model is built into the driver;
+    // a device of that family fails its start with STATUS_NOT_SUPPORTED.
     {NULL, NULL, NULL, NULL, NULL, NULL},
     CreateMiniportTopology,
     NULL,  // the wave-cyclic miniport

@@ -4,16 +4,15 @@
 #include "stream/asio_state.h"
 
 const PRODUCT_ROW PRODUCT_TABLE[] = {
-    // ASIO default: 32-bit containers with 24 valid bits; the device
-    // offers no 16-bit ASIO format.
+    // First ASIO use stores 32-bit containers with 24 valid bits as the
+    // product's sample type.
     {0x0B05, 0x17A8, PRODUCT_WRITE_ASIO_SAMPLE_TYPE, ASIOSTInt32LSB24},
     {0x0B05, 0x17CD, PRODUCT_WRITE_ASIO_SAMPLE_TYPE, ASIOSTInt32LSB24},
-    // ASIO default: packed 24-bit samples.
+    // First ASIO use stores packed 24-bit samples.
     {0x0B05, 0x17F3, PRODUCT_WRITE_ASIO_SAMPLE_TYPE, ASIOSTInt24LSB},
     {0x1043, 0x8592, PRODUCT_WRITE_ASIO_SAMPLE_TYPE, ASIOSTInt32LSB24},
     {0x1043, 0x8593, PRODUCT_WRITE_ASIO_SAMPLE_TYPE, ASIOSTInt32LSB24},
-    // The vendor's own products whose manufacturer string is meant to be
-    // shown.
+    // The vendor's products that show the device's manufacturer string.
     {0x5A3E, 0x0067, 0, ASIOSTInt16LSB},
     {0x5A3E, 0x0068, 0, ASIOSTInt16LSB},
     {0x5A3E, 0x0161, 0, ASIOSTInt16LSB},

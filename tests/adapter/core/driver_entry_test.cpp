@@ -63,6 +63,10 @@ TEST_F(DriverEntryTest, FailedEnumRegistrationIsNotAnError) {
     sim::PoolClearFailures();
     EXPECT_FALSE(Context()->EnumInterfaceRegistered);
     EXPECT_TRUE(Context()->AsioInterfaceRegistered);
+    // Nor does it fail the start: there is nothing to enable.
+    EXPECT_EQ(Device().StartDevice(), STATUS_SUCCESS);
+    EXPECT_FALSE(Context()->EnumInterfaceEnabled);
+    EXPECT_NE(Context()->AudioHal, nullptr);
 }
 
 TEST_F(DriverEntryTest, FailedAsioRegistrationLeavesNothingBehind) {
