@@ -154,12 +154,15 @@ NTSTATUS CUac1Hal::OnFormatType(const UCHAR* descriptor, STREAMING_GROUP* group)
 
 NTSTATUS CUac1Hal::CreateStream(BOOLEAN capture, ULONG interfaceNumber, ULONG terminalNodeId,
                                 CCyclicControl** stream) {
+    if (capture)
+        return FinishStream(new (NonPagedPoolNx, m_PoolTag) CUsbCaptureStream(NULL, interfaceNumber, terminalNodeId),
+                            capture, stream);
+    return FinishStream(new (NonPagedPoolNx, m_PoolTag) CUsbRenderStream(NULL, interfaceNumber, terminalNodeId),
+                        capture, stream);
+}
+
+NTSTATUS CUac1Hal::FinishStream(CCyclicControl* created, BOOLEAN capture, CCyclicControl** stream) {
     *stream = NULL;
-    CCyclicControl* created =
-        capture ? static_cast<CCyclicControl*>(new (NonPagedPoolNx, m_PoolTag)
-                                                   CUsbCaptureStream(NULL, interfaceNumber, terminalNodeId))
-                : static_cast<CCyclicControl*>(new (NonPagedPoolNx, m_PoolTag)
-                                                   CUsbRenderStream(NULL, interfaceNumber, terminalNodeId));
     if (created == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     created->AddRef();
     NTSTATUS status = created->Init(capture, AudioHal());

@@ -110,6 +110,9 @@ protected:
     // one reference.
     virtual NTSTATUS CreateStream(BOOLEAN capture, ULONG interfaceNumber, ULONG terminalNodeId,
                                   CCyclicControl** stream);
+    // CreateStream's common tail: takes a reference on created (NULL: no
+    // memory) and initialises it; *stream on success.
+    NTSTATUS FinishStream(CCyclicControl* created, BOOLEAN capture, CCyclicControl** stream);
 
     // InitHardware: the words of a model string as read (received bytes).
     NTSTATUS ReadCapabilityWords(IUsbAudioDevice* usb, const UCHAR* string, ULONG received);
