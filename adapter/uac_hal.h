@@ -99,7 +99,8 @@ public:
     // Gives a new engine its units: capture engines everything upstream of
     // their streaming terminal's node; render engines the path of every
     // output pin (the first STREAM_PATH_MAX_PINS non-streaming ones in unit
-    // order) that reaches the streaming terminal's node.
+    // order) that reaches the streaming terminal's node, and the
+    // terminal-type unit such a pin feeds.
     NTSTATUS LinkStreamEngine(CCyclicControl* engine, ULONG terminalNodeId);
     // Breadth-first from startId over source ids, adding every unit to the
     // engine; a sum unit's sources are not followed. More than
@@ -114,6 +115,8 @@ public:
 protected:
     // Whether T is reachable upstream of the pin (sum units followed too).
     NTSTATUS PathReaches(ULONG pinId, ULONG terminalNodeId, BOOLEAN* reached);
+    // Adds the terminal-type units fed by the pin (a render engine's).
+    NTSTATUS AddTerminalTypeUnits(CCyclicControl* engine, ULONG pinId);
     // Fails with STATUS_UNSUCCESSFUL when the entities' source links (as
     // connected: source counts 1 to 9, each id resolved by FindEntityById)
     // contain a cycle, a self-source included.

@@ -118,10 +118,29 @@ NTSTATUS CUacHal::LinkStreamEngine(CCyclicControl* engine, ULONG terminalNodeId)
         status = PathReaches(pins[p], terminalNodeId, &reached);
         if (!NT_SUCCESS(status) || !reached) continue;
         status = LinkStreamEngineFrom(engine, pins[p]);
+        if (NT_SUCCESS(status)) status = AddTerminalTypeUnits(engine, pins[p]);
         if (!NT_SUCCESS(status)) return status;
         linked = TRUE;
     }
     return linked && NT_SUCCESS(status) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+// The terminal-type unit of a multi-type output terminal hangs off the
+// terminal's first output pin, downstream of every path; a render engine
+// that plays into that pin takes it too, so its endpoint type and the
+// output-type changes follow the selection.
+NTSTATUS CUacHal::AddTerminalTypeUnits(CCyclicControl* engine, ULONG pinId) {
+    const ULONG units = GetUnitCount();
+    for (ULONG i = 0; i < units; ++i) {
+        IUacUnit* unit = NULL;
+        ULONG source = UNIT_ID_NONE, one = 1;
+        if (!NT_SUCCESS(GetUnit(i, &unit)) || unit->GetKind() != UNIT_KIND_TERMINAL_TYPE ||
+            unit->GetSourceCount() == 0 || !NT_SUCCESS(unit->GetSourceIds(&one, &source)) || source != pinId)
+            continue;
+        NTSTATUS status = engine->AddUnit(unit);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS CUacHal::PathReaches(ULONG pinId, ULONG terminalNodeId, BOOLEAN* reached) {
