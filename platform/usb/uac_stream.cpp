@@ -103,7 +103,7 @@ ULONG AudioSource::Packet(uint8_t* out, ULONG capacity) {
     lost_ += frames - fit;
     for (uint64_t f = 0; f < fit; ++f) {
         for (UCHAR c = 0; c < format_.channels; ++c) {
-            LONG v = generator_ ? generator_(produced_, c, format_) : RampSample(produced_, c, format_);
+            LONG v = generator_ ? generator_(produced_, c, format_, rate_) : RampSample(produced_, c, format_);
             PutSample(out + f * frameBytes + (ULONG)c * format_.subframeSize, v, format_.subframeSize);
         }
         ++produced_;

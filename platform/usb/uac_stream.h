@@ -72,10 +72,11 @@ private:
     std::vector<uint8_t> recorded_;
 };
 
-// A source's sample of frame n, channel c, as RampSample gives it: a
-// signed value left-aligned in the container (the host program's
-// microphone tone or WAV file).
-using SampleGenerator = std::function<LONG(uint64_t frame, UCHAR channel, const StreamFormat& format)>;
+// A source's sample of frame n, channel c of a stream at rateHz, as
+// RampSample gives it: a signed value left-aligned in the container (the
+// host program's microphone tone or WAV file).
+using SampleGenerator =
+    std::function<LONG(uint64_t frame, UCHAR channel, const StreamFormat& format, ULONG rateHz)>;
 
 class AudioSource {
 public:

@@ -11,7 +11,7 @@ namespace {
 TEST(SourceGenerator, SamplesComeFromTheGeneratorAndTheLogKeepsThemAcrossRestarts) {
     simusb::AudioSource source;
     simusb::StreamFormat mono16{1, 2, 16};
-    source.SetGenerator([](uint64_t frame, UCHAR, const simusb::StreamFormat&) { return (LONG)(1000 + frame); });
+    source.SetGenerator([](uint64_t frame, UCHAR, const simusb::StreamFormat&, ULONG) { return (LONG)(1000 + frame); });
     source.SetRecording(true);
     source.Start(48000, mono16, 1000);
     uint8_t packet[200];
