@@ -122,6 +122,9 @@ NTSTATUS HostSession::Start() {
 NTSTATUS HostSession::Remove() {
     if (!m_Port || !m_Loaded) return STATUS_SUCCESS;
     sim::PnpHarness& harness = m_Port->harness();
+    // A device that left the bus is surprise-removed first, as the USB
+    // hub driver would report it.
+    if (!m_Port->bus().plugged() && m_Running) harness.SurpriseRemoval();
     NTSTATUS status = harness.RemoveDevice();
     harness.UnloadDriver();
     m_Loaded = m_Running = false;

@@ -2,6 +2,7 @@
 #include "tools/host/host_stream.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/portcls/wave_pin.h"
@@ -99,9 +100,11 @@ std::vector<WAVEFORMATEXTENSIBLE> OfferedFormats(HostSession& session, const Wav
 std::string FormatText(const WAVEFORMATEXTENSIBLE& f) {
     std::string sub = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(f.SubFormat) : "tag " + std::to_string(f.Format.wFormatTag);
     if (sub.rfind("KSDATAFORMAT_SUBTYPE_", 0) == 0) sub = sub.substr(21);
+    char mask[16];
+    std::snprintf(mask, sizeof(mask), "0x%X", (unsigned)f.dwChannelMask);
     return std::to_string(f.Format.nChannels) + " ch " + std::to_string(f.Format.nSamplesPerSec) + " Hz " +
            std::to_string(f.Samples.wValidBitsPerSample) + "/" + std::to_string(f.Format.wBitsPerSample) + " bit " +
-           sub;
+           sub + " mask " + mask;
 }
 
 std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double dbfs, double seconds) {
@@ -140,8 +143,11 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const s
     pin.QueueRender(pcm.data(), pcm.size());
     run.status = pin.SetState(KSSTATE_RUN);
     const double total = (double)pcm.size() / format.Format.nAvgBytesPerSec;
+    // A device that stops taking data (unplugged, say) ends the run one
+    // second after the data should have gone.
+    const LONGLONG limit = (LONGLONG)(total * 1000) + 1000;
     LONGLONG ms = 0;
-    while (NT_SUCCESS(run.status) && pin.QueuedRenderBytes() > 0) {
+    while (NT_SUCCESS(run.status) && pin.QueuedRenderBytes() > 0 && ms < limit) {
         Wait(kStepMs);
         ms += kStepMs;
         if (progress) progress(ms / 1000.0, total);
