@@ -151,6 +151,15 @@ TEST_F(StreamTest, LeavingRunStopsReleasesAndUnregistersTheClient) {
     EXPECT_EQ(engine_->Calls().back(), "content:7");
 }
 
+TEST_F(StreamTest, AJumpFromRunToStopStillEndsTheClient) {
+    ASSERT_EQ(Open(false, {PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);
+    ASSERT_EQ(Run(), STATUS_SUCCESS);
+    ASSERT_EQ(stream_.stream->SetState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->RegisteredClients(), 0u);
+    EXPECT_EQ(S()->Client(), nullptr);
+    EXPECT_EQ(Position(), 0u);
+}
+
 TEST_F(StreamTest, ReleasingARunningStreamStepsItDown) {
     ASSERT_EQ(Open(false, {PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);
     ASSERT_EQ(Run(), STATUS_SUCCESS);
