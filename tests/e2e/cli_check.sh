@@ -34,11 +34,12 @@ printf 'registry-image 1\nkey "\\Registry"\nvalue "v" REG_DWORD 1\n' > "$dir/sta
 expect 1 'registry.txt:3:' --state "$dir/state" show
 printf 'RIFF\0\0\0\0WAVEfmt ' > "$dir/short.wav"
 expect 1 'short.wav' play --wav "$dir/short.wav" --out "$dir/x.wav"
-# A tone written at 96 kHz is not offered by the headset: refused, no
-# conversion, the offered formats listed.
+# A WAV plays in its own format; tone.wav is what the device received:
+# the 0.5 s with the lead and the drain.
 expect 0 'written to' --quiet play --tone 1000:-20:0.5 --out "$dir/tone.wav"
-# tone.wav is what the device received: the 0.5 s with the lead and the drain.
 expect 0 'played 26880 frames' --quiet play --wav "$dir/tone.wav" --out "$dir/again.wav"
+# The same samples marked 96 kHz are not offered by the headset: refused,
+# no conversion, the offered formats listed.
 /usr/bin/python3 - "$dir/tone.wav" "$dir/rate96k.wav" <<'PY' || fail "cannot rewrite the WAV"
 import sys, wave
 with wave.open(sys.argv[1], "rb") as r, wave.open(sys.argv[2], "wb") as w:
