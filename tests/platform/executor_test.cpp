@@ -237,12 +237,14 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
             KeInitializeMutex(&b, 0);
             KEVENT holdsB;
             KeInitializeEvent(&holdsB, NotificationEvent, FALSE);
+            // Main owns `a` before `other` exists: otherwise `other` could
+            // take both mutexes and end before main waits at all.
+            KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             sim::TestThread other("other", [&] {
                 KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
                 KeSetEvent(&holdsB, 0, FALSE);
                 KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             });
-            KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             KeWaitForSingleObject(&holdsB, Executive, KernelMode, FALSE, nullptr);
             KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
         },
