@@ -251,6 +251,17 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
         "mutex 0x[0-9a-f]+ owned by 'other'");
 }
 
+TEST_F(ExecutorDeathTest, TestThreadEndingWithAMutexHeldIsARuleViolation) {
+    EXPECT_DEATH(
+        {
+            KMUTEX m;
+            KeInitializeMutex(&m, 0);
+            sim::TestThread holder("holder", [&] { KeWaitForSingleObject(&m, Executive, KernelMode, FALSE, nullptr); });
+            holder.Join();
+        },
+        "STAND_IN_RULE_VIOLATION.*test thread 'holder' ended holding a mutex");
+}
+
 // A fork-style death test after the executor started (lazily, no scope):
 // the child must get a working executor of its own instead of hanging.
 TEST(ExecutorForkDeathTest, ForkedChildGetsAFreshExecutor) {
