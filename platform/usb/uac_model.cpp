@@ -375,14 +375,15 @@ bool UacModel::TerminalRequest(Entity& e, const SetupPacket& s, uint8_t* data, U
             return true;
         }
     } else if (s.wValue == 0x02FF && e.hasJacks && get) {
-        b.push_back((uint8_t)e.jacks.size());
-        for (const Jack& j : e.jacks) {
+        const std::vector<Jack>& jacks = CurrentJacks(e);
+        b.push_back((uint8_t)jacks.size());
+        for (const Jack& j : jacks) {
             PutLe(b, j.channelMapping, 4);
             PutLe(b, j.config, 4);
         }
     } else if (s.wValue == 0x0200 && e.hasJacks && get) {
         ULONG all = 0;
-        for (const Jack& j : e.jacks) all |= j.channelMapping;
+        for (const Jack& j : CurrentJacks(e)) all |= j.channelMapping;
         b.push_back((uint8_t)(e.channels ? e.channels : __builtin_popcount(all)));
         PutLe(b, e.connected, 4);
         b.push_back(0);
@@ -554,6 +555,20 @@ void UacModel::SetJacks(UCHAR terminal, std::vector<Jack> jacks) {
     it->second.hasJacks = true;
 }
 
+void UacModel::SetJacksForType(UCHAR terminal, USHORT type, std::vector<Jack> jacks) {
+    auto it = entities_.find(terminal);
+    if (it == entities_.end()) return;
+    it->second.typeJacks[type] = std::move(jacks);
+    it->second.hasJacks = true;
+}
+
+const std::vector<Jack>& UacModel::CurrentJacks(const Entity& e) {
+    static const std::vector<Jack> none;
+    if (e.typeJacks.empty()) return e.jacks;
+    auto it = e.typeJacks.find(e.currentType);
+    return it == e.typeJacks.end() ? none : it->second;
+}
+
 void UacModel::SetConnectedMask(UCHAR terminal, ULONG mask) {
     auto it = entities_.find(terminal);
     if (it != entities_.end()) it->second.connected = mask;
@@ -569,6 +584,15 @@ void UacModel::SetTerminalTypes(UCHAR terminal, std::vector<USHORT> types) {
 USHORT UacModel::CurrentTerminalType(UCHAR terminal) const {
     auto it = entities_.find(terminal);
     return it == entities_.end() ? 0 : it->second.currentType;
+}
+
+bool UacModel::SelectTerminalType(UCHAR terminal, USHORT type) {
+    auto it = entities_.find(terminal);
+    if (it == entities_.end()) return false;
+    const std::vector<USHORT>& types = it->second.types;
+    if (std::find(types.begin(), types.end(), type) == types.end()) return false;
+    it->second.currentType = type;
+    return true;
 }
 
 void UacModel::SetClockRates(UCHAR clock, std::vector<ULONG> rates) {

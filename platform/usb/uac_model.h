@@ -114,11 +114,18 @@ public:
     // of a feature unit; the block's vendor controls become present.
     void SetMemory(UCHAR entity, Bytes block);
     void SetJacks(UCHAR terminal, std::vector<Jack> jacks);
+    // Jacks of one selectable type of an output terminal: the jack list
+    // then answers the list of the type selected at the time (an empty list
+    // for a type without one).
+    void SetJacksForType(UCHAR terminal, USHORT type, std::vector<Jack> jacks);
     void SetConnectedMask(UCHAR terminal, ULONG mask);
     // Selectable USB terminal types of an output terminal (vendor list and
     // selection); the first becomes current.
     void SetTerminalTypes(UCHAR terminal, std::vector<USHORT> types);
     USHORT CurrentTerminalType(UCHAR terminal) const;
+    // The device switches the type by itself (say, a plug detected); false
+    // when the terminal does not list it.
+    bool SelectTerminalType(UCHAR terminal, USHORT type);
     // Clock sources: the rates RANGE lists, and those a SET accepts (by
     // default the listed ones).
     void SetClockRates(UCHAR clock, std::vector<ULONG> rates);
@@ -145,6 +152,7 @@ private:
         UCHAR channels = 0;
         bool hasJacks = false;
         std::vector<Jack> jacks;
+        std::map<USHORT, std::vector<Jack>> typeJacks;  // by selectable type
         std::vector<USHORT> types;  // selectable terminal types
         USHORT currentType = 0;
         Bytes memory;
@@ -168,6 +176,7 @@ private:
                         ULONG length, ControlAnswer* a);
     bool TerminalRequest(Entity& e, const SetupPacket& s, uint8_t* data, ULONG length,
                          ControlAnswer* a);
+    static const std::vector<Jack>& CurrentJacks(const Entity& e);
     bool ClockRequest(Entity& e, const SetupPacket& s, uint8_t* data, ULONG length,
                       ControlAnswer* a);
 
