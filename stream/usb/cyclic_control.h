@@ -217,6 +217,11 @@ public:
     const WAVEFORMATEXTENSIBLE& CurrentFormat() const { return m_CurrentWaveFormat; }
 
 protected:
+    // Ends the worker thread and waits for its last act. Every concrete
+    // class calls it first thing in its destructor: the worker makes
+    // virtual calls on the object, which must not meet a half-destroyed
+    // one. Idempotent.
+    VOID StopWorker();
     // The model's transport with a reference, or NULL; Release after use.
     IUsbAudioDevice* AcquireUsbDevice();
     VOID SetRunningClient(PCYCLIC_CLIENT client) { __atomic_store_n(&m_pRunningClient, client, __ATOMIC_RELEASE); }

@@ -50,10 +50,7 @@ CCyclicControl::~CCyclicControl() {
         ExFreePoolWithTag(CONTAINING_RECORD(entry, CYCLIC_FORMAT_ENTRY, Link), CYCLIC_CLIENT_TAG);
     }
     m_FormatList.Blink = &m_FormatList;
-    if (m_bThreadStarted) {
-        KeSetEvent(&m_TerminateEvent, IO_NO_INCREMENT, FALSE);
-        WaitForever(&m_ThreadDoneEvent);
-    }
+    StopWorker();
     // A stream its clients left open is closed without touching the device.
     if (m_bLookasidesReady) {
         FreeTransfers();
@@ -79,6 +76,13 @@ NTSTATUS CCyclicControl::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     if (iid == IID_ICyclicControl) return ReturnInterface(static_cast<ICyclicControl*>(this), out);
     if (iid == IID_IDrmContentForward) return ReturnInterface(static_cast<IDrmContentForward*>(this), out);
     return RefuseInterface(out);
+}
+
+VOID CCyclicControl::StopWorker() {
+    if (!m_bThreadStarted) return;
+    KeSetEvent(&m_TerminateEvent, IO_NO_INCREMENT, FALSE);
+    WaitForever(&m_ThreadDoneEvent);
+    m_bThreadStarted = FALSE;
 }
 
 VOID CCyclicControl::ThreadStart(PVOID context) { static_cast<CCyclicControl*>(context)->StreamThread(); }

@@ -58,10 +58,10 @@ TEST_F(PinRaceTest, RecordsReplacedWhileTheyAreCopied) {
     ASSERT_EQ(pin->InitFromEntity(static_cast<ITerminal*>(terminal), &caps), STATUS_SUCCESS);
     std::atomic<bool> stop{false};
     sim::TestThread writer("readback", [&] {
-        for (int i = 0; i < 400 && !stop; ++i) EXPECT_EQ(pin->ReadBack(), STATUS_SUCCESS);
+        for (int i = 0; i < 2000 && !stop; ++i) EXPECT_EQ(pin->ReadBack(), STATUS_SUCCESS);
     });
     int whole = 0;
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         JACK_INFO copy[3] = {};
         ASSERT_EQ(pin->GetJackInfo(sizeof(copy), copy, 0), STATUS_SUCCESS);
         const ULONG n = copy[0].ChannelMapping;
@@ -71,7 +71,7 @@ TEST_F(PinRaceTest, RecordsReplacedWhileTheyAreCopied) {
     }
     stop = true;
     writer.Join();
-    EXPECT_EQ(whole, 400);
+    EXPECT_EQ(whole, 2000);
     static_cast<IUacUnit*>(pin)->Release();
     terminal->Release();
 }
