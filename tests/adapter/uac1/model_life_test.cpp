@@ -212,7 +212,10 @@ TEST_F(LifeTest, ReleaseWhileStartedEndsTheThread) {
     ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
     ASSERT_EQ(Adapter()->Start(), STATUS_SUCCESS);
     ASSERT_TRUE(Bus().WaitUntil([&] { return Bus().PendingTransfers(0x87) == 1; }));
-    m_Adapter->Release();  // the model's destructor stops it
+    // Idle, the thread holds no reference on the adapter: the release here
+    // is the last one, and the model's destructor stops the thread.
+    sim::Settle();
+    m_Adapter->Release();
     m_Adapter = nullptr;
     m_AdapterHal = nullptr;
     EXPECT_EQ(Bus().PendingTransfers(0x87), 0u);
