@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
 #include "adapter/usb/usb_audio_device.h"
 #include "sim/pool.h"
@@ -78,9 +79,10 @@ protected:
         ASSERT_TRUE(Bus().WaitUntil([&] { return Bus().PendingTransfers(0x87) == 1; }));
         sim::Settle();  // the start-up refresh is done
     }
-    void Power(int state) {
+    // Any number, as a caller may pass it.
+    void Power(ULONG state) {
         POWER_STATE s;
-        s.DeviceState = (DEVICE_POWER_STATE)state;
+        std::memcpy(&s, &state, sizeof(s));
         Model()->PowerChangeState(s);
     }
     int ClassSets() {
