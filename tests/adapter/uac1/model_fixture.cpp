@@ -17,8 +17,6 @@
 
 namespace uac1test {
 
-const char16_t kNeutralModelString[] = u"GENERIC-UAC1";
-
 namespace {
 
 const char* const kKindNames[] = {
