@@ -218,8 +218,10 @@ NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name) {
 // ---- power ------------------------------------------------------------------------
 
 VOID CUac1Hal::PowerChangeState(POWER_STATE newState) {
-    const DEVICE_POWER_STATE state = newState.DeviceState;
-    if ((ULONG)state == PowerState) return;
+    // Read as a number: the caller's value need not be one of the states.
+    ULONG state = 0;
+    RtlCopyMemory(&state, &newState, sizeof(state));
+    if (state == PowerState) return;
     if (state == PowerDeviceD0) {
         InitChip();
         ApplyUnits();
@@ -231,7 +233,9 @@ VOID CUac1Hal::PowerChangeState(POWER_STATE newState) {
     const ULONG count = GetStreamEngineCount();
     for (ULONG i = 0; i < count; ++i) {
         IStreamEngine* engine = NULL;
-        if (!NT_SUCCESS(GetStreamEngine(i, &engine)) || !NT_SUCCESS(engine->SetPowerState(state))) break;
+        if (!NT_SUCCESS(GetStreamEngine(i, &engine)) ||
+            !NT_SUCCESS(engine->SetPowerState((DEVICE_POWER_STATE)state)))
+            break;
         if (state == PowerDeviceD0) engine->InstallMiniport(Fdo, NULL, AudioHal());
     }
     ModelLock.Unlock();

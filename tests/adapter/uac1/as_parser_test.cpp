@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/portcls/portcls_guids.h"
 #include "stream/engine/stream_engine.h"
@@ -50,10 +51,12 @@ Bytes StreamingDevice(bool capture, USHORT formatTag, const std::vector<Bytes>& 
 
 std::string FormatText(const CYCLIC_FORMAT_ENTRY& e) {
     const WAVEFORMATEXTENSIBLE& f = e.Format;
-    const char* sub = f.SubFormat == KSDATAFORMAT_SUBTYPE_PCM ? "pcm"
-                      : f.SubFormat.Data1 == 0x92         ? "ac3"
-                      : f.SubFormat.Data1 == 0x164        ? "wmapro"
-                                                          : "?";
+    GUID subformat;  // the packed record leaves it unaligned
+    std::memcpy(&subformat, &f.SubFormat, sizeof(subformat));
+    const char* sub = subformat == KSDATAFORMAT_SUBTYPE_PCM ? "pcm"
+                      : subformat.Data1 == 0x92         ? "ac3"
+                      : subformat.Data1 == 0x164        ? "wmapro"
+                                                        : "?";
     char text[96];
     std::snprintf(text, sizeof(text), "%u %u/%u/%u %lu %lu 0x%lx %s", e.AlternateSetting, f.Format.nChannels,
                   f.Samples.wValidBitsPerSample, f.Format.wBitsPerSample, (unsigned long)f.Format.nSamplesPerSec,

@@ -2,6 +2,7 @@
 #include "tests/adapter/uac1/model_fixture.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -15,8 +16,6 @@
 #include "usb/descriptor_file.h"
 
 namespace uac1test {
-
-const char16_t kNeutralModelString[] = u"GENERIC-UAC1";
 
 namespace {
 
@@ -55,6 +54,13 @@ std::string Hex(ULONG value, int digits) {
     return text;
 }
 
+// A copy of a GUID inside a packed record.
+GUID UnalignedGuid(const void* at) {
+    GUID guid;
+    std::memcpy(&guid, at, sizeof(guid));
+    return guid;
+}
+
 std::string SubformatName(const GUID& subformat) {
     if (subformat == KSDATAFORMAT_SUBTYPE_PCM) return "pcm";
     if (subformat.Data1 == 0x92) return "iec61937-ac3";
@@ -87,7 +93,7 @@ void SummarizeEngine(std::ostringstream& out, ULONG index, IStreamEngine* engine
         out << "  alt " << (int)e.AlternateSetting << " " << f.Format.nChannels << "ch "
             << f.Samples.wValidBitsPerSample << "/" << f.Format.wBitsPerSample << " " << f.Format.nSamplesPerSec
             << " block " << f.Format.nBlockAlign << " bytes/s " << f.Format.nAvgBytesPerSec << " mask "
-            << Hex(f.dwChannelMask, 3) << " " << SubformatName(f.SubFormat) << "\n";
+            << Hex(f.dwChannelMask, 3) << " " << SubformatName(UnalignedGuid(&f.SubFormat)) << "\n";
     }
 }
 

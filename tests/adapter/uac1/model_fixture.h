@@ -14,6 +14,7 @@
 #include "adapter/family_choice.h"
 #include "adapter/model/uac1_hal.h"
 #include "sim/kernel_test.h"
+#include "tests/adapter/uac1/device_life.h"
 #include "tests/fakes/uac1/recording_model.h"
 #include "usb/usb_port.h"
 
@@ -21,11 +22,6 @@ namespace uac1test {
 
 using simusb::Bytes;
 using simusb::DescriptorSet;
-
-// The model string every fixture device gets at index 0x50 unless a test
-// takes it away: it begins with no prefix of the family choice or of
-// InitHardware, so the generic model is chosen with zero capability words.
-extern const char16_t kNeutralModelString[];
 
 // tests/fixtures/uac1/<name>.hex with kNeutralModelString at 0x50.
 DescriptorSet LoadFixture(const std::string& name);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
 #include "adapter/usb/usb_audio_device.h"
 #include "sim/pool.h"
@@ -78,9 +79,10 @@ protected:
         ASSERT_TRUE(Bus().WaitUntil([&] { return Bus().PendingTransfers(0x87) == 1; }));
         sim::Settle();  // the start-up refresh is done
     }
-    void Power(int state) {
+    // Any number, as a caller may pass it.
+    void Power(ULONG state) {
         POWER_STATE s;
-        s.DeviceState = (DEVICE_POWER_STATE)state;
+        std::memcpy(&s, &state, sizeof(s));
         Model()->PowerChangeState(s);
     }
     int ClassSets() {
@@ -212,7 +214,10 @@ TEST_F(LifeTest, ReleaseWhileStartedEndsTheThread) {
     ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
     ASSERT_EQ(Adapter()->Start(), STATUS_SUCCESS);
     ASSERT_TRUE(Bus().WaitUntil([&] { return Bus().PendingTransfers(0x87) == 1; }));
-    m_Adapter->Release();  // the model's destructor stops it
+    // Idle, the thread holds no reference on the adapter: the release here
+    // is the last one, and the model's destructor stops the thread.
+    sim::Settle();
+    m_Adapter->Release();
     m_Adapter = nullptr;
     m_AdapterHal = nullptr;
     EXPECT_EQ(Bus().PendingTransfers(0x87), 0u);

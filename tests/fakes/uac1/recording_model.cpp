@@ -1,12 +1,28 @@
 // Recording stream objects and the model that creates them.
 #include "tests/fakes/uac1/recording_model.h"
 
+#include <atomic>
+#include <mutex>
+
+#include "sim/executor.h"
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"
 
 namespace uac1fakes {
 
 namespace {
+
+std::mutex g_LogLock;
+std::atomic<int> g_Inside{0};
+std::atomic<int> g_Overlaps{0};
+
+// Brackets an install or removal: counts overlaps and holds it for the
+// scripted time, during which other threads may run.
+void SubdeviceCall() {
+    if (g_Inside.fetch_add(1) != 0) ++g_Overlaps;
+    if (Streams().holdMs != 0) sim::Sleep((LONGLONG)Streams().holdMs * sim::kTicksPerMillisecond);
+    --g_Inside;
+}
 
 std::string Narrow(PCWSTR text) {
     std::string out;
@@ -22,10 +38,12 @@ public:
 
     NTSTATUS InstallMiniport(PDEVICE_OBJECT, PIRP, PUNKNOWN) override {
         Note("install");
+        SubdeviceCall();
         return Streams().install;
     }
     NTSTATUS RemoveMiniport(PDEVICE_OBJECT) override {
         Note("remove");
+        SubdeviceCall();
         return Streams().remove;
     }
     NTSTATUS SetName(PCWSTR name) override {
@@ -52,6 +70,7 @@ private:
     void Note(const char* what, const std::string& detail = "") {
         std::string entry = std::string(what) + ":" + std::to_string(this->m_nInterfaceNumber);
         if (!detail.empty()) entry += ":" + detail;
+        std::lock_guard<std::mutex> hold(g_LogLock);
         StreamLog().push_back(entry);
     }
 };
@@ -68,9 +87,13 @@ StreamScript& Streams() {
     return script;
 }
 
+int OverlappingSubdeviceCalls() { return g_Overlaps.load(); }
+
 void ResetStreams() {
+    std::lock_guard<std::mutex> hold(g_LogLock);
     StreamLog().clear();
     Streams() = StreamScript();
+    g_Overlaps = 0;
 }
 
 const StreamView* ViewOf(IStreamEngine* engine) { return dynamic_cast<const StreamView*>(engine); }

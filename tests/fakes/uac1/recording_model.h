@@ -16,16 +16,22 @@ namespace uac1fakes {
 
 // Calls on the recording streams since the last ResetStreams():
 // "install:<interface>", "remove:<interface>", "name:<interface>:<name>",
-// "power:<interface>:<D state>".
+// "power:<interface>:<D state>". Appended under a lock (streams may be
+// called from several threads); read it when they are quiet.
 std::vector<std::string>& StreamLog();
 
-// Statuses the recording streams answer (STATUS_SUCCESS by default).
+// What the recording streams answer (STATUS_SUCCESS by default), and how
+// long (virtual milliseconds) an install or removal takes.
 struct StreamScript {
     NTSTATUS install = STATUS_SUCCESS;
     NTSTATUS remove = STATUS_SUCCESS;
     NTSTATUS power = STATUS_SUCCESS;
+    ULONG holdMs = 0;
 };
 StreamScript& Streams();
+// Installs and removals that began while another was still in progress,
+// on any recording stream of the model's wave subdevices.
+int OverlappingSubdeviceCalls();
 void ResetStreams();
 
 // What a test reads from a recording stream.
