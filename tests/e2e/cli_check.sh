@@ -47,4 +47,8 @@ with wave.open(sys.argv[1], "rb") as r, wave.open(sys.argv[2], "wb") as w:
     w.writeframes(r.readframes(r.getnframes()))
 PY
 expect 1 '2 ch 44100 Hz 16/16 bit PCM' play --wav "$dir/rate96k.wav" --out "$dir/x.wav"
+# The microphone sends a WAV's samples; a node named on the command line.
+expect 0 'recorded' --quiet --mic-wav "$dir/tone.wav" record --seconds 0.3 --out "$dir/mic.wav"
+expect 0 'volume (node 1): -3.00 dB' set --volume -3 --node 1
+expect 2 'volume of node 99' set --volume -3 --node 99
 exit 0
