@@ -35,7 +35,7 @@ KSDATARANGE_AUDIO RangeOf(const WAVEFORMATEXTENSIBLE& format) {
     range.DataRange.FormatSize = sizeof(KSDATARANGE_AUDIO);
     range.DataRange.Flags = KSDATARANGE_ATTRIBUTES;
     range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = format.SubFormat;
+    range.DataRange.SubFormat = WaveSubFormat(format);
     range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
     range.MaximumChannels = format.Format.nChannels;
     range.MinimumBitsPerSample = range.MaximumBitsPerSample = format.Samples.wValidBitsPerSample;
@@ -60,9 +60,10 @@ NTSTATUS GatherRanges(IStreamEngine* engine, ULONG n, KSDATARANGE_AUDIO* ranges,
         WAVEFORMATEXTENSIBLE format;
         NTSTATUS status = engine->GetFormat(i, &format);
         if (!NT_SUCCESS(status)) return status;
-        if (format.SubFormat == KSDATAFORMAT_SUBTYPE_VENDOR_DSD) continue;
+        if (WaveSubFormat(format) == KSDATAFORMAT_SUBTYPE_VENDOR_DSD) continue;
         ULONG k = 0;
-        while (k < *count && ranges[k].DataRange.SubFormat != format.SubFormat) k++;
+        const GUID subFormat = WaveSubFormat(format);
+        while (k < *count && ranges[k].DataRange.SubFormat != subFormat) k++;
         if (k < *count)
             Widen(&ranges[k], format);
         else

@@ -36,7 +36,7 @@ const FormatLayout* FindLayout(const KSDATAFORMAT* format) {
 // The part of the format an extensible record compares.
 bool SameShape(const WAVEFORMATEXTENSIBLE& a, const WAVEFORMATEXTENSIBLE& b) {
     return a.Format.nChannels == b.Format.nChannels && a.Format.nSamplesPerSec == b.Format.nSamplesPerSec &&
-           a.Samples.wValidBitsPerSample == b.Samples.wValidBitsPerSample && a.SubFormat == b.SubFormat;
+           a.Samples.wValidBitsPerSample == b.Samples.wValidBitsPerSample && WaveSubFormat(a) == WaveSubFormat(b);
 }
 
 NTSTATUS CheckLengths(ULONG outputBufferLength, PULONG resultantFormatLength) {
@@ -101,7 +101,7 @@ BOOLEAN CMiniportWaveCyclic::IsSubFormatSupported(const GUID& subFormat) {
     ULONG count = m_pStreamEngine ? m_pStreamEngine->GetFormatCount() : 0;
     for (ULONG i = 0; i < count; i++) {
         WAVEFORMATEXTENSIBLE format;
-        if (NT_SUCCESS(m_pStreamEngine->GetFormat(i, &format)) && format.SubFormat == subFormat) return TRUE;
+        if (NT_SUCCESS(m_pStreamEngine->GetFormat(i, &format)) && WaveSubFormat(format) == subFormat) return TRUE;
     }
     return FALSE;
 }
@@ -155,7 +155,7 @@ NTSTATUS CMiniportWaveCyclic::IntersectWildcard(const KSDATARANGE_AUDIO* matchin
     wave.Format.nBlockAlign = (WORD)(wave.Format.nChannels * wave.Format.wBitsPerSample / 8);
     wave.Format.nAvgBytesPerSec = wave.Format.nBlockAlign * wave.Format.nSamplesPerSec;
     wave.Format.cbSize = kExtensibleExtra;
-    wave.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    SetWaveSubFormat(&wave, KSDATAFORMAT_SUBTYPE_PCM);
     NTSTATUS status = MatchEngineFormat(&wave);
     if (!NT_SUCCESS(status)) return status;
     format.DataFormat.SampleSize = 0;
@@ -181,7 +181,7 @@ NTSTATUS CMiniportWaveCyclic::IntersectAudioRange(const KSDATARANGE_AUDIO* clien
     wave.Format.nChannels = (WORD)smaller(client->MaximumChannels, matching->MaximumChannels);
     wave.Format.nSamplesPerSec = smaller(client->MaximumSampleFrequency, matching->MaximumSampleFrequency);
     wave.Samples.wValidBitsPerSample = (WORD)smaller(client->MaximumBitsPerSample, matching->MaximumBitsPerSample);
-    wave.SubFormat = client->DataRange.SubFormat;
+    SetWaveSubFormat(&wave, client->DataRange.SubFormat);
     NTSTATUS status = MatchEngineFormat(&wave);
     if (!NT_SUCCESS(status)) return status;
     format.DataFormat.SampleSize = wave.Format.nBlockAlign;

@@ -4,8 +4,12 @@
 // topology identifiers come from their own headers.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+
 #include "adapter/base/unknown.h"
 #include "nt/types.h"
+#include "platform/portcls/portcls_types.h"
 
 // Converter node of a render (DAC) or capture (ADC) filter.
 inline constexpr GUID KSNODETYPE_DAC = {0x507AE360, 0xC554, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
@@ -25,3 +29,15 @@ struct IMiniportAudioSignalProcessing : public IUnknown {
     // number of modes.
     virtual NTSTATUS GetModes(ULONG pin, GUID* modes, ULONG* count) = 0;
 };
+
+// SubFormat of a byte-packed wave format, read and written through its
+// bytes: the member may sit at any address, and binding a GUID reference
+// to it would assume four-byte alignment.
+inline GUID WaveSubFormat(const WAVEFORMATEXTENSIBLE& format) {
+    GUID guid;
+    memcpy(&guid, reinterpret_cast<const UCHAR*>(&format) + offsetof(WAVEFORMATEXTENSIBLE, SubFormat), sizeof(guid));
+    return guid;
+}
+inline void SetWaveSubFormat(WAVEFORMATEXTENSIBLE* format, const GUID& guid) {
+    memcpy(reinterpret_cast<UCHAR*>(format) + offsetof(WAVEFORMATEXTENSIBLE, SubFormat), &guid, sizeof(guid));
+}

@@ -6,6 +6,7 @@
 #include "adapter/endpoint_type.h"
 #include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
+#include "stream/wave/wave_guids.h"
 #include "tools/host/ks_names.h"
 
 namespace host {
@@ -20,7 +21,7 @@ std::string Hex16(unsigned value) {
 
 Json FormatJson(const WAVEFORMATEXTENSIBLE& f) {
     Json j = Json::Object();
-    j.Add("subFormat", Json::String(f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(f.SubFormat)
+    j.Add("subFormat", Json::String(f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(WaveSubFormat(f))
                                                                                   : "tag " + std::to_string(f.Format.wFormatTag)));
     j.Add("channels", Json::Number(f.Format.nChannels));
     j.Add("bits", Json::Number(f.Format.wBitsPerSample));

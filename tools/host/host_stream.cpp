@@ -8,6 +8,7 @@
 #include "platform/portcls/wave_pin.h"
 #include "sim/executor.h"
 #include "tools/host/host_device.h"
+#include "stream/wave/wave_guids.h"
 #include "tools/host/ks_names.h"
 
 namespace host {
@@ -44,7 +45,7 @@ std::vector<uint8_t> ConnectFormat(const WAVEFORMATEXTENSIBLE& wave, bool withAt
     header.FormatSize = sizeof(KSDATAFORMAT_WAVEFORMATEXTENSIBLE);
     header.Flags = withAttributes ? KSDATAFORMAT_ATTRIBUTES : 0;
     header.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    header.SubFormat = wave.SubFormat;
+    header.SubFormat = WaveSubFormat(wave);
     header.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
     std::vector<uint8_t> out(sizeof(KSDATAFORMAT_WAVEFORMATEXTENSIBLE));
     memcpy(out.data(), &header, sizeof(header));
@@ -98,7 +99,8 @@ std::vector<WAVEFORMATEXTENSIBLE> OfferedFormats(HostSession& session, const Wav
 }
 
 std::string FormatText(const WAVEFORMATEXTENSIBLE& f) {
-    std::string sub = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(f.SubFormat) : "tag " + std::to_string(f.Format.wFormatTag);
+    std::string sub = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(WaveSubFormat(f))
+                                                                   : "tag " + std::to_string(f.Format.wFormatTag);
     if (sub.rfind("KSDATAFORMAT_SUBTYPE_", 0) == 0) sub = sub.substr(21);
     char mask[16];
     std::snprintf(mask, sizeof(mask), "0x%X", (unsigned)f.dwChannelMask);

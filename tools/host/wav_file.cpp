@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/portcls/portcls_guids.h"
+#include "stream/wave/wave_guids.h"
 
 namespace host {
 
@@ -74,7 +75,7 @@ WAVEFORMATEXTENSIBLE WavAudio::Format() const {
     f.Format.cbSize = 22;
     f.Samples.wValidBitsPerSample = validBits;
     f.dwChannelMask = channelMask;
-    f.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    SetWaveSubFormat(&f, KSDATAFORMAT_SUBTYPE_PCM);
     return f;
 }
 
