@@ -320,3 +320,20 @@ VOID CMiniportWaveCyclicStream::CopyFrom(PVOID destination, PVOID source, ULONG 
     if (destination != NULL && InBuffer(source, byteCount, m_nBufferSize)) memcpy(destination, source, byteCount);
     KeReleaseSpinLockFromDpcLevel(&m_SpinLock);
 }
+
+// ---- views for tests ---------------------------------------------------------------
+
+template <typename T>
+T CMiniportWaveCyclicStream::Locked(const T& member) {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_SpinLock, &irql);
+    T copy = member;
+    KeReleaseSpinLock(&m_SpinLock, irql);
+    return copy;
+}
+
+KSSTATE CMiniportWaveCyclicStream::State() { return Locked(m_State); }
+WAVEFORMATEXTENSIBLE CMiniportWaveCyclicStream::Format() { return Locked(m_Format); }
+ULONG CMiniportWaveCyclicStream::CopyOffset() { return Locked(m_nCopyOffset); }
+ULONG CMiniportWaveCyclicStream::Position() { return Locked(m_nPosition); }
+ULONG CMiniportWaveCyclicStream::CurrentTransferBytes() { return Locked(m_nCurrentTransferBytes); }

@@ -91,12 +91,12 @@ public:
     static VOID CyclicControlCallback(PVOID context, PVOID argument1, PVOID argument2);
     VOID OnCyclicControlMsg(const CYCLIC_CONTROL_MSG* message);
 
-    // ---- read-only views for tests -------------------------------------------
-    KSSTATE State() const { return m_State; }
-    const WAVEFORMATEXTENSIBLE& Format() const { return m_Format; }
-    ULONG CopyOffset() const { return m_nCopyOffset; }
-    ULONG Position() const { return m_nPosition; }
-    ULONG CurrentTransferBytes() const { return m_nCurrentTransferBytes; }
+    // ---- read-only views for tests (taken under m_SpinLock) ------------------
+    KSSTATE State();
+    WAVEFORMATEXTENSIBLE Format();
+    ULONG CopyOffset();
+    ULONG Position();
+    ULONG CurrentTransferBytes();
     PCYCLIC_CLIENT Client() const { return __atomic_load_n(&m_pClient, __ATOMIC_ACQUIRE); }
 
 private:
@@ -120,6 +120,8 @@ private:
     NTSTATUS LeaveRun(ICyclicControl* control);
     VOID SetClient(PCYCLIC_CLIENT client) { __atomic_store_n(&m_pClient, client, __ATOMIC_RELEASE); }
     BOOLEAN InBuffer(PVOID start, ULONG byteCount, ULONG limit) const;
+    template <typename T>
+    T Locked(const T& member);
 
     CMiniportWaveCyclic* m_pMiniport;
     IStreamEngine* m_pStreamEngine;
