@@ -98,6 +98,22 @@ TEST_F(E2eTest, AFormatTheFilterDoesNotOfferIsRefusedWithoutConversion) {
     EXPECT_EQ(host::OfferedFormats(Session(), Session().FindWaveFilter(false)).size(), 2u);
 }
 
+TEST_F(E2eTest, StopAndStartBuildTheFiltersAfreshAndTheyPlay) {
+    ASSERT_EQ(StartSession(), STATUS_SUCCESS);
+    sim::PnpHarness& harness = Session().Port().harness();
+    ASSERT_EQ(harness.QueryStopDevice(), STATUS_SUCCESS);
+    ASSERT_EQ(harness.StopDevice(), STATUS_SUCCESS);
+    EXPECT_TRUE(Filters().empty());
+    ASSERT_EQ(harness.StartDevice(), STATUS_SUCCESS);
+    // The name counters go on across a stop.
+    EXPECT_EQ(Filters(), (std::vector<std::u16string>{u"GlobalTopo", u"HeadSetOut01Wave", u"HeadSetIn01Wave"}));
+    WAVEFORMATEXTENSIBLE format = streamfakes::PcmFormat(2, 48000, 16);
+    std::vector<uint8_t> played = host::ToneBytes(format, 1000, -20, 0.2);
+    host::StreamRun run = host::Play(Session(), format, played, nullptr);
+    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    EXPECT_EQ(memcmp(run.bytes.data() + 48 * 15 * 4, played.data(), played.size()), 0);
+}
+
 TEST_F(E2eTest, TheDeviceLeavingDuringPlaybackEndsTheRunCleanly) {
     ASSERT_EQ(StartSession(), STATUS_SUCCESS);
     host::WaveFilter render = Session().FindWaveFilter(false);
