@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "nt/status.h"
 #include "sim/registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

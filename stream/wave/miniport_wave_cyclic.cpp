@@ -45,13 +45,17 @@ CMiniportWaveCyclic::~CMiniportWaveCyclic() {
         return;
     }
     // No stream may outlive the miniport: wait for the last one, holding
-    // the device's miniport mutex so that teardowns do not interleave.
+    // the device's miniport mutex so that teardowns do not interleave. The
+    // adapter interface goes last, after the mutex it leads to.
     PDEVICE_OBJECT fdo = m_pAudioHal->GetDeviceObject();
     PKMUTEX mutex = fdo != NULL ? &GetDeviceContext(fdo)->MiniportMutex : NULL;
     if (mutex) KeWaitForSingleObject(mutex, Executive, KernelMode, FALSE, NULL);
     KeWaitForSingleObject(&m_NoStreamEvent, Executive, KernelMode, FALSE, NULL);
+    IAudioHal* adapter = m_pAudioHal;
+    m_pAudioHal = NULL;
     ReleaseEverything();
     if (mutex) KeReleaseMutex(mutex, FALSE);
+    adapter->Release();
 }
 
 VOID CMiniportWaveCyclic::ReleaseEverything() {

@@ -91,5 +91,7 @@ VOID CDspInterleaveSrc::Cleanup() {
     formatlayerfake::Record("Cleanup");
     if (m_pWorkBuffer) ExFreePoolWithTag(m_pWorkBuffer, DSP_FORMAT_LAYER_TAG);
     m_pWorkBuffer = NULL;
+    // The stand-in makes no split stage and no converters.
+    m_pSplit = m_pSrcX2 = m_pSrcX4 = m_pSrc441 = NULL;
     m_bInit = FALSE;
 }
