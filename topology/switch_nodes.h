@@ -164,6 +164,7 @@ public:
 
     // The device's byte with the stored "Unit%02d_" read over it.
     NTSTATUS Init(IUnknown* entity, ULONG controlSelector, PDEVICE_OBJECT deviceObject);
+    using CEffectUnit::Init;
 
     // Caches and stores only what the device accepted; the flags are
     // raised either way. Returns the device's status.

@@ -24,14 +24,14 @@ struct SteppedMembers {
 // Header {STEPPEDRANGES, 16, n, MULTICHANNEL} and n equal stepping entries.
 NTSTATUS WriteSteppedMembers(PVOID context, PUCHAR members) {
     const SteppedMembers* m = static_cast<const SteppedMembers*>(context);
-    KSPROPERTY_STEPPING_LONG step = {1, 0, {{0, 1}}};
+    KSPROPERTY_STEPPING_LONG step = {1, 0, {{{0, 1}}}};
     if (m->Level != NULL) {
         LONG maximum = 0, minimum = 0, delta = 0;
         NTSTATUS status = m->Level->GetRange(&maximum, &minimum, &delta);
         if (!NT_SUCCESS(status)) {
             return status;
         }
-        step = {(ULONG)delta, 0, {{minimum, maximum}}};
+        step = {(ULONG)delta, 0, {{{minimum, maximum}}}};
     }
     KSPROPERTY_MEMBERSHEADER header = {KSPROPERTY_MEMBER_STEPPEDRANGES, sizeof(step), m->Count,
                                        KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL};

@@ -325,6 +325,42 @@ ULONG CUacOutputTerminal::ListedType(ULONG chosen, ULONG stored) const {
     return m_TypeList[0].Type;
 }
 
+// The streaming terminal presents its stored type (an endpoint type, 0 to
+// 18) and asks the device nothing; any other reads the device's selection
+// and type list, then selects its current type on the device.
+NTSTATUS CUacOutputTerminal::PrepareTypes(PDEVICE_OBJECT settings) {
+    ULONG stored = OutputTypeMapping(TerminalType());
+    ReadTerminalType(settings, EntityId(), &stored);
+    if (TerminalType() == UAC_TERMINAL_TYPE_STREAMING) {
+        NTSTATUS status = AllocTypeArrays(1);
+        if (NT_SUCCESS(status)) {
+            m_TypeList[0].Type = stored < ENDPOINT_TYPE_COUNT ? stored : (ULONG)ENDPOINT_STREAM;
+            m_TypeList[0].UsbType = UAC_TERMINAL_TYPE_STREAMING;
+            m_CurrentType = m_TypeList[0].Type;
+        }
+        return status;
+    }
+    InterfaceRef<IUsbAudioDevice> usb(m_Device, IID_IUsbAudioDevice);
+    if (!NT_SUCCESS(usb.status())) {
+        return usb.status();
+    }
+    const ULONG initBySelection = ReadSettingsSwitch(settings, SETTINGS_INIT_TYPE_BY_SELECTION);
+    ULONG chosen = stored;
+    UCHAR answer[2];
+    if (NT_SUCCESS(SendRequest(UAC1_OT_GET_TYPE, 0, answer, sizeof(answer))) && initBySelection != 0) {
+        chosen = OutputTypeMapping(Le16(answer));
+    }
+    NTSTATUS status = ReadTypeList();
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    m_CurrentType = ListedType(chosen, stored);
+    if (m_TypeCount > 1) {
+        SelectOnDevice(m_TypeList[TypeIndex(m_CurrentType)].UsbType);
+    }
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS CUacOutputTerminal::CreateNodes(IAudioHal* builder) {
     if (builder == NULL || m_Descriptor == NULL) {
         return STATUS_INVALID_PARAMETER;
@@ -335,36 +371,7 @@ NTSTATUS CUacOutputTerminal::CreateNodes(IAudioHal* builder) {
     }
     ULONG nextId = builder->GetUnitCount();
     PDEVICE_OBJECT settings = builder->GetDeviceObject();
-    ULONG stored = OutputTypeMapping(TerminalType());
-    ReadTerminalType(settings, EntityId(), &stored);
-    if (TerminalType() == UAC_TERMINAL_TYPE_STREAMING) {
-        status = AllocTypeArrays(1);
-        if (!NT_SUCCESS(status)) {
-            return status;
-        }
-        m_TypeList[0].Type = stored < ENDPOINT_TYPE_COUNT ? stored : (ULONG)ENDPOINT_STREAM;
-        m_TypeList[0].UsbType = UAC_TERMINAL_TYPE_STREAMING;
-        m_CurrentType = m_TypeList[0].Type;
-    } else {
-        InterfaceRef<IUsbAudioDevice> usb(m_Device, IID_IUsbAudioDevice);
-        if (!NT_SUCCESS(usb.status())) {
-            return usb.status();
-        }
-        const ULONG initBySelection = ReadSettingsSwitch(settings, SETTINGS_INIT_TYPE_BY_SELECTION);
-        ULONG chosen = stored;
-        UCHAR answer[2];
-        if (NT_SUCCESS(SendRequest(UAC1_OT_GET_TYPE, 0, answer, sizeof(answer))) && initBySelection != 0) {
-            chosen = OutputTypeMapping(Le16(answer));
-        }
-        status = ReadTypeList();
-        if (!NT_SUCCESS(status)) {
-            return status;
-        }
-        m_CurrentType = ListedType(chosen, stored);
-        if (m_TypeCount > 1) {
-            SelectOnDevice(m_TypeList[TypeIndex(m_CurrentType)].UsbType);
-        }
-    }
+    status = PrepareTypes(settings);
     IUnknown* self = static_cast<ITerminal*>(this);
     for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i) {
         ENDPOINT_CAPS caps = {};

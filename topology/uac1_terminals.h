@@ -107,6 +107,7 @@ protected:
     USHORT TerminalType() const;
     PDEVICE_OBJECT SettingsDevice();
     NTSTATUS AllocTypeArrays(ULONG count);
+    NTSTATUS PrepareTypes(PDEVICE_OBJECT settings);
     NTSTATUS ReadTypeList();
     ULONG ListedType(ULONG chosen, ULONG stored) const;
     LONG TypeIndex(ULONG type) const;

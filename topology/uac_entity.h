@@ -9,8 +9,10 @@
 // index = the entity list's length), calls the concrete class's Init
 // (descriptor checks, SetDescriptor, CreateNodes, ChainNodes) and keeps it
 // in its entity list; once every descriptor is parsed it gives the first
-// node of each entity its sources (ConnectSources). All at PASSIVE_LEVEL;
-// entities take no lock and their requests are synchronous.
+// node of each entity its sources (ConnectSources). The builder given to
+// Init and CreateNodes is the model itself, a CAudioHal: the nodes join its
+// unit list through CAudioHal::AddUnit. All at PASSIVE_LEVEL; entities take
+// no lock and their requests are synchronous.
 //
 // Device answers are untrusted: a GET's buffer is zeroed first, and a GET
 // that transfers fewer bytes than asked for fails with

@@ -315,29 +315,10 @@ void CIdleControl::Shutdown() {
 
 NTSTATUS CIdleControl::ReadDeviceParameter(PCWSTR valueName, ULONG size, PULONG out) {
     PAGED_CODE();
-    PDEVICE_OBJECT pdo = m_Owner->IdlePdo();
-    ULONG length = 0;
-    IoGetDeviceProperty(pdo, DevicePropertyHardwareID, 0, NULL, &length);
-    auto ids = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, length + 2 * sizeof(WCHAR), kUsbTransportTag));
-    if (ids == NULL) return STATUS_INSUFFICIENT_RESOURCES;
-    std::memset(ids, 0, length + 2 * sizeof(WCHAR));
-    NTSTATUS status = IoGetDeviceProperty(pdo, DevicePropertyHardwareID, length, ids, &length);
-    // The instance name: the name of the device's hardware-profile key.
-    HANDLE key = NULL;
-    PKEY_BASIC_INFORMATION basic = NULL;
-    if (NT_SUCCESS(status))
-        status = IoOpenDeviceRegistryKey(pdo, PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE,
-                                         KEY_ALL_ACCESS, &key);
-    if (NT_SUCCESS(status)) {
-        ULONG needed = 0;
-        ZwQueryKey(key, KeyBasicInformation, NULL, 0, &needed);
-        basic = static_cast<PKEY_BASIC_INFORMATION>(
-            ExAllocatePoolWithTag(PagedPool, needed + sizeof(WCHAR), kUsbTransportTag));
-        status = basic == NULL ? STATUS_INSUFFICIENT_RESOURCES
-                               : ZwQueryKey(key, KeyBasicInformation, basic, needed, &needed);
-        if (NT_SUCCESS(status)) basic->Name[basic->NameLength / sizeof(WCHAR)] = 0;
-        ZwClose(key);
-    }
+    PWCHAR ids = NULL;
+    PKEY_BASIC_INFORMATION instance = NULL;
+    NTSTATUS status = QueryHardwareIds(&ids);
+    if (NT_SUCCESS(status)) status = QueryInstanceName(&instance);
     if (NT_SUCCESS(status)) {
         // The first ID ends at a ',' if it has one; the list goes on after it.
         PWCHAR second = ids + std::char_traits<WCHAR>::length(ids) + 1;
@@ -347,19 +328,50 @@ NTSTATUS CIdleControl::ReadDeviceParameter(PCWSTR valueName, ULONG size, PULONG 
         const PCWSTR roots[] = {u"\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Enum", u"\\Registry\\Machine\\Enum"};
         for (PWCHAR id = ids; *id != 0 && !NT_SUCCESS(status);
              id = id == ids ? second : id + std::char_traits<WCHAR>::length(id) + 1) {
-            for (PCWSTR root : roots) {
+            for (PCWSTR root : roots) {  // the older root only when the key is not under the first
                 WCHAR path[512];
-                if (!NT_SUCCESS(RtlStringCbPrintfW(path, sizeof(path), u"%s\\%s\\%s\\%s", root, id, basic->Name,
+                if (!NT_SUCCESS(RtlStringCbPrintfW(path, sizeof(path), u"%s\\%s\\%s\\%s", root, id, instance->Name,
                                                    u"Device Parameters")))
                     continue;
                 status = ReadFromKey(path, valueName, size, out);
-                if (status != STATUS_OBJECT_PATH_NOT_FOUND && status != STATUS_OBJECT_NAME_INVALID) break;
+                if (status != STATUS_OBJECT_PATH_NOT_FOUND) break;
                 status = STATUS_OBJECT_NAME_NOT_FOUND;
             }
         }
     }
-    if (basic != NULL) ExFreePoolWithTag(basic, kUsbTransportTag);
-    ExFreePoolWithTag(ids, kUsbTransportTag);
+    if (instance != NULL) ExFreePoolWithTag(instance, kUsbTransportTag);
+    if (ids != NULL) ExFreePoolWithTag(ids, kUsbTransportTag);
+    return status;
+}
+
+// The PDO's hardware IDs (REG_MULTI_SZ, with two spare terminators), in
+// PagedPool; the caller frees them.
+NTSTATUS CIdleControl::QueryHardwareIds(PWCHAR* ids) {
+    PDEVICE_OBJECT pdo = m_Owner->IdlePdo();
+    ULONG length = 0;
+    IoGetDeviceProperty(pdo, DevicePropertyHardwareID, 0, NULL, &length);
+    *ids = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, length + 2 * sizeof(WCHAR), kUsbTransportTag));
+    if (*ids == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    std::memset(*ids, 0, length + 2 * sizeof(WCHAR));
+    return IoGetDeviceProperty(pdo, DevicePropertyHardwareID, length, *ids, &length);
+}
+
+// The instance name: the name of the device's hardware-profile key, zero
+// terminated, in PagedPool; the caller frees it.
+NTSTATUS CIdleControl::QueryInstanceName(PKEY_BASIC_INFORMATION* instance) {
+    HANDLE key = NULL;
+    NTSTATUS status = IoOpenDeviceRegistryKey(m_Owner->IdlePdo(),
+                                              PLUGPLAY_REGKEY_DEVICE | PLUGPLAY_REGKEY_CURRENT_HWPROFILE,
+                                              KEY_ALL_ACCESS, &key);
+    if (!NT_SUCCESS(status)) return status;
+    ULONG needed = 0;
+    ZwQueryKey(key, KeyBasicInformation, NULL, 0, &needed);
+    *instance = static_cast<PKEY_BASIC_INFORMATION>(
+        ExAllocatePoolWithTag(PagedPool, needed + sizeof(WCHAR), kUsbTransportTag));
+    status = *instance == NULL ? STATUS_INSUFFICIENT_RESOURCES
+                               : ZwQueryKey(key, KeyBasicInformation, *instance, needed, &needed);
+    if (NT_SUCCESS(status)) (*instance)->Name[(*instance)->NameLength / sizeof(WCHAR)] = 0;
+    ZwClose(key);
     return status;
 }
 

@@ -18,6 +18,7 @@
 #include "adapter/base/pool_new.h"
 #include "adapter/usb/usb_transport.h"
 #include "nt/io.h"
+#include "nt/zw.h"
 
 // What selective suspend asks of the adapter that owns it.
 class IIdleOwner {
@@ -89,6 +90,8 @@ private:
     void DropIdleIrpReference(PIRP irp);
     void FinishIdleIrp(PIRP irp);
     void ArmTimer();
+    NTSTATUS QueryHardwareIds(PWCHAR* ids);
+    NTSTATUS QueryInstanceName(PKEY_BASIC_INFORMATION* instance);
     NTSTATUS ReadFromKey(PCWSTR path, PCWSTR valueName, ULONG size, PULONG out);
 
     IIdleOwner* m_Owner;

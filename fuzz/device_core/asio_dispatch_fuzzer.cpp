@@ -12,6 +12,7 @@
 #include "sim/ioctl_harness.h"
 #include "tests/fakes/adapter/asio_recorder.h"
 #include "tests/fakes/adapter/driver_fixture.h"
+#include "tests/fakes/adapter/fake_log.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> request(in.data, in.data + (in.size > 4096 ? 4096 : in.size));
 
     fakes::Asio().Reset();
+    fakes::ClearLog();
     for (const char* name : {"AsioGetDriverName", "AsioGetChannels", "AsioGetChannelInfo", "AsioGetSampleTypes",
                              "AsioGetLatencyTable", "AsioGetLatencies", "AsioGetSampleRate", "AsioGetBufferSize",
                              "AsioCreateBuffers", "AsioGetIoFormat", "AsioSetLatency", "AsioGetBuffersCreated"})

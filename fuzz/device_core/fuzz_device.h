@@ -29,8 +29,10 @@ struct World {
     PDEVICE_CONTEXT Context() { return GetDeviceContext(Fdo()); }
 };
 
+// Never destroyed: process exit does not tear the device down (the fakes'
+// records may already be gone by then).
 inline World& StartWorld() {
-    static World world;
+    static World& world = *new World;
     if (world.scope) return world;
     GTEST_FLAG_SET(break_on_failure, true);
     world.scope = std::make_unique<sim::KernelScope>();

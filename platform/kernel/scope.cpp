@@ -283,6 +283,9 @@ TestThread::TestThread(std::string name, std::function<void()> body) : state_(ne
         t.record = r;
         t.ownsRecord = true;
         body();
+        // The record (and the KTHREAD a mutex names as owner) is freed when
+        // this thread exits: a mutex still owned would point at freed memory.
+        if (r->ownedMutexes != 0) RuleViolation("test thread '" + r->name + "' ended holding a mutex");
         KeSetEvent(&s->done, 0, FALSE);
     });
 }

@@ -30,7 +30,6 @@ namespace {
 constexpr int kFftMinTaps = 64;
 constexpr int kFftMinBlock = 512;
 constexpr int64_t kReservedSlot = 16;
-constexpr int64_t kScratchBytes = 16384;
 
 // The FFT path a state of L taps gets: order and N (0 without one), with
 // the sizes of spRealFftGetSize_Gen for (order, SP_FFT_DIV_INV_BY_N, 0).

@@ -217,6 +217,11 @@ public:
     const WAVEFORMATEXTENSIBLE& CurrentFormat() const { return m_CurrentWaveFormat; }
 
 protected:
+    // Ends the worker thread and waits for its last act. Every concrete
+    // class calls it first thing in its destructor: the worker makes
+    // virtual calls on the object, which must not meet a half-destroyed
+    // one. Idempotent.
+    VOID StopWorker();
     // The model's transport with a reference, or NULL; Release after use.
     IUsbAudioDevice* AcquireUsbDevice();
     VOID SetRunningClient(PCYCLIC_CLIENT client) { __atomic_store_n(&m_pRunningClient, client, __ATOMIC_RELEASE); }
@@ -248,6 +253,9 @@ protected:
     NTSTATUS SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
                              NTSTATUS* rateStatus);
     NTSTATUS SendSamplingRate(IUsbAudioDevice* device, UCHAR endpoint, ULONG rate);
+    NTSTATUS KeepInterfaceInfo(IUsbAudioDevice* device, PURB urb, ULONG pipes);
+    BOOLEAN PickDataPipe(BOOLEAN pipeIn);
+    VOID AccountBusy(IUsbAudioDevice* device, UCHAR alternateSetting);
     // First isochronous data endpoint of the setting, searched up to the
     // next interface descriptor; NULL when none.
     PUSB_ENDPOINT_DESCRIPTOR FindDataEndpoint(UCHAR alternateSetting);

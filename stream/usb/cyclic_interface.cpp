@@ -88,6 +88,52 @@ NTSTATUS CCyclicControl::SendSamplingRate(IUsbAudioDevice* device, UCHAR endpoin
     return status;
 }
 
+// Copies the interface information the bus returned (its Length bytes, at
+// most the pipes the descriptor declared). No memory: the interface goes
+// back to alternate setting 0 and its busy reference is dropped.
+NTSTATUS CCyclicControl::KeepInterfaceInfo(IUsbAudioDevice* device, PURB urb, ULONG pipes) {
+    const USBD_INTERFACE_INFORMATION& info = urb->UrbSelectInterface.Interface;
+    const ULONG room = GET_USBD_INTERFACE_SIZE(pipes ? pipes : 1);
+    ULONG bytes = info.Length < GET_USBD_INTERFACE_SIZE(pipes) ? info.Length : GET_USBD_INTERFACE_SIZE(pipes);
+    if (bytes < GET_USBD_INTERFACE_SIZE(0)) bytes = GET_USBD_INTERFACE_SIZE(0);
+    m_pInterfaceInfo = (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(NonPagedPoolNx, room, CYCLIC_URB_TAG);
+    if (m_pInterfaceInfo == NULL) {
+        const ULONG zeroSize = GET_SELECT_INTERFACE_REQUEST_SIZE(0);
+        memset(urb, 0, zeroSize);
+        UsbBuildSelectInterfaceRequest(urb, (USHORT)zeroSize, device->GetConfigurationHandle(),
+                                       (UCHAR)m_nInterfaceNumber, 0);
+        if (NT_SUCCESS(device->SubmitUrbSync(urb))) AccountBusy(device, 0);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    memcpy(m_pInterfaceInfo, &info, bytes);
+    if (m_pInterfaceInfo->NumberOfPipes > pipes) m_pInterfaceInfo->NumberOfPipes = pipes;
+    return STATUS_SUCCESS;
+}
+
+// The stream counts itself busy once while it holds a nonzero setting, so
+// a failed recovery followed by Close cannot drop a reference it never took.
+VOID CCyclicControl::AccountBusy(IUsbAudioDevice* device, UCHAR alternateSetting) {
+    if (alternateSetting == 0 && m_bHoldsBusy) {
+        device->BusyRelease();
+        m_bHoldsBusy = FALSE;
+    } else if (alternateSetting != 0 && !m_bHoldsBusy) {
+        device->BusyAddRef();
+        m_bHoldsBusy = TRUE;
+    }
+}
+
+// The last pipe in the stream's direction; FALSE (index unchanged) when
+// there is none.
+BOOLEAN CCyclicControl::PickDataPipe(BOOLEAN pipeIn) {
+    BOOLEAN found = FALSE;
+    for (ULONG i = 0; i < m_pInterfaceInfo->NumberOfPipes; i++) {
+        if (((m_pInterfaceInfo->Pipes[i].EndpointAddress & 0x80) != 0) != (pipeIn != 0)) continue;
+        m_DataPipeIndex = (UCHAR)i;
+        found = TRUE;
+    }
+    return found;
+}
+
 NTSTATUS CCyclicControl::SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
                                          NTSTATUS* rateStatus) {
     *rateStatus = STATUS_SUCCESS;
@@ -100,62 +146,26 @@ NTSTATUS CCyclicControl::SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT 
         config ? USBD_ParseConfigurationDescriptorEx(config, config, (LONG)m_nInterfaceNumber, alternateSetting,
                                                      kAudioClass, kAudioStreamingSubclass, -1)
                : NULL;
-    if (iface == NULL) {
-        device->Release();
-        return STATUS_INVALID_PARAMETER;
-    }
-    ULONG pipes = iface->bNumEndpoints;
-    ULONG size = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes);
-    auto urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, size, CYCLIC_URB_TAG);
-    if (urb == NULL) {
-        device->Release();
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    memset(urb, 0, size);
-    UsbBuildSelectInterfaceRequest(urb, (USHORT)size, device->GetConfigurationHandle(), (UCHAR)m_nInterfaceNumber,
-                                   alternateSetting);
-    NTSTATUS status = device->SubmitUrbSync(urb);
-    if (NT_SUCCESS(status)) status = [&]() -> NTSTATUS {
-        const USBD_INTERFACE_INFORMATION& info = urb->UrbSelectInterface.Interface;
-        ULONG copyBytes = info.Length < GET_USBD_INTERFACE_SIZE(pipes) ? info.Length : GET_USBD_INTERFACE_SIZE(pipes);
-        if (copyBytes < GET_USBD_INTERFACE_SIZE(0)) copyBytes = GET_USBD_INTERFACE_SIZE(0);
-        m_pInterfaceInfo = (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(
-            NonPagedPoolNx, GET_USBD_INTERFACE_SIZE(pipes ? pipes : 1), CYCLIC_URB_TAG);
-        if (m_pInterfaceInfo == NULL) {
-            memset(urb, 0, size);
-            ULONG zeroSize = GET_SELECT_INTERFACE_REQUEST_SIZE(0);
-            UsbBuildSelectInterfaceRequest(urb, (USHORT)zeroSize, device->GetConfigurationHandle(),
-                                           (UCHAR)m_nInterfaceNumber, 0);
-            if (NT_SUCCESS(device->SubmitUrbSync(urb)) && m_bHoldsBusy) {
-                device->BusyRelease();
-                m_bHoldsBusy = FALSE;
-            }
-            return STATUS_INSUFFICIENT_RESOURCES;
-        }
-        memcpy(m_pInterfaceInfo, &info, copyBytes);
-        if (m_pInterfaceInfo->NumberOfPipes > pipes) m_pInterfaceInfo->NumberOfPipes = pipes;
-        return STATUS_SUCCESS;
-    }();
-    if (NT_SUCCESS(status)) {
-        ULONG found = pipes;
-        for (ULONG i = 0; i < m_pInterfaceInfo->NumberOfPipes; i++)
-            if (((m_pInterfaceInfo->Pipes[i].EndpointAddress & 0x80) != 0) == (pipeIn != 0)) found = i;
-        if (found < pipes) m_DataPipeIndex = (UCHAR)found;
+    const ULONG pipes = iface ? iface->bNumEndpoints : 0;
+    const ULONG size = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes);
+    auto urb = iface ? (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, size, CYCLIC_URB_TAG) : NULL;
+    NTSTATUS status = iface == NULL ? STATUS_INVALID_PARAMETER : STATUS_INSUFFICIENT_RESOURCES;
+    if (urb) {
+        memset(urb, 0, size);
+        UsbBuildSelectInterfaceRequest(urb, (USHORT)size, device->GetConfigurationHandle(), (UCHAR)m_nInterfaceNumber,
+                                       alternateSetting);
+        status = device->SubmitUrbSync(urb);
+        if (NT_SUCCESS(status)) status = KeepInterfaceInfo(device, urb, pipes);
         // A client needs a pipe in the stream's direction; without one the
         // old index would name another setting's or direction's pipe.
-        if (client && found == pipes) status = STATUS_INVALID_PARAMETER;
-    }
-    if (NT_SUCCESS(status)) {
-        if (client) *rateStatus = SendSamplingRate(device, DataEndpointAddress(), client->Format.Format.nSamplesPerSec);
-        if (alternateSetting == 0 && m_bHoldsBusy) {
-            device->BusyRelease();
-            m_bHoldsBusy = FALSE;
-        } else if (alternateSetting != 0 && !m_bHoldsBusy) {
-            device->BusyAddRef();
-            m_bHoldsBusy = TRUE;
+        if (NT_SUCCESS(status) && !PickDataPipe(pipeIn) && client) status = STATUS_INVALID_PARAMETER;
+        if (NT_SUCCESS(status)) {
+            if (client)
+                *rateStatus = SendSamplingRate(device, DataEndpointAddress(), client->Format.Format.nSamplesPerSec);
+            AccountBusy(device, alternateSetting);
         }
+        ExFreePoolWithTag(urb, CYCLIC_URB_TAG);
     }
-    ExFreePoolWithTag(urb, CYCLIC_URB_TAG);
     device->Release();
     return status;
 }

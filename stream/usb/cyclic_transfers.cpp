@@ -50,10 +50,7 @@ CCyclicControl::~CCyclicControl() {
         ExFreePoolWithTag(CONTAINING_RECORD(entry, CYCLIC_FORMAT_ENTRY, Link), CYCLIC_CLIENT_TAG);
     }
     m_FormatList.Blink = &m_FormatList;
-    if (m_bThreadStarted) {
-        KeSetEvent(&m_TerminateEvent, IO_NO_INCREMENT, FALSE);
-        WaitForever(&m_ThreadDoneEvent);
-    }
+    StopWorker();
     // A stream its clients left open is closed without touching the device.
     if (m_bLookasidesReady) {
         FreeTransfers();
@@ -79,6 +76,13 @@ NTSTATUS CCyclicControl::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     if (iid == IID_ICyclicControl) return ReturnInterface(static_cast<ICyclicControl*>(this), out);
     if (iid == IID_IDrmContentForward) return ReturnInterface(static_cast<IDrmContentForward*>(this), out);
     return RefuseInterface(out);
+}
+
+VOID CCyclicControl::StopWorker() {
+    if (!m_bThreadStarted) return;
+    KeSetEvent(&m_TerminateEvent, IO_NO_INCREMENT, FALSE);
+    WaitForever(&m_ThreadDoneEvent);
+    m_bThreadStarted = FALSE;
 }
 
 VOID CCyclicControl::ThreadStart(PVOID context) { static_cast<CCyclicControl*>(context)->StreamThread(); }
@@ -220,13 +224,15 @@ PUSB_TRANSFER_CONTEXT CCyclicControl::ClaimTransfer() {
     return claimed;
 }
 
+// The IRP is made ready before the context is published as free: once it
+// is, another processor's SubmitTransfer may claim it and send the IRP.
 VOID CCyclicControl::ReturnTransfer(PUSB_TRANSFER_CONTEXT context) {
+    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
     KIRQL irql;
     KeAcquireSpinLock(&m_SlotLock, &irql);
     m_FreeTransfers[context->Index] = context;
     InterlockedExchangePointer((PVOID volatile*)&m_BusyTransfers[context->Index], NULL);
     KeReleaseSpinLock(&m_SlotLock, irql);
-    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
 }
 
 VOID CCyclicControl::RecycleTransfer(PUSB_TRANSFER_CONTEXT context) {

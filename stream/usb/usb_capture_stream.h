@@ -15,6 +15,7 @@ inline constexpr ULONG CAPTURE_RING_TAG = MakePoolTag("US10");
 class CUsbCaptureStream : public CCyclicControl {
 public:
     CUsbCaptureStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId);
+    ~CUsbCaptureStream() override { StopWorker(); }
 
     NTSTATUS Open(PCYCLIC_CLIENT client, PULONG frameNumber) override { return OpenStream(client, frameNumber); }
     NTSTATUS SelectAlternateSetting(UCHAR alternateSetting, PCYCLIC_CLIENT client) override;

@@ -16,6 +16,7 @@ inline constexpr ULONG UAC1_STREAM_TAG = MakePoolTag("UAC1");
 class CUsbRenderStream : public CCyclicControl {
 public:
     CUsbRenderStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId);
+    ~CUsbRenderStream() override { StopWorker(); }
 
     NTSTATUS Open(PCYCLIC_CLIENT client, PULONG frameNumber) override { return OpenStream(client, frameNumber); }
     NTSTATUS SelectAlternateSetting(UCHAR alternateSetting, PCYCLIC_CLIENT client) override;

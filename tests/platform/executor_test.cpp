@@ -237,16 +237,29 @@ TEST_F(ExecutorDeathTest, MutexDeadlockBetweenTwoThreadsNamesTheOwner) {
             KeInitializeMutex(&b, 0);
             KEVENT holdsB;
             KeInitializeEvent(&holdsB, NotificationEvent, FALSE);
+            // Main owns `a` before `other` exists: otherwise `other` could
+            // take both mutexes and end before main waits at all.
+            KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             sim::TestThread other("other", [&] {
                 KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
                 KeSetEvent(&holdsB, 0, FALSE);
                 KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             });
-            KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr);
             KeWaitForSingleObject(&holdsB, Executive, KernelMode, FALSE, nullptr);
             KeWaitForSingleObject(&b, Executive, KernelMode, FALSE, nullptr);
         },
         "mutex 0x[0-9a-f]+ owned by 'other'");
+}
+
+TEST_F(ExecutorDeathTest, TestThreadEndingWithAMutexHeldIsARuleViolation) {
+    EXPECT_DEATH(
+        {
+            KMUTEX m;
+            KeInitializeMutex(&m, 0);
+            sim::TestThread holder("holder", [&] { KeWaitForSingleObject(&m, Executive, KernelMode, FALSE, nullptr); });
+            holder.Join();
+        },
+        "STAND_IN_RULE_VIOLATION.*test thread 'holder' ended holding a mutex");
 }
 
 // A fork-style death test after the executor started (lazily, no scope):

@@ -11,6 +11,7 @@
 #include "sim/pool.h"
 #include "sim/registry.h"
 #include "sim/strings.h"
+#include "temp_dir_util.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ protected:
         std::string name = std::string(info->test_suite_name()) + "_" + info->name();
         for (char& c : name)
             if (c == '/') c = '_';
-        root_ = fs::path(::testing::TempDir()) / name;
+        root_ = testtmp::ProcessDir() / name;
         fs::remove_all(root_);
         fs::create_directories(root_ / "System32" / "drivers");
         std::ofstream(root_ / "Settings.INI", std::ios::binary) << kIniText;

@@ -9,6 +9,7 @@
 #include "sim/pool.h"
 #include "sim/registry.h"
 #include "sim/strings.h"
+#include "temp_dir_util.h"
 
 namespace regtest {
 
@@ -61,7 +62,7 @@ protected:
         std::string name = std::string(info->test_suite_name()) + "_" + info->name() + "_" + suffix;
         for (char& c : name)
             if (c == '/') c = '_';
-        return ::testing::TempDir() + name;
+        return (testtmp::ProcessDir() / name).string();
     }
 
     int64_t baseline_ = 0;

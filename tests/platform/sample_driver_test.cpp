@@ -22,6 +22,7 @@
 #include "sim/pnp_harness.h"
 #include "sim/registry.h"
 #include "sim/strings.h"
+#include "temp_dir_util.h"
 
 namespace {
 
@@ -302,7 +303,7 @@ protected:
     void SetUp() override {
         sim::KernelTest::SetUp();
         sim::RegistryReset();
-        root_ = fs::path(::testing::TempDir()) / "sample_driver_root";
+        root_ = testtmp::ProcessDir() / "sample_driver_root";
         fs::remove_all(root_);
         fs::create_directories(root_ / "Sample");
         std::ofstream(root_ / "Sample" / "greeting.txt", std::ios::binary) << "hello";

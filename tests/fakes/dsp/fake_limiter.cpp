@@ -92,7 +92,17 @@ VOID CLimiter::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
 
 VOID CLimiter::Process(float**, int frames) { Record("Process:" + std::to_string(frames)); }
 
-VOID CLimiter::Reset() { Record("Reset"); }
+VOID CLimiter::Reset() {
+    Record("Reset");
+    if (!m_bAllocated) return;
+    for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) {
+        m_bChanged[c] = 1;
+        memset(m_pInBuf[c], 0, 1024);
+        memset(m_pOutBuf[c], 0, 1024);
+        memset(m_fPeakHistory[c], 0, sizeof(m_fPeakHistory[c]));
+    }
+    m_nWritePos = m_nReadPos = m_nHalf = m_nHistoryIndex = 0;
+}
 
 VOID CLimiter::ResetAll() { Reset(); }
 

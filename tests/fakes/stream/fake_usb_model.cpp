@@ -122,7 +122,36 @@ NTSTATUS FakeUsbModel::CallLowerDriver(PIRP irp) {
         for (ULONG i = 0; i < urb->UrbIsochronousTransfer.NumberOfPackets; i++)
             m_PacketLengths.push_back(urb->UrbIsochronousTransfer.IsoPacket[i].Length);
     }
+    if (iso && m_Loopback) {
+        IoSetNextIrpStackLocation(irp);
+        std::lock_guard<std::mutex> guard(m_PacketLock);
+        m_Queued.push_back(irp);
+        return STATUS_PENDING;
+    }
     return IoCallDriver(m_Port.Pdo(), irp);
+}
+
+bool FakeUsbModel::CompleteQueued() {
+    PIRP irp;
+    {
+        std::lock_guard<std::mutex> guard(m_PacketLock);
+        if (m_Queued.empty()) return false;
+        irp = m_Queued.front();
+        m_Queued.erase(m_Queued.begin());
+    }
+    auto& iso = static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1)->UrbIsochronousTransfer;
+    iso.Hdr.Status = USBD_STATUS_SUCCESS;
+    const bool in = (iso.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
+    for (ULONG i = 0; i < iso.NumberOfPackets; i++) {
+        iso.IsoPacket[i].Status = USBD_STATUS_SUCCESS;
+        if (in) {
+            ULONG end = i + 1 < iso.NumberOfPackets ? iso.IsoPacket[i + 1].Offset : iso.TransferBufferLength;
+            iso.IsoPacket[i].Length = end - iso.IsoPacket[i].Offset;
+        }
+    }
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return true;
 }
 
 std::vector<ULONG> FakeUsbModel::PacketLengths() const {

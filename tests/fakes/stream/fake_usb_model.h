@@ -91,6 +91,12 @@ public:
     // Keep the packet lengths of every isochronous OUT submission, in order.
     void RecordPackets(bool on) { __atomic_store_n(&m_RecordPackets, on, __ATOMIC_RELEASE); }
     std::vector<ULONG> PacketLengths() const;
+    // Loopback: isochronous IRPs are kept instead of reaching the bus, and
+    // CompleteQueued completes the oldest as a successful transfer (IN
+    // packets filled to their slot), the way the bus below would: for the
+    // benchmarks of the per-transfer path. Control requests still go down.
+    void SetLoopback(bool on) { m_Loopback = on; }
+    bool CompleteQueued();
     // Make the transport refuse its interfaces (QueryInterface fails).
     bool RefuseUsbInterface = false;
     // AllocateIrp fails for the n-th call from now (0-based), once.
@@ -111,6 +117,8 @@ private:
     volatile LONG m_Busy = 0;
     BOOLEAN m_Present = TRUE;
     bool m_LogTransfers = false;
+    bool m_Loopback = false;
+    std::vector<PIRP> m_Queued;
     bool m_RecordPackets = false;
     mutable std::mutex m_PacketLock;
     std::vector<ULONG> m_PacketLengths;

@@ -14,6 +14,7 @@ NTSTATUS RecordingClient::Register(ICyclicControl* stream, ULONG priority, WAVEF
                                    ULONG framesPerTransfer, ULONG transfers) {
     PCYCLIC_CLIENT record = nullptr;
     NTSTATUS status = stream->RegisterClient(priority, &format, framesPerTransfer, transfers, Callback, this, &record);
+    handle_ = record ? record->Registration : nullptr;
     __atomic_store_n(&record_, record, __ATOMIC_RELEASE);
     return status;
 }

@@ -42,7 +42,9 @@ public:
     bool keepAllCaptureData = false;
 
     PCYCLIC_CLIENT Record() const { return __atomic_load_n(&record_, __ATOMIC_ACQUIRE); }
-    PVOID Handle() const { return Record() ? Record()->Registration : nullptr; }
+    // The registration handle, kept apart: it stays readable after the
+    // record is freed.
+    PVOID Handle() const { return handle_; }
 
     std::vector<ClientMessage> Messages() const;
     std::vector<ClientMessage> MessagesWithCode(ULONG code) const;
@@ -54,6 +56,7 @@ private:
     void OnMessage(const CYCLIC_CONTROL_MSG* message);
 
     PCYCLIC_CLIENT record_ = nullptr;
+    PVOID handle_ = nullptr;
     std::string name_;
     Timeline* timeline_;
     ULONG channels_;

@@ -112,7 +112,7 @@ private:
     PPORTWAVECYCLIC m_Port;
     PSERVICEGROUP m_Group = nullptr;
     WAVEFORMATEX m_Format;
-    bool m_Capture;
+    [[maybe_unused]] bool m_Capture;
     PUCHAR m_Buffer = nullptr;
     ULONG m_Size = 0;
     ULONG m_Position = 0;

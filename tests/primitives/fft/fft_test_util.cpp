@@ -52,6 +52,17 @@ std::vector<AccuracyCase> accuracyCases(int firstOrder, int lastOrder) {
     return cases;
 }
 
+std::vector<AccuracyCase> accuracyCasesUpTo20(bool quick) {
+    std::vector<AccuracyCase> picked;
+    for (const AccuracyCase& c : accuracyCases(0, 20)) {
+        int turn = c.order + static_cast<int>(c.kind);
+        bool representative = c.flag == (1 << (turn % 4)) && c.inPlace == (turn % 2 == 0) &&
+                              c.workGiven == ((turn / 2) % 2 == 0);
+        if ((c.order <= kQuickFullOrder || representative) == quick) picked.push_back(c);
+    }
+    return picked;
+}
+
 namespace {
 
 bool scalesThisDirection(const SpFftSpec* spec, FftKind kind) {

@@ -44,6 +44,11 @@ struct AccuracyCase {
 std::string accuracyCaseName(const AccuracyCase& c);
 // Every kind x order x flag x placement x work buffer of the given orders.
 std::vector<AccuracyCase> accuracyCases(int firstOrder, int lastOrder);
+// The cases of orders 0 to 20 split for the quick run: every combination up
+// to kQuickFullOrder, above it one combination per kind and order (rotating
+// through flags, placement and work buffer). `quick` false gives the rest.
+constexpr int kQuickFullOrder = 16;
+std::vector<AccuracyCase> accuracyCasesUpTo20(bool quick);
 
 // Runs one case through the public entries (in place) or the generic
 // out-of-place bodies, with canaries around dst, and checks the relative RMS

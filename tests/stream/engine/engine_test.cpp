@@ -289,3 +289,41 @@ TEST_F(EngineTest, WaveSubdeviceSlotsStoreAndReportNothingInstalled) {
 }
 
 }  // namespace
+
+// The same questions answered by the topology's own terminal units.
+#include "topology/terminal_units.h"
+
+namespace {
+
+TEST_F(EngineTest, EndpointTypeFromTheTopologyTerminalUnits) {
+    MakeEngine(0);
+    auto* pin = new (NonPagedPoolNx, MakePoolTag("Test")) COutputPinUnit(NULL, 3);
+    pin->AddRef();
+    const ULONG speakers = ENDPOINT_SPK, types[] = {ENDPOINT_HP, ENDPOINT_SPDIF};
+    ASSERT_EQ(pin->Init(2, 1, &speakers, 0, nullptr), STATUS_SUCCESS);
+    ASSERT_EQ(engine_->AddUnit(pin), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->GetEndpointType(), (ULONG)ENDPOINT_SPK);
+    auto* selector = new (NonPagedPoolNx, MakePoolTag("Test")) CTerminalTypeUnit(NULL, 9);
+    selector->AddRef();
+    ASSERT_EQ(selector->Init(2, 2, types), STATUS_SUCCESS);
+    ASSERT_EQ(selector->SelectType(ENDPOINT_SPDIF), STATUS_SUCCESS);
+    ASSERT_EQ(engine_->AddUnit(static_cast<CUacUnitBase*>(selector)), STATUS_SUCCESS);
+    EXPECT_EQ(engine_->GetEndpointType(), (ULONG)ENDPOINT_SPDIF);
+    pin->Release();
+    selector->Release();
+}
+
+TEST_F(EngineTest, CaptureWithTwoTopologyInputPinsIsRec) {
+    MakeEngine(1);
+    const ULONG mic = ENDPOINT_MIC, line = ENDPOINT_LINE;
+    for (auto [id, type] : {std::pair<ULONG, const ULONG*>{4, &mic}, {5, &line}}) {
+        auto* pin = new (NonPagedPoolNx, MakePoolTag("Test")) CInputPinUnit(NULL, id);
+        pin->AddRef();
+        ASSERT_EQ(pin->Init(1, type, 0, nullptr), STATUS_SUCCESS);
+        ASSERT_EQ(engine_->AddUnit(pin), STATUS_SUCCESS);
+        pin->Release();
+    }
+    EXPECT_EQ(engine_->GetEndpointType(), (ULONG)ENDPOINT_REC);
+}
+
+}  // namespace

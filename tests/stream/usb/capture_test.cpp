@@ -73,6 +73,7 @@ TEST_P(TransfersInFlight, AtLeastTenFramesAndTheRecordShowsIt) {
     EXPECT_EQ(stream->TransfersInUse(), c.used);
     EXPECT_EQ(client.Record()->Transfers, c.used);
     RunFor(50);
+    sim::Settle();  // completions due now have resubmitted
     EXPECT_EQ(bus().PendingTransfers(kCaptureEndpoint), c.used);
     Finish(stream, client);
 }
@@ -118,6 +119,36 @@ INSTANTIATE_TEST_SUITE_P(Capture, RingSize,
                                            RingCase{"Stereo44k1", PcmFormat(2, 44100, 16), 7056, 180},
                                            RingCase{"RoundedUp", OddByteRate(), 7684, 196}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CaptureTest, SamplesPerPacketComeFromTheSettingsOwnDataEndpoint) {
+    CUsbCaptureStream* stream = MakeCapture();
+    WAVEFORMATEXTENSIBLE mono = PcmFormat(1, 48000, 16);
+    EXPECT_EQ(stream->GetSamplesPerPacket(kAltStreaming, &mono.Format), 49u);
+    // No endpoint of its own: the next setting's endpoint does not count.
+    EXPECT_EQ(stream->GetSamplesPerPacket(kAltNoEndpoints, &mono.Format), 0u);
+}
+
+class CaptureHighSpeed : public CaptureTest {
+protected:
+    Uac1DeviceSpec DeviceSpec() override {
+        Uac1DeviceSpec spec;
+        spec.speed = simusb::UsbSpeed::High;
+        spec.captureChannels = 2;
+        return spec;
+    }
+};
+
+TEST_F(CaptureHighSpeed, AnEmptyPacketStandsForOneMicroframeOfSilence) {
+    RecordingClient client("wave");
+    CUsbCaptureStream* stream = Open(client, PcmFormat(2, 48000, 16));
+    EXPECT_EQ(stream->PacketsPerFrame(), 8u);
+    EXPECT_EQ(stream->SilenceBytes(), (48000u / 8 / 1000 + 1) * 4);
+    CraftedTransfer t(stream, 4);
+    for (ULONG p = 0; p < t.packets; p++) t.Packet(p) = {p * t.slot, 0, USBD_STATUS_SUCCESS};
+    Deliver(stream, t);
+    EXPECT_EQ(client.Captured(), std::vector<uint8_t>(40 * 28, 0));
+    Close(stream, client);
+}
 
 class CaptureStereo : public CaptureTest {
 protected:

@@ -162,6 +162,26 @@ INSTANTIATE_TEST_SUITE_P(Lifecycle, PacketsPerFrame,
                                            PacketsCase{"HighInterval5", simusb::UsbSpeed::High, 5, 0, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(LifecycleTest, AlternateSettingLookupComparesWholeRecordsOnly) {
+    CUsbRenderStream* stream = MakeRender();
+    ULONG alternate = 99;
+    WAVEFORMATEXTENSIBLE plain = PlainPcm(4, 48000, 16);
+    ASSERT_EQ(stream->FindAlternateSetting(&plain.Format, &alternate), STATUS_SUCCESS);
+    EXPECT_EQ(alternate, (ULONG)kAltOtherDirection);
+    // A caller's extensible format is read for 40 bytes, never cbSize more.
+    auto* given = (WAVEFORMATEXTENSIBLE*)ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(WAVEFORMATEXTENSIBLE),
+                                                               MakePoolTag("Test"));
+    *given = PcmFormat(2, 48000, 16);
+    ASSERT_EQ(stream->FindAlternateSetting(&given->Format, &alternate), STATUS_SUCCESS);
+    EXPECT_EQ(alternate, (ULONG)kAltStreaming);
+    for (USHORT cbSize : {0, 21, 200}) {
+        given->Format.cbSize = cbSize;
+        EXPECT_EQ(stream->FindAlternateSetting(&given->Format, &alternate), STATUS_INVALID_PARAMETER) << cbSize;
+    }
+    ExFreePoolWithTag(given, MakePoolTag("Test"));
+    EXPECT_EQ(stream->FindAlternateSetting(&plain.Format, nullptr), STATUS_INVALID_PARAMETER);
+}
+
 class OpenAllocationFailures : public LifecycleTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(OpenAllocationFailures, EachFailureLeavesTheStreamClosedAndNothingBehind) {
@@ -334,6 +354,10 @@ TEST_F(LifecycleTest, DestructionWaitsForTheWorker) {
     CUsbRenderStream* stream = MakeRender();
     EXPECT_EQ(sim::ManagedThreadCount(), threads + 1);
     Destroy(stream);
+    // The worker's last act was done before the destructor returned; its
+    // thread leaves right after (a use of the freed stream would fail
+    // under ASan).
+    for (int i = 0; i < 100 && sim::ManagedThreadCount() != threads; i++) sim::Sleep(kMs);
     EXPECT_EQ(sim::ManagedThreadCount(), threads);
 }
 

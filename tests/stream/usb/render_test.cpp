@@ -115,11 +115,13 @@ TEST_F(RenderTest, EveryOpenBeginsThePacketPatternAfresh) {
     CUsbRenderStream* stream = MakeRender();
     model_->RecordPackets(true);
     RecordingClient client("wave");
-    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 44100, 16)), STATUS_SUCCESS);
-    RunFor(7);  // stop inside the 44/45 pattern: 15 packets went out
+    // Transfers of 3 packets: stopping after a few leaves the 10-packet
+    // pattern half way.
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 44100, 16), 3, 3), STATUS_SUCCESS);
+    RunFor(7);
     Finish(stream, client);
     const size_t first = model_->PacketLengths().size();
-    ASSERT_EQ(first % 10, 5u);
+    ASSERT_NE(first % 10, 0u);
     RecordingClient again("wave again");
     ASSERT_EQ(Start(stream, again, CYCLIC_CLIENT_WAVE, PcmFormat(2, 44100, 16)), STATUS_SUCCESS);
     RunFor(30);

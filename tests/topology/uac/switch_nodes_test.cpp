@@ -328,3 +328,28 @@ TEST_F(SwitchNodeTest, BoolNodeReadBackAndApply) {
 
 }  // namespace
 }  // namespace uactest
+
+namespace uactest {
+namespace {
+
+// The mute on a selector input is a mute node that also listens to the
+// selector.
+TEST_F(SwitchNodeTest, MuteOnASelectorInputListens) {
+    entity->values[{UAC_CS_MUTE, 0}] = 1;
+    CMuteNodeEx* node = New<CMuteNodeEx>();
+    ASSERT_EQ(node->InitFromEntity(Entity(), UAC_CS_MUTE, Fdo()), STATUS_SUCCESS);
+    IMuxListener* listener = nullptr;
+    ASSERT_EQ(static_cast<IUacUnit*>(node)->QueryInterface(IID_IMuxListener, reinterpret_cast<PVOID*>(&listener)),
+              STATUS_SUCCESS);
+    EXPECT_EQ(listener->SetInputIndex(2), STATUS_SUCCESS);
+    EXPECT_EQ(listener->OnSelectionChanging(2, 1), STATUS_SUCCESS);
+    EXPECT_EQ(listener->OnSelectionChanged(2), STATUS_SUCCESS);
+    listener->Release();
+    EXPECT_EQ(static_cast<IUacUnit*>(node)->GetKind(), (ULONG)UNIT_KIND_MUTE);
+    BYTE value = 0;
+    node->GetValue(0, &value);
+    EXPECT_EQ(value, 1);
+}
+
+}  // namespace
+}  // namespace uactest

@@ -127,7 +127,19 @@ void UacTest::SetUp() {
     sim::RegistryReset();
     sim::PcResetState();
     m_Factories = std::make_unique<ScopedDriverFactories>(fakes::FakeModelFactories());
+    Plug();
+}
+
+void UacTest::TearDown() {
+    Unplug();
+    m_Factories.reset();
+    sim::PcResetState();
+    sim::KernelTest::TearDown();
+}
+
+void UacTest::Plug() {
     m_Port = std::make_unique<simusb::SimUsbPort>(Descriptors());
+    ConfigureDevice();
     ASSERT_EQ(m_Port->harness().LoadDriver(DriverEntry), STATUS_SUCCESS);
     ASSERT_EQ(m_Port->harness().AddDevice(), STATUS_SUCCESS);
     m_Transport = new (NonPagedPoolNx, kTestTag) CUsbTransport();
@@ -137,16 +149,27 @@ void UacTest::SetUp() {
     NewModel();
 }
 
-void UacTest::TearDown() {
+void UacTest::Unplug() {
     if (m_Model != nullptr) m_Model->Release();
     m_Model = nullptr;
     m_Usb.reset();
     delete m_Transport;
     m_Transport = nullptr;
     m_Port.reset();
-    m_Factories.reset();
-    sim::PcResetState();
-    sim::KernelTest::TearDown();
+}
+
+void UacTest::Replug() {
+    Unplug();
+    Plug();
+}
+
+void UacTest::ConfigureDevice() {
+    uac().SetTerminalTypes(3, {0x0302, 0x0301});
+    uac().SetJacksForType(3, 0x0302, {{0x3, JackConfig(4, 0x01, 1)}});
+    uac().SetJacksForType(3, 0x0301, {{0x3, JackConfig(4, 0x01, 1)}, {0xC, JackConfig(6, 0x01, 2)}});
+    uac().SetJacks(4, {{0x1, JackConfig(4, 0x01, 1)}, {0x2, JackConfig(4, 0x21, 2, 0xC00)}});
+    uac().SetConnectedMask(4, 0x1);
+    uac().SetJacks(7, {{0x3, JackConfig(3, 0x01, 1)}});
 }
 
 PDEVICE_OBJECT UacTest::Fdo() { return m_Port->harness().TopDevice(); }

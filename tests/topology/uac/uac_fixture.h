@@ -30,6 +30,12 @@ extern const std::u16string kSettingsKey;
 using Bytes = std::vector<uint8_t>;
 using UrbImage = std::array<uint8_t, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST)>;
 
+// Jack configuration words: colour code, connection type, geometric and
+// general location, misc bits (0xF00: the jack cannot detect presence).
+constexpr ULONG JackConfig(ULONG colour, ULONG connection, ULONG geo, ULONG misc = 0) {
+    return colour << 12 | connection << 16 | geo << 24 | misc;
+}
+
 // Level of n dB in 1/65536 dB.
 constexpr LONG Db(double n) { return (LONG)(n * 65536.0); }
 
@@ -113,6 +119,11 @@ private:
 class UacTest : public sim::KernelTest {
 protected:
     virtual simusb::DescriptorSet Descriptors() { return BuildTestDevice(); }
+    // The device's state beyond its descriptors (BuildTestDevice's): output
+    // terminal 3 lists {headphones, speaker} (headphones selected) with one
+    // jack for headphones and two for the speaker; the microphone's two
+    // jacks (the first connected); the line input's jack.
+    virtual void ConfigureDevice();
     void SetUp() override;
     void TearDown() override;
 
@@ -120,6 +131,9 @@ protected:
     simusb::UacModel& uac() { return device().model(); }
     PDEVICE_OBJECT Fdo();
 
+    // The device leaves and comes back in its start state (a fresh port,
+    // driver, transport and model); the registry stays.
+    void Replug();
     // A fresh model (the previous one, if any, is released first).
     void NewModel();
     // Builds every entity of the device's Audio Control interface, connects
@@ -152,6 +166,9 @@ protected:
     std::optional<Bytes> Stored(const std::u16string& name);
     void Store(const std::u16string& name, const Bytes& bytes);
     static Bytes Le32(ULONG value);
+
+    void Plug();
+    void Unplug();
 
     std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;
