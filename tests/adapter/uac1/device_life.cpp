@@ -20,11 +20,13 @@ namespace {
 
 // The adapter through Init, Start and Stop; the release destroys it with
 // the model, whose threads have ended by then.
-void Live(simusb::SimUsbPort& port, LifeOutcome* outcome) {
+void Live(simusb::SimUsbPort& port, uint64_t failAllocation, LifeOutcome* outcome) {
     if (port.harness().LoadDriver(DriverEntry) != STATUS_SUCCESS || port.harness().AddDevice() != STATUS_SUCCESS) {
         outcome->problems = "driver load or AddDevice failed\n";
         return;
     }
+    sim::PoolResetCounters();
+    if (failAllocation != 0) sim::PoolFailNth(failAllocation);
     PUNKNOWN adapter = NULL;
     outcome->init = CreateUsbAudioHal(&adapter);
     if (!NT_SUCCESS(outcome->init)) return;
@@ -38,11 +40,12 @@ void Live(simusb::SimUsbPort& port, LifeOutcome* outcome) {
         hal->Stop();
     }
     adapter->Release();
+    sim::PoolClearFailures();
 }
 
 }  // namespace
 
-LifeOutcome RunDeviceLife(const simusb::DescriptorSet& set) {
+LifeOutcome RunDeviceLife(const simusb::DescriptorSet& set, uint64_t failAllocation, uint64_t* attempts) {
     LifeOutcome outcome;
     sim::PoolClearFailures();
     auto scope = std::make_unique<sim::KernelScope>();
@@ -50,7 +53,8 @@ LifeOutcome RunDeviceLife(const simusb::DescriptorSet& set) {
     sim::PcResetState();
     {
         simusb::SimUsbPort port(set);
-        Live(port, &outcome);
+        Live(port, failAllocation, &outcome);
+        if (attempts != nullptr) *attempts = sim::PoolAllocationAttempts();
     }
     sim::PcResetState();
     outcome.problems += scope->Finish().problems;

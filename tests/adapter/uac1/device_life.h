@@ -6,6 +6,7 @@
 // handle, timer or pool block left). Call it with no kernel scope open.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "usb/uac_builder.h"
@@ -23,7 +24,10 @@ struct LifeOutcome {
     std::string problems;             // the scope's report; empty when clean
 };
 
-LifeOutcome RunDeviceLife(const simusb::DescriptorSet& set);
+// failAllocation n > 0: the n-th pool allocation from the adapter's
+// creation on fails (sim::PoolFailNth); *attempts, when given, receives the
+// allocations made from there to the end of the life.
+LifeOutcome RunDeviceLife(const simusb::DescriptorSet& set, uint64_t failAllocation = 0, uint64_t* attempts = nullptr);
 
 // A full-speed device of the test vendor around configuration bytes, with
 // the neutral model string: what the fuzz target feeds RunDeviceLife.
