@@ -8,7 +8,6 @@
 #include "sim/system.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 #include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
 

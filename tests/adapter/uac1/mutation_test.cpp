@@ -22,7 +22,6 @@
 
 #include "tests/adapter/uac1/device_life.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/mutator.h"
 
 // With a sanitizer, its report ends the process through its own death
 // callback, which names the case too.
@@ -141,9 +140,7 @@ TEST_P(MutationTest, EveryCaseEndsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
-                         ::testing::Values("spec_microphone", "spec_telephone", "headset", "multichannel",
-                                           "many_alts", "selector_capture", "master_volume", "volume_only",
-                                           "processing_unit"),
+                         ::testing::ValuesIn(kFixtures),
                          [](const auto& info) { return std::string(info.param); });
 
 // Every pool allocation from the adapter's creation to the end of the life
@@ -169,8 +166,7 @@ TEST_P(AllocationFailureTest, EachAllocationFailingInTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, AllocationFailureTest,
-                         ::testing::Values("spec_microphone", "spec_telephone", "headset", "multichannel", "many_alts",
-                                           "selector_capture", "master_volume"),
+                         ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
 
 // The harness itself: every unmutated fixture lives and goes cleanly, and
