@@ -19,7 +19,9 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "platform/portcls/sim_portcls.h"
 #include "stream/engine/stream_engine.h"
+#include "tests/fakes/adapter/fake_model.h"
 #include "tests/adapter/uac1/model_fixture.h"
 #include "topology/uac1_feature_unit.h"
 #include "topology/uac_entity.h"
@@ -52,6 +54,47 @@ TEST_P(FixtureSummaryTest, MatchesGolden) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureSummaryTest,
                          ::testing::ValuesIn(kFixtures),
+                         [](const auto& info) { return std::string(info.param); });
+
+// ---- the driver's start --------------------------------------------------------------
+
+TEST(Uac1FactorySlot, GenericSlotCreatesTheUac1Model) {
+    EXPECT_EQ(GetDriverFactories()->Models[FAMILY_MODEL_UAC1], &CreateUac1Hal);
+}
+
+// The whole start through the PnP harness with the built-in model and the
+// built-in topology miniport (the wave miniports are the fakes'): the
+// topology filter is built from the model's units, every engine is named
+// and installed, the status thread runs, and removal undoes it all.
+class DriverStartTest : public ModelTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DriverStartTest, StartsAndIsRemoved) {
+    DRIVER_FACTORIES table = *GetDriverFactories();
+    table.Models[FAMILY_MODEL_UAC1] = CreateUac1Hal;
+    table.CreateWaveMiniport = fakes::FakeModelFactories().CreateWaveMiniport;
+    m_Factories.reset();
+    m_Factories = std::make_unique<ScopedDriverFactories>(table);
+    Plug(LoadFixture(GetParam()));
+    ASSERT_EQ(Port().harness().StartDevice(), STATUS_SUCCESS);
+    ASSERT_NE(Context()->AudioHal, nullptr);
+    ULONG named = 0;
+    for (UCHAR counter : Context()->RenderNameCounter) named += counter;
+    for (UCHAR counter : Context()->CaptureNameCounter) named += counter;
+    EXPECT_EQ(named, Context()->AudioHal->GetStreamEngineCount());
+    EXPECT_GT(named, 0u);
+    // The topology filter holds a pin or node per unit of the model.
+    const PUNKNOWN topology = sim::PcFindSubdevice(Fdo(), u"GlobalTopo");
+    ASSERT_NE(topology, nullptr);
+    const std::vector<sim::PcSubdeviceView> subdevices = sim::PcSubdevices(Fdo());
+    for (const sim::PcSubdeviceView& v : subdevices)
+        if (v.name == u"GlobalTopo") {
+            ASSERT_NE(v.descriptor, nullptr);
+            EXPECT_GT(v.descriptor->PinCount + v.descriptor->NodeCount, 0u);
+        }
+    EXPECT_EQ(Port().harness().RemoveDevice(), STATUS_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, DriverStartTest, ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
 
 // ---- lsusb --------------------------------------------------------------------------
