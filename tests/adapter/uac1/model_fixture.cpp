@@ -17,12 +17,12 @@
 
 namespace uac1test {
 
-const std::vector<const char*> kFixtures = {"spec_microphone", "spec_telephone", "headset",     "multichannel",
-                                            "many_alts",       "selector_capture", "master_volume", "volume_only",
-                                            "processing_unit"};
-const std::vector<const char*> kAcceptedFixtures = {"spec_microphone", "spec_telephone",   "headset",
-                                                    "multichannel",    "many_alts",        "selector_capture",
-                                                    "master_volume"};
+const std::vector<const char*> kFixtures = {
+    "class_example_microphone", "class_example_telephone", "headset", "multichannel", "many_alts", "selector_capture",
+    "master_volume", "volume_only", "processing_unit"};
+const std::vector<const char*> kAcceptedFixtures = {
+    "class_example_microphone", "class_example_telephone", "headset", "multichannel", "many_alts", "selector_capture",
+    "master_volume"};
 
 namespace {
 

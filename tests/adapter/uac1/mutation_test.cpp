@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AllocationFailureTest,
 // The harness itself: every unmutated fixture lives and goes cleanly, and
 // the ones the driver accepts start.
 TEST(DeviceLife, UnmutatedFixturesEndCleanly) {
-    for (const char* fixture : {"spec_microphone", "headset", "multichannel", "volume_only"}) {
+    for (const char* fixture : {"class_example_microphone", "headset", "multichannel", "volume_only"}) {
         const LifeOutcome outcome = RunDeviceLife(LoadFixture(fixture));
         EXPECT_TRUE(outcome.problems.empty()) << fixture << "\n" << outcome.problems;
         if (std::string(fixture) != "volume_only") {
