@@ -123,14 +123,20 @@ NTSTATUS CUac1Hal::SelectControlInterface(IUsbAudioDevice* usb) {
     RtlZeroMemory(urb, length);
     UsbBuildSelectInterfaceRequest(urb, (USHORT)length, usb->GetConfigurationHandle(), AcInterfaceNumber, 0);
     NTSTATUS status = usb->SubmitUrbSync(urb);
+    if (AcInterfaceInfo != NULL) ExFreePoolWithTag(AcInterfaceInfo, kUrbTag);
+    AcInterfaceInfo = NULL;
     if (NT_SUCCESS(status)) {
-        const ULONG infoLength = urb->UrbSelectInterface.Interface.Length;
-        AcInterfaceInfo = static_cast<PUSBD_INTERFACE_INFORMATION>(
-            ExAllocatePoolWithTag(NonPagedPoolNx, infoLength, kUrbTag));
-        if (AcInterfaceInfo == NULL)
+        // The copy is the request's whole interface area; its Length never
+        // claims more than that, whatever the stack answered.
+        const ULONG room = length - (ULONG)offsetof(struct _URB_SELECT_INTERFACE, Interface);
+        AcInterfaceInfo =
+            static_cast<PUSBD_INTERFACE_INFORMATION>(ExAllocatePoolWithTag(NonPagedPoolNx, room, kUrbTag));
+        if (AcInterfaceInfo == NULL) {
             status = STATUS_INSUFFICIENT_RESOURCES;
-        else
-            RtlCopyMemory(AcInterfaceInfo, &urb->UrbSelectInterface.Interface, infoLength);
+        } else {
+            RtlCopyMemory(AcInterfaceInfo, &urb->UrbSelectInterface.Interface, room);
+            if (AcInterfaceInfo->Length > room) AcInterfaceInfo->Length = (USHORT)room;
+        }
     }
     ExFreePoolWithTag(urb, kUrbTag);
     return status;

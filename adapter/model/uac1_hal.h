@@ -4,8 +4,9 @@
 // Files: uac1_hal.cpp (factory, capabilities, start and stop, output-type
 // changes, power), uac1_hardware.cpp (InitHardware and its capability
 // words), uac1_ac_parser.cpp (Audio Control descriptors, extra units),
-// uac1_as_parser.cpp and uac1_formats.cpp (Audio Streaming descriptors
-// and formats), uac1_status_thread.cpp (the status interrupt).
+// uac1_as_parser.cpp (Audio Streaming descriptors and formats, with the
+// tables in uac1_format_tables.cpp), uac1_status_thread.cpp (the status
+// interrupt), uac_hal.cpp and uac_stream_path.cpp (the shared base).
 //
 // What the family members change is data or one override: the entity
 // class per (subtype, id) (EntityRows), the stream object per direction
@@ -93,7 +94,7 @@ public:
     NTSTATUS AddDspMuteNode(ULONG id, ULONG sourceId, ULONG channels, CCyclicControl* engine);
     NTSTATUS AddMuxUnit(ULONG id, ULONG sourceCount, const ULONG* sourceIds, CCyclicControl* engine);
 
-    // Formats of one FORMAT_TYPE descriptor (uac1_formats.cpp): one or two
+    // Formats of one FORMAT_TYPE descriptor: one or two
     // per sample rate, each carrying the alternate setting.
     NTSTATUS AddFormatsForRates(CCyclicControl* engine, const UCHAR* formatTypeDescriptor, USHORT formatTag,
                                 UCHAR alternateSetting, WAVEFORMATEXTENSIBLE* format);
@@ -134,7 +135,11 @@ protected:
     // Start and the status thread.
     NTSTATUS SelectControlInterface(IUsbAudioDevice* usb);
     NTSTATUS StartStatusThread();
+    struct STATUS_RUN;
     VOID InterruptThread();
+    VOID FollowStatusTransfers(STATUS_RUN* run);
+    BOOLEAN SubmitStatusTransfer(STATUS_RUN* run);
+    VOID AbortStatusTransfer(STATUS_RUN* run);
     NTSTATUS ReinstallSubdevice(IStreamEngine* engine, PWSTR nameBuffer);
     NTSTATUS ReadBackNodes(CUacEntity* entity);
 

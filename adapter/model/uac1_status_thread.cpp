@@ -33,17 +33,19 @@ NTSTATUS TransferDone(PDEVICE_OBJECT, PIRP, PVOID context) {
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-// What one run of the thread owns (non-paged, UAC1). The status word lives
-// here too: the USB stack writes into it while the transfer is out.
-struct STATUS_RUN {
+}  // namespace
+
+// What one run of the thread owns (non-paged, the model's tag). The status
+// word lives here too: the USB stack writes into it while the transfer is
+// out.
+struct CUac1Hal::STATUS_RUN {
     KEVENT TransferDone;  // notification; set while no transfer is outstanding
     struct _URB_BULK_OR_INTERRUPT_TRANSFER Transfer;
     struct _URB_PIPE_REQUEST Abort;
     UCHAR Message[kStatusWordBytes];
     PIRP Irp;
+    USBD_PIPE_HANDLE Pipe;
 };
-
-}  // namespace
 
 VOID CUac1Hal::InterruptThreadStart(PVOID model) {
     static_cast<CUac1Hal*>(model)->InterruptThread();
@@ -52,77 +54,92 @@ VOID CUac1Hal::InterruptThreadStart(PVOID model) {
 
 VOID CUac1Hal::InterruptThread() {
     auto* run = static_cast<STATUS_RUN*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(STATUS_RUN), m_PoolTag));
-    PIRP irp = NULL;
     if (run != NULL) {
         RtlZeroMemory(run, sizeof(*run));
         KeInitializeEvent(&run->TransferDone, NotificationEvent, TRUE);
+        run->Pipe = AcInterfaceInfo->Pipes[StatusPipeIndex].PipeHandle;
         InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
-        if (usb.get() != NULL) irp = usb->AllocateIrp();
+        if (usb.get() != NULL) run->Irp = usb->AllocateIrp();
     }
-    const USBD_PIPE_HANDLE pipe = AcInterfaceInfo->Pipes[StatusPipeIndex].PipeHandle;
-
-    // Passes the interrupt transfer down; FALSE when it could not be sent
-    // (the transfer-done event is then set again: nothing is outstanding).
-    auto submit = [&]() {
-        RtlZeroMemory(&run->Transfer, sizeof(run->Transfer));
-        RtlZeroMemory(run->Message, sizeof(run->Message));
-        UsbBuildInterruptOrBulkTransferRequest(reinterpret_cast<PURB>(&run->Transfer), (USHORT)sizeof(run->Transfer),
-                                               pipe, run->Message, NULL, kStatusWordBytes,
-                                               USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK, NULL);
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-        next->Parameters.Others.Argument1 = &run->Transfer;
-        IoSetCompletionRoutine(irp, TransferDone, &run->TransferDone, TRUE, TRUE, TRUE);
-        KeClearEvent(&run->TransferDone);
-        InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
-        NTSTATUS status = usb.get() != NULL ? usb->CallLowerDriver(irp) : usb.status();
-        if (usb.get() == NULL) KeSetEvent(&run->TransferDone, IO_NO_INCREMENT, FALSE);
-        return NT_SUCCESS(status);
-    };
-
-    bool running = run != NULL && irp != NULL && submit();
-    if (running) {
+    if (run != NULL && run->Irp != NULL && SubmitStatusTransfer(run)) {
         // The values may have changed while nobody listened.
         PVOID data = NULL;
         for (POSITION pos = Entities->GetHeadPosition(); Entities->GetNext(pos, &data);)
             OnUnitChanged(static_cast<CUacEntity*>(data)->GetId());
+        FollowStatusTransfers(run);
     }
-    while (running) {
-        PVOID objects[2] = {&run->TransferDone, &StopEvent};
-        const NTSTATUS wait =
-            KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, NULL, NULL);
-        if (wait == STATUS_WAIT_0) {
-            if (!NT_SUCCESS(irp->IoStatus.Status)) break;
-            // Only a whole status word from the Audio Control interface is a message.
-            if (run->Transfer.TransferBufferLength == kStatusWordBytes && (run->Message[0] & kOriginatorMask) == 0)
-                OnUnitChanged(run->Message[1]);
-            IoReuseIrp(irp, STATUS_NOT_SUPPORTED);
-            running = submit();
-        } else if (wait == STATUS_WAIT_1) {
-            // Abort the pending transfer; if the abort cannot be sent (the
-            // device counts as gone) or fails, cancel the IRP instead.
-            RtlZeroMemory(&run->Abort, sizeof(run->Abort));
-            UsbBuildPipeRequest(reinterpret_cast<PURB>(&run->Abort), URB_FUNCTION_ABORT_PIPE, pipe);
-            InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
-            NTSTATUS status = usb.get() != NULL ? usb->SubmitUrbSync(reinterpret_cast<PURB>(&run->Abort)) : usb.status();
-            if (!NT_SUCCESS(status)) IoCancelIrp(irp);
-            running = false;
-        } else if (!NT_SUCCESS(wait)) {
-            running = false;
-        }
-    }
-
     if (run != NULL) {
+        // Nothing is freed under the USB stack: the transfer has come back.
         KeWaitForSingleObject(&run->TransferDone, Executive, KernelMode, FALSE, NULL);
-        if (irp != NULL) {
+        if (run->Irp != NULL) {
             InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
-            if (usb.get() != NULL) usb->FreeIrp(irp);
-            else IoFreeIrp(irp);
+            if (usb.get() != NULL)
+                usb->FreeIrp(run->Irp);
+            else
+                IoFreeIrp(run->Irp);
         }
         ExFreePoolWithTag(run, m_PoolTag);
     }
     KeSetEvent(&ThreadExitedEvent, IO_NO_INCREMENT, FALSE);
+}
+
+// Handles completed transfers until a stop request, a failed transfer or a
+// failed resubmission; returns with no transfer of its own outstanding
+// except one that an abort or cancellation is bringing back.
+VOID CUac1Hal::FollowStatusTransfers(STATUS_RUN* run) {
+    for (;;) {
+        PVOID objects[2] = {&run->TransferDone, &StopEvent};
+        const NTSTATUS wait = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, NULL, NULL);
+        if (wait == STATUS_WAIT_1) {
+            AbortStatusTransfer(run);
+            return;
+        }
+        if (wait != STATUS_WAIT_0) {
+            if (!NT_SUCCESS(wait)) return;
+            continue;
+        }
+        if (!NT_SUCCESS(run->Irp->IoStatus.Status)) return;
+        // Only a whole status word from the Audio Control interface is a
+        // message; the buffer was zeroed, so nothing of an earlier one counts.
+        if (run->Transfer.TransferBufferLength == kStatusWordBytes && (run->Message[0] & kOriginatorMask) == 0)
+            OnUnitChanged(run->Message[1]);
+        IoReuseIrp(run->Irp, STATUS_NOT_SUPPORTED);
+        if (!SubmitStatusTransfer(run)) return;
+    }
+}
+
+// Passes the interrupt transfer down; FALSE when it could not be sent (the
+// transfer-done event is then set: nothing is outstanding).
+BOOLEAN CUac1Hal::SubmitStatusTransfer(STATUS_RUN* run) {
+    RtlZeroMemory(&run->Transfer, sizeof(run->Transfer));
+    RtlZeroMemory(run->Message, sizeof(run->Message));
+    UsbBuildInterruptOrBulkTransferRequest(reinterpret_cast<PURB>(&run->Transfer), (USHORT)sizeof(run->Transfer),
+                                           run->Pipe, run->Message, NULL, kStatusWordBytes,
+                                           USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK, NULL);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(run->Irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = &run->Transfer;
+    IoSetCompletionRoutine(run->Irp, TransferDone, &run->TransferDone, TRUE, TRUE, TRUE);
+    KeClearEvent(&run->TransferDone);
+    InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
+    if (usb.get() == NULL) {
+        KeSetEvent(&run->TransferDone, IO_NO_INCREMENT, FALSE);
+        return FALSE;
+    }
+    return NT_SUCCESS(usb->CallLowerDriver(run->Irp));
+}
+
+// Aborts the pipe so the outstanding transfer comes back. An abort that
+// cannot be sent (the transport counts the device as gone and sends
+// nothing) or that fails cancels the IRP instead: either way the transfer
+// completes and the thread's last wait ends.
+VOID CUac1Hal::AbortStatusTransfer(STATUS_RUN* run) {
+    RtlZeroMemory(&run->Abort, sizeof(run->Abort));
+    UsbBuildPipeRequest(reinterpret_cast<PURB>(&run->Abort), URB_FUNCTION_ABORT_PIPE, run->Pipe);
+    InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
+    const NTSTATUS status = usb.get() != NULL ? usb->SubmitUrbSync(reinterpret_cast<PURB>(&run->Abort)) : usb.status();
+    if (!NT_SUCCESS(status)) IoCancelIrp(run->Irp);
 }
 
 NTSTATUS CUac1Hal::OnUnitChanged(ULONG entityId) {

@@ -8,7 +8,6 @@
 #include "sim/system.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 #include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
 
@@ -306,8 +305,8 @@ TEST_P(ExtraUnitsTest, ShortPathsGetSoftwareUnits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ExtraUnitsTest,
-    ::testing::Values(ExtraUnitsCase{"TwoUnitCapture", "spec_microphone", false, 0, {"mute"}, 1},
-                      ExtraUnitsCase{"TwoUnitCaptureBeforeVista", "spec_microphone", true, 0, {"mute", "mux"}, 1},
+    ::testing::Values(ExtraUnitsCase{"TwoUnitCapture", "class_example_microphone", false, 0, {"mute"}, 1},
+                      ExtraUnitsCase{"TwoUnitCaptureBeforeVista", "class_example_microphone", true, 0, {"mute", "mux"}, 1},
                       ExtraUnitsCase{"TwoUnitRender", "many_alts", false, 0, {"mute"}, 1},
                       ExtraUnitsCase{"TwoUnitRenderBeforeVista", "many_alts", true, 0, {"mute"}, 1},
                       ExtraUnitsCase{"CaptureTwoPins", "headset", false, 1, {}, 5},

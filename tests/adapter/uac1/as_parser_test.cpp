@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "adapter/model/uac1_formats.h"
 #include "platform/portcls/portcls_guids.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 #include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
 
@@ -165,6 +165,29 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"BitsZero", false, 1, {Discrete(2, 2, 0, {48000})}, STATUS_SUCCESS, {}},
                       FormatCase{"BitsAboveContainer", false, 1, {Discrete(2, 2, 17, {48000})}, STATUS_SUCCESS, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Uac1FormatTables, PinnedEntries) {
+    ULONG sum = 0;
+    for (ULONG i = 0; i < UAC1_CONTINUOUS_RATE_COUNT; ++i) {
+        sum += UAC1_CONTINUOUS_RATES[i];
+        if (i > 0) {
+            EXPECT_LT(UAC1_CONTINUOUS_RATES[i - 1], UAC1_CONTINUOUS_RATES[i]);
+        }
+    }
+    EXPECT_EQ(UAC1_CONTINUOUS_RATES[0], 8000u);
+    EXPECT_EQ(UAC1_CONTINUOUS_RATES[1], 11025u);
+    EXPECT_EQ(UAC1_CONTINUOUS_RATES[UAC1_CONTINUOUS_RATE_COUNT - 1], 96000u);
+    EXPECT_EQ(sum, 365375u);
+    ULONG render = 0, capture = 0;
+    for (ULONG c = 0; c <= 8; ++c) {
+        render += UAC1_RENDER_CHANNEL_MASKS[c];
+        capture += UAC1_CAPTURE_CHANNEL_MASKS[c];
+    }
+    EXPECT_EQ(UAC1_RENDER_CHANNEL_MASKS[6], 0x3Fu);
+    EXPECT_EQ(UAC1_RENDER_CHANNEL_MASKS[8], 0x63Fu);
+    EXPECT_EQ(render, 0x4u + 0x3 + 0x33 + 0x3F + 0x63F);
+    EXPECT_EQ(capture, 0x4u + 0x3);
+}
 
 // ---- interfaces and refusals ------------------------------------------------------------
 

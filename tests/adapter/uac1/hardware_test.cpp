@@ -6,7 +6,6 @@
 
 #include "adapter/model/uac1_products.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 
 namespace uac1test {
 namespace {

@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 
+#include "adapter/model/descriptor_cursor.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 
 namespace uac1test {
 namespace {
@@ -30,6 +30,79 @@ size_t FeatureUnit(const Bytes& b, UCHAR id) { return FindEntity(b, UAC_FEATURE_
 // The FORMAT_TYPE right after the n-th AS_GENERAL (class-specific subtype
 // 1 number 0 is the Audio Control header).
 size_t FormatTypeOf(const Bytes& b, int n) { return FindClassSpecific(b, UAC_AS_GENERAL, n + 1) + 7; }
+
+// ---- the cursor -------------------------------------------------------------------------
+
+struct CursorCase {
+    const char* name;
+    DESCRIPTOR_SCOPE scope;
+    Bytes bytes;
+    std::string walk;  // per step: "D<length>", then "end" or "truncated"
+};
+
+std::ostream& operator<<(std::ostream& out, const CursorCase& c) { return out << c.name; }
+
+class CursorTest : public ::testing::TestWithParam<CursorCase> {};
+
+TEST_P(CursorTest, YieldsOnlyWholeLongEnoughDescriptors) {
+    const CursorCase& k = GetParam();
+    // A block of exactly the bytes, so a read past them is a sanitizer report.
+    std::unique_ptr<UCHAR[]> block(new UCHAR[k.bytes.size() + 1]);
+    std::copy(k.bytes.begin(), k.bytes.end(), block.get());
+    CDescriptorCursor cursor(block.get(), (ULONG)k.bytes.size(), k.scope);
+    std::string walk;
+    for (int step = 0; step < 8; ++step) {
+        DESCRIPTOR_VIEW view;
+        const CURSOR_RESULT result = cursor.Next(&view);
+        if (result == CURSOR_END) {
+            walk += "end";
+            break;
+        }
+        if (result == CURSOR_TRUNCATED) {
+            walk += "truncated";
+            EXPECT_EQ(cursor.Next(&view), CURSOR_TRUNCATED);  // it stays where it stopped
+            break;
+        }
+        EXPECT_EQ(view.Bytes, block.get() + (k.bytes.size() - cursor.Remaining() - view.Length));
+        walk += "D" + std::to_string(view.Length) + " ";
+    }
+    EXPECT_EQ(walk, k.walk);
+}
+
+constexpr DESCRIPTOR_SCOPE kAc = DESCRIPTOR_SCOPE_AUDIO_CONTROL;
+constexpr DESCRIPTOR_SCOPE kAs = DESCRIPTOR_SCOPE_AUDIO_STREAMING;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CursorTest,
+    ::testing::Values(
+        CursorCase{"Empty", kAc, {}, "end"},
+        CursorCase{"OneByteLeft", kAc, {9}, "truncated"},
+        CursorCase{"BLengthZero", kAc, {0, 0x24, 1}, "truncated"},
+        CursorCase{"BLengthOne", kAc, {1, 0x24, 1}, "truncated"},
+        CursorCase{"BLengthPastTheEnd", kAc, {5, 0x21, 0}, "truncated"},
+        CursorCase{"TwoByteStandardThenEnd", kAc, {2, 0x21}, "D2 end"},
+        CursorCase{"ClassSpecificOfTwo", kAs, {2, 0x24}, "truncated"},
+        CursorCase{"ClassSpecificUnreadSubtype", kAs, {3, 0x24, 3}, "D3 end"},
+        CursorCase{"OutputTerminalOfEight", kAc, {8, 0x24, 3, 16, 1, 3, 0, 1}, "truncated"},
+        CursorCase{"OutputTerminalOfNine", kAc, {9, 0x24, 3, 16, 1, 3, 0, 1, 0}, "D9 end"},
+        CursorCase{"SelectorWithoutItsCount", kAc, {4, 0x24, 5, 7}, "truncated"},
+        CursorCase{"SelectorShortOfItsSources", kAc, {7, 0x24, 5, 7, 2, 1, 2}, "truncated"},
+        CursorCase{"SelectorWhole", kAc, {8, 0x24, 5, 7, 2, 1, 2, 0}, "D8 end"},
+        CursorCase{"FeatureUnitShortOfItsMaster", kAc, {8, 0x24, 6, 2, 1, 2, 1, 0}, "truncated"},
+        CursorCase{"MixerShort", kAc, {10, 0x24, 4, 3, 1, 1, 2, 3, 0, 0}, "truncated"},
+        CursorCase{"InputTerminalOfEleven", kAc, {11, 0x24, 2, 1, 1, 1, 0, 2, 3, 0, 0}, "truncated"},
+        CursorCase{"AsGeneralOfSix", kAs, {6, 0x24, 1, 1, 1, 1}, "truncated"},
+        CursorCase{"FormatTypeOverstatesRates", kAs, {14, 0x24, 2, 1, 2, 2, 16, 3, 0x80, 0xBB, 0, 0x44, 0xAC, 0},
+                   "truncated"},
+        CursorCase{"FormatTypeRangeOfThirteen", kAs, {13, 0x24, 2, 1, 2, 2, 16, 0, 0x40, 0x1F, 0, 0x80, 0xBB},
+                   "truncated"},
+        CursorCase{"FormatTypeOneRate", kAs, {11, 0x24, 2, 1, 2, 2, 16, 1, 0x80, 0xBB, 0}, "D11 end"},
+        CursorCase{"StreamingInterfaceOfEight", kAs, {8, 4, 1, 1, 1, 1, 2, 0}, "truncated"},
+        CursorCase{"InterfaceUnreadInAudioControl", kAc, {8, 4, 1, 1, 1, 1, 2, 0}, "D8 end"},
+        CursorCase{"SecondDescriptorTruncated", kAs, {3, 0x24, 9, 9, 0x24, 1}, "D3 truncated"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- whole starts ------------------------------------------------------------------------
 
 struct MalformedCase {
     const char* name;

@@ -9,7 +9,6 @@
 #include "adapter/usb/usb_audio_device.h"
 #include "sim/pool.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/test_devices.h"
 #include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
 

@@ -22,7 +22,6 @@
 
 #include "tests/adapter/uac1/device_life.h"
 #include "tests/adapter/uac1/model_fixture.h"
-#include "tests/adapter/uac1/mutator.h"
 
 // With a sanitizer, its report ends the process through its own death
 // callback, which names the case too.
@@ -141,15 +140,39 @@ TEST_P(MutationTest, EveryCaseEndsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
-                         ::testing::Values("spec_microphone", "spec_telephone", "headset", "multichannel",
-                                           "many_alts", "selector_capture", "master_volume", "volume_only",
-                                           "processing_unit"),
+                         ::testing::ValuesIn(kFixtures),
+                         [](const auto& info) { return std::string(info.param); });
+
+// Every pool allocation from the adapter's creation to the end of the life
+// failing in turn (the start then fails wherever it fails): nothing may be
+// left behind and nothing may crash.
+class AllocationFailureTest : public MutationTest {};
+
+TEST_P(AllocationFailureTest, EachAllocationFailingInTurn) {
+    const char* fixture = GetParam();
+    const simusb::DescriptorSet set = LoadFixture(fixture);
+    uint64_t attempts = 0;
+    ASSERT_TRUE(RunDeviceLife(set, 0, &attempts).problems.empty());
+    Watchdog watchdog;
+    for (uint64_t n = 1; n <= attempts; ++n) {
+        std::snprintf(g_Case, sizeof(g_Case), "fixture %s, allocation %llu of %llu failing\n", fixture,
+                      (unsigned long long)n, (unsigned long long)attempts);
+        watchdog.Begin();
+        const LifeOutcome outcome = RunDeviceLife(set, n);
+        watchdog.End();
+        EXPECT_TRUE(outcome.problems.empty()) << g_Case << outcome.problems;
+    }
+    g_Case[0] = '\0';
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, AllocationFailureTest,
+                         ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
 
 // The harness itself: every unmutated fixture lives and goes cleanly, and
 // the ones the driver accepts start.
 TEST(DeviceLife, UnmutatedFixturesEndCleanly) {
-    for (const char* fixture : {"spec_microphone", "headset", "multichannel", "volume_only"}) {
+    for (const char* fixture : {"class_example_microphone", "headset", "multichannel", "volume_only"}) {
         const LifeOutcome outcome = RunDeviceLife(LoadFixture(fixture));
         EXPECT_TRUE(outcome.problems.empty()) << fixture << "\n" << outcome.problems;
         if (std::string(fixture) != "volume_only") {

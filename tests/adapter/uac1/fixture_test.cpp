@@ -1,9 +1,13 @@
-// Every accepted descriptor fixture decoded by an independent decoder,
-// lsusb -v reading the bytes from a umockdev test bed, and compared with
-// what the model parsed: entity ids, kinds and source ids, the feature
-// units' controls, and per streaming interface and alternate setting the
-// channels, subframe size, bits and sample rates. Skipped with a message
-// when umockdev-run or lsusb is missing (scripts/setup installs both).
+// The descriptor fixtures: each through the adapter's Init into the model,
+// its summary compared with the fixture's golden summary (a refused
+// device's golden holds only the refusal; UAC1_WRITE_GOLDEN=1 in the
+// environment writes the summaries instead, for review), and each accepted
+// one decoded by an independent decoder, lsusb -v reading the bytes from a
+// umockdev test bed, compared with what the model parsed: entity ids,
+// kinds and source ids, the feature units' controls, and per streaming
+// interface and alternate setting the channels, subframe size, bits and
+// sample rates. The lsusb comparison is skipped with a message when
+// umockdev-run or lsusb is missing (scripts/setup installs both).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,13 +19,86 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "platform/portcls/sim_portcls.h"
 #include "stream/engine/stream_engine.h"
+#include "tests/fakes/adapter/fake_model.h"
 #include "tests/adapter/uac1/model_fixture.h"
 #include "topology/uac1_feature_unit.h"
 #include "topology/uac_entity.h"
 
 namespace uac1test {
 namespace {
+
+// ---- golden summaries ----------------------------------------------------------
+
+std::string StatusLine(NTSTATUS status) {
+    char line[32];
+    std::snprintf(line, sizeof(line), "init 0x%08X\n", (unsigned)status);
+    return line;
+}
+
+class FixtureSummaryTest : public ModelTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FixtureSummaryTest, MatchesGolden) {
+    const std::string name = GetParam();
+    Plug(LoadFixture(name));
+    const NTSTATUS status = InitAdapter();
+    std::string summary = StatusLine(status);
+    if (NT_SUCCESS(status)) summary += Summarize(Model());
+    if (std::getenv("UAC1_WRITE_GOLDEN") != nullptr) {
+        std::ofstream(std::string(UAC1_FIXTURE_DIR) + "/" + name + ".summary") << summary;
+        return;
+    }
+    EXPECT_EQ(summary, ReadGolden(name));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureSummaryTest,
+                         ::testing::ValuesIn(kFixtures),
+                         [](const auto& info) { return std::string(info.param); });
+
+// ---- the driver's start --------------------------------------------------------------
+
+TEST(Uac1FactorySlot, GenericSlotCreatesTheUac1Model) {
+    EXPECT_EQ(GetDriverFactories()->Models[FAMILY_MODEL_UAC1], &CreateUac1Hal);
+}
+
+// The whole start through the PnP harness with the built-in model and the
+// built-in topology miniport (the wave miniports are the fakes'): the
+// topology filter is built from the model's units, every engine is named
+// and installed, the status thread runs, and removal undoes it all.
+class DriverStartTest : public ModelTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DriverStartTest, StartsAndIsRemoved) {
+    DRIVER_FACTORIES table = *GetDriverFactories();
+    table.Models[FAMILY_MODEL_UAC1] = CreateUac1Hal;
+    table.CreateWaveMiniport = fakes::FakeModelFactories().CreateWaveMiniport;
+    m_Factories.reset();
+    m_Factories = std::make_unique<ScopedDriverFactories>(table);
+    Plug(LoadFixture(GetParam()));
+    ASSERT_EQ(Port().harness().StartDevice(), STATUS_SUCCESS);
+    ASSERT_NE(Context()->AudioHal, nullptr);
+    ULONG named = 0;
+    for (UCHAR counter : Context()->RenderNameCounter) named += counter;
+    for (UCHAR counter : Context()->CaptureNameCounter) named += counter;
+    EXPECT_EQ(named, Context()->AudioHal->GetStreamEngineCount());
+    EXPECT_GT(named, 0u);
+    // The topology filter holds a pin or node per unit of the model.
+    const PUNKNOWN topology = sim::PcFindSubdevice(Fdo(), u"GlobalTopo");
+    ASSERT_NE(topology, nullptr);
+    const std::vector<sim::PcSubdeviceView> subdevices = sim::PcSubdevices(Fdo());
+    for (const sim::PcSubdeviceView& v : subdevices)
+        if (v.name == u"GlobalTopo") {
+            ASSERT_NE(v.descriptor, nullptr);
+            EXPECT_GT(v.descriptor->PinCount + v.descriptor->NodeCount, 0u);
+        }
+    EXPECT_EQ(Port().harness().RemoveDevice(), STATUS_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, DriverStartTest, ::testing::ValuesIn(kAcceptedFixtures),
+                         [](const auto& info) { return std::string(info.param); });
+
+// ---- lsusb --------------------------------------------------------------------------
+
 
 std::string UpperHex(const Bytes& b) {
     std::string s;
@@ -191,8 +268,7 @@ TEST_P(LsusbCompareTest, ModelAgreesWithLsusb) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, LsusbCompareTest,
-                         ::testing::Values("spec_microphone", "spec_telephone", "headset", "multichannel",
-                                           "many_alts", "selector_capture", "master_volume"),
+                         ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
