@@ -63,15 +63,14 @@ TEST(Uac1FactorySlot, GenericSlotCreatesTheUac1Model) {
 }
 
 // The whole start through the PnP harness with the built-in model and the
-// built-in topology miniport (the wave miniports are the fakes'): the
-// topology filter is built from the model's units, every engine is named
-// and installed, the status thread runs, and removal undoes it all.
+// built-in topology and wave miniports: the topology filter is built from
+// the model's units, every engine is named and installed, the status
+// thread runs, and removal undoes it all.
 class DriverStartTest : public ModelTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(DriverStartTest, StartsAndIsRemoved) {
     DRIVER_FACTORIES table = *GetDriverFactories();
     table.Models[FAMILY_MODEL_UAC1] = CreateUac1Hal;
-    table.CreateWaveMiniport = fakes::FakeModelFactories().CreateWaveMiniport;
     m_Factories.reset();
     m_Factories = std::make_unique<ScopedDriverFactories>(table);
     Plug(LoadFixture(GetParam()));
