@@ -22,7 +22,7 @@ using streamfakes::ClientMessage;
 using streamfakes::RecordingClient;
 
 constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
-constexpr UCHAR kOutEndpoint = 0x01, kInEndpoint = 0x82;
+constexpr UCHAR kOutEndpoint = 0x01;
 constexpr UCHAR kAltStreaming = 1;
 
 class UsbWaveTest : public MiniportFixture {
