@@ -37,10 +37,11 @@ fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined
 	cmake --build build-fuzz -j$(JOBS)
 
+# The host program's demo against the built-in headset. The registry image
+# (the driver's stored settings) and the played and recorded WAV files stay
+# in build/uachost-state, so a second run starts with the stored volume.
 run: build
-	@echo "make run will start the host program: it loads the driver in the kernel stand-in"
-	@echo "against a simulated USB audio headset, plays and records through it and reports"
-	@echo "pool leaks. The host program arrives with the wave-cyclic playback work."
+	./build/tools/host/uachost --state build/uachost-state demo
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

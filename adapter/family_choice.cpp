@@ -17,6 +17,8 @@
 // other, while the generic model drives any class-compliant device.
 #include "adapter/family_choice.h"
 
+#include "adapter/model/uac1_hal.h"
+#include "stream/wave/miniport_wave_cyclic.h"
 #include "topology/miniport_topology.h"
 #include "usb/usb_descriptors.h"
 
@@ -53,9 +55,9 @@ bool BeginsWith(const UCHAR* descriptor, ULONG units, const CHOICE_ROW& row) {
 const DRIVER_FACTORIES kBuiltInFactories = {
     // A model slot stays empty until its model is built into the driver;
     // a device of that family fails its start with STATUS_NOT_SUPPORTED.
-    {NULL, NULL, NULL, NULL, NULL, NULL},
+    {CreateUac1Hal, NULL, NULL, NULL, NULL, NULL},
     CreateMiniportTopology,
-    NULL,  // the wave-cyclic miniport
+    CreateMiniportWaveCyclic,
 };
 
 const DRIVER_FACTORIES* g_pFactories = &kBuiltInFactories;

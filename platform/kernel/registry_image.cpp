@@ -1,5 +1,6 @@
 // Test and host control of the registry stand-in and its text image (format
 // in sim/registry.h).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -115,10 +116,17 @@ std::string HexOf(const std::vector<uint8_t>& data) {
     return out;
 }
 
+// Keys come in the order of their folded names (the children map), values
+// sorted the same way, so equal trees give equal images.
 void WriteKey(std::ostringstream& out, const reg::Key& key) {
     if (key.isVolatile) return;
     out << "key " << Quote(reg::FullPath(key)) << '\n';
-    for (const auto& v : key.values) out << "value " << Quote(v.name) << ' ' << TypeName(v.type) << ' ' << HexOf(v.data) << '\n';
+    std::vector<const reg::Value*> values;
+    for (const auto& v : key.values) values.push_back(&v);
+    std::sort(values.begin(), values.end(),
+              [](const reg::Value* a, const reg::Value* b) { return reg::Fold(a->name) < reg::Fold(b->name); });
+    for (const reg::Value* v : values)
+        out << "value " << Quote(v->name) << ' ' << TypeName(v->type) << ' ' << HexOf(v->data) << '\n';
     for (const auto& [folded, child] : key.children) WriteKey(out, *child);
 }
 
@@ -276,23 +284,32 @@ std::string RegistryImage() {
     return out.str();
 }
 
-NTSTATUS RegistryLoadImage(const std::string& image) {
+NTSTATUS RegistryLoadImage(const std::string& image) { return RegistryLoadImage(image, nullptr); }
+
+NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine) {
     std::istringstream in(image);
     std::string line;
     bool header = false;
+    size_t number = 0;
     std::shared_ptr<reg::Key> root = reg::NewRoot();
     std::shared_ptr<reg::Key> current;
+    if (badLine) *badLine = 0;
     while (std::getline(in, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         bool ok = header ? ApplyLine(line, root, current) : line == kImageHeader;
         if (!ok) {
             reg::MarkTreeDeleted(*root);
+            if (badLine) *badLine = number;
             return STATUS_REGISTRY_CORRUPT;
         }
         header = true;
     }
-    if (!header) return STATUS_REGISTRY_CORRUPT;
+    if (!header) {
+        if (badLine) *badLine = number ? number : 1;
+        return STATUS_REGISTRY_CORRUPT;
+    }
     Guard guard(reg::Tree().lock);
     reg::MarkTreeDeleted(*reg::Tree().root);
     reg::Tree().root = root;
@@ -310,19 +327,24 @@ NTSTATUS RegistrySave(const std::string& filePath) {
     return std::rename(temp.c_str(), filePath.c_str()) == 0 ? STATUS_SUCCESS : STATUS_REGISTRY_IO_FAILED;
 }
 
-NTSTATUS RegistryLoad(const std::string& filePath) {
+NTSTATUS RegistryLoad(const std::string& filePath) { return RegistryLoad(filePath, nullptr); }
+
+NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine) {
+    if (badLine) *badLine = 0;
     std::ifstream in(filePath, std::ios::binary);
     if (!in) return STATUS_OBJECT_NAME_NOT_FOUND;
     std::ostringstream text;
     text << in.rdbuf();
-    return RegistryLoadImage(text.str());
+    return RegistryLoadImage(text.str(), badLine);
 }
 
-NTSTATUS RegistrySetBackingFile(const std::string& filePath) {
+NTSTATUS RegistrySetBackingFile(const std::string& filePath) { return RegistrySetBackingFile(filePath, nullptr); }
+
+NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine) {
     Guard guard(reg::Tree().lock);
     reg::Tree().backingFile.clear();
     if (filePath.empty()) return STATUS_SUCCESS;
-    NTSTATUS status = RegistryLoad(filePath);
+    NTSTATUS status = RegistryLoad(filePath, badLine);
     if (status == STATUS_OBJECT_NAME_NOT_FOUND) status = RegistrySave(filePath);
     if (NT_SUCCESS(status)) reg::Tree().backingFile = filePath;
     return status;

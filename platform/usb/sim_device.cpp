@@ -231,6 +231,8 @@ void SimDevice::StartStreams(UCHAR number) {
                 }
             } else {
                 AudioSource& source = sources_[e.address];
+                source.SetGenerator(generators_[e.address]);
+                source.SetRecording(sourceRecording_[e.address]);
                 if (!active) {
                     if (model_.ActiveAltFor(e.address) == nullptr) source.Start(0, {}, 0);
                 } else if (!source.running() || source.rate() != rate) {
@@ -426,6 +428,20 @@ UCHAR SimDevice::AlternateSetting(UCHAR number) const {
 AudioSink* SimDevice::Sink(UCHAR endpoint) {
     auto it = sinks_.find(endpoint);
     return it == sinks_.end() ? nullptr : &it->second;
+}
+
+void SimDevice::SetSourceGenerator(UCHAR endpoint, SampleGenerator generator) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    generators_[endpoint] = generator;
+    auto it = sources_.find(endpoint);
+    if (it != sources_.end()) it->second.SetGenerator(std::move(generator));
+}
+
+void SimDevice::SetSourceRecording(UCHAR endpoint, bool on) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    sourceRecording_[endpoint] = on;
+    auto it = sources_.find(endpoint);
+    if (it != sources_.end()) it->second.SetRecording(on);
 }
 
 AudioSource* SimDevice::Source(UCHAR endpoint) {

@@ -121,6 +121,11 @@ public:
     UCHAR configuration() const;
     UCHAR AlternateSetting(UCHAR interfaceNumber) const;
 
+    // The samples and the log of an IN endpoint's source, kept for every
+    // stream it starts (see AudioSource::SetGenerator, SetRecording).
+    void SetSourceGenerator(UCHAR endpoint, SampleGenerator generator);
+    void SetSourceRecording(UCHAR endpoint, bool on);
+
     // Direct access for tests; lock with lock() while the bus may run.
     UacModel& model() { return model_; }
     AudioSink* Sink(UCHAR endpoint);
@@ -144,6 +149,8 @@ private:
     UCHAR configuration_ = 0;
     std::map<UCHAR, AudioSink> sinks_;
     std::map<UCHAR, AudioSource> sources_;
+    std::map<UCHAR, SampleGenerator> generators_;
+    std::map<UCHAR, bool> sourceRecording_;
     std::map<UCHAR, UCHAR> feedbackFor_;  // feedback endpoint -> OUT data endpoint
     std::map<UCHAR, std::deque<USBD_STATUS>> packetScripts_;
     std::map<UCHAR, std::deque<Bytes>> inMessages_;

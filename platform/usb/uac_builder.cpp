@@ -317,7 +317,9 @@ std::map<uint8_t, Bytes> Strings(const std::u16string& product, const std::u16st
 
 }  // namespace
 
-DescriptorSet BuildUac1Headset() {
+DescriptorSet BuildUac1Headset() { return BuildUac1Headset(Uac1HeadsetOptions()); }
+
+DescriptorSet BuildUac1Headset(const Uac1HeadsetOptions& options) {
     DeviceFields d;
     d.idVendor = kSimVendorId;
     d.idProduct = kUac1HeadsetProductId;
@@ -330,9 +332,11 @@ DescriptorSet BuildUac1Headset() {
         .Interface(0, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOCONTROL, 0)
         .Uac1Header({1, 2})
         .Uac1InputTerminal(1, UAC_TERMINAL_USB_STREAMING, 2, 0x0003)
-        .Uac1FeatureUnit(2, 1, 1, {kMute1, kVolume1, kVolume1})
-        .Uac1OutputTerminal(3, UAC_TERMINAL_HEADPHONES, 2)
-        .Uac1InputTerminal(4, UAC_TERMINAL_MICROPHONE, 1, 0x0000)
+        .Uac1FeatureUnit(2, 1, 1,
+                         options.masterControls ? std::vector<USHORT>{kMute1 | kVolume1, 0, 0}
+                                                : std::vector<USHORT>{kMute1, kVolume1, kVolume1})
+        .Uac1OutputTerminal(3, options.outputTerminalType, 2)
+        .Uac1InputTerminal(4, options.inputTerminalType, 1, 0x0000)
         .Uac1FeatureUnit(5, 4, 1, {kMute1 | kVolume1, 0})
         .Uac1OutputTerminal(6, UAC_TERMINAL_USB_STREAMING, 5)
         .AudioEndpoint(0x83, USB_ENDPOINT_TYPE_INTERRUPT, 2, 32)

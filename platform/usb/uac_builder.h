@@ -131,7 +131,17 @@ enum : USHORT {
 // adaptive OUT 0x01), interface 2 capture (alt 1: 16-bit mono, 48000/44100
 // Hz, asynchronous IN 0x82). String 0x50 names a model the driver treats
 // as the generic UAC 1.0 family.
+//
+// Options change the terminal types and move the playback volume and mute
+// to the master channel (bmaControls(0) of feature unit 2, which covers
+// every channel); the defaults give the layout above.
+struct Uac1HeadsetOptions {
+    USHORT outputTerminalType = 0x0302;  // terminal 3
+    USHORT inputTerminalType = 0x0201;   // terminal 4
+    bool masterControls = false;
+};
 DescriptorSet BuildUac1Headset();
+DescriptorSet BuildUac1Headset(const Uac1HeadsetOptions& options);
 
 // UAC 2.0 high-speed asynchronous device: clock source 10 (44.1 to 192
 // kHz), input terminal 1 USB streaming -> feature unit 2 -> output terminal

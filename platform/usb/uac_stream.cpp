@@ -103,11 +103,12 @@ ULONG AudioSource::Packet(uint8_t* out, ULONG capacity) {
     lost_ += frames - fit;
     for (uint64_t f = 0; f < fit; ++f) {
         for (UCHAR c = 0; c < format_.channels; ++c) {
-            PutSample(out + f * frameBytes + (ULONG)c * format_.subframeSize,
-                      RampSample(produced_, c, format_), format_.subframeSize);
+            LONG v = generator_ ? generator_(produced_, c, format_, rate_) : RampSample(produced_, c, format_);
+            PutSample(out + f * frameBytes + (ULONG)c * format_.subframeSize, v, format_.subframeSize);
         }
         ++produced_;
     }
+    if (recording_) recorded_.insert(recorded_.end(), out, out + fit * frameBytes);
     return (ULONG)(fit * frameBytes);
 }
 

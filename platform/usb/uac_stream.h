@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "usb/uac_model.h"
@@ -71,6 +72,12 @@ private:
     std::vector<uint8_t> recorded_;
 };
 
+// A source's sample of frame n, channel c of a stream at rateHz, as
+// RampSample gives it: a signed value left-aligned in the container (the
+// host program's microphone tone or WAV file).
+using SampleGenerator =
+    std::function<LONG(uint64_t frame, UCHAR channel, const StreamFormat& format, ULONG rateHz)>;
+
 class AudioSource {
 public:
     void Start(ULONG rateHz, const StreamFormat& format, ULONG intervalUs);
@@ -81,6 +88,13 @@ public:
     // One IN packet: the frames the device clock produced in this interval,
     // at most capacity bytes (whole frames; the rest is counted as lost).
     ULONG Packet(uint8_t* out, ULONG capacity);
+    // Samples from generator instead of the ramp (an empty one restores
+    // the ramp). Frames count on across restarts.
+    void SetGenerator(SampleGenerator generator) { generator_ = std::move(generator); }
+    // Keep every byte sent, in order, across restarts (the source's log).
+    void SetRecording(bool on) { recording_ = on; }
+    const std::vector<uint8_t>& recorded() const { return recorded_; }
+    void ClearRecording() { recorded_.clear(); }
 
     bool running() const { return running_; }
     ULONG rate() const { return rate_; }
@@ -96,6 +110,9 @@ private:
     ULONG emptyStart_ = 0, packets_ = 0;
     double owed_ = 0;
     uint64_t produced_ = 0, lost_ = 0;
+    SampleGenerator generator_;
+    bool recording_ = false;
+    std::vector<uint8_t> recorded_;
 };
 
 }  // namespace simusb

@@ -1,6 +1,7 @@
 // The stream engine: construction and Init, formats, units and their
 // endpoint type, the name, the callback object, the work buffers of the
-// data path, destruction, and the wave subdevice slots.
+// data path and destruction. The wave subdevice slots are in
+// wave_subdevice.cpp.
 #include "stream/engine/stream_engine.h"
 
 #include <cstring>
@@ -349,36 +350,3 @@ NTSTATUS CStreamEngine::AllocateBuffers() {
     }
     return STATUS_SUCCESS;
 }
-
-// ---- wave subdevice ------------------------------------------------------------
-// The wave-cyclic filter that exposes the endpoint is installed by the
-// wave subdevice code; until it exists the engine stores what start-up
-// hands it and reports the endpoint as not installed, so start-up, return
-// to D0 and removal go through.
-
-NTSTATUS CStreamEngine::SetMiniportCreate(PFNCREATEMINIPORT create, const GUID* classId) {
-    if (create == NULL) return STATUS_NO_SUCH_DEVICE;
-    m_pfnCreateMiniport = create;
-    if (classId) m_PortClassId = *classId;
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS CStreamEngine::SetTopology(PUNKNOWN topologyPort, PUNKNOWN topologyMiniport) {
-    if (topologyPort == NULL || topologyMiniport == NULL) return STATUS_NO_SUCH_DEVICE;
-    topologyPort->AddRef();
-    if (m_pTopologyPort) m_pTopologyPort->Release();
-    m_pTopologyPort = topologyPort;
-    IMiniportInfo* info = NULL;
-    NTSTATUS status = topologyMiniport->QueryInterface(IID_IMiniportInfo, (PVOID*)&info);
-    // The topology miniport lives as long as its port, which we hold.
-    m_pTopologyInfo = NT_SUCCESS(status) ? info : NULL;
-    if (info) info->Release();
-    return status;
-}
-
-NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT, PIRP, PUNKNOWN) {
-    if (m_pfnCreateMiniport == NULL) return STATUS_UNSUCCESSFUL;
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS CStreamEngine::RemoveMiniport(PDEVICE_OBJECT) { return STATUS_SUCCESS; }

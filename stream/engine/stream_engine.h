@@ -172,6 +172,19 @@ public:
     VOID ReleaseClientPostNodes();
 
 protected:
+    // ---- wave subdevice (wave_subdevice.cpp) --------------------------------
+    // Creates the port and the miniport, registers the subdevice under the
+    // miniport's name and maps the engine's streaming terminal to its
+    // topology pin (m_nTopologyPin). Every interface taken on the way is
+    // given back; the port lives on in the registration and in *portOut.
+    NTSTATUS InstallWaveSubdevice(PDEVICE_OBJECT fdo, PIRP irp, const GUID* portClass, const GUID* miniportClass,
+                                  PFNCREATEMINIPORT create, PUNKNOWN adapter, PUNKNOWN* portOut);
+    // Whether a terminal of the endpoint reports a jack plugged in (or has
+    // no jack records). PASSIVE_LEVEL.
+    BOOLEAN IsJackPresent();
+    // RemoveMiniport's steps for an installed subdevice.
+    NTSTATUS RemoveWaveSubdevice(PDEVICE_OBJECT fdo);
+
     // Appends a 40-byte copy of format to list ("Stre").
     static NTSTATUS AppendFormatCopy(CList* list, const WAVEFORMATEXTENSIBLE* format);
     // The list GetFormatCount and GetFormat offer.

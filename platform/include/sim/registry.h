@@ -49,26 +49,32 @@ NTSTATUS RegistryDeleteValue(const std::u16string& path, const std::u16string& n
 //   value "Name" REG_BINARY 01020304
 //   value "" REG_SZ 4100000000
 //
-// One key line per key, parents before children; each key's value lines
-// follow it. Names are in double quotes; a character outside printable
-// ASCII, '"' and '%' are written as '%' and four hex digits of the UTF-16
-// code unit. Types are written by name (REG_NONE, REG_SZ, REG_EXPAND_SZ,
-// REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ,
-// REG_QWORD) or as a decimal number; data as hex bytes, "-" when empty.
+// One key line per key, parents before children, siblings by name without
+// case; each key's value lines follow it, by name without case. Names are
+// in double quotes; a character outside printable ASCII, '"' and '%' are
+// written as '%' and four hex digits of the UTF-16 code unit. Types are
+// written by name (REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+// REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ, REG_QWORD) or as a decimal
+// number; data as hex bytes, "-" when empty.
 // Lines that are empty or begin with '#' are skipped.
 std::string RegistryImage();
 // Replaces the tree with the image. A malformed image gives
-// STATUS_REGISTRY_CORRUPT and leaves the tree as it was.
+// STATUS_REGISTRY_CORRUPT and leaves the tree as it was; *badLine (when
+// given) then holds the 1-based number of the line that broke it (the
+// last line when the header is missing).
 NTSTATUS RegistryLoadImage(const std::string& image);
+NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine);
 
 // STATUS_REGISTRY_IO_FAILED when the file cannot be written.
 NTSTATUS RegistrySave(const std::string& filePath);
 // STATUS_OBJECT_NAME_NOT_FOUND when the file does not exist.
 NTSTATUS RegistryLoad(const std::string& filePath);
+NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine);
 // Loads the file when it exists, then writes the image back to it after
 // every change and on ZwFlushKey, so the host program's settings survive a
 // restart. An empty path detaches the file.
 NTSTATUS RegistrySetBackingFile(const std::string& filePath);
+NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine);
 
 // Key handles (objects) currently open: a test ends with none.
 size_t RegistryOpenKeyCount();

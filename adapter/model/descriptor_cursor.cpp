@@ -1,0 +1,89 @@
+// The bounded descriptor walker and its minimum-length table.
+#include "adapter/model/descriptor_cursor.h"
+
+#include "usb/usb_descriptors.h"
+
+namespace {
+
+// Any subtype (standard descriptors have none).
+constexpr USHORT kAnySubtype = 0x100;
+// No count field: the minimum is Fixed.
+constexpr ULONG kNoCount = 0;
+
+// Minimum bLength of one kind of descriptor: Fixed + PerCount x
+// descriptor[CountOffset]; with a zero count, ZeroCount instead. A
+// descriptor too short to hold its count field is too short.
+//
+// Only kinds whose fields a parser reads have a row. Sources of the
+// numbers: USB 2.0 chapter 9 (interface: 9 bytes) and USB Audio Class 1.0 section 4 (terminals, units, AS_GENERAL)
+// and the Audio Data Formats document (FORMAT_TYPE: 8 bytes, then 3 per
+// discrete rate, or 6 for the continuous range of bSamFreqType 0).
+struct MIN_LENGTH_ROW {
+    DESCRIPTOR_SCOPE Scope;
+    UCHAR Type;
+    USHORT Subtype;
+    ULONG Fixed;
+    ULONG CountOffset;
+    ULONG PerCount;
+    ULONG ZeroCount;
+};
+
+constexpr DESCRIPTOR_SCOPE AC = DESCRIPTOR_SCOPE_AUDIO_CONTROL;
+constexpr DESCRIPTOR_SCOPE AS = DESCRIPTOR_SCOPE_AUDIO_STREAMING;
+
+const MIN_LENGTH_ROW kMinLengthRows[] = {
+    // The Audio Streaming walk reads bInterfaceNumber and bAlternateSetting
+    // (and the class fields of a group's first descriptor).
+    {AS, USB_INTERFACE_DESCRIPTOR_TYPE, kAnySubtype, 9, kNoCount, 0, 9},
+    // Input terminal: ... iTerminal at 11.
+    {AC, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_INPUT_TERMINAL, 12, kNoCount, 0, 12},
+    // Output terminal: ... bSourceID at 7, iTerminal at 8.
+    {AC, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_OUTPUT_TERMINAL, 9, kNoCount, 0, 9},
+    // Mixer: bNrInPins p at 4, p sources, then at least 5 bytes.
+    {AC, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_MIXER_UNIT, 10, 4, 1, 10},
+    // Selector: bNrInPins p at 4, p sources, iSelector.
+    {AC, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_SELECTOR_UNIT, 6, 4, 1, 6},
+    // Feature unit: bControlSize n at 5, the master entry of n bytes, iFeature.
+    {AC, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FEATURE_UNIT, 7, 5, 1, 7},
+    // AS_GENERAL: bTerminalLink at 3, bDelay, wFormatTag at 5.
+    {AS, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_AS_GENERAL, 7, kNoCount, 0, 7},
+    // FORMAT_TYPE: bSamFreqType n at 7, then n rates or one range.
+    {AS, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FORMAT_TYPE, 8, 7, 3, 14},
+};
+
+}  // namespace
+
+ULONG DescriptorMinimumLength(DESCRIPTOR_SCOPE scope, const UCHAR* descriptor, ULONG length) {
+    const UCHAR type = descriptor[1];
+    const bool classSpecific = type == USB_CS_INTERFACE_DESCRIPTOR_TYPE || type == USB_CS_ENDPOINT_DESCRIPTOR_TYPE;
+    if (classSpecific && length < 3) return 3;
+    const USHORT subtype = classSpecific ? descriptor[2] : kAnySubtype;
+    for (const MIN_LENGTH_ROW& row : kMinLengthRows) {
+        if (row.Scope != scope || row.Type != type || row.Subtype != subtype) continue;
+        if (row.CountOffset == kNoCount) return row.Fixed;
+        if (length <= row.CountOffset) return row.CountOffset + 1;
+        const ULONG count = descriptor[row.CountOffset];
+        return count == 0 ? row.ZeroCount : row.Fixed + row.PerCount * count;
+    }
+    return classSpecific ? 3 : 2;
+}
+
+CDescriptorCursor::CDescriptorCursor(const UCHAR* start, ULONG bytes, DESCRIPTOR_SCOPE scope)
+    : m_Position(start), m_Remaining(start != NULL ? bytes : 0), m_Scope(scope) {}
+
+CURSOR_RESULT CDescriptorCursor::Next(DESCRIPTOR_VIEW* view) {
+    if (m_Remaining == 0) return CURSOR_END;
+    if (m_Remaining < 2) return CURSOR_TRUNCATED;
+    const ULONG length = m_Position[0];
+    if (length < 2 || length > m_Remaining) return CURSOR_TRUNCATED;
+    if (length < DescriptorMinimumLength(m_Scope, m_Position, length)) return CURSOR_TRUNCATED;
+    view->Bytes = m_Position;
+    view->Length = length;
+    view->Type = m_Position[1];
+    const bool classSpecific =
+        view->Type == USB_CS_INTERFACE_DESCRIPTOR_TYPE || view->Type == USB_CS_ENDPOINT_DESCRIPTOR_TYPE;
+    view->Subtype = classSpecific ? m_Position[2] : 0;
+    m_Position += length;
+    m_Remaining -= length;
+    return CURSOR_DESCRIPTOR;
+}

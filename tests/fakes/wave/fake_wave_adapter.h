@@ -1,0 +1,124 @@
+// Stand-ins for the wave Parts' unit tests: the adapter (IAudioHal with a
+// list of stream engines, their capability blocks and a device object
+// whose extension holds a DEVICE_CONTEXT with its MiniportMutex), a
+// wave-cyclic port that counts Notify, and a terminal unit whose jacks a
+// test plugs and unplugs.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include "adapter/audio_hal.h"
+#include "adapter/device_context.h"
+#include "stream/engine/stream_engine.h"
+#include "topology/terminal_units.h"
+
+namespace wavefakes {
+
+class FakeWaveAdapter : public IAudioHal, public CUnknown {
+public:
+    // A new adapter with one reference over the given engines (each held
+    // with a reference until the adapter goes).
+    static FakeWaveAdapter* Create(const std::vector<IStreamEngine*>& engines);
+
+    DECLARE_FORWARDING_UNKNOWN()
+    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
+
+    NTSTATUS GetStreamEngineCapabilities(ULONG index, ENDPOINT_CAPS* caps) override;
+    NTSTATUS GetComponentId(KSCOMPONENTID*) override { return STATUS_NOT_SUPPORTED; }
+    ULONG GetStreamEngineCount() override { return (ULONG)m_Engines.size(); }
+    NTSTATUS GetStreamEngine(ULONG index, IStreamEngine** engine) override;
+    ULONG GetUnitCount() override { return 0; }
+    NTSTATUS GetUnit(ULONG, IUacUnit**) override { return STATUS_UNSUCCESSFUL; }
+    PDEVICE_OBJECT GetDeviceObject() override { return &m_Device; }
+    NTSTATUS Init(PRESOURCELIST, PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
+    NTSTATUS Start() override { return STATUS_SUCCESS; }
+    NTSTATUS Stop() override { return STATUS_SUCCESS; }
+    NTSTATUS RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID*) override { return STATUS_NOT_SUPPORTED; }
+    NTSTATUS UnregisterCallback(PVOID) override { return STATUS_SUCCESS; }
+    NTSTATUS PreprocessIrp(PIRP) override { return STATUS_SUCCESS; }
+    NTSTATUS InitHardware() override { return STATUS_SUCCESS; }
+    NTSTATUS ConnectUnits() override { return STATUS_SUCCESS; }
+    NTSTATUS GetEndpointCapabilities(BOOLEAN, ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
+
+    // Answers of the fake.
+    bool RefuseAudioHal = false;
+    NTSTATUS EngineStatus = STATUS_SUCCESS;  // GetStreamEngine fails with it
+    ENDPOINT_CAPS Caps = {};
+    ULONG RefCount();
+    PDEVICE_CONTEXT Context() { return GetDeviceContext(&m_Device); }
+
+private:
+    explicit FakeWaveAdapter(const std::vector<IStreamEngine*>& engines);
+    ~FakeWaveAdapter() override;
+
+    std::vector<IStreamEngine*> m_Engines;
+    DEVICE_OBJECT m_Device = {};
+    std::vector<UCHAR> m_Extension;
+};
+
+// A wave-cyclic port for miniport and stream tests: Notify is counted and
+// handed to an optional hook (at the caller's IRQL, under the stream's
+// spin lock).
+class FakeWavePort : public IPortWaveCyclic, public CUnknown {
+public:
+    static FakeWavePort* Create();
+    DECLARE_FORWARDING_UNKNOWN()
+    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
+    NTSTATUS Init(PDEVICE_OBJECT, PIRP, PUNKNOWN, PUNKNOWN, PRESOURCELIST) override { return STATUS_SUCCESS; }
+    VOID Notify(PSERVICEGROUP group) override;
+
+    uint64_t Notifications() const { return m_Notifications.load(); }
+    std::function<void(PSERVICEGROUP)> OnNotify;
+    ULONG RefCount();
+
+private:
+    FakeWavePort() : CUnknown(NULL) {}
+    std::atomic<uint64_t> m_Notifications{0};
+};
+
+// A terminal pin unit with jack records. IsConnected of each record can be
+// changed while the unit is in use; WriteNothing makes GetJackInfo fail
+// without writing.
+struct JackTerminalSpec {
+    ULONG id = 1;
+    ULONG kind = UNIT_KIND_OUTPUT_PIN;
+    ULONG type = ENDPOINT_HEADSET;
+    std::vector<ULONG> connected;  // one record per entry
+};
+
+class FakeJackTerminal : public IUacUnit, public ITerminal, public CUnknown {
+public:
+    static FakeJackTerminal* Create(const JackTerminalSpec& spec);
+    DECLARE_FORWARDING_UNKNOWN()
+    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
+
+    ULONG GetId() override { return m_Spec.id; }
+    ULONG GetKind() override { return m_Spec.kind; }
+    ULONG GetSourceCount() override { return 0; }
+    NTSTATUS GetSourceIds(ULONG* count, ULONG*) override;
+    NTSTATUS Apply() override { return STATUS_SUCCESS; }
+    NTSTATUS ReadBack() override { return STATUS_SUCCESS; }
+    NTSTATUS Start() override { return STATUS_SUCCESS; }
+    NTSTATUS Stop() override { return STATUS_SUCCESS; }
+    NTSTATUS SetSourceIds(ULONG, const ULONG*) override { return STATUS_NOT_SUPPORTED; }
+
+    NTSTATUS GetType(ULONG* type) override;
+    NTSTATUS GetTypeCount(ULONG* count) override;
+    NTSTATUS GetTypes(ULONG* types) override;
+    NTSTATUS SelectType(ULONG) override { return STATUS_NOT_SUPPORTED; }
+    NTSTATUS GetJackCount(ULONG* count, ULONG typeIndex) override;
+    NTSTATUS GetJackInfo(ULONG bufferSize, JACK_INFO* records, ULONG typeIndex) override;
+    NTSTATUS GetCapabilities(ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
+
+    void SetConnected(size_t jack, ULONG connected) { m_Spec.connected.at(jack) = connected; }
+    bool WriteNothing = false;
+    ULONG RefCount();
+
+private:
+    explicit FakeJackTerminal(const JackTerminalSpec& spec) : CUnknown(NULL), m_Spec(spec) {}
+    JackTerminalSpec m_Spec;
+};
+
+}  // namespace wavefakes

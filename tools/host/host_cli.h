@@ -1,0 +1,55 @@
+// The host program's command line and its run: the stand-in's kernel
+// scope, the session, the command, the removal and the leak report.
+//
+//   uachost [--device FILE] [--state DIR] [--mic-wav FILE] [--seconds S]
+//           [--quiet] COMMAND
+//     demo      show, a 1 kHz tone at -20 dBFS, a recording, volume -6 dB,
+//               mute on and off, removal (S seconds each, default 3)
+//     show      filters, formats, the render volume and mute
+//     play      (--wav IN | --tone HZ[:DBFS[:SECONDS]]) --out OUT.wav
+//     record    --seconds S --out OUT.wav
+//     set       [--volume DB] [--mute 0|1] [--node N]
+//     inspect   JSON only
+//
+// Exit status: 0 success, 1 bad input, 2 a driver failure (its NTSTATUS is
+// printed), 3 a pool leak or a broken stand-in rule.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/host/host_session.h"
+
+namespace host {
+
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitDriverFailure = 2, kExitLeak = 3 };
+
+struct Command {
+    std::string name;
+    DeviceChoice device;
+    std::string stateDir;
+    bool quiet = false;
+    double seconds = 3.0;  // demo parts, record
+    bool secondsGiven = false;
+    std::string wavIn, out;
+    bool tone = false;
+    double toneHz = 1000, toneDbfs = -20, toneSeconds = 3;
+    bool setVolume = false, setMute = false, nodeGiven = false;
+    double volumeDb = 0;
+    bool mute = false;
+    ULONG node = 0;
+};
+
+// False with the reason for anything the grammar above does not allow.
+bool ParseCommand(const std::vector<std::string>& args, Command* command, std::string* error);
+
+// Runs a parsed command on a session that is prepared and started (or
+// whose start failed); the exit code.
+int RunCommand(HostSession& session, const Command& command, std::ostream& out, std::ostream& err);
+
+// The whole program (main calls this): parses, owns the kernel scope, and
+// reports live pool by tag and permanent objects at the end.
+int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace host

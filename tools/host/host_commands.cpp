@@ -1,0 +1,180 @@
+// The host program's commands on a started session (see host_cli.h).
+#include <chrono>
+#include <cmath>
+
+#include "tools/host/host_cli.h"
+#include "tools/host/host_controls.h"
+#include "tools/host/host_report.h"
+#include "tools/host/host_stream.h"
+#include "tools/host/ks_names.h"
+
+namespace host {
+
+namespace {
+
+// Progress on stderr for runs over 2 s, at most once per wall second.
+class ProgressLine {
+public:
+    ProgressLine(std::ostream& err, bool quiet, const char* what) : m_Err(err), m_Quiet(quiet), m_What(what) {}
+    Progress Callback() {
+        return [this](double done, double total) { Report(done, total); };
+    }
+
+private:
+    void Report(double done, double total) {
+        if (m_Quiet || total <= 2.0) return;
+        auto now = std::chrono::steady_clock::now();
+        if (now - m_Last < std::chrono::seconds(1)) return;
+        m_Last = now;
+        double wall = std::chrono::duration<double>(now - m_Start).count();
+        char line[128];
+        std::snprintf(line, sizeof(line), "uachost: %s %.1f of %.1f simulated s, %.0fx real time\n", m_What, done,
+                      total, wall > 0 ? done / wall : 0.0);
+        m_Err << line << std::flush;
+    }
+
+    std::ostream& m_Err;
+    bool m_Quiet;
+    const char* m_What;
+    std::chrono::steady_clock::time_point m_Start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_Last = m_Start;
+};
+
+int DriverFailure(std::ostream& err, const std::string& what, NTSTATUS status) {
+    err << "uachost: " << what << ": " << StatusText(status) << "\n";
+    return kExitDriverFailure;
+}
+
+int RequireStart(HostSession& session, std::ostream& err) {
+    if (session.Running()) return kExitOk;
+    return DriverFailure(err, "the driver did not start the device", session.StartStatus());
+}
+
+bool WriteWav(const std::string& path, const WAVEFORMATEXTENSIBLE& f, std::vector<uint8_t> bytes, std::string* error) {
+    WavAudio wav;
+    wav.channels = f.Format.nChannels;
+    wav.sampleRate = f.Format.nSamplesPerSec;
+    wav.bitsPerSample = f.Format.wBitsPerSample;
+    wav.validBits = f.Samples.wValidBitsPerSample ? f.Samples.wValidBitsPerSample : f.Format.wBitsPerSample;
+    wav.channelMask = f.dwChannelMask;
+    bytes.resize(bytes.size() - bytes.size() % (wav.BlockAlign() ? wav.BlockAlign() : 1));
+    wav.data = std::move(bytes);
+    return WriteWavFile(path, wav, error);
+}
+
+int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    WAVEFORMATEXTENSIBLE format;
+    std::vector<uint8_t> pcm;
+    std::string error;
+    if (c.tone) {
+        if (!IntersectedFormat(session.FindWaveFilter(false), &format, &error)) return DriverFailure(err, error, STATUS_NO_MATCH);
+        pcm = ToneBytes(format, c.toneHz, c.toneDbfs, c.toneSeconds);
+    } else {
+        WavAudio wav;
+        if (!ReadWavFile(c.wavIn, &wav, &error)) {
+            err << "uachost: " << error << "\n";
+            return kExitBadInput;
+        }
+        format = wav.Format();
+        pcm = std::move(wav.data);
+    }
+    ProgressLine progress(err, c.quiet, "played");
+    StreamRun run = Play(session, format, pcm, progress.Callback());
+    if (run.formatRefused) {
+        err << "uachost: " << run.error << "\nthe render filter offers:\n";
+        for (const WAVEFORMATEXTENSIBLE& f : OfferedFormats(session, session.FindWaveFilter(false)))
+            err << "  " << FormatText(f) << "\n";
+        return kExitBadInput;
+    }
+    if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
+    if (!WriteWav(c.out, format, run.bytes, &error)) return DriverFailure(err, error, STATUS_UNSUCCESSFUL);
+    out << "played " << pcm.size() / format.Format.nBlockAlign << " frames of " << FormatText(format) << "; the device received "
+        << run.bytes.size() / format.Format.nBlockAlign << " frames, written to " << c.out << "\n";
+    return kExitOk;
+}
+
+int RecordCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    ProgressLine progress(err, c.quiet, "recorded");
+    StreamRun run = Record(session, c.seconds, progress.Callback());
+    if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
+    std::string error;
+    if (!WriteWav(c.out, run.format, run.bytes, &error)) return DriverFailure(err, error, STATUS_UNSUCCESSFUL);
+    out << "recorded " << run.bytes.size() / run.format.Format.nBlockAlign << " frames of " << FormatText(run.format)
+        << ", written to " << c.out << "\n";
+    return kExitOk;
+}
+
+int SetCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    RenderControls controls = FindRenderControls(session);
+    if (c.setVolume) {
+        if (!c.nodeGiven && !controls.hasVolume) return DriverFailure(err, "no volume node on the render path", STATUS_NOT_FOUND);
+        ULONG node = c.nodeGiven ? c.node : controls.volumeNode;
+        LONG level = (LONG)std::lround(c.volumeDb * 65536.0);
+        NTSTATUS status = SetVolume(session, node, level);
+        if (NT_SUCCESS(status)) status = GetVolume(session, node, &level);
+        if (!NT_SUCCESS(status)) return DriverFailure(err, "volume of node " + std::to_string(node), status);
+        out << "volume (node " << node << "): " << LevelText(level) << "\n";
+    }
+    if (c.setMute) {
+        if (!c.nodeGiven && !controls.hasMute) return DriverFailure(err, "no mute node on the render path", STATUS_NOT_FOUND);
+        ULONG node = c.nodeGiven ? c.node : controls.muteNode;
+        bool mute = c.mute;
+        NTSTATUS status = SetMute(session, node, mute);
+        if (NT_SUCCESS(status)) status = GetMute(session, node, &mute);
+        if (!NT_SUCCESS(status)) return DriverFailure(err, "mute of node " + std::to_string(node), status);
+        out << "mute (node " << node << "): " << (mute ? "on" : "off") << "\n";
+    }
+    return kExitOk;
+}
+
+// The demo's files go to the state directory (or the current one).
+std::string DemoPath(const Command& c, const char* name) {
+    return (c.stateDir.empty() ? std::string(".") : c.stateDir) + "/" + name;
+}
+
+int DemoCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    PrintShow(session, out);
+    Command step = c;
+    step.tone = true;
+    step.toneHz = 1000;
+    step.toneDbfs = -20;
+    step.toneSeconds = c.seconds;
+    step.out = DemoPath(c, "played.wav");
+    int code = PlayCommand(session, step, out, err);
+    step.out = DemoPath(c, "recorded.wav");
+    if (code == kExitOk) code = RecordCommand(session, step, out, err);
+    for (int i = 0; i < 3 && code == kExitOk; i++) {
+        Command set = c;
+        set.setVolume = i == 0;
+        set.volumeDb = -6;
+        set.setMute = i > 0;
+        set.mute = i == 1;
+        code = SetCommand(session, set, out, err);
+    }
+    if (code == kExitOk) {
+        NTSTATUS status = session.Remove();
+        out << "device removed: " << StatusText(status) << "\n";
+    }
+    return code;
+}
+
+}  // namespace
+
+int RunCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    if (c.name == "inspect") {
+        out << InspectJson(session).Dump();
+        return session.Running() ? kExitOk : kExitDriverFailure;
+    }
+    if (c.name == "show") {
+        PrintShow(session, out);
+        return session.Running() ? kExitOk : DriverFailure(err, "the driver did not start the device", session.StartStatus());
+    }
+    int code = RequireStart(session, err);
+    if (code != kExitOk) return code;
+    if (c.name == "play") return PlayCommand(session, c, out, err);
+    if (c.name == "record") return RecordCommand(session, c, out, err);
+    if (c.name == "set") return SetCommand(session, c, out, err);
+    return DemoCommand(session, c, out, err);
+}
+
+}  // namespace host

@@ -1,0 +1,43 @@
+// The simulated device of the host program. The built-in one is the UAC
+// 1.0 headset of the stand-in with headset terminals both ways (so its
+// wave filters are "HeadSetOut00Wave" and "HeadSetIn00Wave"), volume and
+// mute on the playback master channel (-60 to 0 dB in 1 dB steps), one
+// presence-detecting jack on each headset terminal, plugged in, and a
+// microphone that sends a 440 Hz tone at -12 dBFS or the samples of a WAV
+// file. Its sink records what it played and its source keeps a log of
+// what it sent.
+#pragma once
+
+#include <string>
+
+#include "tools/host/wav_file.h"
+#include "usb/uac_builder.h"
+#include "usb/usb_port.h"
+
+namespace host {
+
+// Endpoints and terminals of the built-in headset.
+inline constexpr UCHAR kHeadsetOutEndpoint = 0x01;
+inline constexpr UCHAR kHeadsetInEndpoint = 0x82;
+inline constexpr UCHAR kHeadsetOutputTerminal = 3;
+inline constexpr UCHAR kHeadsetInputTerminal = 4;
+inline constexpr UCHAR kHeadsetPlaybackUnit = 2;
+// The microphone's default tone.
+inline constexpr double kMicToneHz = 440.0;
+inline constexpr double kMicToneDbfs = -12.0;
+
+simusb::DescriptorSet HostHeadset();
+
+// Jacks, microphone samples (mic: a WAV, or NULL for the tone) and the
+// logs, on a device made from HostHeadset().
+void PrepareHeadset(simusb::SimDevice& device, const WavAudio* mic);
+
+// Plugs or unplugs the jack of the playback (render) or microphone
+// terminal and sends the status interrupt that makes the driver look.
+void SetHeadsetJack(simusb::SimDevice& device, bool render, bool plugged);
+
+// Sample of a sine at frequency and level (dBFS, peak), frame n at rate,
+// rounded to nearest for the format's container.
+LONG ToneSample(double hz, double dbfs, uint64_t frame, ULONG rate, const simusb::StreamFormat& format);
+
+}  // namespace host

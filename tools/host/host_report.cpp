@@ -1,0 +1,216 @@
+// Text and JSON views of the running driver (see host_report.h).
+#include "tools/host/host_report.h"
+
+#include <cstdio>
+
+#include "adapter/endpoint_type.h"
+#include "tools/host/host_controls.h"
+#include "tools/host/host_stream.h"
+#include "stream/wave/wave_guids.h"
+#include "tools/host/ks_names.h"
+
+namespace host {
+
+namespace {
+
+std::string Hex16(unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof(buffer), "0x%04x", value & 0xFFFF);
+    return buffer;
+}
+
+Json FormatJson(const WAVEFORMATEXTENSIBLE& f) {
+    Json j = Json::Object();
+    j.Add("subFormat", Json::String(f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(WaveSubFormat(f))
+                                                                                  : "tag " + std::to_string(f.Format.wFormatTag)));
+    j.Add("channels", Json::Number(f.Format.nChannels));
+    j.Add("bits", Json::Number(f.Format.wBitsPerSample));
+    j.Add("validBits", Json::Number(f.Samples.wValidBitsPerSample));
+    j.Add("rate", Json::Number(f.Format.nSamplesPerSec));
+    j.Add("channelMask", Json::Number(f.dwChannelMask));
+    return j;
+}
+
+// The audio ranges of a wave filter's streaming pin (attribute lists
+// skipped).
+std::vector<const KSDATARANGE_AUDIO*> AudioRanges(const PCFILTER_DESCRIPTOR* d) {
+    std::vector<const KSDATARANGE_AUDIO*> ranges;
+    if (d == NULL || d->PinCount == 0) return ranges;
+    const KSPIN_DESCRIPTOR& pin = d->Pins[0].KsPinDescriptor;
+    for (ULONG i = 0; i < pin.DataRangesCount; i++) {
+        const KSDATARANGE* r = pin.DataRanges[i];
+        if (r == NULL) continue;
+        if (r->FormatSize >= sizeof(KSDATARANGE_AUDIO))
+            ranges.push_back(reinterpret_cast<const KSDATARANGE_AUDIO*>(r));
+        if (r->Flags & KSDATARANGE_ATTRIBUTES) i++;
+    }
+    return ranges;
+}
+
+Json RangeJson(const KSDATARANGE_AUDIO* r) {
+    Json j = Json::Object();
+    j.Add("subFormat", Json::String(GuidName(r->DataRange.SubFormat)));
+    j.Add("maxChannels", Json::Number(r->MaximumChannels));
+    j.Add("minBits", Json::Number(r->MinimumBitsPerSample));
+    j.Add("maxBits", Json::Number(r->MaximumBitsPerSample));
+    j.Add("minRate", Json::Number(r->MinimumSampleFrequency));
+    j.Add("maxRate", Json::Number(r->MaximumSampleFrequency));
+    return j;
+}
+
+Json DeviceJson(HostSession& session) {
+    const simusb::DescriptorSet& set = session.Device().descriptors();
+    Json j = Json::Object();
+    const auto field = [&set](size_t offset) {
+        return set.device.size() >= offset + 2 ? (unsigned)(set.device[offset] | set.device[offset + 1] << 8) : 0u;
+    };
+    j.Add("vendor", Json::String(Hex16(field(8))));
+    j.Add("product", Json::String(Hex16(field(10))));
+    j.Add("speed", Json::String(set.speed == simusb::UsbSpeed::High ? "high" : "full"));
+    int version = session.Device().model().classVersion();
+    j.Add("classVersion", version ? Json::String(std::to_string(version) + ".0") : Json::Null());
+    j.Add("startStatus", Json::String(StatusText(session.StartStatus())));
+    return j;
+}
+
+Json EnginesJson(HostSession& session) {
+    Json engines = Json::Array();
+    IAudioHal* hal = session.Adapter();
+    ULONG count = hal ? hal->GetStreamEngineCount() : 0;
+    for (ULONG i = 0; i < count; i++) {
+        IStreamEngine* engine = NULL;
+        if (!NT_SUCCESS(hal->GetStreamEngine(i, &engine)) || engine == NULL) continue;
+        WCHAR name[STREAM_NAME_MAX_CHARS + 1] = {};
+        engine->GetName(name);
+        const std::u16string waveName = std::u16string(name) + u"Wave";
+        const PCFILTER_DESCRIPTOR* wave = NULL;
+        for (const WaveFilter& f : session.WaveFilters())
+            if (f.name == waveName) wave = f.descriptor;
+        ULONG type = engine->GetEndpointType();
+        Json e = Json::Object();
+        e.Add("index", Json::Number(i));
+        e.Add("name", Json::String(Narrow(name)));
+        e.Add("direction", Json::String(engine->IsCapture() ? "capture" : "render"));
+        Json endpoint = Json::Object();
+        endpoint.Add("name", Json::String(type < ENDPOINT_TYPE_COUNT ? Narrow(ENDPOINT_TYPE_NAMES[type]) : "unknown"));
+        endpoint.Add("value", Json::Number(type));
+        e.Add("endpointType", std::move(endpoint));
+        e.Add("installed", Json::Bool(wave != NULL));
+        e.Add("waveFilter", wave ? Json::String(Narrow(waveName)) : Json::Null());
+        Json formats = Json::Array();
+        for (ULONG k = 0; k < engine->GetFormatCount(); k++) {
+            WAVEFORMATEXTENSIBLE f;
+            if (NT_SUCCESS(engine->GetFormat(k, &f))) formats.Push(FormatJson(f));
+        }
+        e.Add("formats", std::move(formats));
+        Json ranges = Json::Array();
+        for (const KSDATARANGE_AUDIO* r : AudioRanges(wave)) ranges.Push(RangeJson(r));
+        e.Add("dataRanges", std::move(ranges));
+        engines.Push(std::move(e));
+    }
+    return engines;
+}
+
+// A connection end: a node id, or "filter" for a filter pin.
+Json NodeEnd(ULONG node) { return node == KSFILTER_NODE ? Json::String("filter") : Json::Number(node); }
+
+Json TopologyJson(const PCFILTER_DESCRIPTOR* d) {
+    if (d == NULL) return Json::Null();
+    Json pins = Json::Array();
+    for (ULONG i = 0; i < d->PinCount; i++) {
+        const KSPIN_DESCRIPTOR& p = d->Pins[i].KsPinDescriptor;
+        Json pin = Json::Object();
+        pin.Add("id", Json::Number(i));
+        pin.Add("dataFlow", Json::String(p.DataFlow == KSPIN_DATAFLOW_IN ? "in" : "out"));
+        pin.Add("category", p.Category ? Json::String(GuidName(*p.Category)) : Json::Null());
+        pin.Add("name", p.Name ? Json::String(GuidName(*p.Name)) : Json::Null());
+        pins.Push(std::move(pin));
+    }
+    Json nodes = Json::Array();
+    for (ULONG i = 0; i < d->NodeCount; i++) {
+        Json node = Json::Object();
+        node.Add("id", Json::Number(i));
+        node.Add("type", d->Nodes[i].Type ? Json::String(GuidName(*d->Nodes[i].Type)) : Json::Null());
+        nodes.Push(std::move(node));
+    }
+    Json connections = Json::Array();
+    for (ULONG i = 0; i < d->ConnectionCount; i++) {
+        const PCCONNECTION_DESCRIPTOR& c = d->Connections[i];
+        Json connection = Json::Object();
+        connection.Add("fromNode", NodeEnd(c.FromNode));
+        connection.Add("fromPin", Json::Number(c.FromNodePin));
+        connection.Add("toNode", NodeEnd(c.ToNode));
+        connection.Add("toPin", Json::Number(c.ToNodePin));
+        connections.Push(std::move(connection));
+    }
+    Json j = Json::Object();
+    j.Add("pins", std::move(pins));
+    j.Add("nodes", std::move(nodes));
+    j.Add("connections", std::move(connections));
+    return j;
+}
+
+void PrintFilter(const sim::PcSubdeviceView& s, std::ostream& out) {
+    const PCFILTER_DESCRIPTOR* d = s.descriptor;
+    if (d == NULL) return;
+    if (s.kind == PcPortKindTopology) {
+        out << "filter " << Narrow(s.name) << " (topology)\n";
+        for (ULONG i = 0; i < d->PinCount; i++) {
+            const KSPIN_DESCRIPTOR& p = d->Pins[i].KsPinDescriptor;
+            out << "  pin " << i << (p.DataFlow == KSPIN_DATAFLOW_IN ? "  in   " : "  out  ")
+                << (p.Category ? GuidName(*p.Category) : "-") << (p.Name ? "  " + GuidName(*p.Name) : "") << "\n";
+        }
+        for (ULONG i = 0; i < d->NodeCount; i++)
+            out << "  node " << i << " " << (d->Nodes[i].Type ? GuidName(*d->Nodes[i].Type) : "-") << "\n";
+        return;
+    }
+    bool capture = d->PinCount && d->Pins[0].KsPinDescriptor.DataFlow == KSPIN_DATAFLOW_OUT;
+    out << "filter " << Narrow(s.name) << (capture ? " (capture wave)\n" : " (render wave)\n");
+    for (const KSDATARANGE_AUDIO* r : AudioRanges(d))
+        out << "  range " << GuidName(r->DataRange.SubFormat) << ": up to " << r->MaximumChannels << " ch, "
+            << r->MinimumBitsPerSample << "-" << r->MaximumBitsPerSample << " bit, " << r->MinimumSampleFrequency
+            << "-" << r->MaximumSampleFrequency << " Hz\n";
+}
+
+}  // namespace
+
+Json ErrorJson(const std::string& text) {
+    Json j = Json::Object();
+    j.Add("error", Json::String(text));
+    return j;
+}
+
+Json InspectJson(HostSession& session) {
+    Json j = Json::Object();
+    j.Add("device", DeviceJson(session));
+    j.Add("streamEngines", EnginesJson(session));
+    j.Add("topology", TopologyJson(session.TopologyDescriptor()));
+    return j;
+}
+
+void PrintShow(HostSession& session, std::ostream& out) {
+    const simusb::DescriptorSet& set = session.Device().descriptors();
+    unsigned vendor = set.device.size() >= 12 ? (unsigned)(set.device[8] | set.device[9] << 8) : 0;
+    unsigned product = set.device.size() >= 12 ? (unsigned)(set.device[10] | set.device[11] << 8) : 0;
+    int version = session.Device().model().classVersion();
+    out << "device " << Hex16(vendor) << ":" << Hex16(product) << ", "
+        << (set.speed == simusb::UsbSpeed::High ? "high" : "full") << " speed, USB Audio Class "
+        << (version ? std::to_string(version) + ".0" : "unknown") << "\n";
+    out << "driver start: " << StatusText(session.StartStatus()) << "\n";
+    for (const auto& s : session.Subdevices()) {
+        PrintFilter(s, out);
+        for (const WaveFilter& f : session.WaveFilters())
+            if (f.name == s.name)
+                for (const WAVEFORMATEXTENSIBLE& format : OfferedFormats(session, f))
+                    out << "  format " << FormatText(format) << "\n";
+    }
+    RenderControls controls = FindRenderControls(session);
+    LONG level = 0;
+    bool mute = false;
+    if (controls.hasVolume && NT_SUCCESS(GetVolume(session, controls.volumeNode, &level)))
+        out << "render volume (node " << controls.volumeNode << "): " << LevelText(level) << "\n";
+    if (controls.hasMute && NT_SUCCESS(GetMute(session, controls.muteNode, &mute)))
+        out << "render mute (node " << controls.muteNode << "): " << (mute ? "on" : "off") << "\n";
+}
+
+}  // namespace host

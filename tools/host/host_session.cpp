@@ -1,0 +1,177 @@
+// A run of the driver in the stand-in (see host_session.h).
+#include "tools/host/host_session.h"
+
+#include <sys/stat.h>
+
+#include "adapter/device_context.h"
+#include "adapter/driver_entry.h"
+#include "platform/ks/ks_portcls_hooks.h"
+#include "platform/ks/property_frontend.h"
+#include "sim/files.h"
+#include "sim/registry.h"
+#include "tools/host/host_device.h"
+#include "usb/descriptor_file.h"
+
+namespace host {
+
+namespace {
+
+constexpr char kRegistryFile[] = "registry.txt";
+constexpr char kSystemRootDir[] = "SystemRoot";
+
+// IOCTL_KS_PROPERTY on a wave filter handle reaches the wave miniport's
+// automation table, as on a topology filter.
+NTSTATUS WaveProperty(PPC_FILTER_INSTANCE filter, PIRP irp) {
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    ULONG_PTR information = 0;
+    KsTarget target = {filter->Descriptor, filter->MajorTarget, NULL};
+    NTSTATUS status = KsDispatchProperty(target, sp->Parameters.DeviceIoControl.Type3InputBuffer,
+                                         sp->Parameters.DeviceIoControl.InputBufferLength, irp->UserBuffer,
+                                         sp->Parameters.DeviceIoControl.OutputBufferLength, &information);
+    irp->IoStatus.Information = information;
+    return status;
+}
+
+void InstallFrontEnd() {
+    sim::PcResetState();
+    KsInstallTopologyFilterHooks();
+    PC_FILTER_HOOKS wave = {};
+    wave.Property = WaveProperty;
+    PcSetFilterHooks(PcPortKindWaveCyclic, &wave);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool MakeDirectories(const std::string& dir) {
+    if (dir.empty() || IsDirectory(dir)) return !dir.empty();
+    size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash))) return false;
+    return mkdir(dir.c_str(), 0755) == 0 || IsDirectory(dir);
+}
+
+HostSession::HostSession() {
+    sim::RegistryReset();
+    InstallFrontEnd();
+}
+
+HostSession::~HostSession() {
+    Remove();
+    m_Port.reset();
+    if (m_StateAttached) sim::RegistrySetBackingFile("");
+    sim::SetSystemRoot("");
+    sim::PcResetState();
+}
+
+bool HostSession::UseStateDirectory(const std::string& dir, std::string* error) {
+    const std::string root = dir + "/" + kSystemRootDir;
+    if (!MakeDirectories(dir) || !MakeDirectories(root)) {
+        *error = "cannot create the state directory " + dir;
+        return false;
+    }
+    const std::string file = dir + "/" + kRegistryFile;
+    size_t line = 0;
+    NTSTATUS status = sim::RegistrySetBackingFile(file, &line);
+    if (status == STATUS_REGISTRY_CORRUPT) {
+        *error = file + ":" + std::to_string(line) + ": not a registry image line; nothing was loaded";
+        return false;
+    }
+    if (!NT_SUCCESS(status)) {
+        *error = "cannot use " + file;
+        return false;
+    }
+    m_StateAttached = true;
+    sim::SetSystemRoot(root);
+    return true;
+}
+
+bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
+    simusb::DescriptorSet set;
+    m_BuiltIn = choice.descriptorFile.empty();
+    if (m_BuiltIn) {
+        set = HostHeadset();
+    } else {
+        simusb::DescriptorFileError fileError;
+        if (!simusb::LoadDescriptorFile(choice.descriptorFile, simusb::UsbSpeed::Full, &set, &fileError)) {
+            *error = choice.descriptorFile + ": " + fileError.message;
+            return false;
+        }
+    }
+    WavAudio mic;
+    if (!choice.micWav.empty() && !ReadWavFile(choice.micWav, &mic, error)) return false;
+    m_Port = std::make_unique<simusb::SimUsbPort>(set);
+    if (m_BuiltIn) PrepareHeadset(m_Port->device(), choice.micWav.empty() ? nullptr : &mic);
+    return true;
+}
+
+NTSTATUS HostSession::Start() {
+    sim::PnpHarness& harness = m_Port->harness();
+    NTSTATUS status = harness.LoadDriver(DriverEntry);
+    m_Loaded = NT_SUCCESS(status);
+    if (NT_SUCCESS(status)) status = harness.AddDevice();
+    if (NT_SUCCESS(status)) status = harness.StartDevice();
+    m_StartStatus = status;
+    m_Running = NT_SUCCESS(status);
+    return status;
+}
+
+NTSTATUS HostSession::Remove() {
+    if (!m_Port || !m_Loaded) return STATUS_SUCCESS;
+    sim::PnpHarness& harness = m_Port->harness();
+    // A device that left the bus is surprise-removed first, as the USB
+    // hub driver would report it.
+    if (!m_Port->bus().plugged() && m_Running) harness.SurpriseRemoval();
+    NTSTATUS status = harness.RemoveDevice();
+    harness.UnloadDriver();
+    m_Loaded = m_Running = false;
+    return status;
+}
+
+PDEVICE_OBJECT HostSession::Fdo() const {
+    if (!m_Port || !m_Loaded) return NULL;
+    PDEVICE_OBJECT top = m_Port->harness().TopDevice();
+    return top != m_Port->Pdo() ? top : NULL;
+}
+
+IAudioHal* HostSession::Adapter() const {
+    PDEVICE_OBJECT fdo = Fdo();
+    return fdo ? GetDeviceContext(fdo)->AudioHal : NULL;
+}
+
+std::vector<sim::PcSubdeviceView> HostSession::Subdevices() const {
+    PDEVICE_OBJECT fdo = Fdo();
+    return fdo ? sim::PcSubdevices(fdo) : std::vector<sim::PcSubdeviceView>();
+}
+
+std::vector<sim::PcConnectionView> HostSession::Connections() const {
+    PDEVICE_OBJECT fdo = Fdo();
+    return fdo ? sim::PcConnections(fdo) : std::vector<sim::PcConnectionView>();
+}
+
+std::vector<WaveFilter> HostSession::WaveFilters() const {
+    std::vector<WaveFilter> filters;
+    for (const auto& s : Subdevices()) {
+        if (s.kind != PcPortKindWaveCyclic || s.descriptor == NULL || s.descriptor->PinCount == 0) continue;
+        bool capture = s.descriptor->Pins[0].KsPinDescriptor.DataFlow == KSPIN_DATAFLOW_OUT;
+        filters.push_back({s.name, s.port, capture, s.descriptor});
+    }
+    return filters;
+}
+
+WaveFilter HostSession::FindWaveFilter(bool capture) const {
+    for (const WaveFilter& f : WaveFilters())
+        if (f.capture == capture) return f;
+    return {u"", NULL, capture, NULL};
+}
+
+const PCFILTER_DESCRIPTOR* HostSession::TopologyDescriptor() const {
+    for (const auto& s : Subdevices())
+        if (s.kind == PcPortKindTopology) return s.descriptor;
+    return NULL;
+}
+
+}  // namespace host

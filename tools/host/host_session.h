@@ -1,0 +1,81 @@
+// One run of the driver in the stand-in, as the host program and the
+// end-to-end tests use it: the kernel-streaming front end on both port
+// kinds, an optional state directory (the registry image and
+// "\SystemRoot\"), the simulated device on the PnP harness, and the driver
+// loaded, added and started as Windows would. Call from a thread managed
+// by a live kernel scope; destroy (or Remove) before the scope ends.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter/audio_hal.h"
+#include "platform/portcls/sim_portcls.h"
+#include "stream/engine/stream_engine.h"
+#include "tools/host/wav_file.h"
+#include "usb/usb_port.h"
+
+namespace host {
+
+struct DeviceChoice {
+    std::string descriptorFile;  // empty: the built-in headset
+    std::string micWav;          // the built-in microphone's samples (empty: the tone)
+};
+
+// A registered wave filter: its subdevice and direction.
+struct WaveFilter {
+    std::u16string name;
+    PUNKNOWN port;  // no reference
+    bool capture;
+    const PCFILTER_DESCRIPTOR* descriptor;
+};
+
+class HostSession {
+public:
+    HostSession();
+    ~HostSession();
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    // Validates the registry image in dir (the whole file, before anything
+    // is loaded), loads it and keeps it as the registry's backing file;
+    // maps "\SystemRoot\" to dir/SystemRoot. Creates what is missing.
+    bool UseStateDirectory(const std::string& dir, std::string* error);
+    // Builds the device (the headset, or a descriptor file) and plugs it.
+    bool PlugDevice(const DeviceChoice& choice, std::string* error);
+    // DriverEntry, AddDevice, IRP_MN_START_DEVICE; the start's status.
+    NTSTATUS Start();
+    NTSTATUS StartStatus() const { return m_StartStatus; }
+    bool Running() const { return m_Running; }
+    // Removal (surprise removal first when the device was unplugged) and
+    // unload; idempotent.
+    NTSTATUS Remove();
+
+    bool BuiltIn() const { return m_BuiltIn; }
+    simusb::SimUsbPort& Port() { return *m_Port; }
+    simusb::SimDevice& Device() { return m_Port->device(); }
+    PDEVICE_OBJECT Fdo() const;
+    // The started adapter (no reference), NULL before a successful start.
+    IAudioHal* Adapter() const;
+    std::vector<sim::PcSubdeviceView> Subdevices() const;
+    std::vector<WaveFilter> WaveFilters() const;
+    // The first wave filter of that direction, or a null port.
+    WaveFilter FindWaveFilter(bool capture) const;
+    // The topology filter ("GlobalTopo") or NULL.
+    const PCFILTER_DESCRIPTOR* TopologyDescriptor() const;
+    std::vector<sim::PcConnectionView> Connections() const;
+
+private:
+    std::unique_ptr<simusb::SimUsbPort> m_Port;
+    bool m_BuiltIn = false;
+    bool m_Loaded = false;
+    bool m_Running = false;
+    bool m_StateAttached = false;
+    NTSTATUS m_StartStatus = STATUS_UNSUCCESSFUL;
+};
+
+// Directories: creates dir and its parents (false when it cannot).
+bool MakeDirectories(const std::string& dir);
+
+}  // namespace host
