@@ -39,13 +39,7 @@ protected:
     }
     CMiniportWaveCyclicStream* S() { return stream_.object(); }
 
-    NTSTATUS Run() {
-        for (KSSTATE s : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
-            NTSTATUS status = stream_.stream->SetState(s);
-            if (!NT_SUCCESS(status)) return status;
-        }
-        return STATUS_SUCCESS;
-    }
+    NTSTATUS Run() { return StepStates(stream_.stream, kUpToRun); }
     ULONG Position() {
         ULONG position = 0xFFFFFFFF;
         EXPECT_EQ(stream_.stream->GetPosition(&position), STATUS_SUCCESS);
