@@ -292,7 +292,8 @@ TEST_F(StreamTest, ACapturePositionBehindTheWrapComesFromTheBufferEnd) {
     engine_->SendCapture(last.data(), 480);
     engine_->SendBytesDone(480);  // position 580, the batch began at 100
     EXPECT_EQ(Position(), 100u);
-    engine_->SendCapture(batch.data(), 4420);
+    std::vector<UCHAR> longBatch(4420, 0x44);
+    engine_->SendCapture(longBatch.data(), 4420);
     engine_->SendBytesDone(4420);  // position 200: the batch began at 580
     EXPECT_EQ(Position(), 580u);
 }
