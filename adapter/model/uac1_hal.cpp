@@ -219,12 +219,13 @@ NTSTATUS CUac1Hal::UpdateSubdevices(ULONG unitId) {
 
 // The subdevice of an engine goes and comes back under the name of its new
 // type: the number of the last subdevice of that type and direction named
-// at start-up (the counters are not changed here).
+// at start-up (the counters are not changed here). A type without a name
+// is refused before anything is removed.
 NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name) {
-    NTSTATUS status = engine->RemoveMiniport(Fdo);
-    if (!NT_SUCCESS(status)) return status;
     const ULONG type = engine->GetEndpointType();
     if (type >= ENDPOINT_TYPE_COUNT) return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = engine->RemoveMiniport(Fdo);
+    if (!NT_SUCCESS(status)) return status;
     const BOOLEAN capture = engine->IsCapture() != 0;
     PDEVICE_CONTEXT context = GetDeviceContext(Fdo);
     const UCHAR counter = capture ? context->CaptureNameCounter[type] : context->RenderNameCounter[type];

@@ -186,6 +186,14 @@ TEST_F(OutputTypeTest, FailedRemovalEndsTheUpdate) {
     EXPECT_EQ(StreamLog(), (Log{"remove:1"}));
 }
 
+// A type past the name table (a stream that reports nonsense) never
+// indexes the names or the counters, and the subdevice stays installed.
+TEST_F(OutputTypeTest, TypePastTheNameTableIsRefused) {
+    Streams().endpointType = ENDPOINT_TYPE_COUNT;
+    EXPECT_EQ(m_Selector->SelectType(ENDPOINT_SPK), STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(StreamLog().empty());
+}
+
 TEST_F(OutputTypeTest, NameBufferMissingIsUnsuccessful) {
     // The change flag is set by the selection itself, whose update then fails.
     sim::PoolFailTag(HAL_TEMP_TAG);
