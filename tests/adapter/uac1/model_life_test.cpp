@@ -149,14 +149,8 @@ protected:
         Plug(MakeSet(c.Build()));
         Device().model().SetTerminalTypes(3, {0x0302, 0x0301});
         ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
-        CUacEntity* terminal = nullptr;
-        ULONG id = 0;
-        IUacUnit* unit = nullptr;
-        ASSERT_EQ(Model()->FindEntityById(3, &terminal), STATUS_SUCCESS);
-        ASSERT_EQ(terminal->GetLastNodeId(&id), STATUS_SUCCESS);
-        ASSERT_EQ(Model()->FindUnitById(id, &unit), STATUS_SUCCESS);
-        ASSERT_EQ(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&m_Selector)), STATUS_SUCCESS);
-        m_Selector->Release();
+        m_Selector = TerminalTypeOf(3);
+        ASSERT_NE(m_Selector, nullptr);
         StreamLog().clear();
     }
     ITerminalTypeUnit* m_Selector = nullptr;

@@ -307,15 +307,8 @@ TEST_F(StatusThreadTest, OutputTypeChangeAndTerminalMessagesNeverOverlap) {
     Device().model().SetTerminalTypes(3, {0x0302, 0x0301});
     ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
     StartAndSettle();
-    CUacEntity* terminal = nullptr;
-    ULONG id = 0;
-    IUacUnit* unit = nullptr;
-    ITerminalTypeUnit* selector = nullptr;
-    ASSERT_EQ(Model()->FindEntityById(3, &terminal), STATUS_SUCCESS);
-    ASSERT_EQ(terminal->GetLastNodeId(&id), STATUS_SUCCESS);
-    ASSERT_EQ(Model()->FindUnitById(id, &unit), STATUS_SUCCESS);
-    ASSERT_EQ(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&selector)), STATUS_SUCCESS);
-    selector->Release();
+    ITerminalTypeUnit* selector = TerminalTypeOf(3);
+    ASSERT_NE(selector, nullptr);
 
     uac1fakes::Streams().holdMs = 1;
     constexpr int kRounds = 12;
