@@ -57,6 +57,9 @@ class CCyclicControl;
 #define STREAM_PATH_RING_IDS 20
 #define STREAM_PATH_MAX_SOURCES 12
 #define STREAM_PATH_MAX_PINS 10
+// Sources an entity may have and still be connected by the Audio Control
+// parsers (and followed by the cycle check).
+#define UAC_MAX_LINKED_SOURCES 9
 
 class CUacHal : public IUacHal, public CAudioHal {
 public:

@@ -23,8 +23,6 @@
 
 namespace {
 
-// Sources an entity may have and still be connected.
-constexpr ULONG kMaxLinkedSources = 9;
 // The terminal whose speaker type some devices get wrong, and the two
 // output terminals one product needs.
 constexpr UCHAR kMislabelledTerminal = 16;
@@ -123,7 +121,7 @@ NTSTATUS CUac1Hal::AddAudioControlEntity(const UCHAR* descriptor, ULONG length) 
 
 // Gives each entity's first node the output nodes of its source entities.
 // An entity without nodes, without sources or with more than
-// kMaxLinkedSources of them stays unconnected.
+// UAC_MAX_LINKED_SOURCES of them stays unconnected.
 NTSTATUS CUac1Hal::LinkEntitySources() {
     const ULONG count = GetEntityCount();
     for (ULONG i = 0; i < count; ++i) {
@@ -131,8 +129,8 @@ NTSTATUS CUac1Hal::LinkEntitySources() {
         ULONG last = 0;
         if (!NT_SUCCESS(GetEntity(i, &entity)) || !NT_SUCCESS(entity->GetLastNodeId(&last))) continue;
         ULONG sources = entity->GetSourceCount();
-        if (sources == 0 || sources > kMaxLinkedSources) continue;
-        ULONG ids[kMaxLinkedSources];
+        if (sources == 0 || sources > UAC_MAX_LINKED_SOURCES) continue;
+        ULONG ids[UAC_MAX_LINKED_SOURCES];
         NTSTATUS status = entity->GetSourceIds(&sources, ids);
         for (ULONG s = 0; s < sources && NT_SUCCESS(status); ++s) {
             CUacEntity* source = NULL;

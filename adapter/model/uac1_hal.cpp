@@ -83,8 +83,13 @@ NTSTATUS CUac1Hal::GetEndpointCapabilities(BOOLEAN isCapture, ULONG endpointType
 // ---- start and stop -------------------------------------------------------------
 
 NTSTATUS CUac1Hal::Start() {
-    // A status thread already running (Start twice) is kept.
-    if (StatusPipeIndex != UAC_NO_STATUS_PIPE) return CAudioHal::Start();
+    if (StatusPipeIndex != UAC_NO_STATUS_PIPE) {
+        // A status thread still running (Start twice) is kept; one that
+        // ended by itself after a failed transfer is reaped, and this Start
+        // follows the status pipe again with a new one.
+        if (KeReadStateEvent(&ThreadExitedEvent) == 0) return CAudioHal::Start();
+        EndStatusThread();
+    }
     InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
     if (usb.get() == NULL) return usb.status();
     NTSTATUS status = SelectControlInterface(usb.get());
@@ -160,9 +165,18 @@ NTSTATUS CUac1Hal::StartStatusThread() {
     return STATUS_SUCCESS;
 }
 
+// The units stop whatever their result: the status thread must end before
+// the model may go, so a failing unit never leaves it running.
 NTSTATUS CUac1Hal::Stop() {
     CAudioHal::Stop();
-    if (StatusPipeIndex == UAC_NO_STATUS_PIPE) return STATUS_SUCCESS;
+    if (StatusPipeIndex != UAC_NO_STATUS_PIPE) EndStatusThread();
+    return STATUS_SUCCESS;
+}
+
+// Asks the status thread to end, waits until it has (at once when it ended
+// by itself), and releases what it used. Never with ModelLock held: the
+// thread may be waiting for it.
+VOID CUac1Hal::EndStatusThread() {
     KeSetEvent(&StopEvent, IO_NO_INCREMENT, FALSE);
     KeWaitForSingleObject(&ThreadExitedEvent, Executive, KernelMode, FALSE, NULL);
     if (StatusThread != NULL) {
@@ -176,7 +190,6 @@ NTSTATUS CUac1Hal::Stop() {
     StatusPipeIndex = UAC_NO_STATUS_PIPE;
     KeClearEvent(&StopEvent);
     KeClearEvent(&ThreadExitedEvent);
-    return STATUS_SUCCESS;
 }
 
 // ---- output-type changes ------------------------------------------------------------
@@ -206,12 +219,13 @@ NTSTATUS CUac1Hal::UpdateSubdevices(ULONG unitId) {
 
 // The subdevice of an engine goes and comes back under the name of its new
 // type: the number of the last subdevice of that type and direction named
-// at start-up (the counters are not changed here).
+// at start-up (the counters are not changed here). A type without a name
+// is refused before anything is removed.
 NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name) {
-    NTSTATUS status = engine->RemoveMiniport(Fdo);
-    if (!NT_SUCCESS(status)) return status;
     const ULONG type = engine->GetEndpointType();
     if (type >= ENDPOINT_TYPE_COUNT) return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = engine->RemoveMiniport(Fdo);
+    if (!NT_SUCCESS(status)) return status;
     const BOOLEAN capture = engine->IsCapture() != 0;
     PDEVICE_CONTEXT context = GetDeviceContext(Fdo);
     const UCHAR counter = capture ? context->CaptureNameCounter[type] : context->RenderNameCounter[type];

@@ -135,6 +135,7 @@ protected:
     // Start and the status thread.
     NTSTATUS SelectControlInterface(IUsbAudioDevice* usb);
     NTSTATUS StartStatusThread();
+    VOID EndStatusThread();
     struct STATUS_RUN;
     VOID InterruptThread();
     VOID FollowStatusTransfers(STATUS_RUN* run);

@@ -18,8 +18,6 @@ namespace {
 // Entity ids are one byte (bUnitID, bTerminalID); the graph check keeps one
 // slot per id.
 constexpr ULONG kEntityIds = 256;
-// Sources an entity may have and still be connected by the parsers.
-constexpr ULONG kMaxLinkedSources = 9;
 
 // The held configuration of the adapter, or NULL.
 PUSB_CONFIGURATION_DESCRIPTOR HeldConfiguration(IUsbAudioDevice* usb) {
@@ -166,51 +164,82 @@ NTSTATUS CUacHal::ParseAudioStreamingInterfaces() {
 
 // ---- cycle check ------------------------------------------------------------------
 
+namespace {
+
 // Depth-first over the entities reachable by id, iteratively: the stack
-// holds at most one frame per entity id. A source id that names no entity
-// is no edge (the linking pass has refused such a device already).
-NTSTATUS CUacHal::CheckEntityGraph() {
+// holds at most one frame per entity id. A frame's sources are those the
+// linking pass connected (1 to UAC_MAX_LINKED_SOURCES); a source id that
+// names no entity is no edge (the linking pass has refused such a device
+// already). Its two blocks are paged pool, freed with the check.
+class CCycleCheck {
+public:
+    explicit CCycleCheck(CUacHal* model)
+        : m_Model(model),
+          m_State(static_cast<UCHAR*>(ExAllocatePoolWithTag(PagedPool, kEntityIds, HAL_TEMP_TAG))),
+          m_Stack(static_cast<FRAME*>(ExAllocatePoolWithTag(PagedPool, kEntityIds * sizeof(FRAME), HAL_TEMP_TAG))),
+          m_Depth(0) {
+        if (m_State != NULL) RtlZeroMemory(m_State, kEntityIds);
+    }
+    ~CCycleCheck() {
+        if (m_State != NULL) ExFreePoolWithTag(m_State, HAL_TEMP_TAG);
+        if (m_Stack != NULL) ExFreePoolWithTag(m_Stack, HAL_TEMP_TAG);
+    }
+    CCycleCheck(const CCycleCheck&) = delete;
+    CCycleCheck& operator=(const CCycleCheck&) = delete;
+
+    // STATUS_UNSUCCESSFUL when some entity reaches itself.
+    NTSTATUS Run() {
+        if (m_State == NULL || m_Stack == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+        NTSTATUS status = STATUS_SUCCESS;
+        for (ULONG root = 0; root < kEntityIds && NT_SUCCESS(status); ++root) {
+            status = Push(root);
+            while (m_Depth != 0 && NT_SUCCESS(status)) {
+                FRAME& top = m_Stack[m_Depth - 1];
+                if (top.Next < top.Count) {
+                    status = Push(top.Ids[top.Next++]);
+                } else {
+                    m_State[top.Entity->GetId()] = kDone;
+                    --m_Depth;
+                }
+            }
+        }
+        return status;
+    }
+
+private:
     struct FRAME {
         CUacEntity* Entity;
-        ULONG Ids[kMaxLinkedSources];
+        ULONG Ids[UAC_MAX_LINKED_SOURCES];
         ULONG Count;
         ULONG Next;
     };
     enum : UCHAR { kUnseen = 0, kOnPath = 1, kDone = 2 };
-    auto* state = static_cast<UCHAR*>(ExAllocatePoolWithTag(PagedPool, kEntityIds, HAL_TEMP_TAG));
-    auto* stack = static_cast<FRAME*>(ExAllocatePoolWithTag(PagedPool, kEntityIds * sizeof(FRAME), HAL_TEMP_TAG));
-    NTSTATUS status = (state != NULL && stack != NULL) ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-    if (NT_SUCCESS(status)) RtlZeroMemory(state, kEntityIds);
-    // Pushes the entity with this id (unless done); a frame's sources are
-    // those the linking pass connected: 1 to 9 of them.
-    auto push = [&](ULONG id, ULONG* depth) {
+
+    // Enters the entity with this id unless it is none or done.
+    NTSTATUS Push(ULONG id) {
         CUacEntity* entity = NULL;
-        if (id >= kEntityIds || !NT_SUCCESS(FindEntityById(id, &entity))) return STATUS_SUCCESS;
-        if (state[id] == kOnPath) return STATUS_UNSUCCESSFUL;  // a cycle, or a self-source
-        if (state[id] == kDone) return STATUS_SUCCESS;
-        FRAME& frame = stack[(*depth)++];
+        if (id >= kEntityIds || !NT_SUCCESS(m_Model->FindEntityById(id, &entity))) return STATUS_SUCCESS;
+        if (m_State[id] == kOnPath) return STATUS_UNSUCCESSFUL;  // a cycle, or a self-source
+        if (m_State[id] == kDone) return STATUS_SUCCESS;
+        FRAME& frame = m_Stack[m_Depth++];
         frame.Entity = entity;
         frame.Count = entity->GetSourceCount();
-        if (frame.Count > kMaxLinkedSources) frame.Count = 0;
+        if (frame.Count > UAC_MAX_LINKED_SOURCES) frame.Count = 0;
         if (frame.Count != 0) entity->GetSourceIds(&frame.Count, frame.Ids);
         frame.Next = 0;
-        state[id] = kOnPath;
+        m_State[id] = kOnPath;
         return STATUS_SUCCESS;
-    };
-    for (ULONG root = 0; root < kEntityIds && NT_SUCCESS(status); ++root) {
-        ULONG depth = 0;
-        status = push(root, &depth);
-        while (depth != 0 && NT_SUCCESS(status)) {
-            FRAME& top = stack[depth - 1];
-            if (top.Next < top.Count) {
-                status = push(top.Ids[top.Next++], &depth);
-            } else {
-                state[top.Entity->GetId()] = kDone;
-                --depth;
-            }
-        }
     }
-    if (state != NULL) ExFreePoolWithTag(state, HAL_TEMP_TAG);
-    if (stack != NULL) ExFreePoolWithTag(stack, HAL_TEMP_TAG);
-    return status;
+
+    CUacHal* m_Model;
+    UCHAR* m_State;
+    FRAME* m_Stack;
+    ULONG m_Depth;
+};
+
+}  // namespace
+
+NTSTATUS CUacHal::CheckEntityGraph() {
+    CCycleCheck check(this);
+    return check.Run();
 }

@@ -258,6 +258,37 @@ TEST_F(AcParserTest, RenderWithoutReachablePinFails) {
     EXPECT_EQ(InitAdapter(), STATUS_INVALID_PARAMETER);
 }
 
+// A render engine searches the first ten non-streaming output pins in unit
+// order: `before` speakers fed by the microphone come first, then the one
+// the streaming terminal reaches.
+struct PinLimitCase {
+    const char* name;
+    int before;
+    NTSTATUS status;
+};
+
+std::ostream& operator<<(std::ostream& out, const PinLimitCase& c) { return out << c.name; }
+
+class PinLimitTest : public AcParserTest, public ::testing::WithParamInterface<PinLimitCase> {};
+
+TEST_P(PinLimitTest, SearchesTheFirstTenPins) {
+    ConfigBuilder c;
+    AudioControl(c, {1}).Uac1InputTerminal(1, 0x0101, 2, 0x0003).Uac1InputTerminal(2, 0x0201, 1, 0);
+    for (int i = 0; i < GetParam().before; ++i) c.Uac1OutputTerminal((UCHAR)(20 + i), 0x0301, 2);
+    c.Uac1OutputTerminal(40, 0x0301, 1);
+    Streaming(c, 1, 1, false);
+    Plug(MakeSet(c.Build()));
+    ASSERT_EQ(InitAdapter(), GetParam().status);
+    if (NT_SUCCESS(GetParam().status)) {
+        EXPECT_EQ(EngineUnits(Engine(0)).front(), LastNode(40));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PinLimitTest,
+                         ::testing::Values(PinLimitCase{"ReachablePinTenth", 9, STATUS_SUCCESS},
+                                           PinLimitCase{"ReachablePinEleventh", 10, STATUS_INVALID_PARAMETER}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- extra units ------------------------------------------------------------------
 
 struct ExtraUnitsCase {

@@ -293,16 +293,8 @@ TEST_F(StreamingTest, OnlyTheSingleSourceChainFollowsTheOutputType) {
     Plug(MakeSet(c.Build()));
     Device().model().SetTerminalTypes(6, {0x0302, 0x0301});
     ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
-    CUacEntity* terminal = nullptr;
-    ASSERT_EQ(Model()->FindEntityById(6, &terminal), STATUS_SUCCESS);
-    ULONG selectorId = 0;
-    ASSERT_EQ(terminal->GetLastNodeId(&selectorId), STATUS_SUCCESS);
-    IUacUnit* unit = nullptr;
-    ASSERT_EQ(Model()->FindUnitById(selectorId, &unit), STATUS_SUCCESS);
-    ASSERT_EQ(unit->GetKind(), (ULONG)UNIT_KIND_TERMINAL_TYPE);
-    ITerminalTypeUnit* selector = nullptr;
-    ASSERT_EQ(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&selector)), STATUS_SUCCESS);
-    selector->Release();
+    ITerminalTypeUnit* selector = TerminalTypeOf(6);
+    ASSERT_NE(selector, nullptr);
     ULONG current = 0;
     ASSERT_EQ(selector->GetType(&current), STATUS_SUCCESS);
 

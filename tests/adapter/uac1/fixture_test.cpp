@@ -23,6 +23,7 @@
 #include "stream/engine/stream_engine.h"
 #include "tests/fakes/adapter/fake_model.h"
 #include "tests/adapter/uac1/model_fixture.h"
+#include "tests/platform/usb/lsusb_run.h"
 #include "topology/uac1_feature_unit.h"
 #include "topology/uac_entity.h"
 
@@ -99,55 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, DriverStartTest, ::testing::ValuesIn(kAccepte
 // ---- lsusb --------------------------------------------------------------------------
 
 
-std::string UpperHex(const Bytes& b) {
-    std::string s;
-    char two[3];
-    for (uint8_t x : b) {
-        std::snprintf(two, sizeof(two), "%02X", x);
-        s += two;
-    }
-    return s;
-}
-
-// A umockdev record of the device on bus 1 behind a root hub: the usbfs
-// node and the sysfs "descriptors" attribute hold the device and
-// configuration descriptors as the kernel presents them.
-std::string UmockdevRecord(const DescriptorSet& set) {
-    Bytes all = set.device;
-    all.insert(all.end(), set.configuration.begin(), set.configuration.end());
-    char ids[64];
-    std::snprintf(ids, sizeof(ids), "A: idVendor=%02x%02x\nA: idProduct=%02x%02x\n", set.device[9], set.device[8],
-                  set.device[11], set.device[10]);
-    std::string r = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nN: bus/usb/001/002=" + UpperHex(all) + "\n";
-    r += "E: DEVNAME=/dev/bus/usb/001/002\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=002\n";
-    r += "E: MAJOR=189\nE: MINOR=1\nE: SUBSYSTEM=usb\nA: bConfigurationValue=1\nA: busnum=1\nA: devnum=2\n";
-    r += "H: descriptors=" + UpperHex(all) + "\n" + ids + "A: speed=12\n\n";
-    r += "P: /devices/pci0000:00/0000:00:14.0/usb1\nN: bus/usb/001/001\nE: DEVNAME=/dev/bus/usb/001/001\n";
-    r += "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=001\nE: SUBSYSTEM=usb\nA: busnum=1\n";
-    r += "A: devnum=1\nA: idVendor=1d6b\nA: idProduct=0002\nA: speed=480\n\n";
-    r += "P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\n";
-    return r;
-}
-
-bool HaveTools() {
-    return std::system("command -v umockdev-run >/dev/null 2>&1 && command -v lsusb >/dev/null 2>&1") == 0;
-}
-
-std::string RunLsusb(const DescriptorSet& set) {
-    char dir[] = "/tmp/uac1lsusbXXXXXX";
-    if (mkdtemp(dir) == nullptr) return "";
-    const std::string base = dir;
-    std::ofstream(base + "/device.umockdev") << UmockdevRecord(set);
-    const std::string command = "umockdev-run -d " + base + "/device.umockdev -- lsusb -v -d 1209: > " + base +
-                                "/out.txt 2>/dev/null";
-    const int rc = std::system(command.c_str());
-    std::ifstream in(base + "/out.txt");
-    std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::remove((base + "/device.umockdev").c_str());
-    std::remove((base + "/out.txt").c_str());
-    rmdir(dir);
-    return rc == 0 ? out : "";
-}
+using lsusbrun::HaveTools;
+using lsusbrun::RunLsusb;
 
 // What lsusb decoded.
 struct DecodedEntity {

@@ -12,6 +12,7 @@
 #include "platform/portcls/sim_portcls.h"
 #include "sim/registry.h"
 #include "stream/engine/stream_engine.h"
+#include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
 #include "usb/descriptor_file.h"
 
@@ -298,6 +299,19 @@ IStreamEngine* ModelTest::Engine(ULONG index) {
     IStreamEngine* engine = nullptr;
     if (model == nullptr || !NT_SUCCESS(model->GetStreamEngine(index, &engine))) return nullptr;
     return engine;
+}
+
+ITerminalTypeUnit* ModelTest::TerminalTypeOf(UCHAR terminalId) {
+    CUacEntity* terminal = nullptr;
+    ULONG id = 0;
+    IUacUnit* unit = nullptr;
+    ITerminalTypeUnit* selector = nullptr;
+    if (Model() == nullptr || !NT_SUCCESS(Model()->FindEntityById(terminalId, &terminal)) ||
+        !NT_SUCCESS(terminal->GetLastNodeId(&id)) || !NT_SUCCESS(Model()->FindUnitById(id, &unit)) ||
+        !NT_SUCCESS(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&selector))))
+        return nullptr;
+    selector->Release();
+    return selector;
 }
 
 }  // namespace uac1test

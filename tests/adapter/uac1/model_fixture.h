@@ -16,6 +16,7 @@
 #include "sim/kernel_test.h"
 #include "tests/adapter/uac1/device_life.h"
 #include "tests/fakes/uac1/recording_model.h"
+#include "topology/terminal_units.h"
 #include "usb/uac_builder.h"
 #include "usb/usb_port.h"
 
@@ -103,6 +104,9 @@ protected:
     // The model's engine at index (NULL when none).
     IStreamEngine* Engine(ULONG index);
     const uac1fakes::StreamView* View(ULONG index) { return uac1fakes::ViewOf(Engine(index)); }
+    // The terminal-type unit on the output node of an output terminal with
+    // several types (the model holds it), or NULL.
+    ITerminalTypeUnit* TerminalTypeOf(UCHAR terminalId);
 
     std::unique_ptr<simusb::SimUsbPort> m_Port;
     std::unique_ptr<ScopedDriverFactories> m_Factories;

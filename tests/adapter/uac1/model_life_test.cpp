@@ -149,14 +149,8 @@ protected:
         Plug(MakeSet(c.Build()));
         Device().model().SetTerminalTypes(3, {0x0302, 0x0301});
         ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
-        CUacEntity* terminal = nullptr;
-        ULONG id = 0;
-        IUacUnit* unit = nullptr;
-        ASSERT_EQ(Model()->FindEntityById(3, &terminal), STATUS_SUCCESS);
-        ASSERT_EQ(terminal->GetLastNodeId(&id), STATUS_SUCCESS);
-        ASSERT_EQ(Model()->FindUnitById(id, &unit), STATUS_SUCCESS);
-        ASSERT_EQ(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&m_Selector)), STATUS_SUCCESS);
-        m_Selector->Release();
+        m_Selector = TerminalTypeOf(3);
+        ASSERT_NE(m_Selector, nullptr);
         StreamLog().clear();
     }
     ITerminalTypeUnit* m_Selector = nullptr;
@@ -184,6 +178,14 @@ TEST_F(OutputTypeTest, FailedRemovalEndsTheUpdate) {
     Streams().remove = STATUS_DEVICE_BUSY;
     EXPECT_EQ(m_Selector->SelectType(ENDPOINT_SPK), STATUS_DEVICE_BUSY);
     EXPECT_EQ(StreamLog(), (Log{"remove:1"}));
+}
+
+// A type past the name table (a stream that reports nonsense) never
+// indexes the names or the counters, and the subdevice stays installed.
+TEST_F(OutputTypeTest, TypePastTheNameTableIsRefused) {
+    Streams().endpointType = ENDPOINT_TYPE_COUNT;
+    EXPECT_EQ(m_Selector->SelectType(ENDPOINT_SPK), STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(StreamLog().empty());
 }
 
 TEST_F(OutputTypeTest, NameBufferMissingIsUnsuccessful) {

@@ -265,6 +265,28 @@ TEST_F(StatusThreadTest, FailedTransferEndsTheThread) {
     EXPECT_EQ(sim::Now(), before);
 }
 
+// The thread ended by itself (a failed transfer) while the model stayed
+// started: the next Start follows the status pipe again, and nothing of the
+// first thread is left (the scope's end checks the pool and threads).
+TEST_F(StatusThreadTest, StartAfterAFailedTransferRunsANewThread) {
+    Prepare(LoadFixture("multichannel"));
+    simusb::BusFaultRule rule;
+    rule.endpoint = kStatusEndpoint;
+    rule.urbFunction = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
+    rule.count = 1;
+    Bus().AddFaultRule(rule);
+    ASSERT_EQ(Adapter()->Start(), STATUS_SUCCESS);
+    sim::Settle();
+    ASSERT_EQ(Bus().PendingTransfers(kStatusEndpoint), 0u);
+    StartAndSettle();
+    Forget();
+    TurnVolume(5);
+    Inject({0x00, 5});
+    EXPECT_EQ(HeardIds(), NodesOf(5));
+    EXPECT_EQ(Adapter()->Stop(), STATUS_SUCCESS);
+    EXPECT_EQ(Bus().PendingTransfers(kStatusEndpoint), 0u);
+}
+
 // ---- the model lock ------------------------------------------------------------------------
 
 // IT 1 USB streaming -> FU 2 -> OT 3 (headphones or speaker); status
@@ -285,15 +307,8 @@ TEST_F(StatusThreadTest, OutputTypeChangeAndTerminalMessagesNeverOverlap) {
     Device().model().SetTerminalTypes(3, {0x0302, 0x0301});
     ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
     StartAndSettle();
-    CUacEntity* terminal = nullptr;
-    ULONG id = 0;
-    IUacUnit* unit = nullptr;
-    ITerminalTypeUnit* selector = nullptr;
-    ASSERT_EQ(Model()->FindEntityById(3, &terminal), STATUS_SUCCESS);
-    ASSERT_EQ(terminal->GetLastNodeId(&id), STATUS_SUCCESS);
-    ASSERT_EQ(Model()->FindUnitById(id, &unit), STATUS_SUCCESS);
-    ASSERT_EQ(unit->QueryInterface(IID_ITerminalTypeUnit, reinterpret_cast<PVOID*>(&selector)), STATUS_SUCCESS);
-    selector->Release();
+    ITerminalTypeUnit* selector = TerminalTypeOf(3);
+    ASSERT_NE(selector, nullptr);
 
     uac1fakes::Streams().holdMs = 1;
     constexpr int kRounds = 12;

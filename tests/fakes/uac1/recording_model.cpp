@@ -50,6 +50,10 @@ public:
         Note("name", Narrow(name));
         return Base::SetName(name);
     }
+    ULONG GetEndpointType() override {
+        const ULONG scripted = Streams().endpointType;
+        return scripted != StreamScript::kOwnEndpointType ? scripted : Base::GetEndpointType();
+    }
     NTSTATUS SetPowerState(DEVICE_POWER_STATE state) override {
         Note("power", "D" + std::to_string((int)state - 1));
         return Streams().power;

@@ -27,6 +27,9 @@ struct StreamScript {
     NTSTATUS remove = STATUS_SUCCESS;
     NTSTATUS power = STATUS_SUCCESS;
     ULONG holdMs = 0;
+    // The endpoint type the streams report; kOwnEndpointType: their own.
+    static constexpr ULONG kOwnEndpointType = ~0u;
+    ULONG endpointType = kOwnEndpointType;
 };
 StreamScript& Streams();
 // Installs and removals that began while another was still in progress,
