@@ -60,7 +60,7 @@ NTSTATUS FakeStreamUnit::GetJackCount(ULONG* count, ULONG) {
 }
 
 NTSTATUS FakeStreamUnit::GetJackInfo(ULONG bufferSize, JACK_INFO* records, ULONG) {
-    if (records == NULL || bufferSize == 0 || m_Spec.jacks.empty()) return STATUS_INVALID_PARAMETER;
+    if (records == NULL || bufferSize == 0 || m_Spec.jacks.empty() || FailJackInfo) return STATUS_INVALID_PARAMETER;
     size_t bytes = m_Spec.jacks.size() * sizeof(JACK_INFO);
     memcpy(records, m_Spec.jacks.data(), bufferSize < bytes ? bufferSize : bytes);
     return STATUS_SUCCESS;

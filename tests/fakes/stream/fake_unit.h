@@ -52,6 +52,9 @@ public:
     NTSTATUS Init(ULONG, ULONG, const ULONG*) override { return STATUS_SUCCESS; }
 
     ULONG RefCount();
+    // Jack states may change while the unit is in use (plug and unplug).
+    void SetJackConnected(size_t jack, ULONG connected) { m_Spec.jacks.at(jack).IsConnected = connected; }
+    bool FailJackInfo = false;  // GetJackInfo fails without writing
 
 private:
     explicit FakeStreamUnit(const UnitSpec& spec);

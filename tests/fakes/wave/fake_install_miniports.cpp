@@ -17,31 +17,29 @@ const GUID kCategories[] = {KSCATEGORY_AUDIO};
 // mapped topology pins (unit id + 100).
 const PCPIN_DESCRIPTOR kPins[128] = {};
 
-PCFILTER_DESCRIPTOR Filter(ULONG pins) {
-    PCFILTER_DESCRIPTOR d = {};
-    d.PinCount = pins;
-    d.Pins = kPins;
-    d.PinSize = sizeof(PCPIN_DESCRIPTOR);
-    d.NodeSize = sizeof(PCNODE_DESCRIPTOR);
-    d.CategoryCount = 1;
-    d.Categories = kCategories;
-    return d;
-}
-
-class FakeWaveMiniport : public IMiniportWaveCyclic, public IMiniportInfo, public CUnknown {
+// What both fake miniports share: a filter of `pins` bare pins, the
+// interfaces of their kind (queried as iid) and IMiniportInfo unless the
+// script refuses it, and a count of the live objects.
+template <class Miniport>
+class FakeMiniport : public Miniport, public IMiniportInfo, public CUnknown {
 public:
-    FakeWaveMiniport(PUNKNOWN outer, const WaveMiniportScript& script) : CUnknown(outer), m_Script(script) {
-        m_Filter = Filter(2);
-        ++g_LiveWave;
+    FakeMiniport(PUNKNOWN outer, ULONG pins, const GUID& iid, std::atomic<int>& live)
+        : CUnknown(outer), m_Iid(iid), m_Live(live) {
+        m_Filter.PinCount = pins;
+        m_Filter.Pins = kPins;
+        m_Filter.PinSize = sizeof(PCPIN_DESCRIPTOR);
+        m_Filter.NodeSize = sizeof(PCNODE_DESCRIPTOR);
+        m_Filter.CategoryCount = 1;
+        m_Filter.Categories = kCategories;
+        ++m_Live;
     }
-    ~FakeWaveMiniport() override { --g_LiveWave; }
+    ~FakeMiniport() override { --m_Live; }
     DECLARE_FORWARDING_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (iid == IID_IUnknown || iid == IID_IMiniport || iid == IID_IMiniportWaveCyclic)
-            return ReturnInterface(static_cast<IMiniportWaveCyclic*>(this), out);
-        if (iid == IID_IMiniportInfo && !m_Script.refuseInfo)
-            return ReturnInterface(static_cast<IMiniportInfo*>(this), out);
+        if (iid == IID_IUnknown || iid == IID_IMiniport || iid == m_Iid)
+            return ReturnInterface(static_cast<Miniport*>(this), out);
+        if (iid == IID_IMiniportInfo && !RefusesInfo()) return ReturnInterface(static_cast<IMiniportInfo*>(this), out);
         return RefuseInterface(out);
     }
     NTSTATUS GetDescription(PPCFILTER_DESCRIPTOR* description) override {
@@ -51,6 +49,21 @@ public:
     NTSTATUS DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID, PULONG) override {
         return STATUS_NO_MATCH;
     }
+
+protected:
+    virtual bool RefusesInfo() const = 0;
+
+private:
+    const GUID m_Iid;
+    std::atomic<int>& m_Live;
+    PCFILTER_DESCRIPTOR m_Filter = {};
+};
+
+class FakeWaveMiniport : public FakeMiniport<IMiniportWaveCyclic> {
+public:
+    FakeWaveMiniport(PUNKNOWN outer, const WaveMiniportScript& script)
+        : FakeMiniport(outer, 2, IID_IMiniportWaveCyclic, g_LiveWave), m_Script(script) {}
+
     NTSTATUS Init(PUNKNOWN, PRESOURCELIST, PPORTWAVECYCLIC) override { return m_Script.initStatus; }
     NTSTATUS NewStream(PMINIPORTWAVECYCLICSTREAM*, PUNKNOWN, POOL_TYPE, ULONG, BOOLEAN, PKSDATAFORMAT, PDMACHANNEL*,
                        PSERVICEGROUP*) override {
@@ -66,35 +79,17 @@ public:
     }
 
 private:
+    bool RefusesInfo() const override { return m_Script.refuseInfo; }
     WaveMiniportScript m_Script;
-    PCFILTER_DESCRIPTOR m_Filter;
 };
 
-class FakeTopologyMiniport : public IMiniportTopology, public IMiniportInfo, public CUnknown {
+class FakeTopologyMiniport : public FakeMiniport<IMiniportTopology> {
 public:
     // The script is read at every call, so a test may change it after the
     // device started.
-    FakeTopologyMiniport(PUNKNOWN outer, const TopologyScript& script) : CUnknown(outer), m_Script(script) {
-        m_Filter = Filter(128);
-        ++g_LiveTopology;
-    }
-    ~FakeTopologyMiniport() override { --g_LiveTopology; }
-    DECLARE_FORWARDING_UNKNOWN()
+    FakeTopologyMiniport(PUNKNOWN outer, const TopologyScript& script)
+        : FakeMiniport(outer, 128, IID_IMiniportTopology, g_LiveTopology), m_Script(script) {}
 
-    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
-        if (iid == IID_IUnknown || iid == IID_IMiniport || iid == IID_IMiniportTopology)
-            return ReturnInterface(static_cast<IMiniportTopology*>(this), out);
-        if (iid == IID_IMiniportInfo && !m_Script.refuseInfo)
-            return ReturnInterface(static_cast<IMiniportInfo*>(this), out);
-        return RefuseInterface(out);
-    }
-    NTSTATUS GetDescription(PPCFILTER_DESCRIPTOR* description) override {
-        *description = &m_Filter;
-        return STATUS_SUCCESS;
-    }
-    NTSTATUS DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID, PULONG) override {
-        return STATUS_NO_MATCH;
-    }
     NTSTATUS Init(PUNKNOWN, PRESOURCELIST, PPORTTOPOLOGY) override { return STATUS_SUCCESS; }
     NTSTATUS QueryMappedId(ULONG* id) override {
         if (!NT_SUCCESS(m_Script.mapStatus)) {
@@ -110,8 +105,8 @@ public:
     }
 
 private:
+    bool RefusesInfo() const override { return m_Script.refuseInfo; }
     const TopologyScript& m_Script;
-    PCFILTER_DESCRIPTOR m_Filter;
 };
 
 }  // namespace

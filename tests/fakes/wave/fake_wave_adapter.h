@@ -1,8 +1,7 @@
 // Stand-ins for the wave Parts' unit tests: the adapter (IAudioHal with a
 // list of stream engines, their capability blocks and a device object
-// whose extension holds a DEVICE_CONTEXT with its MiniportMutex), a
-// wave-cyclic port that counts Notify, and a terminal unit whose jacks a
-// test plugs and unplugs.
+// whose extension holds a DEVICE_CONTEXT with its MiniportMutex) and a
+// wave-cyclic port that counts Notify.
 #pragma once
 
 #include <atomic>
@@ -76,49 +75,6 @@ public:
 private:
     FakeWavePort() : CUnknown(NULL) {}
     std::atomic<uint64_t> m_Notifications{0};
-};
-
-// A terminal pin unit with jack records. IsConnected of each record can be
-// changed while the unit is in use; WriteNothing makes GetJackInfo fail
-// without writing.
-struct JackTerminalSpec {
-    ULONG id = 1;
-    ULONG kind = UNIT_KIND_OUTPUT_PIN;
-    ULONG type = ENDPOINT_HEADSET;
-    std::vector<ULONG> connected;  // one record per entry
-};
-
-class FakeJackTerminal : public IUacUnit, public ITerminal, public CUnknown {
-public:
-    static FakeJackTerminal* Create(const JackTerminalSpec& spec);
-    DECLARE_FORWARDING_UNKNOWN()
-    NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
-
-    ULONG GetId() override { return m_Spec.id; }
-    ULONG GetKind() override { return m_Spec.kind; }
-    ULONG GetSourceCount() override { return 0; }
-    NTSTATUS GetSourceIds(ULONG* count, ULONG*) override;
-    NTSTATUS Apply() override { return STATUS_SUCCESS; }
-    NTSTATUS ReadBack() override { return STATUS_SUCCESS; }
-    NTSTATUS Start() override { return STATUS_SUCCESS; }
-    NTSTATUS Stop() override { return STATUS_SUCCESS; }
-    NTSTATUS SetSourceIds(ULONG, const ULONG*) override { return STATUS_NOT_SUPPORTED; }
-
-    NTSTATUS GetType(ULONG* type) override;
-    NTSTATUS GetTypeCount(ULONG* count) override;
-    NTSTATUS GetTypes(ULONG* types) override;
-    NTSTATUS SelectType(ULONG) override { return STATUS_NOT_SUPPORTED; }
-    NTSTATUS GetJackCount(ULONG* count, ULONG typeIndex) override;
-    NTSTATUS GetJackInfo(ULONG bufferSize, JACK_INFO* records, ULONG typeIndex) override;
-    NTSTATUS GetCapabilities(ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
-
-    void SetConnected(size_t jack, ULONG connected) { m_Spec.connected.at(jack) = connected; }
-    bool WriteNothing = false;
-    ULONG RefCount();
-
-private:
-    explicit FakeJackTerminal(const JackTerminalSpec& spec) : CUnknown(NULL), m_Spec(spec) {}
-    JackTerminalSpec m_Spec;
 };
 
 }  // namespace wavefakes

@@ -11,6 +11,7 @@
 #include "sim/kernel_test.h"
 #include "sim/pool.h"
 #include "stream/engine/stream_engine.h"
+#include "tests/fakes/stream/fake_unit.h"
 #include "tests/fakes/wave/fake_install_miniports.h"
 #include "tests/fakes/wave/fake_wave_adapter.h"
 #include "tests/fakes/wave/wave_test_device.h"
@@ -65,15 +66,26 @@ protected:
         engine_ = new (NonPagedPoolNx, STREAM_ENGINE_TAG) InstallEngine();
         engine_->AddRef();
         ASSERT_EQ(engine_->Init(capture ? 1 : 0), STATUS_SUCCESS);
-        JackTerminalSpec streaming{kStreamingId, capture ? (ULONG)UNIT_KIND_OUTPUT_PIN : (ULONG)UNIT_KIND_INPUT_PIN,
-                                   ENDPOINT_STREAM, {}};
-        FakeJackTerminal* unit = FakeJackTerminal::Create(streaming);
+        streamfakes::UnitSpec streaming;
+        streaming.id = kStreamingId;
+        streaming.kind = capture ? UNIT_KIND_OUTPUT_PIN : UNIT_KIND_INPUT_PIN;
+        streaming.terminal = true;
+        streaming.type = ENDPOINT_STREAM;
+        streamfakes::FakeStreamUnit* unit = streamfakes::FakeStreamUnit::Create(streaming);
         ASSERT_EQ(engine_->AddUnit(unit), STATUS_SUCCESS);
         unit->Release();
         if (jacks) {
-            JackTerminalSpec spec{kJackId, capture ? (ULONG)UNIT_KIND_INPUT_PIN : (ULONG)UNIT_KIND_OUTPUT_PIN,
-                                  capture ? (ULONG)ENDPOINT_MIC : (ULONG)ENDPOINT_HEADSET, *jacks};
-            jack_ = FakeJackTerminal::Create(spec);
+            streamfakes::UnitSpec spec;
+            spec.id = kJackId;
+            spec.kind = capture ? UNIT_KIND_INPUT_PIN : UNIT_KIND_OUTPUT_PIN;
+            spec.terminal = true;
+            spec.type = capture ? ENDPOINT_MIC : ENDPOINT_HEADSET;
+            for (ULONG connected : *jacks) {
+                JACK_INFO record = {};
+                record.IsConnected = connected;
+                spec.jacks.push_back(record);
+            }
+            jack_ = streamfakes::FakeStreamUnit::Create(spec);
             ASSERT_EQ(engine_->AddUnit(jack_), STATUS_SUCCESS);
         }
         other_ = new (NonPagedPoolNx, STREAM_ENGINE_TAG) InstallEngine();
@@ -108,7 +120,7 @@ protected:
     std::unique_ptr<WaveTestDevice> device_;
     InstallEngine* engine_ = nullptr;
     InstallEngine* other_ = nullptr;
-    FakeJackTerminal* jack_ = nullptr;
+    streamfakes::FakeStreamUnit* jack_ = nullptr;
     FakeWaveAdapter* adapter_ = nullptr;
 };
 
@@ -131,7 +143,7 @@ class PresenceTest : public InstallTest, public ::testing::WithParamInterface<Pr
 TEST_P(PresenceTest, InstallsExactlyWhenAJackIsPlugged) {
     const PresenceCase& c = GetParam();
     MakeEngine(c.capture, c.hasJackTerminal ? &c.jacks : nullptr);
-    if (jack_) jack_->WriteNothing = c.writesNothing;
+    if (jack_) jack_->FailJackInfo = c.writesNothing;
     EXPECT_EQ(Install(), STATUS_SUCCESS);
     EXPECT_EQ(engine_->Installed(), c.present);
     EXPECT_EQ(Subdevices(), c.present ? kBoth : kTopologyOnly);
@@ -211,13 +223,13 @@ TEST_F(InstallTest, UnplugRemovesThePairAndPlugBringsItBack) {
     MakeEngine(false, &plugged);
     ASSERT_EQ(Install(), STATUS_SUCCESS);
     ASSERT_EQ(Subdevices(), kBoth);
-    jack_->SetConnected(0, 0);
+    jack_->SetJackConnected(0, 0);
     EXPECT_EQ(engine_->InstallMiniport(Fdo(), NULL, static_cast<IAudioHal*>(adapter_)), STATUS_SUCCESS);
     EXPECT_FALSE(engine_->Installed());
     EXPECT_EQ(Subdevices(), kTopologyOnly);
     EXPECT_TRUE(sim::PcConnections(Fdo()).empty());
     EXPECT_EQ(LiveFakeWaveMiniports(), 0);  // unregistering released the miniport
-    jack_->SetConnected(1, 1);
+    jack_->SetJackConnected(1, 1);
     EXPECT_EQ(engine_->InstallMiniport(Fdo(), NULL, static_cast<IAudioHal*>(adapter_)), STATUS_SUCCESS);
     EXPECT_EQ(Subdevices(), kBoth);
     EXPECT_EQ(sim::PcConnections(Fdo()).size(), 1u);
@@ -236,7 +248,7 @@ TEST_F(InstallTest, AFailedConnectionLeavesTheSubdeviceInstalledAndRemovable) {
     EXPECT_EQ(engine_->InstallMiniport(Fdo(), NULL, static_cast<IAudioHal*>(adapter_)), STATUS_SUCCESS);
     EXPECT_EQ(PortClassCalls(), calls);
     // ... and an unplug removes the subdevice although no connection exists.
-    jack_->SetConnected(0, 0);
+    jack_->SetJackConnected(0, 0);
     EXPECT_EQ(engine_->InstallMiniport(Fdo(), NULL, static_cast<IAudioHal*>(adapter_)), STATUS_SUCCESS);
     EXPECT_FALSE(engine_->Installed());
     EXPECT_EQ(Subdevices(), kTopologyOnly);

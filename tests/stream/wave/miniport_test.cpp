@@ -4,6 +4,7 @@
 // hold 40 bytes), one stream at a time, attribute lists, modes, the two
 // private properties through the kernel-streaming front end, and the
 // destructor that waits for a live stream.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -331,6 +332,40 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"Extensible88", KSDATAFORMAT_ATTRIBUTES, 88, 64, true, STATUS_INVALID_PARAMETER},
                       FormatCase{"Extensible96", KSDATAFORMAT_ATTRIBUTES, 96, 72, true, STATUS_INVALID_PARAMETER}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct CopyCase {
+    const char* name;
+    ULONG formatSize;
+    ULONG offset;
+    USHORT cbSize;
+    size_t copied;  // bytes of the wave format taken; the rest of the copy is zero
+};
+
+class CopyFormatTest : public ::testing::TestWithParam<CopyCase> {};
+
+// The caller's buffer goes on past FormatSize with 0xEE: none of it may
+// reach the copy, whatever cbSize claims.
+TEST_P(CopyFormatTest, TakesNoByteBeyondCbSizeFortyOrFormatSize) {
+    const CopyCase& c = GetParam();
+    WAVEFORMATEXTENSIBLE wave = PcmFormat(2, 48000, 16);
+    wave.Format.cbSize = c.cbSize;
+    DataFormat format = MakeDataFormat(wave, c.formatSize, c.offset, 0, c.formatSize - c.offset, c.offset + 64);
+    std::fill(format.bytes.begin() + c.formatSize, format.bytes.end(), 0xEE);
+    WAVEFORMATEXTENSIBLE out;
+    memset(&out, 0x55, sizeof(out));
+    WaveCopyFormat(format.get(), reinterpret_cast<WAVEFORMATEX*>(format.bytes.data() + c.offset), &out);
+    const UCHAR* got = reinterpret_cast<const UCHAR*>(&out);
+    EXPECT_EQ(memcmp(got, format.bytes.data() + c.offset, c.copied), 0);
+    for (size_t i = c.copied; i < sizeof(out); i++) ASSERT_EQ(got[i], 0) << "byte " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, CopyFormatTest,
+                         ::testing::Values(CopyCase{"Plain82ClaimingAnExtension", 82, 64, 22, 18},
+                                           CopyCase{"Plain90ClaimingMore", 90, 72, 100, 18},
+                                           CopyCase{"Extensible104", 104, 64, 22, 40},
+                                           CopyCase{"Extensible104ClaimingMore", 104, 64, 300, 40},
+                                           CopyCase{"ShortExtension", 104, 64, 4, 22}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MiniportTest, RefusesAnotherMajorFormatAndAShortExtensionSize) {
     ASSERT_EQ(Make({PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);

@@ -39,13 +39,7 @@ protected:
     }
     CMiniportWaveCyclicStream* S() { return stream_.object(); }
 
-    NTSTATUS Run() {
-        for (KSSTATE s : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
-            NTSTATUS status = stream_.stream->SetState(s);
-            if (!NT_SUCCESS(status)) return status;
-        }
-        return STATUS_SUCCESS;
-    }
+    NTSTATUS Run() { return StepStates(stream_.stream, kUpToRun); }
     ULONG Position() {
         ULONG position = 0xFFFFFFFF;
         EXPECT_EQ(stream_.stream->GetPosition(&position), STATUS_SUCCESS);
@@ -269,6 +263,56 @@ TEST_F(StreamTest, AnotherOwnerAtAnotherRateMovesThePositionButGetsNoBytes) {
     EXPECT_EQ(Position(), 0u);
     EXPECT_EQ(S()->CopyOffset(), 6180u);
     EXPECT_EQ(formatlayerfake::LastInput().Format.nSamplesPerSec, 44100u);
+}
+
+// An owner whose transfers in flight span more than the whole buffer
+// (40 frames x 8 transfers of 192 bytes = 61440 bytes, 6.4 buffers):
+// the fill starts that far before position 0, reduced modulo the buffer.
+TEST_F(StreamTest, ALeadLongerThanTheBufferWrapsByTrueModulo) {
+    ASSERT_EQ(Open(false, {PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);
+    ASSERT_EQ(Run(), STATUS_SUCCESS);
+    PCYCLIC_CLIENT asio = engine_->ForeignClient(PcmFormat(2, 48000, 16), 40, 8);
+    engine_->SendFormat(asio, 40, 8, true);
+    EXPECT_EQ(S()->CopyOffset(), 9600u - 61440u % 9600u);  // 5760
+}
+
+// A capture position behind a completion that wrapped past the end of the
+// buffer comes out of the buffer's end, not out of 32-bit wrap-around.
+TEST_F(StreamTest, ACapturePositionBehindTheWrapComesFromTheBufferEnd) {
+    ASSERT_EQ(Open(true, {PcmFormat(1, 48000, 16)}), STATUS_SUCCESS);  // 4800-byte buffer
+    ASSERT_EQ(Run(), STATUS_SUCCESS);
+    std::vector<UCHAR> batch(960, 0x22);
+    for (int i = 0; i < 5; i++) {
+        engine_->SendCapture(batch.data(), 960);
+        engine_->SendBytesDone(960);
+    }
+    engine_->SendCapture(batch.data(), 100);
+    engine_->SendBytesDone(100);  // position 100, the batch began 100 bytes ago
+    std::vector<UCHAR> last(480, 0x33);
+    engine_->SendCapture(last.data(), 480);
+    engine_->SendBytesDone(480);  // position 580, the batch began at 100
+    EXPECT_EQ(Position(), 100u);
+    std::vector<UCHAR> longBatch(4420, 0x44);
+    engine_->SendCapture(longBatch.data(), 4420);
+    engine_->SendBytesDone(4420);  // position 200: the batch began at 580
+    EXPECT_EQ(Position(), 580u);
+}
+
+// The performance counter runs at 10 MHz: counter x 100000 leaves 64 bits
+// after about 107 days of uptime. The interpolation must not notice.
+TEST_F(StreamTest, ThePositionStillInterpolatesAfterMonthsOfUptime) {
+    ASSERT_EQ(Open(false, {PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);
+    const LONGLONG overflowAt = INT64_MAX / 100000;
+    sim::Sleep(overflowAt - sim::Now() - kMs);
+    ASSERT_EQ(Run(), STATUS_SUCCESS);
+    std::vector<UCHAR> transfer(960);
+    engine_->SendFill(transfer.data(), 960);
+    engine_->SendFill(transfer.data(), 960);
+    engine_->SendBytesDone(960);  // 1 ms before the product passes 2^63
+    sim::Sleep(2 * kMs);
+    EXPECT_EQ(Position(), 960u + 384u);
+    sim::Sleep(10 * kMs);
+    EXPECT_EQ(Position(), 1920u);
 }
 
 TEST_F(StreamTest, AFormatMessageWithoutChangeKeepsThePosition) {

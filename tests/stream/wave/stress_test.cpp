@@ -8,70 +8,19 @@
 // every client is gone, the streams end closed and nothing leaks.
 #include <atomic>
 
-#include "stream/usb/usb_capture_stream.h"
-#include "stream/usb/usb_render_stream.h"
-#include "tests/fakes/dsp/fake_limiter.h"
-#include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/fakes/stream/recording_client.h"
-#include "tests/stream/wave/wave_fixture.h"
-#include "usb/uac_builder.h"
-#include "usb/usb_port.h"
+#include "tests/stream/wave/usb_wave_fixture.h"
 
 namespace wavetest {
 namespace {
 
 constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
 
-class WaveStressTest : public MiniportFixture, public ::testing::WithParamInterface<bool> {
-protected:
-    void SetUp() override {
-        MiniportFixture::SetUp();
-        port_usb_ = std::make_unique<simusb::SimUsbPort>(simusb::BuildUac1Headset());
-        model_ = streamfakes::FakeUsbModel::Create(*port_usb_, nullptr);
-    }
-    void TearDown() override {
-        wave_stream_.Release();
-        MiniportFixture::TearDown();
-    }
-    void ReleaseEngine() override {
-        if (usb_) usb_->Release();
-        usb_ = nullptr;
-        if (model_) model_->Release();
-        model_ = nullptr;
-        port_usb_.reset();
-    }
-
-    void Open(bool capture) {
-        USHORT channels = capture ? 1 : 2;
-        if (capture)
-            usb_ = new (NonPagedPoolNx, UAC1_STREAM_TAG) CUsbCaptureStream(NULL, 2, 6);
-        else
-            usb_ = new (NonPagedPoolNx, UAC1_STREAM_TAG) CUsbRenderStream(NULL, 1, 1);
-        usb_->AddRef();
-        ASSERT_EQ(usb_->Init(capture ? 1 : 0, static_cast<IAudioHal*>(model_)), STATUS_SUCCESS);
-        for (ULONG r : {48000u, 44100u}) {
-            WAVEFORMATEXTENSIBLE f = PcmFormat(channels, r, 16);
-            ASSERT_EQ(usb_->AddFormat(&f, 1), STATUS_SUCCESS);
-        }
-        ASSERT_EQ(usb_->AllocateBuffers(), STATUS_SUCCESS);
-        ASSERT_EQ(MakeMiniport(static_cast<IStreamEngine*>(usb_)), STATUS_SUCCESS);
-        DataFormat format = ExtensibleFormat(PcmFormat(channels, 48000, 16));
-        ASSERT_EQ(NewStream(format, &wave_stream_.stream, &wave_stream_.dma, &wave_stream_.group, capture),
-                  STATUS_SUCCESS);
-    }
-    void Step(std::initializer_list<KSSTATE> states) {
-        for (KSSTATE s : states) EXPECT_EQ(wave_stream_.stream->SetState(s), STATUS_SUCCESS);
-    }
-
-    std::unique_ptr<simusb::SimUsbPort> port_usb_;
-    streamfakes::FakeUsbModel* model_ = nullptr;
-    CCyclicControl* usb_ = nullptr;
-    OpenStream wave_stream_;
-};
+class WaveStressTest : public UsbWaveFixture, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WaveStressTest, RunPauseAndHandOverLoopsWithAServiceThread) {
     const bool capture = GetParam();
-    Open(capture);
+    OpenUsbStream(capture, 48000);
     ICyclicControl* control = usb_;
     const ULONG size = wave_stream_.dma->AllocatedBufferSize();
     std::atomic<bool> done{false};
@@ -95,7 +44,7 @@ TEST_P(WaveStressTest, RunPauseAndHandOverLoopsWithAServiceThread) {
         }
     });
     for (int round = 0; round < 8; round++) {
-        Step({KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN});
+        Step(kUpToRun);
         sim::Sleep((7 + round) * kMs);
         streamfakes::RecordingClient asio("asio", nullptr, capture ? 1 : 2);
         ASSERT_EQ(asio.Register(control, CYCLIC_CLIENT_ASIO, PcmFormat(capture ? 1 : 2, 44100, 16), 2, 4),
@@ -108,7 +57,7 @@ TEST_P(WaveStressTest, RunPauseAndHandOverLoopsWithAServiceThread) {
         EXPECT_EQ(control->ClientRelease(asio.Handle()), STATUS_SUCCESS);
         EXPECT_EQ(control->UnregisterClient(asio.Handle()), STATUS_SUCCESS);
         sim::Sleep(5 * kMs);
-        Step({KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP});
+        Step(kDownToStop);
         ASSERT_EQ(usb_->StreamState(), STREAM_STATE_CLOSED);
     }
     done = true;

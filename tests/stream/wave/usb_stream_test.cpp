@@ -3,17 +3,9 @@
 // device core's parser makes them, and the wave miniport over them. The
 // device's sink and source show what went over the wire; an observing
 // client (priority 1, never acquired) hears every message of the stream.
-#include <memory>
-
-#include "stream/usb/usb_capture_stream.h"
-#include "stream/usb/usb_render_stream.h"
 #include "stream/wave/byte_rate.h"
-#include "tests/fakes/dsp/fake_limiter.h"
-#include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/fakes/stream/recording_client.h"
-#include "tests/stream/wave/wave_fixture.h"
-#include "usb/uac_builder.h"
-#include "usb/usb_port.h"
+#include "tests/stream/wave/usb_wave_fixture.h"
 
 namespace wavetest {
 namespace {
@@ -23,48 +15,14 @@ using streamfakes::RecordingClient;
 
 constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
 constexpr UCHAR kOutEndpoint = 0x01;
-constexpr UCHAR kAltStreaming = 1;
 
-class UsbWaveTest : public MiniportFixture {
+class UsbWaveTest : public UsbWaveFixture {
 protected:
-    void SetUp() override {
-        MiniportFixture::SetUp();
-        limiterfake::ClearCalls();
-        port_usb_ = std::make_unique<simusb::SimUsbPort>(simusb::BuildUac1Headset());
-        model_ = streamfakes::FakeUsbModel::Create(*port_usb_, nullptr);
-    }
-    void TearDown() override {
-        wave_stream_.Release();
-        MiniportFixture::TearDown();
-    }
-    void ReleaseEngine() override {
-        if (usb_) usb_->Release();
-        usb_ = nullptr;
-        if (model_) model_->Release();
-        model_ = nullptr;
-        port_usb_.reset();
-    }
-
-    // The headset's render (interface 1, stereo) or capture (interface 2,
-    // mono) stream at 48 and 44.1 kHz, and the wave stream at `rate`.
+    // The wave stream at `rate` and the observer on its USB stream.
     void Open(bool capture, ULONG rate) {
-        USHORT channels = capture ? 1 : 2;
-        if (capture)
-            usb_ = new (NonPagedPoolNx, UAC1_STREAM_TAG) CUsbCaptureStream(NULL, 2, 6);
-        else
-            usb_ = new (NonPagedPoolNx, UAC1_STREAM_TAG) CUsbRenderStream(NULL, 1, 1);
-        usb_->AddRef();
-        ASSERT_EQ(usb_->Init(capture ? 1 : 0, static_cast<IAudioHal*>(model_)), STATUS_SUCCESS);
-        for (ULONG r : {48000u, 44100u}) {
-            WAVEFORMATEXTENSIBLE f = PcmFormat(channels, r, 16);
-            ASSERT_EQ(usb_->AddFormat(&f, kAltStreaming), STATUS_SUCCESS);
-        }
-        ASSERT_EQ(usb_->AllocateBuffers(), STATUS_SUCCESS);
-        ASSERT_EQ(MakeMiniport(static_cast<IStreamEngine*>(usb_)), STATUS_SUCCESS);
-        DataFormat format = ExtensibleFormat(PcmFormat(channels, rate, 16));
-        ASSERT_EQ(NewStream(format, &wave_stream_.stream, &wave_stream_.dma, &wave_stream_.group, capture),
-                  STATUS_SUCCESS);
-        ASSERT_EQ(observer_.Register(Control(), 1, PcmFormat(channels, rate, 16), 5, 3), STATUS_SUCCESS);
+        OpenUsbStream(capture, rate);
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(observer_.Register(Control(), 1, PcmFormat(capture ? 1 : 2, rate, 16), 5, 3), STATUS_SUCCESS);
     }
     void Close() {
         EXPECT_EQ(Control()->UnregisterClient(observer_.Handle()), STATUS_SUCCESS);
@@ -74,20 +32,8 @@ protected:
     CMiniportWaveCyclicStream* S() { return wave_stream_.object(); }
     PUCHAR Buffer() { return static_cast<PUCHAR>(wave_stream_.dma->SystemAddress()); }
     ULONG Size() { return wave_stream_.dma->AllocatedBufferSize(); }
-    NTSTATUS Run() {
-        for (KSSTATE s : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
-            NTSTATUS status = wave_stream_.stream->SetState(s);
-            if (!NT_SUCCESS(status)) return status;
-        }
-        return STATUS_SUCCESS;
-    }
-    NTSTATUS Stop() {
-        for (KSSTATE s : {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP}) {
-            NTSTATUS status = wave_stream_.stream->SetState(s);
-            if (!NT_SUCCESS(status)) return status;
-        }
-        return STATUS_SUCCESS;
-    }
+    NTSTATUS Run() { return StepStates(wave_stream_.stream, kUpToRun); }
+    NTSTATUS Stop() { return StepStates(wave_stream_.stream, kDownToStop); }
     std::vector<uint8_t> Recorded() {
         auto lock = port_usb_->device().lock();
         return port_usb_->device().Sink(kOutEndpoint)->recorded();
@@ -107,10 +53,6 @@ protected:
         return n;
     }
 
-    std::unique_ptr<simusb::SimUsbPort> port_usb_;
-    streamfakes::FakeUsbModel* model_ = nullptr;
-    CCyclicControl* usb_ = nullptr;
-    OpenStream wave_stream_;
     RecordingClient observer_{"observer"};
 };
 

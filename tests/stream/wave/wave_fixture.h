@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "sim/kernel_test.h"
@@ -123,6 +124,17 @@ protected:
     IMiniportWaveCyclic* wave_ = nullptr;
     CMiniportWaveCyclic* miniport_ = nullptr;
 };
+
+// Steps a stream through states in order; the first failure, or success.
+inline NTSTATUS StepStates(PMINIPORTWAVECYCLICSTREAM stream, std::initializer_list<KSSTATE> states) {
+    for (KSSTATE s : states) {
+        NTSTATUS status = stream->SetState(s);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    return STATUS_SUCCESS;
+}
+constexpr std::initializer_list<KSSTATE> kUpToRun = {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN};
+constexpr std::initializer_list<KSSTATE> kDownToStop = {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP};
 
 // Releases a stream's three interfaces.
 struct OpenStream {
