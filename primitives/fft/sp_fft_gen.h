@@ -91,7 +91,7 @@ void spComplexFftFwdOrder3Scaled_Gen(const float* src, float* dst, float scale);
 
 // ---- Transforms above 1024 points (fft_large.cpp) --------------------------
 // Complex transforms of 2^L points (11 <= L <= 30), src may equal dst,
-// scaled as the specification says. work is the 32-byte aligned work buffer
+// scaled by the scaling flag of spec. work is the 32-byte aligned work buffer
 // of workSize bytes, read only on the recursive path.
 void spFftFwdLarge_Gen(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
 void spFftInvLarge_Gen(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
