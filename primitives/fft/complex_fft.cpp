@@ -12,13 +12,9 @@ using sp::gen::roundDown32;
 
 namespace {
 
-struct Sizes {
-    int64_t spec;
-    int64_t init;
-    int64_t work;
-};
+using sp::gen::FftSizes;
 
-Sizes complexSizes(int order) {
+FftSizes complexSizes(int order) {
     if (order <= 3) return {168, 0, 0};
     const int64_t N = int64_t{1} << order;
     const int64_t swapRoom = roundDown32(N + 35);
@@ -30,9 +26,7 @@ Sizes complexSizes(int order) {
 
 bool complexOrderValid(int order) {
     if (order < 0 || order > SP_FFT_MAX_ORDER) return false;
-    const Sizes s = complexSizes(order);
-    return s.spec <= sp::gen::SP_INT32_LIMIT && s.init <= sp::gen::SP_INT32_LIMIT &&
-           s.work <= sp::gen::SP_INT32_LIMIT;
+    return sp::gen::fftSizesFitInt32(complexSizes(order));
 }
 
 }  // namespace
@@ -40,18 +34,7 @@ bool complexOrderValid(int order) {
 SpStatus spComplexFftGetSize_Gen(int order, int flag, int /*hint*/, int* specSize,
                                  int* initBufSize, int* workBufSize) {
     if (!complexOrderValid(order)) return SP_STS_FFT_ORDER;
-    if (specSize == nullptr || initBufSize == nullptr || workBufSize == nullptr) {
-        return SP_STS_NULL_PTR;
-    }
-    if (flag != SP_FFT_DIV_FWD_BY_N && flag != SP_FFT_DIV_INV_BY_N &&
-        flag != SP_FFT_DIV_BY_SQRTN && flag != SP_FFT_NODIV_BY_ANY) {
-        return SP_STS_FFT_FLAG;
-    }
-    const Sizes s = complexSizes(order);
-    *specSize = static_cast<int>(s.spec);
-    *initBufSize = static_cast<int>(s.init);
-    *workBufSize = static_cast<int>(s.work);
-    return SP_STS_OK;
+    return sp::gen::fftReportSizes(complexSizes(order), flag, specSize, initBufSize, workBufSize);
 }
 
 SpStatus spComplexFftInit_Gen(SpFftSpec** spec, int order, int flag, int hint, uint8_t* specMem,
@@ -89,11 +72,7 @@ SpStatus spComplexFftCreate_Gen(SpFftSpec** spec, int order, int flag, int hint)
 }
 
 SpStatus spComplexFftDestroy_Gen(SpFftSpec* spec) {
-    if (spec == nullptr) return SP_STS_NULL_PTR;
-    if (spec->id != SP_CTX_COMPLEX_FFT) return SP_STS_CONTEXT_MISMATCH;
-    spec->id = 0;
-    if (spec->ownsMemory == 1) spFreeAligned(spec);
-    return SP_STS_OK;
+    return sp::gen::fftDestroy(spec, SP_CTX_COMPLEX_FFT);
 }
 
 SpStatus spComplexFftForward_Gen(const float* src, float* dst, const SpFftSpec* spec,

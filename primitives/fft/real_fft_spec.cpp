@@ -22,14 +22,10 @@ using sp::gen::roundDown32;
 
 namespace {
 
-struct Sizes {
-    int64_t spec;
-    int64_t init;
-    int64_t work;
-};
+using sp::gen::FftSizes;
 
 // The three sizes of a real specification of a valid order (0..30).
-Sizes realSizes(int order) {
+FftSizes realSizes(int order) {
     if (order <= 3) return {168, 0, 0};
     const int64_t N = int64_t{1} << order;
     const int64_t n = N / 2;
@@ -43,14 +39,9 @@ Sizes realSizes(int order) {
     return {C + tail, roundDown32(N + 35) + I + 32, W > 0 ? W + 32 : 0};
 }
 
-bool fitsInt32(const Sizes& s) {
-    return s.spec <= sp::gen::SP_INT32_LIMIT && s.init <= sp::gen::SP_INT32_LIMIT &&
-           s.work <= sp::gen::SP_INT32_LIMIT;
-}
-
 // Orders the real FFT accepts: 0..30 and sizes that fit 32 bits.
 bool realOrderValid(int order) {
-    return order >= 0 && order <= SP_FFT_MAX_ORDER && fitsInt32(realSizes(order));
+    return order >= 0 && order <= SP_FFT_MAX_ORDER && sp::gen::fftSizesFitInt32(realSizes(order));
 }
 
 inline float negate(float x) { return 0.0f - x; }
@@ -58,6 +49,33 @@ inline float negate(float x) { return 0.0f - x; }
 }  // namespace
 
 // ---- Shared header and create steps -----------------------------------------
+
+bool sp::gen::fftSizesFitInt32(const FftSizes& s) {
+    return s.spec <= SP_INT32_LIMIT && s.init <= SP_INT32_LIMIT && s.work <= SP_INT32_LIMIT;
+}
+
+SpStatus sp::gen::fftReportSizes(const FftSizes& s, int flag, int* specSize, int* initBufSize,
+                                 int* workBufSize) {
+    if (specSize == nullptr || initBufSize == nullptr || workBufSize == nullptr) {
+        return SP_STS_NULL_PTR;
+    }
+    if (flag != SP_FFT_DIV_FWD_BY_N && flag != SP_FFT_DIV_INV_BY_N &&
+        flag != SP_FFT_DIV_BY_SQRTN && flag != SP_FFT_NODIV_BY_ANY) {
+        return SP_STS_FFT_FLAG;
+    }
+    *specSize = static_cast<int>(s.spec);
+    *initBufSize = static_cast<int>(s.init);
+    *workBufSize = static_cast<int>(s.work);
+    return SP_STS_OK;
+}
+
+SpStatus sp::gen::fftDestroy(SpFftSpec* spec, int32_t id) {
+    if (spec == nullptr) return SP_STS_NULL_PTR;
+    if (spec->id != id) return SP_STS_CONTEXT_MISMATCH;
+    spec->id = 0;
+    if (spec->ownsMemory == 1) spFreeAligned(spec);
+    return SP_STS_OK;
+}
 
 SpFftSpec* sp::gen::fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id) {
     SpFftSpec* rec = reinterpret_cast<SpFftSpec*>(alignUp32(specMem));
@@ -122,18 +140,7 @@ SpStatus sp::gen::fftCreate(SpFftSpec** spec, int order, int flag, int hint, Fft
 SpStatus spRealFftGetSize_Gen(int order, int flag, int /*hint*/, int* specSize, int* initBufSize,
                               int* workBufSize) {
     if (!realOrderValid(order)) return SP_STS_FFT_ORDER;
-    if (specSize == nullptr || initBufSize == nullptr || workBufSize == nullptr) {
-        return SP_STS_NULL_PTR;
-    }
-    if (flag != SP_FFT_DIV_FWD_BY_N && flag != SP_FFT_DIV_INV_BY_N &&
-        flag != SP_FFT_DIV_BY_SQRTN && flag != SP_FFT_NODIV_BY_ANY) {
-        return SP_STS_FFT_FLAG;
-    }
-    const Sizes s = realSizes(order);
-    *specSize = static_cast<int>(s.spec);
-    *initBufSize = static_cast<int>(s.init);
-    *workBufSize = static_cast<int>(s.work);
-    return SP_STS_OK;
+    return sp::gen::fftReportSizes(realSizes(order), flag, specSize, initBufSize, workBufSize);
 }
 
 SpStatus spRealFftInit_Gen(SpFftSpec** spec, int order, int flag, int hint, uint8_t* specMem,
@@ -183,11 +190,7 @@ SpStatus spRealFftCreate_Gen(SpFftSpec** spec, int order, int flag, int hint) {
 }
 
 SpStatus spRealFftDestroy_Gen(SpFftSpec* spec) {
-    if (spec == nullptr) return SP_STS_NULL_PTR;
-    if (spec->id != SP_CTX_REAL_FFT) return SP_STS_CONTEXT_MISMATCH;
-    spec->id = 0;
-    if (spec->ownsMemory == 1) spFreeAligned(spec);
-    return SP_STS_OK;
+    return sp::gen::fftDestroy(spec, SP_CTX_REAL_FFT);
 }
 
 SpStatus spRealFftGetBufferSize_Gen(const SpFftSpec* spec, int* size) {

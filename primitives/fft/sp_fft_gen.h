@@ -146,6 +146,25 @@ T* alignUp32(T* p) {
 // then stays cleared with id 0).
 SpFftSpec* fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id);
 
+// The spec, init and work block sizes of one order, in 64 bits so that an
+// order too large for the int32 queries is detected before anything is
+// written.
+struct FftSizes {
+    int64_t spec;
+    int64_t init;
+    int64_t work;
+};
+bool fftSizesFitInt32(const FftSizes& s);
+
+// The tail of both size queries once the order is known valid: pointer and
+// flag checks, then the three sizes stored.
+SpStatus fftReportSizes(const FftSizes& s, int flag, int* specSize, int* initBufSize,
+                        int* workBufSize);
+
+// Destroy shared by the real and complex bodies: the record must carry id;
+// the id is cleared and a block the create step allocated is freed.
+SpStatus fftDestroy(SpFftSpec* spec, int32_t id);
+
 // The create steps shared by the real and complex bodies: size query,
 // spec and init blocks, build, release of the init block.
 typedef SpStatus (*FftSizeQuery)(int, int, int, int*, int*, int*);
