@@ -1,4 +1,4 @@
-// Record layouts of the FFT and filter families: the FFT specification, the
+// Record layouts of the FFT and filter families: the FFT spec record, the
 // FIR state and the IIR state that primitives/convert/sp_types.h declares as
 // opaque types. The CPU builds and their FFT kernels read these headers byte
 // for byte, so the field order, the types and the padded sizes are fixed here
@@ -43,8 +43,8 @@ constexpr size_t SP_FFT_SPEC_HEADER_SIZE = 136;
 constexpr size_t SP_FIR_STATE_HEADER_SIZE = 160;
 constexpr size_t SP_IIR_STATE_HEADER_SIZE = 96;
 
-// The FFT specification of a real (id 6) or complex (id 4) transform of
-// 2^order points. Built once, then only read: one specification may serve
+// The FFT spec record of a real (id 6) or complex (id 4) transform of
+// 2^order points. Built once, then only read: one spec record may serve
 // concurrent transforms. The tables follow the header in the same block.
 struct SpFftSpec {
     int32_t id;          // SP_CTX_REAL_FFT / SP_CTX_COMPLEX_FFT; 0 when destroyed or unbuilt
@@ -59,8 +59,8 @@ struct SpFftSpec {
     float* radix4Twiddles;        // radix-4 table of the innermost complex transform
     float* combineTwiddles;       // radix-2 combine twiddles of the blocked path
     float* crossCombineTwiddles;  // across 16384-point chunks; no generic builder fills it
-    float* recombineFwd;          // real specifications only
-    float* recombineInv;          // real specifications only
+    float* recombineFwd;          // real spec records only
+    float* recombineInv;          // real spec records only
     float* outerTwiddles[SP_FFT_MAX_DEPTH];   // per depth: radix-4 table of the outer transform
     float* columnTwiddles[SP_FFT_MAX_DEPTH];  // per depth: column multipliers
     uint8_t reserved[8];

@@ -28,7 +28,7 @@ struct Sink {
     void Finish() { dest[len] = 0; }
 };
 
-// One parsed conversion specification.
+// One parsed conversion directive (flags, width, precision, type).
 struct Spec {
     bool left = false;
     bool zero = false;

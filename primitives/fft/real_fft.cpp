@@ -9,7 +9,7 @@
 // n = N/2 points over the pairs (x[2m], x[2m+1]) and a recombination.
 //
 // Every status is decided before dst is written. Orders up to 13 never
-// allocate; a recursive-path specification (order >= 14) without a caller
+// allocate; a recursive-path spec record (order >= 14) without a caller
 // work buffer allocates one for the call and frees it before returning.
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_gen.h"

@@ -1,8 +1,8 @@
-// Real FFT specifications: the size query, the builder in caller memory, the
+// Real FFT spec records: the size query, the builder in caller memory, the
 // create and destroy bodies, the work-buffer size query and the table
 // builders shared with the complex FFT and the large transforms.
 //
-// A specification is one block: the 136-byte header at the first 32-byte
+// A spec record is one block: the 136-byte header at the first 32-byte
 // boundary of the caller's memory, the bit-reverse swap table at byte 136,
 // then the twiddle tables (or the large tables) and the two recombination
 // tables, each on a 32-byte boundary. All trigonometry happens here; the
@@ -24,7 +24,7 @@ namespace {
 
 using sp::gen::FftSizes;
 
-// The three sizes of a real specification of a valid order (0..30).
+// The three sizes of a real spec record of a valid order (0..30).
 FftSizes realSizes(int order) {
     if (order <= 3) return {168, 0, 0};
     const int64_t N = int64_t{1} << order;
@@ -135,7 +135,7 @@ SpStatus sp::gen::fftCreate(SpFftSpec** spec, int order, int flag, int hint, Fft
     return SP_STS_OK;
 }
 
-// ---- Real specification bodies ---------------------------------------------
+// ---- Real spec record bodies ------------------------------------------------
 
 SpStatus spRealFftGetSize_Gen(int order, int flag, int /*hint*/, int* specSize, int* initBufSize,
                               int* workBufSize) {

@@ -8,7 +8,7 @@
 // count of complex points, "N" of real samples. Kernels check nothing and
 // return no status: their callers have checked. Nothing here allocates
 // except the create bodies and the transforms of a recursive-path
-// specification called without a work buffer (real order >= 14, complex
+// spec record called without a work buffer (real order >= 14, complex
 // order >= 13); no routine takes a lock; everything may run at
 // DISPATCH_LEVEL.
 #pragma once
@@ -18,16 +18,16 @@
 #include "primitives/convert/sp_types.h"
 #include "primitives/sp_records.h"
 
-// ---- Real FFT specification (real_fft_spec.cpp) ----------------------------
+// ---- Real FFT spec record (real_fft_spec.cpp) -------------------------------
 SpStatus spRealFftGetSize_Gen(int order, int flag, int hint, int* specSize, int* initBufSize,
                               int* workBufSize);
-// Builds in specMem (at least the specification size); initBuf (at least
+// Builds in specMem (at least the spec record size); initBuf (at least
 // the init size) is needed above order 10 and is free again on return.
 SpStatus spRealFftInit_Gen(SpFftSpec** spec, int order, int flag, int hint, uint8_t* specMem,
                            uint8_t* initBuf);
 SpStatus spRealFftCreate_Gen(SpFftSpec** spec, int order, int flag, int hint);
 SpStatus spRealFftDestroy_Gen(SpFftSpec* spec);
-// workSize + 32 when the specification needs a work buffer, else 0.
+// workSize + 32 when the spec record needs a work buffer, else 0.
 SpStatus spRealFftGetBufferSize_Gen(const SpFftSpec* spec, int* size);
 SpStatus spZeroU8_Gen(uint8_t* dst, int len);
 
@@ -174,7 +174,7 @@ SpStatus fftCreate(SpFftSpec** spec, int order, int flag, int hint, FftSizeQuery
 
 // The work buffer of one transform: the caller's buffer aligned up to 32,
 // or a block of workSize bytes allocated for the call. NULL when the
-// specification needs none.
+// spec record needs none.
 struct FftWork {
     float* buffer = nullptr;
     void* owned = nullptr;

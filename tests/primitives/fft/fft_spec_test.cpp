@@ -1,4 +1,4 @@
-// FFT specifications: the size queries (real and complex), the fields and
+// FFT spec records: the size queries (real and complex), the fields and
 // statuses of the builders, creates and destroys, and what they allocate
 // from the pool.
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Shared pieces of the FFT transform tests: seeded inputs, a specification
+// Shared pieces of the FFT transform tests: seeded inputs, a spec record
 // made through the public create entries and destroyed at scope end, and the
 // accuracy check against FFTW that the normal and the opt-in large-order
 // programs both run.
@@ -17,7 +17,7 @@ std::vector<float> seededFloats(size_t count, uint32_t seed);
 
 enum class FftKind { RealForward, RealInverse, Complex };
 
-// A specification from spRealFftCreate / spComplexFftCreate.
+// A spec record from spRealFftCreate / spComplexFftCreate.
 class CreatedSpec {
 public:
     CreatedSpec(FftKind kind, int order, int flag);

@@ -1,5 +1,5 @@
 // The effects engine's patterns through the public entries: overlap-save on
-// 512-sample blocks with an order-10 specification and the packed product,
+// 512-sample blocks with an order-10 spec record and the packed product,
 // and the same filter as a 256-tap FIR state, both against a double-precision
 // direct convolution; nothing stays allocated.
 #include <gtest/gtest.h>
