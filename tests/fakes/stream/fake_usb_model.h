@@ -15,6 +15,7 @@
 
 #include "adapter/audio_hal.h"
 #include "adapter/usb/usb_audio_device.h"
+#include "tests/fakes/adapter/inert_audio_hal.h"
 #include "usb/usb_port.h"
 
 namespace streamfakes {
@@ -37,7 +38,7 @@ private:
     std::vector<TimelineEntry> entries_;
 };
 
-class FakeUsbModel : public IUsbAudioDevice, public IAudioHal, public CUnknown {
+class FakeUsbModel : public IUsbAudioDevice, public fakes::InertAudioHal, public CUnknown {
 public:
     // A new model with one reference over port (which must outlive it).
     // Selects the configuration with every interface at setting 0.
@@ -65,22 +66,7 @@ public:
     NTSTATUS CreateFamilyModel() override { return STATUS_NOT_IMPLEMENTED; }
 
     // ---- IAudioHal (what the streams use) ----------------------------------
-    NTSTATUS GetStreamEngineCapabilities(ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
-    NTSTATUS GetComponentId(KSCOMPONENTID*) override { return STATUS_NOT_SUPPORTED; }
-    ULONG GetStreamEngineCount() override { return 0; }
-    NTSTATUS GetStreamEngine(ULONG, IStreamEngine**) override { return STATUS_UNSUCCESSFUL; }
-    ULONG GetUnitCount() override { return 0; }
-    NTSTATUS GetUnit(ULONG, IUacUnit**) override { return STATUS_UNSUCCESSFUL; }
     PDEVICE_OBJECT GetDeviceObject() override;
-    NTSTATUS Init(PRESOURCELIST, PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
-    NTSTATUS Start() override { return STATUS_SUCCESS; }
-    NTSTATUS Stop() override { return STATUS_SUCCESS; }
-    NTSTATUS RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID*) override { return STATUS_NOT_SUPPORTED; }
-    NTSTATUS UnregisterCallback(PVOID) override { return STATUS_SUCCESS; }
-    NTSTATUS PreprocessIrp(PIRP) override { return STATUS_SUCCESS; }
-    NTSTATUS InitHardware() override { return STATUS_SUCCESS; }
-    NTSTATUS ConnectUnits() override { return STATUS_SUCCESS; }
-    NTSTATUS GetEndpointCapabilities(BOOLEAN, ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
 
     // ---- test controls -----------------------------------------------------
     LONG BusyCount() const { return __atomic_load_n(&m_Busy, __ATOMIC_ACQUIRE); }

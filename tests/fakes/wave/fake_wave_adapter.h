@@ -11,11 +11,12 @@
 #include "adapter/audio_hal.h"
 #include "adapter/device_context.h"
 #include "stream/engine/stream_engine.h"
+#include "tests/fakes/adapter/inert_audio_hal.h"
 #include "topology/terminal_units.h"
 
 namespace wavefakes {
 
-class FakeWaveAdapter : public IAudioHal, public CUnknown {
+class FakeWaveAdapter : public fakes::InertAudioHal, public CUnknown {
 public:
     // A new adapter with one reference over the given engines (each held
     // with a reference until the adapter goes).
@@ -25,21 +26,9 @@ public:
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
 
     NTSTATUS GetStreamEngineCapabilities(ULONG index, ENDPOINT_CAPS* caps) override;
-    NTSTATUS GetComponentId(KSCOMPONENTID*) override { return STATUS_NOT_SUPPORTED; }
     ULONG GetStreamEngineCount() override { return (ULONG)m_Engines.size(); }
     NTSTATUS GetStreamEngine(ULONG index, IStreamEngine** engine) override;
-    ULONG GetUnitCount() override { return 0; }
-    NTSTATUS GetUnit(ULONG, IUacUnit**) override { return STATUS_UNSUCCESSFUL; }
     PDEVICE_OBJECT GetDeviceObject() override { return &m_Device; }
-    NTSTATUS Init(PRESOURCELIST, PDEVICE_OBJECT, PDEVICE_OBJECT, PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
-    NTSTATUS Start() override { return STATUS_SUCCESS; }
-    NTSTATUS Stop() override { return STATUS_SUCCESS; }
-    NTSTATUS RegisterCallback(PCALLBACK_FUNCTION, PVOID, PVOID*) override { return STATUS_NOT_SUPPORTED; }
-    NTSTATUS UnregisterCallback(PVOID) override { return STATUS_SUCCESS; }
-    NTSTATUS PreprocessIrp(PIRP) override { return STATUS_SUCCESS; }
-    NTSTATUS InitHardware() override { return STATUS_SUCCESS; }
-    NTSTATUS ConnectUnits() override { return STATUS_SUCCESS; }
-    NTSTATUS GetEndpointCapabilities(BOOLEAN, ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
 
     // Answers of the fake.
     bool RefuseAudioHal = false;
