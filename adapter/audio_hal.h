@@ -13,7 +13,7 @@
 #include "adapter/settings.h"
 #include "nt/ex.h"
 #include "nt/status.h"
-#include "platform/portcls/portcls_interfaces.h"
+#include "portcls/portcls_interfaces.h"
 
 struct IStreamEngine;
 struct IUacUnit;

@@ -7,7 +7,7 @@
 
 #include "adapter/endpoint_type.h"
 #include "nt/io.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 struct IAudioHal;
 

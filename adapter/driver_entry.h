@@ -6,7 +6,7 @@
 
 #include "adapter/device_context.h"
 #include "nt/io.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 struct IAudioHal;
 

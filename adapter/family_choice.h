@@ -11,7 +11,7 @@
 #pragma once
 
 #include "adapter/base/unknown.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "stream/engine/stream_engine.h"
 
 typedef enum _FAMILY_MODEL {

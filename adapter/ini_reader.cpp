@@ -6,7 +6,7 @@
 #include "adapter/settings.h"
 #include "nt/rtl.h"
 #include "nt/zw.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 namespace {
 

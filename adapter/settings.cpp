@@ -2,7 +2,7 @@
 #include "adapter/settings.h"
 
 #include "nt/rtl.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 namespace {
 

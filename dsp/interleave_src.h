@@ -13,7 +13,7 @@
 #pragma once
 
 #include "adapter/base/pool_new.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 inline constexpr ULONG DSP_FORMAT_LAYER_TAG = MakePoolTag("DSPS");
 

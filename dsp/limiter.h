@@ -11,7 +11,7 @@
 #pragma once
 
 #include "adapter/base/pool_new.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 #include "stream/engine/dsp_node.h"
 
 #define LIMITER_BLOCK_FRAMES 128

@@ -3,7 +3,7 @@
 // Resident code: callable at DISPATCH_LEVEL, allocates nothing.
 #pragma once
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 // The effective format tag: wFormatTag, or for WAVE_FORMAT_EXTENSIBLE the
 // first 16 bits of SubFormat.

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "adapter/audio_hal.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "topology/topo_builder.h"
 
 // {1C704CEB-6111-4878-A9AF-0575E1C79F76}

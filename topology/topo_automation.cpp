@@ -1,8 +1,8 @@
 // Automation tables of the "GlobalTopo" filter and its node types, node
 // descriptors by unit kind and pin categories by endpoint type. Transcribed
 // as data; topo_tables_test pins entries and counts.
-#include "platform/ks/ks_guids.h"
-#include "platform/portcls/portcls_guids.h"
+#include "ks/ks_guids.h"
+#include "portcls/portcls_guids.h"
 #include "topology/topo_guids.h"
 #include "topology/topo_tables.h"
 #include "topology/unit_base.h"

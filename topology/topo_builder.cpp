@@ -10,7 +10,7 @@
 #include "nt/ex.h"
 #include "nt/pool.h"
 #include "nt/rtl.h"
-#include "platform/ks/ks_guids.h"
+#include "ks/ks_guids.h"
 #include "topology/terminal_units.h"
 #include "topology/topo_guids.h"
 #include "topology/topo_tables.h"

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "adapter/audio_hal.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "topology/unit_base.h"
 
 // A pin or node of the filter: the unit behind it (one reference held) and

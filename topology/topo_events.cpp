@@ -1,7 +1,7 @@
 // Control-change events of the "GlobalTopo" nodes: the event item handler
 // and the mapping of the adapter's unit notifications to nodes.
 #include "nt/ke.h"
-#include "platform/ks/ks_guids.h"
+#include "ks/ks_guids.h"
 #include "topology/miniport_topology.h"
 #include "topology/topo_tables.h"
 

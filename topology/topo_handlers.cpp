@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/ks/ks_guids.h"
+#include "ks/ks_guids.h"
 
 PTOPO_UNIT_ENTRY RequestNode(const PCPROPERTY_REQUEST* r, CMiniportTopology** miniport) {
     CMiniportTopology* m = CMiniportTopology::FromTarget(r->MajorTarget);

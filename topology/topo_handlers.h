@@ -3,7 +3,7 @@
 // handlers run at PASSIVE_LEVEL on the caller's thread and take no lock.
 #pragma once
 
-#include "platform/ks/ks_types.h"
+#include "ks/ks_types.h"
 #include "topology/miniport_topology.h"
 
 #define KSPROPERTY_DESCRIPTION_SIZE ((ULONG)sizeof(KSPROPERTY_DESCRIPTION))

@@ -4,7 +4,7 @@
 #include "nt/ke.h"
 
 #include "nt/pool.h"
-#include "platform/ks/ks_guids.h"
+#include "ks/ks_guids.h"
 #include "topology/terminal_units.h"
 #include "topology/topo_guids.h"
 #include "topology/topo_handlers.h"

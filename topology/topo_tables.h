@@ -3,7 +3,7 @@
 // the category and name of each pin by endpoint type.
 #pragma once
 
-#include "platform/ks/ks_types.h"
+#include "ks/ks_types.h"
 
 // Automation tables (topo_automation.cpp).
 extern const PCAUTOMATION_TABLE TopoFilterAutomation;

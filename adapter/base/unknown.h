@@ -1,6 +1,6 @@
-// COM-style objects: the IUnknown interface, the non-delegating unknown and
-// the CUnknown base that every class of the driver (and the port-class
-// stand-in, for its ports and the miniports it creates) derives from.
+// COM-style objects of the driver: the non-delegating unknown and the
+// CUnknown base that every class of the driver derives from (IUnknown itself
+// comes from the platform's headers).
 //
 // A class derives first from the interfaces it exposes (the first is its
 // primary interface), then from CUnknown, directly or through a base class:
@@ -24,23 +24,8 @@
 
 #include "adapter/base/pool_new.h"
 #include "nt/status.h"
+#include "nt/unknown.h"
 
-// The platform's IUnknown identifier {00000000-0000-0000-C000-000000000046}.
-inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-// First three operations of every interface. QueryInterface writes an
-// AddRef'd pointer, or NULL and STATUS_INVALID_PARAMETER for an identifier
-// the object does not support; AddRef and Release return the new count.
-// Objects are released, never deleted through an interface.
-struct IUnknown {
-    virtual NTSTATUS QueryInterface(REFIID iid, PVOID* out) = 0;
-    virtual ULONG AddRef() = 0;
-    virtual ULONG Release() = 0;
-
-protected:
-    ~IUnknown() = default;
-};
-typedef IUnknown* PUNKNOWN;
 
 // The object's own unknown, which an aggregating (outer) object holds and
 // through which the object's lifetime is controlled.

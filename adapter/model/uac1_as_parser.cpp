@@ -13,7 +13,7 @@
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac1_formats.h"
 #include "adapter/model/uac1_hal.h"
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "stream/usb/cyclic_control.h"
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"

@@ -2,7 +2,7 @@
 // it builds from a FORMAT_TYPE descriptor.
 #pragma once
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 // Sample rates (Hz) a continuous range is offered as, ascending.
 #define UAC1_CONTINUOUS_RATE_COUNT 9

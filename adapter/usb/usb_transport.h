@@ -16,7 +16,7 @@
 #include "adapter/base/mutex_lock.h"
 #include "adapter/base/pool_new.h"
 #include "nt/io.h"
-#include "platform/portcls/portcls_interfaces.h"
+#include "portcls/portcls_interfaces.h"
 #include "usb/usb_defs.h"
 
 // Pool tag of everything the transport allocates.

@@ -26,7 +26,7 @@
 #include "nt/io.h"
 #include "sim/executor.h"
 #include "sim/iomgr.h"
-#include "usb/bus.h"
+#include "platform/usb/bus.h"
 #include "usb/usbd.h"
 
 namespace {

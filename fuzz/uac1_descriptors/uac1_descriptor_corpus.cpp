@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "usb/descriptor_file.h"
+#include "platform/usb/descriptor_file.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

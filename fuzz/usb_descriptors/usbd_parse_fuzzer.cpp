@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "nt/pool.h"
-#include "usb/sim_device.h"
+#include "platform/usb/sim_device.h"
 #include "usb/usbd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/ks/ks_types.h"
+#include "ks/ks_types.h"
 
 // Empty when the descriptor is consistent; else one line per problem.
 std::string KsCheckDescriptor(const PCFILTER_DESCRIPTOR* descriptor);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ks/ks_types.h"
+#include "ks/ks_types.h"
 
 class KsEventList;
 

@@ -5,7 +5,7 @@
 // supplied through these tables, one per port kind.
 #pragma once
 
-#include "platform/portcls/portcls_interfaces.h"
+#include "portcls/portcls_interfaces.h"
 
 #define IOCTL_KS_PROPERTY 0x002F0003
 #define IOCTL_KS_ENABLE_EVENT 0x002F0007

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/portcls/pc_filter_hooks.h"
-#include "platform/portcls/portcls.h"
+#include "platform/portcls/pc_object.h"
+#include "portcls/portcls.h"
 #include "platform/portcls/sim_portcls.h"
 
 namespace pcls {

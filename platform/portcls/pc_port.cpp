@@ -28,7 +28,7 @@ bool DescriptorUsable(const PCFILTER_DESCRIPTOR* d) {
 
 // ---- CPortBase ----------------------------------------------------------
 
-CPortBase::CPortBase(PC_PORT_KIND kind) : CUnknown(nullptr), m_Kind(kind) {}
+CPortBase::CPortBase(PC_PORT_KIND kind) : m_Kind(kind) {}
 
 CPortBase::~CPortBase() {
     // A port that is still bound (its device never stopped) lets go of its

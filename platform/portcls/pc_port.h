@@ -18,11 +18,11 @@ namespace pcls {
 class CPortBase : public IPortClsVersion,
                   public IUnregisterSubdevice,
                   public IUnregisterPhysicalConnection,
-                  public CUnknown {
+                  public CPcObject {
 public:
     explicit CPortBase(PC_PORT_KIND kind);
     ~CPortBase() override;
-    DECLARE_FORWARDING_UNKNOWN()
+    PC_OBJECT_UNKNOWN()
 
     DWORD GetVersion() override;
     NTSTATUS UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) override;
@@ -98,7 +98,7 @@ class CPortTopology : public IPortTopology, public IPortEvents, public CPortBase
 public:
     CPortTopology();
     ~CPortTopology() override;
-    DECLARE_FORWARDING_UNKNOWN()
+    PC_OBJECT_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
@@ -122,7 +122,7 @@ private:
 class CPortWaveCyclic : public IPortWaveCyclic, public CPortBase {
 public:
     CPortWaveCyclic();
-    DECLARE_FORWARDING_UNKNOWN()
+    PC_OBJECT_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     NTSTATUS Init(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,

@@ -11,11 +11,11 @@ namespace pcls {
 
 namespace {
 
-class CRegistryKey : public IRegistryKey, public CUnknown {
+class CRegistryKey : public IRegistryKey, public CPcObject {
 public:
-    explicit CRegistryKey(HANDLE key) : CUnknown(nullptr), m_Key(key) {}
+    explicit CRegistryKey(HANDLE key) : m_Key(key) {}
     ~CRegistryKey() override { ZwClose(m_Key); }
-    DECLARE_FORWARDING_UNKNOWN()
+    PC_OBJECT_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid == IID_IUnknown || iid == IID_IRegistryKey)

@@ -4,7 +4,7 @@
 
 namespace pcls {
 
-CServiceGroup::CServiceGroup() : CUnknown(nullptr) {
+CServiceGroup::CServiceGroup() {
     KeInitializeSpinLock(&m_Lock);
     KeInitializeDpc(&m_Dpc, ServiceDpc, this);
 }

@@ -7,7 +7,7 @@
 
 namespace pcls {
 
-class CServiceGroup : public IServiceGroup, public CUnknown {
+class CServiceGroup : public IServiceGroup, public CPcObject {
 public:
     // Members a group can hold at once; AddMember beyond it fails with
     // STATUS_INSUFFICIENT_RESOURCES.
@@ -15,7 +15,7 @@ public:
 
     CServiceGroup();
     ~CServiceGroup() override;
-    DECLARE_FORWARDING_UNKNOWN()
+    PC_OBJECT_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     // Calls every member's RequestService, outside the group's lock, each

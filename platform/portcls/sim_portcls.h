@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/portcls/pc_filter_hooks.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 namespace sim {
 

@@ -73,10 +73,10 @@ void ForEachRange(const PCPIN_DESCRIPTOR& pin, Fn fn) {
 // The pin's member of its stream's service group. Holds the pin only while
 // it is open: Close clears the pointer under m_Lock, so no service pass
 // runs on a closed pin, whatever DPC is still queued.
-class WavePin::Sink : public IServiceSink, public CUnknown {
+class WavePin::Sink : public IServiceSink, public pcls::CPcObject {
 public:
-    explicit Sink(WavePin* pin) : CUnknown(nullptr), m_Pin(pin) { KeInitializeSpinLock(&m_Lock); }
-    DECLARE_FORWARDING_UNKNOWN()
+    explicit Sink(WavePin* pin) : m_Pin(pin) { KeInitializeSpinLock(&m_Lock); }
+    PC_OBJECT_UNKNOWN()
 
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override {
         if (iid == IID_IUnknown || iid == IID_IServiceSink)

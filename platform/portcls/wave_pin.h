@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "nt/ke.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 namespace sim {
 

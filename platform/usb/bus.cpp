@@ -1,11 +1,11 @@
 // Simulated USB bus: IRP dispatch, control requests, the port IOCTLs,
 // fault rules, the USBDI bus interface and the frame clock.
-#include "usb/bus.h"
+#include "platform/usb/bus.h"
 
 #include <cstring>
 
 #include "sim/executor.h"
-#include "usb/bus_internal.h"
+#include "platform/usb/bus_internal.h"
 
 namespace simusb {
 

@@ -51,7 +51,7 @@
 #include "nt/ex.h"
 #include "nt/io.h"
 #include "sim/pnp_harness.h"
-#include "usb/sim_device.h"
+#include "platform/usb/sim_device.h"
 
 namespace simusb {
 

@@ -6,8 +6,8 @@
 // copy), walked by the simulated device's own walker. Every selection
 // gives its pipes new handles; the old ones stay known but invalid, so a
 // stale handle fails instead of reaching another pipe.
-#include "usb/bus.h"
-#include "usb/bus_internal.h"
+#include "platform/usb/bus.h"
+#include "platform/usb/bus_internal.h"
 
 namespace simusb {
 

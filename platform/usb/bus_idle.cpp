@@ -9,8 +9,8 @@
 // runs completes the request when the callback has returned, so the
 // callback never runs for a request that has already completed.
 #include "sim/executor.h"
-#include "usb/bus.h"
-#include "usb/bus_internal.h"
+#include "platform/usb/bus.h"
+#include "platform/usb/bus_internal.h"
 
 namespace simusb {
 

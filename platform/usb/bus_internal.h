@@ -4,7 +4,7 @@
 
 #include <deque>
 
-#include "usb/bus.h"
+#include "platform/usb/bus.h"
 
 namespace simusb {
 

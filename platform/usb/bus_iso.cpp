@@ -7,8 +7,8 @@
 // device consumes or produces each packet when the transfer completes, in
 // slot order, which is all a device that never looks at the clock can see.
 #include "sim/executor.h"
-#include "usb/bus.h"
-#include "usb/bus_internal.h"
+#include "platform/usb/bus.h"
+#include "platform/usb/bus_internal.h"
 
 namespace simusb {
 

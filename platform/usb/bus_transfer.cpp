@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "sim/executor.h"
-#include "usb/bus.h"
-#include "usb/bus_internal.h"
+#include "platform/usb/bus.h"
+#include "platform/usb/bus_internal.h"
 
 namespace simusb {
 

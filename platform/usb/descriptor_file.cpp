@@ -1,4 +1,4 @@
-#include "usb/descriptor_file.h"
+#include "platform/usb/descriptor_file.h"
 
 #include <cstdio>
 #include <fstream>

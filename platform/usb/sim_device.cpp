@@ -1,4 +1,4 @@
-#include "usb/sim_device.h"
+#include "platform/usb/sim_device.h"
 
 #include <algorithm>
 

@@ -24,7 +24,7 @@
 #include <mutex>
 #include <optional>
 
-#include "usb/uac_stream.h"
+#include "platform/usb/uac_stream.h"
 
 namespace simusb {
 

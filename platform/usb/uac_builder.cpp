@@ -1,4 +1,4 @@
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 #include <set>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "usb/uac_model.h"
+#include "platform/usb/uac_model.h"
 
 #include <algorithm>
 

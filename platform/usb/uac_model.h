@@ -19,7 +19,7 @@
 #include <set>
 #include <vector>
 
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace simusb {
 

@@ -1,4 +1,4 @@
-#include "usb/uac_stream.h"
+#include "platform/usb/uac_stream.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "usb/uac_model.h"
+#include "platform/usb/uac_model.h"
 
 namespace simusb {
 

@@ -1,5 +1,5 @@
 // A simulated USB device plugged into the PnP harness as its PDO.
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 #include <cstdio>
 

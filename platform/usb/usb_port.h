@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "sim/pnp_harness.h"
-#include "usb/bus.h"
-#include "usb/sim_device.h"
+#include "platform/usb/bus.h"
+#include "platform/usb/sim_device.h"
 
 namespace simusb {
 

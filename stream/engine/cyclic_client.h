@@ -4,7 +4,7 @@
 // Priority and Registration; the stream object owns it.
 #pragma once
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 // Priorities of the system's clients (larger wins). 1 and 2 mark clients
 // that bring a processing node to ClientRun.

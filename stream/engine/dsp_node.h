@@ -12,7 +12,7 @@
 
 #include "adapter/base/unknown.h"
 #include "nt/status.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 #define MAX_SOFTWARE_DSP_PROCESS_CHANNELS 8
 

@@ -18,7 +18,7 @@
 #include "adapter/base/mutex_lock.h"
 #include "adapter/base/unknown.h"
 #include "nt/ex.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "stream/engine/dsp_node.h"
 
 struct IUacUnit;

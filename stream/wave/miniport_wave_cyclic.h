@@ -20,8 +20,8 @@
 
 #include "adapter/audio_hal.h"
 #include "nt/ke.h"
-#include "platform/ks/ks_types.h"
-#include "platform/portcls/portcls.h"
+#include "ks/ks_types.h"
+#include "portcls/portcls.h"
 #include "stream/engine/stream_engine.h"
 #include "stream/wave/wave_guids.h"
 #include "topology/miniport_topology.h"

@@ -9,7 +9,7 @@
 
 #include "adapter/base/unknown.h"
 #include "nt/types.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 // Converter node of a render (DAC) or capture (ADC) filter.
 inline constexpr GUID KSNODETYPE_DAC = {0x507AE360, 0xC554, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};

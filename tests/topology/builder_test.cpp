@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "sim/system.h"
 #include "tests/topology/topo_fixture.h"
 

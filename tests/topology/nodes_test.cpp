@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "tests/topology/topo_fixture.h"
 #include "topology/dsp_mute_node.h"
 #include "topology/jack_state_node.h"

@@ -10,7 +10,7 @@
 
 #include "platform/ks/descriptor_check.h"
 #include "platform/ks/event_frontend.h"
-#include "platform/ks/ks_guids.h"
+#include "ks/ks_guids.h"
 #include "sim/kernel_test.h"
 #include "tests/fakes/topology/fake_audio_hal.h"
 #include "tests/fakes/topology/fake_port.h"

@@ -5,8 +5,8 @@
 #include <deque>
 #include <set>
 
-#include "platform/ks/ks_guids.h"
-#include "platform/ks/ks_types.h"
+#include "ks/ks_guids.h"
+#include "ks/ks_types.h"
 #include "sim/ioctl_harness.h"
 
 namespace host {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "tools/host/wav_file.h"
-#include "usb/uac_builder.h"
-#include "usb/usb_port.h"
+#include "platform/usb/uac_builder.h"
+#include "platform/usb/usb_port.h"
 
 namespace host {
 

@@ -10,7 +10,7 @@
 #include "sim/files.h"
 #include "sim/registry.h"
 #include "tools/host/host_device.h"
-#include "usb/descriptor_file.h"
+#include "platform/usb/descriptor_file.h"
 
 namespace host {
 

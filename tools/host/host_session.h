@@ -14,7 +14,7 @@
 #include "platform/portcls/sim_portcls.h"
 #include "stream/engine/stream_engine.h"
 #include "tools/host/wav_file.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace host {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "nt/status.h"
-#include "platform/ks/ks_guids.h"
-#include "platform/portcls/portcls_guids.h"
+#include "ks/ks_guids.h"
+#include "portcls/portcls_guids.h"
 #include "stream/wave/wave_guids.h"
 #include "topology/topo_guids.h"
 

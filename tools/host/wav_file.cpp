@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "stream/wave/wave_guids.h"
 
 namespace host {

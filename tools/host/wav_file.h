@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 namespace host {
 

@@ -11,7 +11,7 @@
 #include "tests/fakes/adapter/driver_fixture.h"
 #include "tests/fakes/adapter/fake_miniports.h"
 #include "tests/fakes/adapter/fake_model.h"
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "adapter/model/uac1_formats.h"
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
 #include "topology/terminal_units.h"

@@ -13,7 +13,7 @@
 #include "sim/executor.h"
 #include "sim/pool.h"
 #include "sim/registry.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace uac1test {
 

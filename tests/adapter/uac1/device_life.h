@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace uac1test {
 

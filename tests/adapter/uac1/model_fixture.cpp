@@ -8,13 +8,13 @@
 
 #include "adapter/driver_entry.h"
 #include "adapter/uac_hal.h"
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/portcls_guids.h"
 #include "platform/portcls/sim_portcls.h"
 #include "sim/registry.h"
 #include "stream/engine/stream_engine.h"
 #include "topology/terminal_units.h"
 #include "topology/uac_entity.h"
-#include "usb/descriptor_file.h"
+#include "platform/usb/descriptor_file.h"
 
 namespace uac1test {
 

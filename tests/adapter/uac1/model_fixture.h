@@ -17,8 +17,8 @@
 #include "tests/adapter/uac1/device_life.h"
 #include "tests/fakes/uac1/recording_model.h"
 #include "topology/terminal_units.h"
-#include "usb/uac_builder.h"
-#include "usb/usb_port.h"
+#include "platform/usb/uac_builder.h"
+#include "platform/usb/usb_port.h"
 
 namespace uac1test {
 

@@ -17,7 +17,7 @@
 
 #include "adapter/usb/selective_suspend.h"
 #include "adapter/usb/usb_transport.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace adaptertest {
 

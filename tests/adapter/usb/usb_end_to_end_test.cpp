@@ -11,13 +11,13 @@
 #include "adapter/base/unknown.h"
 #include "adapter/usb/selective_suspend.h"
 #include "adapter/usb/usb_transport.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "platform/portcls/sim_portcls.h"
 #include "sim/executor.h"
 #include "sim/kernel_test.h"
 #include "sim/registry.h"
-#include "usb/descriptor_file.h"
-#include "usb/usb_port.h"
+#include "platform/usb/descriptor_file.h"
+#include "platform/usb/usb_port.h"
 
 namespace adaptertest {
 namespace {

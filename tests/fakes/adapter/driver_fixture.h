@@ -14,7 +14,7 @@
 #include "platform/portcls/sim_portcls.h"
 #include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace fakes {
 

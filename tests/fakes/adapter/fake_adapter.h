@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/private_interfaces.h"
 #include "tests/fakes/adapter/fake_engine.h"

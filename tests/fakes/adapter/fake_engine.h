@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/fakes/adapter/fake_unit.h"

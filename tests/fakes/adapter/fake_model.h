@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/family_choice.h"
 #include "adapter/uac_hal.h"

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "topology/unit_interfaces.h"
 
 namespace fakes {

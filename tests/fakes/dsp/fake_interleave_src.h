@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 namespace formatlayerfake {
 

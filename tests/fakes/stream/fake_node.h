@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "stream/engine/dsp_node.h"
 
 namespace streamfakes {

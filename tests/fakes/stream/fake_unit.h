@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "stream/engine/dsp_node.h"
 #include "topology/terminal_units.h"
 

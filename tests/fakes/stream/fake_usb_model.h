@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "tests/fakes/adapter/inert_audio_hal.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace streamfakes {
 

@@ -3,8 +3,8 @@
 // count, PCM sub-format), and the plain form a client may pass.
 #pragma once
 
-#include "platform/portcls/portcls_guids.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_guids.h"
+#include "portcls/portcls_types.h"
 
 namespace streamfakes {
 

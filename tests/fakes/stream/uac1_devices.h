@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace streamfakes {
 

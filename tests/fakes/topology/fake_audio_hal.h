@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "topology/unit_base.h"
 

@@ -6,8 +6,9 @@
 // port-miniport reference cycle.
 #pragma once
 
+#include "adapter/base/unknown.h"
 #include "platform/ks/event_frontend.h"
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 
 namespace fakes {
 

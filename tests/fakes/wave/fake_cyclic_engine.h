@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "stream/usb/cyclic_control.h"
 
 namespace wavefakes {

@@ -5,7 +5,7 @@
 // objects so a test can check that every reference was given back.
 #pragma once
 
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "stream/engine/stream_engine.h"
 
 namespace wavefakes {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/device_context.h"
 #include "stream/engine/stream_engine.h"

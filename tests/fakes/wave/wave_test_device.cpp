@@ -1,6 +1,6 @@
 #include "tests/fakes/wave/wave_test_device.h"
 
-#include "platform/portcls/portcls.h"
+#include "portcls/portcls.h"
 #include "nt/rtl.h"
 #include "topology/miniport_topology.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/portcls/portcls.h"
+#include "adapter/base/unknown.h"
+#include "portcls/portcls.h"
 #include "platform/portcls/sim_portcls.h"
 #include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/portcls/pc_descriptors.h"
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/pc_descriptors.h"
+#include "portcls/portcls_guids.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bus_test_util.h"
-#include "usb/uac_stream.h"
+#include "platform/usb/uac_stream.h"
 
 namespace bustest {
 namespace {

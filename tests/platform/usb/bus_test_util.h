@@ -12,7 +12,7 @@
 #include "nt/io.h"
 #include "sim/executor.h"
 #include "sim/kernel_test.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace bustest {
 

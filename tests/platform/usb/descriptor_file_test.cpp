@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "usb/descriptor_file.h"
+#include "platform/usb/descriptor_file.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "tests/platform/usb/lsusb_run.h"
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "usb/uac_builder.h"
+#include "platform/usb/uac_builder.h"
 
 namespace lsusbrun {
 

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "usb/sim_device.h"
+#include "platform/usb/sim_device.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "usb/uac_stream.h"
+#include "platform/usb/uac_stream.h"
 
 namespace {
 

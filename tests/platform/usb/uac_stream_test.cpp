@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "usb/sim_device.h"
+#include "platform/usb/sim_device.h"
 
 namespace {
 

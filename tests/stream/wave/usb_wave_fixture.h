@@ -12,8 +12,8 @@
 #include "tests/fakes/dsp/fake_limiter.h"
 #include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/stream/wave/wave_fixture.h"
-#include "usb/uac_builder.h"
-#include "usb/usb_port.h"
+#include "platform/usb/uac_builder.h"
+#include "platform/usb/usb_port.h"
 
 namespace wavetest {
 

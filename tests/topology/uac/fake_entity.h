@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "topology/uac_controls.h"
 
 namespace uactest {

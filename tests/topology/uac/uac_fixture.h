@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/family_choice.h"
 #include "adapter/uac_hal.h"
@@ -21,7 +22,7 @@
 #include "adapter/usb/usb_transport.h"
 #include "sim/kernel_test.h"
 #include "topology/uac_entity.h"
-#include "usb/usb_port.h"
+#include "platform/usb/usb_port.h"
 
 namespace uactest {
 

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "platform/ks/ks_guids.h"
-#include "platform/ks/ks_types.h"
-#include "platform/portcls/portcls.h"
+#include "ks/ks_guids.h"
+#include "ks/ks_types.h"
+#include "portcls/portcls.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // Entry points run at PASSIVE_LEVEL unless noted.
 #pragma once
 
-#include "platform/portcls/pc_descriptors.h"
-#include "platform/portcls/portcls_guids.h"
-#include "platform/portcls/portcls_interfaces.h"
-#include "platform/portcls/portcls_types.h"
+#include "portcls/pc_descriptors.h"
+#include "portcls/portcls_guids.h"
+#include "portcls/portcls_interfaces.h"
+#include "portcls/portcls_types.h"
 
 // The port class's own part at the start of every FDO's device extension;
 // the adapter driver's part follows it.

@@ -5,7 +5,7 @@
 // end and are only declared here.
 #pragma once
 
-#include "platform/portcls/portcls_types.h"
+#include "portcls/portcls_types.h"
 
 struct _PCPROPERTY_REQUEST;
 struct _PCEVENT_REQUEST;

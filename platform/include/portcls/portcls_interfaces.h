@@ -5,13 +5,13 @@
 // parameter carries one reference unless the method says otherwise.
 #pragma once
 
-#include "adapter/base/unknown.h"
+#include "nt/unknown.h"
 #include "nt/io.h"
 #include "nt/irp.h"
 #include "nt/po.h"
 #include "nt/zw.h"
-#include "platform/portcls/pc_descriptors.h"
-#include "platform/portcls/portcls_guids.h"
+#include "portcls/pc_descriptors.h"
+#include "portcls/portcls_guids.h"
 
 // Class identifiers (port classes) and physical addresses of DMA buffers.
 typedef GUID CLSID;

@@ -8,9 +8,9 @@
 
 #include <cstddef>
 
-#include "adapter/base/unknown.h"
+#include "nt/unknown.h"
 #include "nt/ke.h"
-#include "platform/portcls/pc_descriptors.h"
+#include "portcls/pc_descriptors.h"
 
 struct _IRP;
 typedef struct _IRP IRP, *PIRP;
