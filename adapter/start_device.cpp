@@ -28,7 +28,7 @@ NTSTATUS CheckPortClassVersion() {
     return status;
 }
 
-// Steps 2 to 6 of one engine: name, miniport factory, topology, wave
+// Installs one engine: its name, miniport factory, topology and wave
 // subdevice. *asio: the engine is offered to the ASIO interface.
 NTSTATUS InstallEngine(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo, PIRP irp, IAudioHal* audioHal, ULONG index,
                        PUNKNOWN adapter, PUNKNOWN topologyPort, PUNKNOWN topologyMiniport, PWSTR name,

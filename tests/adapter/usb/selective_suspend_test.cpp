@@ -8,12 +8,11 @@
 #include <chrono>
 #include <thread>
 
-#include "fake_adapter.h"
 #include "nt/zw.h"
 #include "sim/executor.h"
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/registry.h"
+#include "tests/adapter/usb/usb_adapter.h"
 
 namespace adaptertest {
 namespace {
@@ -21,7 +20,7 @@ namespace {
 constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
 constexpr LONGLONG kSecond = sim::kTicksPerSecond;
 
-class SuspendTest : public sim::KernelTest {
+class SuspendTest : public UsbAdapterTest {
 protected:
     // One DPC thread whatever the environment says: some tests order
     // callbacks on it.
@@ -30,25 +29,20 @@ protected:
         options.stress = false;
         return options;
     }
-    void TearDown() override {
-        adapter_.reset();
-        sim::KernelTest::TearDown();
-    }
-    FakeAdapter& Make(bool enabled = true) {
+    UsbAdapter& Make(bool enabled = true) {
         sim::RegistryReset();  // no device parameters left by an earlier test
-        adapter_ = std::make_unique<FakeAdapter>(simusb::BuildUac1Headset());
-        if (enabled) adapter_->port().SetDeviceParameter(u"SelectiveSuspendEnabled", 1);
-        return *adapter_;
+        UsbAdapter& a = UsbAdapterTest::Make(simusb::BuildUac1Headset());
+        if (enabled) a.port().SetDeviceParameter(u"SelectiveSuspendEnabled", 1);
+        return a;
     }
     // Starts the adapter and waits until the first check has put it in D2.
-    FakeAdapter& Suspended() {
-        FakeAdapter& a = Make();
+    UsbAdapter& Suspended() {
+        UsbAdapter& a = Make();
         EXPECT_EQ(a.Start(), STATUS_SUCCESS);
         // Suspended, and the hub's callback (which asked for D2) has returned.
         EXPECT_TRUE(a.bus().WaitUntil([&] { return a.bus().suspended() && a.bus().IdleCallbackCount() == 1; }, 6000));
         return a;
     }
-    std::unique_ptr<FakeAdapter> adapter_;
 };
 
 // ------------------------------------------------------------ the switch
@@ -75,7 +69,7 @@ void OlderRootFirstId(simusb::SimUsbPort& p) {
 class SuspendSwitchTest : public SuspendTest, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(SuspendSwitchTest, ReadsTheDeviceParameter) {
-    FakeAdapter& a = Make(false);
+    UsbAdapter& a = Make(false);
     GetParam().write(a.port());
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     EXPECT_EQ(a.idle().IdleTimerEnabled(), GetParam().enabled);
@@ -96,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SuspendSwitchTest,
 // ------------------------------------------------------------ behaviour
 
 TEST_F(SuspendTest, BusyStreamKeepsTheDeviceAwake) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     a.transport().BusyAddRef();
     sim::Sleep(32 * kSecond);
@@ -108,7 +102,7 @@ TEST_F(SuspendTest, BusyStreamKeepsTheDeviceAwake) {
 
 TEST_F(SuspendTest, IdleDeviceSuspendsAndTheNextIrpBringsExactlyOneD0) {
     const LONGLONG started = sim::Now();
-    FakeAdapter& a = Suspended();
+    UsbAdapter& a = Suspended();
     EXPECT_EQ(sim::Now() - started, 5 * kSecond) << "the first check comes 5 s after the start";
     EXPECT_EQ(a.power(), PowerDeviceD2);
     EXPECT_EQ(a.port().harness().PdoPowerState(), PowerDeviceD2);
@@ -133,7 +127,7 @@ TEST_F(SuspendTest, IdleDeviceSuspendsAndTheNextIrpBringsExactlyOneD0) {
 }
 
 TEST_F(SuspendTest, RefusedRequestLeavesThePowerStateAndRetries) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     a.bus().ScriptIdle({simusb::IdleScript::Refuse, STATUS_NOT_SUPPORTED});
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     sim::Sleep(6 * kSecond);
@@ -144,7 +138,7 @@ TEST_F(SuspendTest, RefusedRequestLeavesThePowerStateAndRetries) {
 }
 
 TEST_F(SuspendTest, RequestsOutsideD0AreRefused) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     a.OnPowerQuery([] { return PowerDeviceD3; });
     EXPECT_EQ(a.idle().SubmitIdleRequest(), STATUS_POWER_STATE_INVALID);
@@ -158,7 +152,7 @@ TEST_F(SuspendTest, RequestsOutsideD0AreRefused) {
 // number (1-based, in the order they asked).
 class CheckGate {
 public:
-    explicit CheckGate(FakeAdapter& a) {
+    explicit CheckGate(UsbAdapter& a) {
         for (auto& e : release_) KeInitializeEvent(&e, NotificationEvent, FALSE);
         KeInitializeEvent(&entered_, SynchronizationEvent, FALSE);
         a.OnPowerQuery([this] {
@@ -180,7 +174,7 @@ private:
 };
 
 TEST_F(SuspendTest, ShutdownWaitsForEveryQueuedCheck) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     CheckGate gate(a);
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     gate.WaitEntered(1);                  // the 5 s check is held
@@ -203,7 +197,7 @@ TEST_F(SuspendTest, ShutdownWaitsForEveryQueuedCheck) {
 }
 
 TEST_F(SuspendTest, ShutdownCancelsTheIdleRequestAndNothingRearms) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     a.bus().SetIdleDelayMs(3600 * 1000);  // the hub never calls back
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     ASSERT_TRUE(a.bus().WaitUntil([&] { return a.bus().IdleRequestPending(); }, 6000));
@@ -218,7 +212,7 @@ TEST_F(SuspendTest, ShutdownCancelsTheIdleRequestAndNothingRearms) {
 // A timer DPC already queued when Shutdown cancels the timer must have run
 // (and found the machinery stopped) before Shutdown returns.
 TEST_F(SuspendTest, ShutdownFlushesATimerDpcQueuedBeforeIt) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     KEVENT busy;
     KeInitializeEvent(&busy, NotificationEvent, FALSE);
     std::atomic<bool> down{false};
@@ -239,7 +233,7 @@ TEST_F(SuspendTest, ShutdownFlushesATimerDpcQueuedBeforeIt) {
 }
 
 TEST_F(SuspendTest, ShutdownWithoutStartReturns) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     a.idle().Shutdown();
     EXPECT_EQ(a.PowerQueries(), 0);
 }
@@ -247,7 +241,7 @@ TEST_F(SuspendTest, ShutdownWithoutStartReturns) {
 // ------------------------------------------------------------ power requests
 
 TEST_F(SuspendTest, FailedD0RequestDoesNotHoldEveryIrp) {
-    FakeAdapter& a = Suspended();
+    UsbAdapter& a = Suspended();
     sim::PoFailRequests(STATUS_INSUFFICIENT_RESOURCES, 1);
     EXPECT_EQ(a.SendDeviceControl(), 0) << "the gate waited for a D0 request that was never sent";
     EXPECT_EQ(a.SendDeviceControl(), 0);
@@ -255,7 +249,7 @@ TEST_F(SuspendTest, FailedD0RequestDoesNotHoldEveryIrp) {
 }
 
 TEST_F(SuspendTest, CancelledWhileAwakeRequestsNoD0) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     a.bus().SetIdleDelayMs(3600 * 1000);
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     ASSERT_TRUE(a.bus().WaitUntil([&] { return a.bus().IdleRequestPending(); }, 6000));

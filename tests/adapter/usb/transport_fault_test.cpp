@@ -4,9 +4,8 @@
 // be dropped at teardown.
 #include <gtest/gtest.h>
 
-#include "fake_adapter.h"
-#include "sim/kernel_test.h"
 #include "sim/pool.h"
+#include "tests/adapter/usb/usb_adapter.h"
 
 namespace adaptertest {
 namespace {
@@ -14,18 +13,13 @@ namespace {
 using simusb::ControlRule;
 using simusb::DescriptorSet;
 
-class TransportFaultTest : public sim::KernelTest {
+class TransportFaultTest : public UsbAdapterTest {
 protected:
     sim::ExecutorOptions Options() const override {  // exact virtual times
         sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
         options.stress = false;
         return options;
     }
-    void TearDown() override {
-        adapter_.reset();
-        sim::KernelTest::TearDown();
-    }
-    std::unique_ptr<FakeAdapter> adapter_;
 };
 
 // ------------------------------------------------------------ descriptors
@@ -85,7 +79,7 @@ class DescriptorFaultTest : public TransportFaultTest, public ::testing::WithPar
 
 TEST_P(DescriptorFaultTest, IsAConfigurationErrorAndStoresNothing) {
     DescriptorSet set = simusb::BuildUac1Headset();
-    adapter_ = std::make_unique<FakeAdapter>(set);
+    Make(set);
     adapter_->device().AddControlRule(GetParam().rule(set));
     adapter_->transport().Init(adapter_->fdo(), adapter_->port().Pdo());
     EXPECT_EQ(adapter_->transport().ReadDescriptors(), STATUS_DEVICE_CONFIGURATION_ERROR);
@@ -107,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TransportFaultTest, DeviceAnnouncingMoreBytesThanItHasIsRefused) {
     DescriptorSet set = simusb::BuildUac1Headset();
     set.configuration[2] = (uint8_t)(set.configuration[2] + 40);  // wTotalLength past the real bytes
-    adapter_ = std::make_unique<FakeAdapter>(set);
+    Make(set);
     EXPECT_EQ(adapter_->Start(), STATUS_DEVICE_CONFIGURATION_ERROR);
     EXPECT_EQ(adapter_->transport().GetConfigurationDescriptor(), nullptr);
 }
@@ -133,7 +127,7 @@ class InterfaceCountTest : public TransportFaultTest, public ::testing::WithPara
 TEST_P(InterfaceCountTest, UsesTheInterfacesFound) {
     DescriptorSet set = simusb::BuildUac1Headset();
     GetParam().mutate(set.configuration);
-    adapter_ = std::make_unique<FakeAdapter>(set);
+    Make(set);
     EXPECT_EQ(adapter_->Start(), GetParam().status);
     EXPECT_EQ(adapter_->transport().InterfaceCount(), GetParam().count);
     for (ULONG i = 0; i < GetParam().count; ++i)
@@ -151,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ------------------------------------------------------------ bus interface
 
 TEST_F(TransportFaultTest, BusInterfaceIsDereferencedAtTeardown) {
-    adapter_ = std::make_unique<FakeAdapter>(simusb::BuildUac1Headset());
+    Make(simusb::BuildUac1Headset());
     {
         CUsbTransport transport;
         transport.Init(adapter_->fdo(), adapter_->port().Pdo());
@@ -170,7 +164,7 @@ struct RefusalCase {
 class BusInterfaceRefusalTest : public TransportFaultTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(BusInterfaceRefusalTest, FailsTheStartAndHoldsNothing) {
-    adapter_ = std::make_unique<FakeAdapter>(simusb::BuildUac2AsyncDevice());
+    Make(simusb::BuildUac2AsyncDevice());
     adapter_->bus().SetBusInterfaceMode(GetParam().mode);
     EXPECT_EQ(adapter_->Start(), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(adapter_->transport().BusInterface().BusContext, nullptr);

@@ -26,8 +26,8 @@ constexpr ULONG kTestTag = MakePoolTag("E2Et");
 
 // ------------------------------------------------------------ test driver
 
-// The adapter as far as this issue goes: transport, selective suspend and
-// the power state the port class moves.
+// A test adapter with the transport, selective suspend and the power
+// state the port class moves.
 class CTestAdapter final : public IAdapterPowerManagement, public CUnknown, public IIdleOwner {
 public:
     explicit CTestAdapter(PUNKNOWN outer) : CUnknown(outer) {}

@@ -1,4 +1,4 @@
-// CUsbTransport on the simulated bus: the start-up steps, and the edge
+// The adapter object's CUsbTransport on the simulated bus: the start-up steps, and the edge
 // cases of the transport as one table (time-out then cancel, the
 // not-connected latch, port-status sequences and their recovery,
 // interfaces numbered with gaps, a failed second configuration read, a
@@ -7,9 +7,8 @@
 
 #include <cstring>
 
-#include "fake_adapter.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/adapter/usb/usb_adapter.h"
 
 namespace adaptertest {
 namespace {
@@ -19,26 +18,17 @@ using simusb::DescriptorSet;
 
 constexpr LONGLONG kMs = sim::kTicksPerMillisecond;
 
-class TransportTest : public sim::KernelTest {
+class TransportTest : public UsbAdapterTest {
 protected:
     sim::ExecutorOptions Options() const override {  // exact virtual times
         sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
         options.stress = false;
         return options;
     }
-    void TearDown() override {
-        adapter_.reset();
-        sim::KernelTest::TearDown();
-    }
-    FakeAdapter& Make(DescriptorSet set = simusb::BuildUac1Headset()) {
-        adapter_ = std::make_unique<FakeAdapter>(std::move(set));
-        return *adapter_;
-    }
-    std::unique_ptr<FakeAdapter> adapter_;
 };
 
 TEST_F(TransportTest, StartReadsDescriptorsSelectsTheConfigurationAndGetsTheBusInterface) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     CUsbTransport& t = a.transport();
     EXPECT_EQ(t.VendorId(), simusb::kSimVendorId);
@@ -63,13 +53,13 @@ TEST_F(TransportTest, StartReadsDescriptorsSelectsTheConfigurationAndGetsTheBusI
 }
 
 TEST_F(TransportTest, HighSpeedDeviceIsReportedHighSpeed) {
-    FakeAdapter& a = Make(simusb::BuildUac2AsyncDevice());
+    UsbAdapter& a = Make(simusb::BuildUac2AsyncDevice());
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     EXPECT_TRUE(a.transport().IsHighSpeed());
 }
 
 TEST_F(TransportTest, AllocatedIrpsCarryTheAdaptersLocation) {
-    FakeAdapter& a = Make();
+    UsbAdapter& a = Make();
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     PIRP irp = a.transport().AllocateIrp();
     ASSERT_NE(irp, nullptr);
@@ -96,7 +86,7 @@ ControlRule RequestRule(UCHAR request, ControlRule::Action action) {
     return r;
 }
 
-void NeverAnswering(FakeAdapter& a) {
+void NeverAnswering(UsbAdapter& a) {
     a.device().AddControlRule(RequestRule(0x42, ControlRule::NoAnswer));
     URB urb;
     const LONGLONG before = sim::Now();
@@ -107,7 +97,7 @@ void NeverAnswering(FakeAdapter& a) {
     EXPECT_TRUE(a.transport().DevicePresent());
 }
 
-void NotConnectedLatches(FakeAdapter& a) {
+void NotConnectedLatches(UsbAdapter& a) {
     a.device().AddControlRule(RequestRule(0x42, ControlRule::NotConnected));
     URB urb;
     EXPECT_EQ(VendorRequest(a.transport(), 0x42, &urb), STATUS_DEVICE_NOT_CONNECTED);
@@ -119,7 +109,7 @@ void NotConnectedLatches(FakeAdapter& a) {
     EXPECT_EQ(a.bus().PortStatusQueries(), 0);
 }
 
-void ConnectedPortChangesNothing(FakeAdapter& a) {
+void ConnectedPortChangesNothing(UsbAdapter& a) {
     a.transport().SetModelPower(&a.modelPower());
     EXPECT_FALSE(a.transport().CheckPresenceAndRecover());
     EXPECT_EQ(a.bus().PortStatusQueries(), 1);
@@ -129,7 +119,7 @@ void ConnectedPortChangesNothing(FakeAdapter& a) {
     EXPECT_TRUE(a.transport().DevicePresent());
 }
 
-void NoSuchDeviceTwiceCyclesOnce(FakeAdapter& a) {
+void NoSuchDeviceTwiceCyclesOnce(UsbAdapter& a) {
     a.bus().ScriptPortStatus({{STATUS_NO_SUCH_DEVICE, 0}, {STATUS_NO_SUCH_DEVICE, 0}});
     const LONGLONG before = sim::Now();
     EXPECT_TRUE(a.transport().CheckPresenceAndRecover());
@@ -141,7 +131,7 @@ void NoSuchDeviceTwiceCyclesOnce(FakeAdapter& a) {
     EXPECT_EQ(a.bus().PortStatusQueries(), 2);
 }
 
-void NoSuchDeviceThenConnectedResetsThroughD3AndD0(FakeAdapter& a) {
+void NoSuchDeviceThenConnectedResetsThroughD3AndD0(UsbAdapter& a) {
     a.transport().SetModelPower(&a.modelPower());
     a.bus().ScriptPortStatus({{STATUS_NO_SUCH_DEVICE, 0}, {}});
     EXPECT_FALSE(a.transport().CheckPresenceAndRecover());
@@ -150,20 +140,21 @@ void NoSuchDeviceThenConnectedResetsThroughD3AndD0(FakeAdapter& a) {
     EXPECT_EQ(a.bus().CyclePortCount(), 0);
 }
 
-void ResetWithoutModelPower(FakeAdapter& a) {
+void ResetWithoutModelPower(UsbAdapter& a) {
+    a.transport().SetModelPower(nullptr);  // the started adapter gave it the model's
     a.bus().ScriptPortStatus({{STATUS_NO_SUCH_DEVICE, 0}, {}});
     EXPECT_FALSE(a.transport().CheckPresenceAndRecover());
     EXPECT_EQ(a.bus().ResetPortCount(), 1);
     EXPECT_TRUE(a.modelPower().calls().empty());
 }
 
-void NoSuchDeviceThenDisconnected(FakeAdapter& a) {
+void NoSuchDeviceThenDisconnected(UsbAdapter& a) {
     a.bus().ScriptPortStatus({{STATUS_NO_SUCH_DEVICE, 0}, {STATUS_SUCCESS, USBD_PORT_ENABLED}});
     EXPECT_TRUE(a.transport().CheckPresenceAndRecover());
     EXPECT_EQ(a.bus().ResetPortCount() + a.bus().CyclePortCount(), 0);
 }
 
-void FailedPortQueryMeansGone(FakeAdapter& a) {
+void FailedPortQueryMeansGone(UsbAdapter& a) {
     a.bus().ScriptPortStatus({{STATUS_UNSUCCESSFUL, 0}});
     EXPECT_TRUE(a.transport().CheckPresenceAndRecover());
     EXPECT_EQ(a.bus().PortStatusQueries(), 1);
@@ -171,14 +162,14 @@ void FailedPortQueryMeansGone(FakeAdapter& a) {
     EXPECT_EQ(VendorRequest(a.transport(), 0x42, &urb), STATUS_UNSUCCESSFUL);
 }
 
-void FailingQueryBusTime(FakeAdapter& a) {
+void FailingQueryBusTime(UsbAdapter& a) {
     a.bus().FailQueryBusTime(STATUS_UNSUCCESSFUL);
     ULONG frame = 77;
     EXPECT_EQ(a.transport().GetCurrentFrameNumber(&frame), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(frame, 0u);
 }
 
-void InterfacesWithAGap(FakeAdapter& a) {
+void InterfacesWithAGap(UsbAdapter& a) {
     ASSERT_EQ(a.transport().InterfaceCount(), 3u);
     EXPECT_EQ(a.transport().InterfaceInfo(0)->InterfaceNumber, 0);
     EXPECT_EQ(a.transport().InterfaceInfo(1)->InterfaceNumber, 2);
@@ -186,12 +177,12 @@ void InterfacesWithAGap(FakeAdapter& a) {
     EXPECT_NE(a.bus().PipeHandle(0x85), nullptr);
 }
 
-void NothingStored(FakeAdapter& a) {
+void NothingStored(UsbAdapter& a) {
     EXPECT_EQ(a.transport().GetConfigurationDescriptor(), nullptr);
     EXPECT_EQ(a.transport().InterfaceCount(), 0u);
 }
 
-void SecondConfigurationReadFails(FakeAdapter& a) {
+void SecondConfigurationReadFails(UsbAdapter& a) {
     ControlRule r = RequestRule(USB_REQUEST_GET_DESCRIPTOR, ControlRule::Stall);
     r.wValue = USB_CONFIGURATION_DESCRIPTOR_TYPE << 8;
     r.skip = 1;
@@ -217,16 +208,16 @@ DescriptorSet GapDevice() {
 struct EdgeCase {
     const char* name;
     DescriptorSet (*descriptors)();
-    void (*beforeStart)(FakeAdapter&);
+    void (*beforeStart)(UsbAdapter&);
     NTSTATUS start;
-    void (*check)(FakeAdapter&);
+    void (*check)(UsbAdapter&);
 };
 
 class TransportEdgeTest : public TransportTest, public ::testing::WithParamInterface<EdgeCase> {};
 
 TEST_P(TransportEdgeTest, Behaves) {
     const EdgeCase& c = GetParam();
-    FakeAdapter& a = Make(c.descriptors());
+    UsbAdapter& a = Make(c.descriptors());
     if (c.beforeStart) c.beforeStart(a);
     ASSERT_EQ(a.Start(), c.start);
     c.check(a);

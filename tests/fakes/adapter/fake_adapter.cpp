@@ -23,7 +23,7 @@ void ResetAdapters() {
     Adapters() = AdapterRecord();
 }
 
-FakeAdapter::FakeAdapter(const AdapterScript& script) : CUnknown(NULL), m_Script(script) { ++Adapters().created; }
+FakeAdapter::FakeAdapter(const AdapterScript& script) : CAudioHal(NULL), m_Script(script) { ++Adapters().created; }
 
 FakeAdapter::~FakeAdapter() {
     for (FakeEngine* engine : m_Engines) engine->Release();

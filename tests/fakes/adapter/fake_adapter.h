@@ -1,5 +1,6 @@
 // An adapter object for the driver-entry, dispatch and start-up tests that
-// do not need the USB device: IAudioHal with the engines of NextAdapter(),
+// do not need the USB device: a CAudioHal (as every adapter and model is)
+// whose IAudioHal answers with the engines of NextAdapter(),
 // IAsioDevice answered by the ASIO recorder, IAdapterPowerManagement.
 // Linking fake_adapter_factory makes StartDevice create it (in place of
 // CUsbAudioHal). Notes "adapter:init", ":start", ":stop", ":preprocess",
@@ -32,7 +33,7 @@ struct AdapterRecord {
 AdapterRecord& Adapters();
 void ResetAdapters();
 
-class FakeAdapter : public IAudioHal, public IAsioDevice, public IAdapterPowerManagement, public CUnknown {
+class FakeAdapter : public IAsioDevice, public CAudioHal {
 public:
     explicit FakeAdapter(const AdapterScript& script);
     ~FakeAdapter() override;

@@ -1,14 +1,19 @@
-// IAudioHal for fakes that only lend stream engines and a device object:
+// A CAudioHal for fakes that only lend stream engines and a device object:
 // no units, no engines unless the fake overrides them, lifecycle calls that
-// succeed, no callbacks and no capability records. The fake supplies its
-// IUnknown and GetDeviceObject.
+// succeed and touch nothing, no callbacks and no capability records. It is
+// a CAudioHal so that code which takes an IAudioHal for the driver's own
+// base (the entities add their nodes through CAudioHal::AddUnit) finds one.
+// The fake supplies its QueryInterface answers and GetDeviceObject.
 #pragma once
 
 #include "adapter/audio_hal.h"
 
 namespace fakes {
 
-struct InertAudioHal : public IAudioHal {
+class InertAudioHal : public CAudioHal {
+public:
+    explicit InertAudioHal(PUNKNOWN outer) : CAudioHal(outer) {}
+
     NTSTATUS GetStreamEngineCapabilities(ULONG, ENDPOINT_CAPS*) override { return STATUS_NOT_SUPPORTED; }
     NTSTATUS GetComponentId(KSCOMPONENTID*) override { return STATUS_NOT_SUPPORTED; }
     ULONG GetStreamEngineCount() override { return 0; }

@@ -1,8 +1,8 @@
-// Recording stand-in for the body of CDspInterleaveSrc (dsp/interleave_src.h)
-// until the DSP effects engine lands. No audio passes through it: Init
-// takes the work buffer from pool ("DSPS", so leak checks see a layer that
-// was never cleaned up) and is one-shot, ResetAll counts, SetFormat keeps
-// the last pair it was given, Cleanup frees.
+// Recording stand-in for the body of CDspInterleaveSrc (dsp/interleave_src.h).
+// No audio passes through it: Init takes the work buffer from pool ("DSPS",
+// so leak checks see a layer that was never cleaned up) and is one-shot,
+// ResetAll counts, SetFormat keeps the last pair it was given, Cleanup
+// frees.
 #pragma once
 
 #include <string>

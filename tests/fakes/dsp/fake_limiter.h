@@ -1,5 +1,4 @@
-// Recording stand-in for the body of CLimiter (dsp/limiter.h) until the
-// DSP effects engine lands: every call is logged by name and argument,
+// Recording stand-in for the body of CLimiter (dsp/limiter.h): every call is logged by name and argument,
 // AllocateBuffers takes the sixteen channel buffers from pool ("DSPs") so
 // leak checks see a limiter that was never freed, and Process leaves the
 // samples alone.

@@ -52,7 +52,7 @@ FakeUsbModel* FakeUsbModel::Create(simusb::SimUsbPort& port, Timeline* timeline)
 }
 
 FakeUsbModel::FakeUsbModel(simusb::SimUsbPort& port, Timeline* timeline)
-    : CUnknown(NULL), m_Port(port), m_Timeline(timeline), m_Configuration(port.device().descriptors().configuration) {}
+    : InertAudioHal(NULL), m_Port(port), m_Timeline(timeline), m_Configuration(port.device().descriptors().configuration) {}
 
 FakeUsbModel::~FakeUsbModel() = default;
 

@@ -1,5 +1,5 @@
-// The device-family model a USB stream is given at Init, until the device
-// core and its transport land: one object answering IUsbAudioDevice (over a
+// The device-family model a USB stream is given at Init, without the
+// adapter and its transport: one object answering IUsbAudioDevice (over a
 // simulated device plugged into the PnP harness: requests go straight to
 // its PDO) and IAudioHal (GetDeviceObject). It selects the configuration
 // when created, counts busy references, and writes what the streams do
@@ -39,7 +39,7 @@ private:
     std::vector<TimelineEntry> entries_;
 };
 
-class FakeUsbModel : public IUsbAudioDevice, public fakes::InertAudioHal, public CUnknown {
+class FakeUsbModel : public IUsbAudioDevice, public fakes::InertAudioHal {
 public:
     // A new model with one reference over port (which must outlive it).
     // Selects the configuration with every interface at setting 0.

@@ -20,26 +20,22 @@ CFakeAudioHal* CFakeAudioHal::Create() {
     return hal;
 }
 
-CFakeAudioHal::CFakeAudioHal(PUNKNOWN outer) : CUnknown(outer) {
+CFakeAudioHal::CFakeAudioHal(PUNKNOWN outer) : CAudioHal(outer) {
+    // The list CAudioHal::Init would make; without it AddUnit fails.
+    Units = new (NonPagedPoolNx, HAL_LIST_TAG) CList();
     WCHAR name[51];
     RtlStringCchPrintfW(name, 51, u"\\Callback\\AudioHalAddr%p", static_cast<IAudioHal*>(this));
     UNICODE_STRING unicodeName;
     RtlInitUnicodeString(&unicodeName, name);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, NULL, NULL);
-    if (!NT_SUCCESS(ExCreateCallback(&m_CallbackObject, &attributes, TRUE, TRUE))) {
-        m_CallbackObject = NULL;
+    // Not permanent: it goes with the fake's last reference (~CAudioHal).
+    if (!NT_SUCCESS(ExCreateCallback(&CallbackObject, &attributes, TRUE, TRUE))) {
+        CallbackObject = NULL;
     }
 }
 
-CFakeAudioHal::~CFakeAudioHal() {
-    for (IUacUnit* unit : m_Units) {
-        unit->Release();
-    }
-    if (m_CallbackObject != NULL) {
-        ObDereferenceObject(m_CallbackObject);
-    }
-}
+CFakeAudioHal::~CFakeAudioHal() = default;
 
 NTSTATUS CFakeAudioHal::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     if (IsEqualGUID(iid, IID_IUnknown) || (IsEqualGUID(iid, IID_IAudioHal) && !FailAudioHalQuery)) {
@@ -48,19 +44,10 @@ NTSTATUS CFakeAudioHal::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     return RefuseInterface(out);
 }
 
-NTSTATUS CFakeAudioHal::AddUnit(IUacUnit* unit) {
-    if (unit == NULL) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    unit->AddRef();
-    m_Units.push_back(unit);
-    return STATUS_SUCCESS;
-}
-
 void CFakeAudioHal::Notify(ULONG id, ULONG type, ULONG code) {
     AUDIOHAL_NOTIFICATION message = {type, code, id, 0};
-    if (m_CallbackObject != NULL) {
-        ExNotifyCallback(m_CallbackObject, &message, NULL);
+    if (CallbackObject != NULL) {
+        ExNotifyCallback(CallbackObject, &message, NULL);
     }
 }
 
@@ -79,27 +66,15 @@ NTSTATUS CFakeAudioHal::GetStreamEngine(ULONG, IStreamEngine** engine) {
     return STATUS_INVALID_PARAMETER;
 }
 
-NTSTATUS CFakeAudioHal::GetUnit(ULONG index, IUacUnit** unit) {
-    if (unit == NULL) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    *unit = NULL;
-    if (index >= m_Units.size()) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    *unit = m_Units[index];
-    return STATUS_SUCCESS;
-}
-
 PDEVICE_OBJECT CFakeAudioHal::GetDeviceObject() {
     return reinterpret_cast<PDEVICE_OBJECT>(g_DeviceObjectStandIn);
 }
 
 NTSTATUS CFakeAudioHal::RegisterCallback(PCALLBACK_FUNCTION function, PVOID context, PVOID* registration) {
-    if (m_CallbackObject == NULL || FailRegisterCallback || registration == NULL) {
+    if (CallbackObject == NULL || FailRegisterCallback || registration == NULL) {
         return STATUS_UNSUCCESSFUL;
     }
-    *registration = ExRegisterCallback(m_CallbackObject, function, context);
+    *registration = ExRegisterCallback(CallbackObject, function, context);
     if (*registration == NULL) {
         return STATUS_UNSUCCESSFUL;
     }

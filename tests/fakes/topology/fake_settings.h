@@ -1,7 +1,7 @@
-// In-memory stand-in for the "Settings" accessors of the device core (until
-// the settings store lands): values by name, REG_BINARY bytes, with the
-// store's read rules (a value longer than the buffer fails, a shorter one
-// fills only its own bytes).
+// In-memory stand-in for the "Settings" accessors of the device core, for
+// tests that keep the registry out of the way: values by name, REG_BINARY
+// bytes, with the store's read rules (a value longer than the buffer
+// fails, a shorter one fills only its own bytes).
 #pragma once
 
 #include <string>

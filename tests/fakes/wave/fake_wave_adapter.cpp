@@ -17,7 +17,7 @@ FakeWaveAdapter* FakeWaveAdapter::Create(const std::vector<IStreamEngine*>& engi
 }
 
 FakeWaveAdapter::FakeWaveAdapter(const std::vector<IStreamEngine*>& engines)
-    : CUnknown(NULL), m_Engines(engines), m_Extension(DEVICE_EXTENSION_SIZE) {
+    : InertAudioHal(NULL), m_Engines(engines), m_Extension(DEVICE_EXTENSION_SIZE) {
     for (IStreamEngine* engine : m_Engines) engine->AddRef();
     m_Device.DeviceExtension = m_Extension.data();
     KeInitializeMutex(&Context()->MiniportMutex, 0);

@@ -1,4 +1,4 @@
-// Stand-ins for the wave Parts' unit tests: the adapter (IAudioHal with a
+// Stand-ins for the wave-cyclic unit tests: the adapter (IAudioHal with a
 // list of stream engines, their capability blocks and a device object
 // whose extension holds a DEVICE_CONTEXT with its MiniportMutex) and a
 // wave-cyclic port that counts Notify.
@@ -17,7 +17,7 @@
 
 namespace wavefakes {
 
-class FakeWaveAdapter : public fakes::InertAudioHal, public CUnknown {
+class FakeWaveAdapter : public fakes::InertAudioHal {
 public:
     // A new adapter with one reference over the given engines (each held
     // with a reference until the adapter goes).

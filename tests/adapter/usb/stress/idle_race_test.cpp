@@ -10,25 +10,19 @@
 #include <atomic>
 #include <memory>
 
-#include "../fake_adapter.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/adapter/usb/usb_adapter.h"
 
 namespace adaptertest {
 namespace {
 
-class IdleRaceTest : public sim::KernelTest {
+class IdleRaceTest : public UsbAdapterTest {
 protected:
     sim::ExecutorOptions Options() const override {
         sim::ExecutorOptions options = sim::ExecutorOptions::FromEnvironment();
         options.stress = true;
         return options;
     }
-    void TearDown() override {
-        adapter_.reset();
-        sim::KernelTest::TearDown();
-    }
-    std::unique_ptr<FakeAdapter> adapter_;
 };
 
 // Virtual time between two steps of a thread: 0 to 3 ms in a fixed pattern.
@@ -36,8 +30,7 @@ void Pause(int i, int salt) { sim::Sleep(((i * 7 + salt) % 4) * sim::kTicksPerMi
 
 TEST_F(IdleRaceTest, CancelSubmitAndCompletionAgreeOnEveryIdleIrp) {
     constexpr int kWanted = 3000, kMaxSteps = 300000;
-    adapter_ = std::make_unique<FakeAdapter>(simusb::BuildUac1Headset());
-    FakeAdapter& a = *adapter_;
+    UsbAdapter& a = Make(simusb::BuildUac1Headset());
     a.port().SetDeviceParameter(u"SelectiveSuspendEnabled", 1);
     ASSERT_EQ(a.Start(), STATUS_SUCCESS);
     std::atomic<int> submitted{0};
