@@ -131,6 +131,7 @@ public:
     CMutexLock& DeviceLockObject() { return DeviceLock; }
     const ASIO_STATE& AsioState() const { return m_Asio; }
     CUsbTransport& Transport() { return m_Transport; }
+    CIdleControl& IdleControl() { return m_Idle; }
 
 private:
     NTSTATUS ReadModelString(PURB urb, PUCHAR buffer, PULONG received);

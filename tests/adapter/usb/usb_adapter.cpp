@@ -11,21 +11,6 @@
 
 namespace adaptertest {
 
-namespace {
-
-// An explicit instantiation may name a private member; this one hands the
-// pointer to the adapter's idle control to IdleMember.
-CIdleControl& IdleMember(CUsbAudioHal& adapter);
-template <CIdleControl CUsbAudioHal::*Member>
-struct IdleControlAccess {
-    friend CIdleControl& IdleMember(CUsbAudioHal& adapter) { return adapter.*Member; }
-};
-template struct IdleControlAccess<&CUsbAudioHal::m_Idle>;
-
-}  // namespace
-
-CIdleControl& IdleControlOf(CUsbAudioHal& adapter) { return IdleMember(adapter); }
-
 bool PowerIrpCounter::HandleIrp(PDEVICE_OBJECT pdo, PIRP irp, NTSTATUS* status) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     if (sp->MajorFunction == IRP_MJ_POWER && sp->MinorFunction == IRP_MN_SET_POWER &&

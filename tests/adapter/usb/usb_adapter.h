@@ -81,11 +81,6 @@ private:
     std::function<DEVICE_POWER_STATE()> hook_;
 };
 
-// The adapter's selective-suspend control, which it keeps private; these
-// tests drive it directly (its Shutdown, a request refused outside D0, the
-// races of submit and cancel).
-CIdleControl& IdleControlOf(CUsbAudioHal& adapter);
-
 // One adapter object on the fixture's device; holds a reference until it is
 // destroyed.
 class UsbAdapter {
@@ -107,7 +102,7 @@ public:
     simusb::SimUsbBus& bus() { return port().bus(); }
     simusb::SimDevice& device() { return port().device(); }
     CUsbTransport& transport() { return adapter_->Transport(); }
-    CIdleControl& idle() { return IdleControlOf(*adapter_); }
+    CIdleControl& idle() { return adapter_->IdleControl(); }
     RecordingPower& modelPower() { return modelPower_; }
     PDEVICE_OBJECT fdo() { return test_.Fdo(); }
 
