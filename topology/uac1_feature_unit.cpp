@@ -71,6 +71,7 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
     }
     const ULONG controlSize = descriptor[kControlSizeOffset];
     if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {
+        LogEntityRefusal(descriptor, device, "bControlSize must be 1 or 2 and bmaControls(0) present");
         return STATUS_INVALID_PARAMETER;
     }
     status = SetDescriptor(descriptor, device);
@@ -317,6 +318,7 @@ NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
     }
     ULONG nextId = builder->GetUnitCount();
     if (!HasControl(UAC_CS_MUTE)) {
+        LogEntityRefusal(m_Descriptor, m_Device, "a feature unit needs a mute control");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     status = CreateControlNode(builder, UAC_CS_MUTE, &nextId);

@@ -49,6 +49,7 @@ NTSTATUS CheckUnitWithSources(const BYTE* descriptor, IUnknown* device, IAudioHa
     NTSTATUS status = CheckEntityDescriptor(descriptor, device, builder, subtype, fixedBytes + 1);
     if (NT_SUCCESS(status) &&
         (descriptor[kPinCountOffset] == 0 || descriptor[0] < fixedBytes + descriptor[kPinCountOffset])) {
+        LogEntityRefusal(descriptor, device, "bNrInPins must be at least 1 and fit the descriptor");
         status = STATUS_INVALID_PARAMETER;
     }
     return status;

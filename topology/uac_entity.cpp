@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "adapter/usb/usb_audio_device.h"
+#include "nt/dbg.h"
 #include "nt/pool.h"
 #include "topology/interface_ref.h"
 
@@ -40,6 +41,18 @@ LONG DeviceByteToLevel(UCHAR value) { return (LONG)(signed char)value * 16384; }
 
 UCHAR LevelToDeviceByte(LONG level) { return (UCHAR)(level >> 14); }
 
+VOID LogDescriptorRefusal(ULONG interfaceNumber, ULONG entityId, ULONG subtype, const char* rule) {
+    DbgPrint("interface %u, entity %u, subtype %u: %s; the device is not started\n", (unsigned)interfaceNumber,
+             (unsigned)entityId, (unsigned)subtype, rule);
+}
+
+VOID LogEntityRefusal(const BYTE* descriptor, const void* device, const char* rule) {
+    InterfaceRef<IUsbAudioDevice> usb(static_cast<IUnknown*>(const_cast<void*>(device)), IID_IUsbAudioDevice);
+    const ULONG interfaceNumber = usb.get() != NULL ? usb->GetAudioControlInterfaceNumber() : 0;
+    const ULONG id = descriptor[0] > UAC_ENTITY_ID_OFFSET ? descriptor[UAC_ENTITY_ID_OFFSET] : 0;
+    LogDescriptorRefusal(interfaceNumber, id, descriptor[2], rule);
+}
+
 NTSTATUS CheckEntityDescriptor(const BYTE* descriptor, const void* device, const void* builder,
                                UCHAR subtype, ULONG minLength) {
     if (descriptor == NULL || device == NULL || builder == NULL) {
@@ -47,6 +60,9 @@ NTSTATUS CheckEntityDescriptor(const BYTE* descriptor, const void* device, const
     }
     if (descriptor[0] < 3 || descriptor[1] != UAC_CS_INTERFACE || descriptor[2] != subtype ||
         descriptor[0] < minLength) {
+        if (descriptor[0] >= 3) {
+            LogEntityRefusal(descriptor, device, "the descriptor is too short or of another kind");
+        }
         return STATUS_INVALID_PARAMETER;
     }
     return STATUS_SUCCESS;

@@ -46,8 +46,18 @@ USHORT LevelToDeviceWord(LONG level);
 LONG DeviceByteToLevel(UCHAR value);
 UCHAR LevelToDeviceByte(LONG level);
 
+// The one debugger line that tells why a descriptor set is refused (the
+// start then fails): the interface, the entity id (for an Audio Streaming
+// descriptor, the terminal it links), the descriptor subtype and the rule.
+VOID LogDescriptorRefusal(ULONG interfaceNumber, ULONG entityId, ULONG subtype, const char* rule);
+// The same for an entity's own descriptor (bLength >= 3; the id is read
+// only when the descriptor holds it), with the Audio Control interface
+// number of device (0 when it answers no IUsbAudioDevice).
+VOID LogEntityRefusal(const BYTE* descriptor, const void* device, const char* rule);
+
 // Checks the Init pattern's arguments: none NULL, bLength at least
-// minLength (and 3), descriptor type 0x24 and the class's subtype.
+// minLength (and 3), descriptor type 0x24 and the class's subtype. A
+// descriptor that fails is logged as refused.
 NTSTATUS CheckEntityDescriptor(const BYTE* descriptor, const void* device, const void* builder,
                                UCHAR subtype, ULONG minLength);
 

@@ -17,6 +17,7 @@
 #include "nt/ex.h"
 #include "stream/usb/cyclic_control.h"
 #include "topology/dsp_mute_node.h"
+#include "topology/uac_entity.h"
 #include "topology/uac1_feature_unit.h"
 #include "topology/uac1_terminals.h"
 #include "topology/value_units.h"
@@ -58,6 +59,15 @@ bool IsAudioControlInterface(const UCHAR* d, ULONG bytes) {
            d[6] == USB_AUDIO_SUBCLASS_AUDIOCONTROL && d[7] == USB_AUDIO_PROTOCOL_1_0;
 }
 
+// The descriptor the cursor could not yield: its subtype and id as far as
+// the bytes left hold them.
+void LogTruncated(ULONG interfaceNumber, const CDescriptorCursor& cursor) {
+    const UCHAR* at = cursor.Position();
+    const ULONG left = cursor.Remaining();
+    LogDescriptorRefusal(interfaceNumber, left > UAC_ENTITY_ID_OFFSET ? at[UAC_ENTITY_ID_OFFSET] : 0,
+                         left > 2 ? at[2] : 0, "a descriptor is truncated or shorter than its kind needs");
+}
+
 // The first unit of a kind among the engine's units, or NULL.
 IUacUnit* FirstUnitOfKind(CCyclicControl* engine, ULONG kind) {
     const ULONG count = engine->GetUnitCount();
@@ -76,13 +86,19 @@ const UAC_ENTITY_ROW* CUac1Hal::EntityRows(ULONG* count) {
 }
 
 NTSTATUS CUac1Hal::ParseAudioControl(const UCHAR* descriptor, ULONG bytesToEnd) {
-    if (!IsAudioControlInterface(descriptor, bytesToEnd)) return STATUS_INVALID_PARAMETER;
+    if (!IsAudioControlInterface(descriptor, bytesToEnd)) {
+        LogDescriptorRefusal(AcInterfaceNumber, 0, 0, "the interface is no UAC 1.0 Audio Control interface");
+        return STATUS_INVALID_PARAMETER;
+    }
     CDescriptorCursor cursor(descriptor + descriptor[0], bytesToEnd - descriptor[0], DESCRIPTOR_SCOPE_AUDIO_CONTROL);
     DESCRIPTOR_VIEW view;
     for (;;) {
         const CURSOR_RESULT next = cursor.Next(&view);
         if (next == CURSOR_END) break;
-        if (next == CURSOR_TRUNCATED) return STATUS_UNSUCCESSFUL;
+        if (next == CURSOR_TRUNCATED) {
+            LogTruncated(AcInterfaceNumber, cursor);
+            return STATUS_UNSUCCESSFUL;
+        }
         // The next interface begins.
         if (view.Type != USB_CS_INTERFACE_DESCRIPTOR_TYPE) break;
         if (view.Subtype == UAC_AC_HEADER) continue;
@@ -106,7 +122,11 @@ NTSTATUS CUac1Hal::AddAudioControlEntity(const UCHAR* descriptor, ULONG length) 
         if (table[i].Subtype == subtype && length > UAC_ENTITY_ID_OFFSET &&
             (table[i].Id == UAC_ANY_ENTITY_ID || table[i].Id == descriptor[UAC_ENTITY_ID_OFFSET]))
             row = &table[i];
-    if (row == NULL) return STATUS_UNSUCCESSFUL;  // processing and extension units among them
+    if (row == NULL) {  // processing and extension units among them
+        LogDescriptorRefusal(AcInterfaceNumber, length > UAC_ENTITY_ID_OFFSET ? descriptor[UAC_ENTITY_ID_OFFSET] : 0,
+                             subtype, "the model takes no entity of this subtype");
+        return STATUS_UNSUCCESSFUL;
+    }
     if (subtype == UAC_OUTPUT_TERMINAL && descriptor[UAC_ENTITY_ID_OFFSET] == kMislabelledTerminal &&
         (LookupUac1Product(VendorId, ProductId)->Flags & UAC1_PRODUCT_TERMINAL16_HEADPHONES) &&
         (descriptor[4] | descriptor[5] << 8) == kTerminalSpeaker) {
@@ -137,7 +157,12 @@ NTSTATUS CUac1Hal::LinkEntitySources() {
             status = FindEntityById(ids[s], &source);
             if (NT_SUCCESS(status)) status = source->GetLastNodeId(&ids[s]);
         }
-        if (!NT_SUCCESS(status)) return STATUS_UNSUCCESSFUL;
+        if (!NT_SUCCESS(status)) {
+            const BYTE* own = entity->Descriptor();
+            LogDescriptorRefusal(AcInterfaceNumber, entity->EntityId(), own != NULL ? own[2] : 0,
+                                 "a source id names no entity with nodes");
+            return STATUS_UNSUCCESSFUL;
+        }
         entity->ConnectSources(sources, ids);
     }
     return STATUS_SUCCESS;
@@ -149,8 +174,12 @@ NTSTATUS CUac1Hal::CheckRequiredEntities() {
     for (UCHAR id : {kMislabelledTerminal, kSecondRequiredTerminal}) {
         CUacEntity* entity = NULL;
         NTSTATUS status = FindEntityById(id, &entity);
-        if (!NT_SUCCESS(status)) return status;
-        if (entity->GetKind() != UAC_OUTPUT_TERMINAL) return STATUS_UNSUCCESSFUL;
+        if (NT_SUCCESS(status) && entity->GetKind() != UAC_OUTPUT_TERMINAL) status = STATUS_UNSUCCESSFUL;
+        if (!NT_SUCCESS(status)) {
+            LogDescriptorRefusal(AcInterfaceNumber, id, UAC_OUTPUT_TERMINAL,
+                                 "this product needs output terminals 16 and 64");
+            return status;
+        }
     }
     return STATUS_SUCCESS;
 }

@@ -8,11 +8,16 @@
 // every group from its own position. Results: STATUS_INVALID_PARAMETER for
 // a bad first descriptor, an AS_GENERAL that names no terminal, a
 // FORMAT_TYPE before AS_GENERAL or of type II, a continuous range above the
-// rate table; STATUS_UNSUCCESSFUL for a truncated descriptor. Engines
-// registered before a failure stay in the model's list.
+// rate table; STATUS_UNSUCCESSFUL for a truncated descriptor; each with one
+// debugger line. Engines registered before a failure stay in the model's
+// list. A continuous range that holds no table rate, and a render format
+// whose largest packet the data endpoint cannot carry, are skipped with a
+// debugger line; an engine left without formats then gets no wave filter,
+// so the device does not start.
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac1_formats.h"
 #include "adapter/model/uac1_hal.h"
+#include "nt/dbg.h"
 #include "portcls/portcls_guids.h"
 #include "stream/usb/cyclic_control.h"
 #include "stream/usb/usb_capture_stream.h"
@@ -77,9 +82,12 @@ ULONG FirstTableRateAtLeast(ULONG rate) {
 
 NTSTATUS CUac1Hal::ParseAudioStreaming(const USB_CONFIGURATION_DESCRIPTOR* configuration, const UCHAR* descriptor,
                                        ULONG bytesToEnd) {
-    if (configuration == NULL || !IsStreamingInterface(descriptor, bytesToEnd) ||
-        descriptor[7] != USB_AUDIO_PROTOCOL_1_0)
+    if (configuration == NULL) return STATUS_INVALID_PARAMETER;
+    if (!IsStreamingInterface(descriptor, bytesToEnd) || descriptor[7] != USB_AUDIO_PROTOCOL_1_0) {
+        LogDescriptorRefusal(descriptor != NULL && bytesToEnd > 2 ? descriptor[2] : 0, 0, 0,
+                             "the first Audio Streaming interface is no UAC 1.0 one");
         return STATUS_INVALID_PARAMETER;
+    }
     const auto* base = reinterpret_cast<const UCHAR*>(configuration);
     const UCHAR* end = base + configuration->wTotalLength;
     if (descriptor < base || descriptor >= end) return STATUS_INVALID_PARAMETER;
@@ -113,6 +121,8 @@ NTSTATUS CUac1Hal::ParseStreamingGroup(const UCHAR* first, ULONG bytes, const UC
         const CURSOR_RESULT next = cursor.Next(&view);
         if (next == CURSOR_END) break;
         if (next == CURSOR_TRUNCATED) {
+            LogDescriptorRefusal(group.InterfaceNumber, 0, cursor.Remaining() > 2 ? at[2] : 0,
+                                 "a descriptor is truncated or shorter than its kind needs");
             status = STATUS_UNSUCCESSFUL;
             break;
         }
@@ -140,13 +150,20 @@ NTSTATUS CUac1Hal::ParseStreamingGroup(const UCHAR* first, ULONG bytes, const UC
 
 NTSTATUS CUac1Hal::OnAsGeneral(const UCHAR* descriptor, STREAMING_GROUP* group) {
     if (group->Stream == NULL) {
+        const UCHAR link = descriptor[kTerminalLinkOffset];
         CUacEntity* terminal = NULL;
-        NTSTATUS status = FindEntityById(descriptor[kTerminalLinkOffset], &terminal);
-        if (!NT_SUCCESS(status)) return status;
+        NTSTATUS status = FindEntityById(link, &terminal);
+        if (!NT_SUCCESS(status)) {
+            LogDescriptorRefusal(group->InterfaceNumber, link, UAC_AS_GENERAL, "bTerminalLink names no entity");
+            return status;
+        }
         const ULONG kind = terminal->GetKind();
         // A USB streaming input terminal feeds a render stream; an output
         // terminal takes a capture stream.
-        if (kind != UAC_INPUT_TERMINAL && kind != UAC_OUTPUT_TERMINAL) return STATUS_INVALID_PARAMETER;
+        if (kind != UAC_INPUT_TERMINAL && kind != UAC_OUTPUT_TERMINAL) {
+            LogDescriptorRefusal(group->InterfaceNumber, link, UAC_AS_GENERAL, "bTerminalLink names no terminal");
+            return STATUS_INVALID_PARAMETER;
+        }
         ULONG terminalNodeId = 0;
         status = terminal->GetLastNodeId(&terminalNodeId);
         if (NT_SUCCESS(status))
@@ -161,8 +178,12 @@ NTSTATUS CUac1Hal::OnAsGeneral(const UCHAR* descriptor, STREAMING_GROUP* group) 
 
 NTSTATUS CUac1Hal::OnFormatType(const UCHAR* descriptor, STREAMING_GROUP* group) {
     const UCHAR formatType = descriptor[kFormatTypeOffset];
-    if (group->Stream == NULL || (formatType != UAC_FORMAT_TYPE_I && formatType != UAC_FORMAT_TYPE_III))
+    if (group->Stream == NULL || (formatType != UAC_FORMAT_TYPE_I && formatType != UAC_FORMAT_TYPE_III)) {
+        LogDescriptorRefusal(group->InterfaceNumber, 0, UAC_FORMAT_TYPE,
+                             group->Stream == NULL ? "FORMAT_TYPE comes before AS_GENERAL"
+                                                   : "bFormatType must be I or III");
         return STATUS_INVALID_PARAMETER;
+    }
     const UCHAR channels = descriptor[kChannelsOffset];
     const UCHAR subframe = descriptor[kSubframeOffset];
     const UCHAR bits = descriptor[kBitsOffset];
@@ -248,23 +269,68 @@ WAVEFORMATEXTENSIBLE Uac1FormatRecord(UCHAR channels, UCHAR subframeBytes, UCHAR
     return format;
 }
 
+namespace {
+
+// The table rates a continuous range is offered as, by index: from the
+// first at or above its lower bound up to the first at or above its upper
+// bound (an upper bound past the table takes the table's end; reversed
+// bounds give the indices in order). A lower bound past the table fails
+// with STATUS_INVALID_PARAMETER; an ordered range that holds no table rate
+// (0..0, 44000..44050) gives *first > *last: nothing is offered.
+NTSTATUS ContinuousRateIndices(ULONG interfaceNumber, UCHAR alternateSetting, const UCHAR* descriptor, ULONG* first,
+                               ULONG* last) {
+    const ULONG lowerRate = Rate24(descriptor + kRatesOffset);
+    const ULONG upperRate = Rate24(descriptor + kRatesOffset + kRateBytes);
+    const ULONG lower = FirstTableRateAtLeast(lowerRate);
+    ULONG upper = FirstTableRateAtLeast(upperRate);
+    if (lower == UAC1_CONTINUOUS_RATE_COUNT) {
+        LogDescriptorRefusal(interfaceNumber, 0, UAC_FORMAT_TYPE,
+                             "a continuous range must not start above the highest table rate");
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (lowerRate <= upperRate && UAC1_CONTINUOUS_RATES[lower] > upperRate) {
+        DbgPrint("interface %u alternate %u: FORMAT_TYPE range %u..%u Hz holds no rate the driver offers; the range "
+                 "is skipped\n",
+                 (unsigned)interfaceNumber, (unsigned)alternateSetting, (unsigned)lowerRate, (unsigned)upperRate);
+        *first = 1;
+        *last = 0;
+        return STATUS_SUCCESS;
+    }
+    if (upper == UAC1_CONTINUOUS_RATE_COUNT) upper = UAC1_CONTINUOUS_RATE_COUNT - 1;
+    *first = lower < upper ? lower : upper;
+    *last = lower < upper ? upper : lower;
+    return STATUS_SUCCESS;
+}
+
+// Whether the stream can send the format on the setting: a stream that
+// sizes its packets from the rate needs its largest packet to fit the data
+// endpoint. A setting without a data endpoint, or one that cannot be
+// streamed at all, is left to Open to refuse.
+bool EndpointCarries(CCyclicControl* engine, const WAVEFORMATEX& format, UCHAR alternateSetting) {
+    const ULONG largest = engine->LargestPacketBytes(format, alternateSetting);
+    ULONG payload = 0;
+    if (largest == 0 || !engine->DataEndpointPayload(alternateSetting, &payload) || largest <= payload) return true;
+    DbgPrint("interface %u alternate %u: %u Hz needs packets of %u bytes, the data endpoint carries %u; the format "
+             "is skipped\n",
+             (unsigned)engine->GetInterfaceNumber(), (unsigned)alternateSetting, (unsigned)format.nSamplesPerSec,
+             (unsigned)largest, (unsigned)payload);
+    return false;
+}
+
+}  // namespace
+
 // descriptor: a FORMAT_TYPE that passed the cursor, so it holds its rates
-// (8 + 3n bytes, 14 for a range). A continuous range is offered as the
-// table rates from its lower bound on, up to the first at or above its
-// upper bound (an upper bound past the table takes the table's end); a
-// lower bound past the table fails with STATUS_INVALID_PARAMETER. A rate of
-// 0 is skipped. The first failing AddFormat ends the walk.
+// (8 + 3n bytes, 14 for a range); a continuous range as
+// ContinuousRateIndices gives it. A rate of 0, and a rate whose packets
+// the data endpoint cannot carry, are skipped. The first failing AddFormat
+// ends the walk.
 NTSTATUS CUac1Hal::AddFormatsForRates(CCyclicControl* engine, const UCHAR* descriptor, USHORT formatTag,
                                       UCHAR alternateSetting, WAVEFORMATEXTENSIBLE* format) {
     const ULONG discrete = descriptor[kRateCountOffset];
     ULONG first = 0, last = 0;
     if (discrete == 0) {
-        const ULONG lower = FirstTableRateAtLeast(Rate24(descriptor + kRatesOffset));
-        ULONG upper = FirstTableRateAtLeast(Rate24(descriptor + kRatesOffset + kRateBytes));
-        if (lower == UAC1_CONTINUOUS_RATE_COUNT) return STATUS_INVALID_PARAMETER;
-        if (upper == UAC1_CONTINUOUS_RATE_COUNT) upper = UAC1_CONTINUOUS_RATE_COUNT - 1;
-        first = lower < upper ? lower : upper;
-        last = lower < upper ? upper : lower;
+        NTSTATUS status = ContinuousRateIndices(engine->GetInterfaceNumber(), alternateSetting, descriptor, &first, &last);
+        if (!NT_SUCCESS(status)) return status;
     } else {
         last = discrete - 1;
     }
@@ -274,6 +340,7 @@ NTSTATUS CUac1Hal::AddFormatsForRates(CCyclicControl* engine, const UCHAR* descr
         const ULONG rate = discrete == 0 ? UAC1_CONTINUOUS_RATES[i] : Rate24(descriptor + kRatesOffset + kRateBytes * i);
         if (rate == 0) continue;
         format->Format.nSamplesPerSec = rate;
+        if (!EndpointCarries(engine, format->Format, alternateSetting)) continue;
         // At most 2^24 - 1 Hz x 32 bytes: below 2^32.
         format->Format.nAvgBytesPerSec = (DWORD)((ULONGLONG)rate * format->Format.nBlockAlign);
         if (formatType == UAC_FORMAT_TYPE_I) {

@@ -22,6 +22,7 @@
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac1_products.h"
 #include "adapter/usb/usb_audio_device.h"
+#include "nt/dbg.h"
 #include "nt/rtl.h"
 #include "topology/interface_ref.h"
 
@@ -131,7 +132,13 @@ NTSTATUS CUac1Hal::InitHardware() {
     RtlZeroMemory(&EndpointCaps, sizeof(EndpointCaps));
     const UAC1_PRODUCT_ROW* row = LookupUac1Product(VendorId, ProductId);
     if (!NT_SUCCESS(status)) {
-        if ((row->Flags & UAC1_PRODUCT_NO_STRING_WORDS) == 0) return status;
+        if ((row->Flags & UAC1_PRODUCT_NO_STRING_WORDS) == 0) {
+            DbgPrint("device %04x:%04x: model string 0x%02x or 0x%02x unreadable (status %x) and the product has no "
+                     "words without it; the device is not started\n",
+                     (unsigned)VendorId, (unsigned)ProductId, (unsigned)kModelStringIndex,
+                     (unsigned)kModelStringFallbackIndex, (unsigned)status);
+            return status;
+        }
         EndpointCaps.FeatureMask = row->NoStringFeatureMask;
         EndpointCaps.ExtendedCaps = row->NoStringExtendedCaps;
     } else {

@@ -173,8 +173,9 @@ namespace {
 // already). Its two blocks are paged pool, freed with the check.
 class CCycleCheck {
 public:
-    explicit CCycleCheck(CUacHal* model)
+    CCycleCheck(CUacHal* model, ULONG interfaceNumber)
         : m_Model(model),
+          m_InterfaceNumber(interfaceNumber),
           m_State(static_cast<UCHAR*>(ExAllocatePoolWithTag(PagedPool, kEntityIds, HAL_TEMP_TAG))),
           m_Stack(static_cast<FRAME*>(ExAllocatePoolWithTag(PagedPool, kEntityIds * sizeof(FRAME), HAL_TEMP_TAG))),
           m_Depth(0) {
@@ -219,7 +220,12 @@ private:
     NTSTATUS Push(ULONG id) {
         CUacEntity* entity = NULL;
         if (id >= kEntityIds || !NT_SUCCESS(m_Model->FindEntityById(id, &entity))) return STATUS_SUCCESS;
-        if (m_State[id] == kOnPath) return STATUS_UNSUCCESSFUL;  // a cycle, or a self-source
+        if (m_State[id] == kOnPath) {  // a cycle, or a self-source
+            const BYTE* descriptor = entity->Descriptor();
+            LogDescriptorRefusal(m_InterfaceNumber, id, descriptor != NULL ? descriptor[2] : 0,
+                                 "the entity is its own source through its source ids");
+            return STATUS_UNSUCCESSFUL;
+        }
         if (m_State[id] == kDone) return STATUS_SUCCESS;
         FRAME& frame = m_Stack[m_Depth++];
         frame.Entity = entity;
@@ -232,6 +238,7 @@ private:
     }
 
     CUacHal* m_Model;
+    ULONG m_InterfaceNumber;
     UCHAR* m_State;
     FRAME* m_Stack;
     ULONG m_Depth;
@@ -240,6 +247,6 @@ private:
 }  // namespace
 
 NTSTATUS CUacHal::CheckEntityGraph() {
-    CCycleCheck check(this);
+    CCycleCheck check(this, AcInterfaceNumber);
     return check.Run();
 }

@@ -196,6 +196,15 @@ public:
     // endpoint: 1 at full speed; 8 >> (bInterval - 1) at high speed, and 0
     // for a bInterval outside 1..4 (such settings cannot be opened).
     ULONG GetPacketsPerFrame(UCHAR alternateSetting);
+    // Bytes one packet of the setting's data endpoint (the one
+    // GetPacketsPerFrame reads) carries: (wMaxPacketSize & 0x7FF) x (1 +
+    // bits 11-12). FALSE when the setting has no data endpoint.
+    BOOLEAN DataEndpointPayload(UCHAR alternateSetting, PULONG bytes);
+    // Bytes of the largest packet the stream sends for a format on the
+    // setting, for streams that size packets from the rate (render); 0 for
+    // those that size them from the endpoint (capture) and for settings
+    // that cannot be streamed.
+    virtual ULONG LargestPacketBytes(const WAVEFORMATEX&, UCHAR) { return 0; }
     ULONG GetCurrentFrame();
     NTSTATUS AllocateTransfer(PUSB_TRANSFER_CONTEXT* context);
     PUSB_TRANSFER_CONTEXT ClaimTransfer();
@@ -206,6 +215,7 @@ public:
 
     // ---- read-only views for the tests and tools ----------------------------
     LONG StreamState() const { return __atomic_load_n(&m_StreamState, __ATOMIC_ACQUIRE); }
+    ULONG GetInterfaceNumber() const { return m_nInterfaceNumber; }
     ULONG TransfersInUse() const { return m_nTransfers; }
     ULONG FramesPerTransfer() const { return m_nFramesPerTransfer; }
     ULONG PacketsPerFrame() const { return m_nPacketsPerFrame; }

@@ -67,6 +67,15 @@ ULONG CCyclicControl::GetPacketsPerFrame(UCHAR alternateSetting) {
     return 8u >> (endpoint->bInterval - 1);
 }
 
+BOOLEAN CCyclicControl::DataEndpointPayload(UCHAR alternateSetting, PULONG bytes) {
+    *bytes = 0;
+    PUSB_ENDPOINT_DESCRIPTOR endpoint = FindDataEndpoint(alternateSetting);
+    if (endpoint == NULL) return FALSE;
+    const ULONG size = endpoint->wMaxPacketSize;
+    *bytes = (size & 0x7FF) * (1 + ((size >> 11) & 3));
+    return TRUE;
+}
+
 USBD_PIPE_HANDLE CCyclicControl::DataPipeHandle() {
     if (m_pInterfaceInfo == NULL || m_DataPipeIndex >= m_pInterfaceInfo->NumberOfPipes) return NULL;
     return m_pInterfaceInfo->Pipes[m_DataPipeIndex].PipeHandle;

@@ -4,6 +4,17 @@
 
 #include <cstring>
 
+#include "nt/dbg.h"
+
+RENDER_PACKET_SIZES RenderPacketSizes(ULONG rate, ULONG packetsPerFrame) {
+    RENDER_PACKET_SIZES sizes;
+    sizes.Unit = packetsPerFrame * 1000;
+    sizes.Base = rate / sizes.Unit;
+    sizes.Remainder = rate - sizes.Base * sizes.Unit;
+    sizes.Largest = sizes.Base + (sizes.Remainder != 0 ? 1 : 0);
+    return sizes;
+}
+
 CUsbRenderStream::CUsbRenderStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId)
     : CCyclicControl(outer, interfaceNumber, terminalId) {
     m_nFramesPerTransfer = 10;
@@ -23,13 +34,19 @@ NTSTATUS CUsbRenderStream::ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternat
     m_nTransfers = client->Transfers;
     m_nPacketsPerFrame = packetsPerFrame;
     m_nSampleRate = format.nSamplesPerSec;
-    m_nSamplesPerPacket = m_nSampleRate / (packetsPerFrame * 1000);
+    m_nSamplesPerPacket = RenderPacketSizes(m_nSampleRate, packetsPerFrame).Base;
     m_nBlockAlign = format.nBlockAlign;
     m_nPacketsPerTransfer = m_nFramesPerTransfer * packetsPerFrame;
     m_nUrbBytes = sizeof(struct _URB_ISOCH_TRANSFER) + sizeof(USBD_ISO_PACKET_DESCRIPTOR) * m_nPacketsPerTransfer;
     ULONG perFrame = (m_nSampleRate / 1000) / packetsPerFrame * packetsPerFrame + packetsPerFrame;
     m_nDataBytes = perFrame * m_nBlockAlign * m_nFramesPerTransfer;
     return STATUS_SUCCESS;
+}
+
+ULONG CUsbRenderStream::LargestPacketBytes(const WAVEFORMATEX& format, UCHAR alternateSetting) {
+    const ULONG packetsPerFrame = GetPacketsPerFrame(alternateSetting);
+    if (packetsPerFrame == 0) return 0;
+    return RenderPacketSizes(format.nSamplesPerSec, packetsPerFrame).Largest * format.nBlockAlign;
 }
 
 NTSTATUS CUsbRenderStream::SelectAlternateSetting(UCHAR alternateSetting, PCYCLIC_CLIENT client) {
@@ -51,14 +68,13 @@ NTSTATUS CUsbRenderStream::BuildTransfer() {
     PUSB_TRANSFER_CONTEXT ctx = BeginTransfer(USBD_TRANSFER_DIRECTION_OUT, m_nPacketsPerTransfer);
     if (ctx == NULL) return STATUS_BUFFER_TOO_SMALL;
     auto& iso = ctx->Urb->UrbIsochronousTransfer;
-    const ULONG unit = m_nPacketsPerFrame * 1000;
-    const LONG remainderPerPacket = (LONG)(m_nSampleRate - m_nSamplesPerPacket * unit);
+    const RENDER_PACKET_SIZES sizes = RenderPacketSizes(m_nSampleRate, m_nPacketsPerFrame);
     ULONG offset = 0;
     for (ULONG i = 0; i < m_nPacketsPerTransfer; i++) {
-        m_nRateRemainder += remainderPerPacket;
-        ULONG extra = (ULONG)m_nRateRemainder / unit;
-        m_nRateRemainder %= (LONG)unit;
-        ULONG length = (m_nSamplesPerPacket + extra) * m_nBlockAlign;
+        m_nRateRemainder += (LONG)sizes.Remainder;
+        ULONG extra = (ULONG)m_nRateRemainder / sizes.Unit;
+        m_nRateRemainder %= (LONG)sizes.Unit;
+        ULONG length = (sizes.Base + extra) * m_nBlockAlign;
         iso.IsoPacket[i].Offset = offset;
         iso.IsoPacket[i].Length = length;
         offset += length;
@@ -83,5 +99,20 @@ NTSTATUS CUsbRenderStream::OnTransferComplete(PDEVICE_OBJECT, PIRP irp, PUSB_TRA
     ULONG packets = iso.NumberOfPackets < m_nPacketsPerTransfer ? iso.NumberOfPackets : m_nPacketsPerTransfer;
     for (ULONG i = 0; i < packets && USBD_SUCCESS(urbStatus); i++)
         if (USBD_ERROR(iso.IsoPacket[i].Status)) urbStatus = iso.IsoPacket[i].Status;
+    if (irpStatus != STATUS_CANCELLED)
+        NoteTransferResult(!NT_SUCCESS(irpStatus) || USBD_ERROR(urbStatus), irpStatus, urbStatus);
     return FinishTransfer(ctx, irpStatus, urbStatus);
+}
+
+// A cancelled transfer (the stream stopping) is neither a failure nor the
+// end of a run of them.
+VOID CUsbRenderStream::NoteTransferResult(BOOLEAN failed, NTSTATUS irpStatus, USBD_STATUS urbStatus) {
+    if (!failed) {
+        InterlockedExchange(&m_bFailing, 0);
+        return;
+    }
+    const LONG failures = InterlockedIncrement(&m_nFailedTransfers);
+    if (InterlockedExchange(&m_bFailing, 1) == 0)
+        DbgPrint("render stream of interface %u: transfers failing (status %x, USBD status %x), %d failed so far\n",
+                 (unsigned)m_nInterfaceNumber, (unsigned)irpStatus, (unsigned)urbStatus, (int)failures);
 }

@@ -109,6 +109,33 @@ TEST_F(SystemTest, DebugOutputAccumulatesUntilCleared) {
     EXPECT_EQ(sim::DebugOutput(), "");
 }
 
+TEST_F(SystemTest, DebugLogSplitsLinesAcrossMessages) {
+    DbgPrint("first %d\nsec", 1);
+    DbgPrint("ond\n\nopen");
+    EXPECT_EQ(sim::DebugLog(), (std::vector<std::string>{"first 1", "second", "", "open"}));
+    EXPECT_EQ(sim::DebugOutput(), "first 1\nsecond\n\nopen");
+}
+
+// A long run keeps the latest lines and counts the ones it let go; an open
+// line that never ends is cut into lines of one message each.
+TEST_F(SystemTest, DebugLogIsBounded) {
+    const size_t extra = 3;
+    for (size_t i = 0; i < sim::kDebugLogLines + extra; ++i) DbgPrint("line %d\n", (int)i);
+    std::vector<std::string> log = sim::DebugLog();
+    ASSERT_EQ(log.size(), sim::kDebugLogLines);
+    EXPECT_EQ(log.front(), "line " + std::to_string(extra));
+    EXPECT_EQ(log.back(), "line " + std::to_string(sim::kDebugLogLines + extra - 1));
+    EXPECT_EQ(sim::DebugLinesDropped(), extra);
+
+    sim::ClearDebugOutput();
+    EXPECT_EQ(sim::DebugLinesDropped(), 0u);
+    for (int i = 0; i < 3; ++i) DbgPrint("%s", std::string(300, 'x').c_str());
+    log = sim::DebugLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], std::string(600, 'x'));
+    EXPECT_EQ(log[1], std::string(300, 'x'));
+}
+
 constexpr ULONG kUrbTag = MakePoolTag("URB ");
 
 TEST_F(SystemTest, LookasideKeepsBlocksUpToItsDepth) {

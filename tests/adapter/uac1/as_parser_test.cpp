@@ -3,11 +3,13 @@
 // streaming interfaces, the refusals, and the terminal-type pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "adapter/model/uac1_formats.h"
 #include "portcls/portcls_guids.h"
+#include "sim/debug.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/adapter/uac1/model_fixture.h"
 #include "topology/terminal_units.h"
@@ -33,10 +35,28 @@ Bytes Discrete(UCHAR channels, UCHAR subframe, UCHAR bits, std::vector<ULONG> ra
 }
 Bytes Continuous(UCHAR channels, ULONG lower, ULONG upper) { return FormatType(1, channels, 2, 16, 0, {lower, upper}); }
 
+// wMaxPacketSize that carries the largest full-speed packet of the
+// FORMAT_TYPE bodies exactly (a continuous range up to the table's 96 kHz),
+// at most 1023.
+constexpr int kSizedFromFormats = -1;
+USHORT MaxPacketFor(const std::vector<Bytes>& formats) {
+    ULONG largest = 0;
+    for (const Bytes& f : formats) {
+        std::vector<ULONG> rates = {96000};
+        if (f[6] != 0) rates.clear();
+        for (size_t at = 7; f[6] != 0 && at + 3 <= f.size(); at += 3)
+            rates.push_back(f[at] | f[at + 1] << 8 | f[at + 2] << 16);
+        for (ULONG rate : rates) largest = std::max<ULONG>(largest, (rate + 999) / 1000 * f[3] * f[4]);
+    }
+    return (USHORT)std::min<ULONG>(largest, 1023);
+}
+
 // IT 1 -> OT 2: a USB streaming input to a speaker (render) or a
 // microphone to a USB streaming output (capture); interface 1 alternate 1
-// carries the AS_GENERAL and the given FORMAT_TYPE bodies.
-Bytes StreamingDevice(bool capture, USHORT formatTag, const std::vector<Bytes>& formats) {
+// carries the AS_GENERAL, the given FORMAT_TYPE bodies and a data endpoint
+// of maxPacket bytes.
+Bytes StreamingDevice(bool capture, USHORT formatTag, const std::vector<Bytes>& formats,
+                      int maxPacket = kSizedFromFormats) {
     ConfigBuilder c;
     AudioControl(c, {1})
         .Uac1InputTerminal(1, capture ? 0x0201 : 0x0101, 2, 0x0003)
@@ -45,7 +65,8 @@ Bytes StreamingDevice(bool capture, USHORT formatTag, const std::vector<Bytes>& 
         .Interface(1, 1, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
         .Uac1AsGeneral(capture ? 2 : 1, 1, formatTag);
     for (const Bytes& f : formats) c.Descriptor(f);
-    c.AudioEndpoint(capture ? 0x81 : 0x01, capture ? 0x05 : 0x09, 192, 1).Uac1IsoEndpoint(1);
+    const USHORT packet = maxPacket == kSizedFromFormats ? MaxPacketFor(formats) : (USHORT)maxPacket;
+    c.AudioEndpoint(capture ? 0x81 : 0x01, capture ? 0x05 : 0x09, packet, 1).Uac1IsoEndpoint(1);
     return c.Build();
 }
 
@@ -65,6 +86,11 @@ std::string FormatText(const CYCLIC_FORMAT_ENTRY& e) {
 }
 
 struct FormatCase {
+    FormatCase(const char* name_, bool capture_, USHORT formatTag_, std::vector<Bytes> formats_, NTSTATUS status_,
+               std::vector<std::string> expected_, int maxPacket_ = kSizedFromFormats, std::string logLine_ = "")
+        : name(name_), capture(capture_), formatTag(formatTag_), formats(std::move(formats_)), status(status_),
+          expected(std::move(expected_)), maxPacket(maxPacket_), logLine(std::move(logLine_)) {}
+
     const char* name;
     bool capture;
     USHORT formatTag;
@@ -72,6 +98,9 @@ struct FormatCase {
     NTSTATUS status;
     // "alt channels/valid/bits rate bytes-per-second mask subformat"
     std::vector<std::string> expected;
+    int maxPacket;
+    // A line the parse prints, when not empty.
+    std::string logLine;
 };
 
 std::ostream& operator<<(std::ostream& out, const FormatCase& c) { return out << c.name; }
@@ -80,8 +109,13 @@ class FormatTest : public ModelTest, public ::testing::WithParamInterface<Format
 
 TEST_P(FormatTest, OffersTheFormats) {
     const FormatCase& k = GetParam();
-    Plug(MakeSet(StreamingDevice(k.capture, k.formatTag, k.formats)));
+    Plug(MakeSet(StreamingDevice(k.capture, k.formatTag, k.formats, k.maxPacket)));
+    sim::ClearDebugOutput();
     ASSERT_EQ(InitAdapter(), k.status);
+    if (!k.logLine.empty()) {
+        const std::vector<std::string> log = sim::DebugLog();
+        EXPECT_NE(std::find(log.begin(), log.end(), k.logLine), log.end()) << ::testing::PrintToString(log);
+    }
     if (!NT_SUCCESS(k.status)) return;
     ASSERT_NE(View(0), nullptr);
     std::vector<std::string> offered;
@@ -103,9 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
                    {"1 2/16/16 44100 176400 0x3 pcm", "1 2/16/16 48000 192000 0x3 pcm",
                     "1 2/16/16 88200 352800 0x3 pcm"}},
         FormatCase{"UpperPastTableTakesAll", false, 1, {Continuous(2, 8000, 192000)}, STATUS_SUCCESS, kAllTableRates},
-        FormatCase{"LowerPastTableFails", false, 1, {Continuous(2, 100000, 192000)}, STATUS_INVALID_PARAMETER, {}},
+        FormatCase{"LowerPastTableFails", false, 1, {Continuous(2, 100000, 192000)}, STATUS_INVALID_PARAMETER, {},
+                   kSizedFromFormats,
+                   "interface 1, entity 0, subtype 2: a continuous range must not start above the highest table "
+                   "rate; the device is not started"},
         FormatCase{"ReversedBounds", false, 1, {Continuous(2, 48000, 44100)}, STATUS_SUCCESS,
-                   {"1 2/16/16 44100 176400 0x3 pcm", "1 2/16/16 48000 192000 0x3 pcm"}}),
+                   {"1 2/16/16 44100 176400 0x3 pcm", "1 2/16/16 48000 192000 0x3 pcm"}},
+        FormatCase{"ZeroToZeroHoldsNoTableRate", false, 1, {Continuous(2, 0, 0)}, STATUS_SUCCESS, {},
+                   kSizedFromFormats,
+                   "interface 1 alternate 1: FORMAT_TYPE range 0..0 Hz holds no rate the driver offers; the range is "
+                   "skipped"},
+        FormatCase{"BetweenTwoTableRatesHoldsNone", false, 1, {Continuous(2, 44000, 44050)}, STATUS_SUCCESS, {},
+                   kSizedFromFormats,
+                   "interface 1 alternate 1: FORMAT_TYPE range 44000..44050 Hz holds no rate the driver offers; the "
+                   "range is skipped"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,7 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {"1 2/16/16 48000 192000 0x3 ac3", "1 2/16/16 48000 192000 0x3 wmapro",
                     "1 2/16/16 44100 176400 0x3 ac3", "1 2/16/16 44100 176400 0x3 wmapro"}},
         FormatCase{"TypeThreeOtherTag", false, 0x1000, {FormatType(3, 2, 2, 16, 1, {48000})}, STATUS_SUCCESS, {}},
-        FormatCase{"TypeTwoFails", false, 1, {FormatType(2, 2, 2, 16, 1, {48000})}, STATUS_INVALID_PARAMETER, {}}),
+        FormatCase{"TypeTwoFails", false, 1, {FormatType(2, 2, 2, 16, 1, {48000})}, STATUS_INVALID_PARAMETER, {},
+                   kSizedFromFormats,
+                   "interface 1, entity 0, subtype 2: bFormatType must be I or III; the device is not started"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,6 +211,40 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"SubframeFive", false, 1, {Discrete(2, 5, 16, {48000})}, STATUS_SUCCESS, {}},
                       FormatCase{"BitsZero", false, 1, {Discrete(2, 2, 0, {48000})}, STATUS_SUCCESS, {}},
                       FormatCase{"BitsAboveContainer", false, 1, {Discrete(2, 2, 17, {48000})}, STATUS_SUCCESS, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Render packets are sized from the rate: the largest, ceil(rate / 1000)
+// sample frames at full speed, must fit the data endpoint's payload
+// (bits 0-10 of wMaxPacketSize times 1 + bits 11-12). Capture sizes its
+// packets from the endpoint and is not checked.
+INSTANTIATE_TEST_SUITE_P(
+    EndpointSize, FormatTest,
+    ::testing::Values(
+        FormatCase{"MaxPacketZero", false, 1, {Discrete(2, 2, 16, {48000})}, STATUS_SUCCESS, {}, 0,
+                   "interface 1 alternate 1: 48000 Hz needs packets of 192 bytes, the data endpoint carries 0; the "
+                   "format is skipped"},
+        FormatCase{"MaxPacketEight", false, 1, {Discrete(2, 2, 16, {48000, 44100})}, STATUS_SUCCESS, {}, 8,
+                   "interface 1 alternate 1: 44100 Hz needs packets of 180 bytes, the data endpoint carries 8; the "
+                   "format is skipped"},
+        FormatCase{"Exactly192For48kStereo16", false, 1, {Discrete(2, 2, 16, {48000})}, STATUS_SUCCESS,
+                   {"1 2/16/16 48000 192000 0x3 pcm"}, 192},
+        FormatCase{"Exactly180For44k1Stereo16", false, 1, {Discrete(2, 2, 16, {44100})}, STATUS_SUCCESS,
+                   {"1 2/16/16 44100 176400 0x3 pcm"}, 180},
+        FormatCase{"OneShortFor44k1Stereo16", false, 1, {Discrete(2, 2, 16, {44100})}, STATUS_SUCCESS, {}, 179},
+        FormatCase{"Exactly576For96kStereo24", false, 1, {Discrete(2, 3, 24, {96000})}, STATUS_SUCCESS,
+                   {"1 2/24/24 96000 576000 0x3 pcm"}, 576},
+        FormatCase{"OnlyTheRatesThatFit", false, 1, {Discrete(2, 2, 16, {96000, 48000, 88200})}, STATUS_SUCCESS,
+                   {"1 2/16/16 48000 192000 0x3 pcm"}, 192},
+        FormatCase{"HighBandwidthBitsCounted", false, 1, {Discrete(2, 3, 24, {96000})}, STATUS_SUCCESS,
+                   {"1 2/24/24 96000 576000 0x3 pcm"}, (2 << 11) | 192},
+        FormatCase{"RangeRatesThatFit", false, 1, {Continuous(2, 44100, 96000)}, STATUS_SUCCESS,
+                   {"1 2/16/16 44100 176400 0x3 pcm", "1 2/16/16 48000 192000 0x3 pcm"}, 192},
+        FormatCase{"HighestThreeByteRate", false, 1, {Discrete(2, 2, 16, {16777215, 48000})}, STATUS_SUCCESS,
+                   {"1 2/16/16 48000 192000 0x3 pcm"}, (3 << 11) | 0x7FF,
+                   "interface 1 alternate 1: 16777215 Hz needs packets of 67112 bytes, the data endpoint carries "
+                   "8188; the format is skipped"},
+        FormatCase{"CaptureNotChecked", true, 1, {Discrete(1, 2, 16, {48000})}, STATUS_SUCCESS,
+                   {"1 1/16/16 48000 96000 0x4 pcm", "1 1/16/16 48000 96000 0x0 pcm"}, 8}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Uac1FormatTables, PinnedEntries) {
@@ -255,6 +336,43 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     STATUS_INVALID_PARAMETER}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The whole start with the built-in model and miniports: a render
+// interface whose endpoint carries none of its formats is left without
+// formats, its engine gets no wave filter and the device does not start.
+struct StartCase {
+    const char* name;
+    int maxPacket;
+    bool starts;
+};
+
+std::ostream& operator<<(std::ostream& out, const StartCase& c) { return out << c.name; }
+
+class StartWithEndpointTest : public ModelTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartWithEndpointTest, StartsOnlyWithAFormat) {
+    DRIVER_FACTORIES table = *GetDriverFactories();
+    table.Models[FAMILY_MODEL_UAC1] = CreateUac1Hal;
+    m_Factories.reset();
+    m_Factories = std::make_unique<ScopedDriverFactories>(table);
+    Plug(MakeSet(StreamingDevice(false, 1, {Discrete(2, 2, 16, {48000})}, GetParam().maxPacket)));
+    sim::ClearDebugOutput();
+    const NTSTATUS status = Port().harness().StartDevice();
+    EXPECT_EQ(NT_SUCCESS(status), GetParam().starts) << std::hex << status;
+    const std::vector<std::string> log = sim::DebugLog();
+    const bool skipped = std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("the format is skipped") != std::string::npos;
+    });
+    EXPECT_EQ(skipped, !GetParam().starts) << ::testing::PrintToString(log);
+    if (NT_SUCCESS(status)) {
+        EXPECT_EQ(Port().harness().RemoveDevice(), STATUS_SUCCESS);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartWithEndpointTest,
+                         ::testing::Values(StartCase{"EndpointCarriesTheFormat", 192, true},
+                                           StartCase{"EndpointOfEightBytes", 8, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StreamingTest, GeneralNamingAMixerFails) {
     ConfigBuilder c;

@@ -10,8 +10,10 @@
 // umockdev-run or lsusb is missing (scripts/setup installs both).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -20,6 +22,7 @@
 #include <unistd.h>
 
 #include "platform/portcls/sim_portcls.h"
+#include "sim/debug.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/fakes/adapter/fake_model.h"
 #include "tests/adapter/uac1/model_fixture.h"
@@ -96,6 +99,55 @@ TEST_P(DriverStartTest, StartsAndIsRemoved) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DriverStartTest, ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
+
+// ---- refusal lines -------------------------------------------------------------------
+
+// A refused device says why in one debugger line: the interface, the
+// entity, the descriptor subtype and the rule.
+struct RefusalLineCase {
+    const char* name;
+    std::function<DescriptorSet()> device;
+    std::string line;
+};
+
+std::ostream& operator<<(std::ostream& out, const RefusalLineCase& c) { return out << c.name; }
+
+class RefusalLineTest : public ModelTest, public ::testing::WithParamInterface<RefusalLineCase> {};
+
+TEST_P(RefusalLineTest, NamesTheRule) {
+    Plug(GetParam().device());
+    sim::ClearDebugOutput();
+    EXPECT_FALSE(NT_SUCCESS(InitAdapter()));
+    const std::vector<std::string> log = sim::DebugLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), GetParam().line), 1) << ::testing::PrintToString(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusalLineTest,
+    ::testing::Values(
+        RefusalLineCase{"FeatureUnitWithoutMute", [] { return LoadFixture("volume_only"); },
+                        "interface 0, entity 2, subtype 6: a feature unit needs a mute control; the device is not "
+                        "started"},
+        RefusalLineCase{"ProcessingUnit", [] { return LoadFixture("processing_unit"); },
+                        "interface 0, entity 2, subtype 7: the model takes no entity of this subtype; the device is "
+                        "not started"},
+        RefusalLineCase{"NoModelString",
+                        [] {
+                            DescriptorSet set = MakeSet(SimpleRender());
+                            set.strings.erase(0x50);
+                            return set;
+                        },
+                        "device 1209:7a20: model string 0x50 or 0x32 unreadable (status c0000001) and the product "
+                        "has no words without it; the device is not started"},
+        RefusalLineCase{"TruncatedFormatType",
+                        [] {
+                            Bytes config = SimpleRender();
+                            config[FindClassSpecific(config, UAC_FORMAT_TYPE, 1)] = 9;  // no room for its rate
+                            return MakeSet(config);
+                        },
+                        "interface 1, entity 0, subtype 2: a descriptor is truncated or shorter than its kind needs; "
+                        "the device is not started"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- lsusb --------------------------------------------------------------------------
 

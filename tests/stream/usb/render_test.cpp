@@ -1,7 +1,8 @@
 // UAC 1.0 render stream on a simulated speaker: packet sizes that follow
 // the nominal rate, a client's ramp reaching the device bit-exact over a
 // minute, the pattern restarting with every open, a device that stalls
-// the sampling rate, and an unplugged device.
+// the sampling rate, an unplugged device, and failed transfers counted and
+// logged once per run.
 #include <numeric>
 
 #include "tests/stream/usb/stream_fixture.h"
@@ -167,6 +168,59 @@ TEST_F(RenderTest, UnpluggedSpeakerStillReportsEveryTransferAndStopsSubmitting) 
     // One BYTES_DONE per transfer sent, failed ones included.
     EXPECT_EQ(client.MessagesWithCode(CYCLIC_MSG_BYTES_DONE).size(), before);
     EXPECT_EQ(stream->StreamState(), STREAM_STATE_CLOSED);
+}
+
+// The debugger lines that start a run of failed transfers.
+std::vector<std::string> FailureRunLines() {
+    std::vector<std::string> lines;
+    for (const std::string& line : sim::DebugLog())
+        if (line.rfind("render stream of interface 1: transfers failing", 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+// A speaker whose endpoint carries 8 bytes a packet: the bus refuses every
+// 192-byte packet. The stream keeps counting the failed transfers as done
+// (the client's position moves), counts them as failed and says so once.
+class RenderFailureTest : public UsbStreamTest {
+protected:
+    Uac1DeviceSpec DeviceSpec() override {
+        Uac1DeviceSpec spec;
+        spec.outMaxPacket = 8;
+        return spec;
+    }
+};
+
+TEST_F(RenderFailureTest, EndpointTooSmallFailsEveryTransferAndLogsTheRunOnce) {
+    CUsbRenderStream* stream = MakeRender();
+    RecordingClient client("wave");
+    sim::ClearDebugOutput();
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 48000, 16)), STATUS_SUCCESS);
+    RunFor(300);
+    Finish(stream, client);
+    auto lock = device().lock();
+    EXPECT_EQ(device().Sink(kRenderEndpoint)->framesReceived(), 0u);
+    EXPECT_GT(stream->FailedTransfers(), 1u);
+    EXPECT_GE(client.MessagesWithCode(CYCLIC_MSG_BYTES_DONE).size(), stream->FailedTransfers());
+    EXPECT_EQ(FailureRunLines().size(), 1u) << ::testing::PrintToString(sim::DebugLog());
+}
+
+// Two failed packets far apart are two runs of failures, each logged when
+// it starts; the transfers between them succeed.
+TEST_F(RenderTest, EachRunOfFailedTransfersIsLoggedWhenItStarts) {
+    CUsbRenderStream* stream = MakeRender();
+    RecordingClient client("wave");
+    sim::ClearDebugOutput();
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 48000, 16)), STATUS_SUCCESS);
+    RunFor(50);
+    EXPECT_EQ(stream->FailedTransfers(), 0u);
+    EXPECT_TRUE(FailureRunLines().empty());
+    for (int run = 1; run <= 2; ++run) {
+        device().ScriptPacketStatuses(kRenderEndpoint, {USBD_STATUS_ISO_TD_ERROR});
+        RunFor(300);
+        EXPECT_EQ(stream->FailedTransfers(), (ULONG)run);
+        EXPECT_EQ(FailureRunLines().size(), (size_t)run);
+    }
+    Finish(stream, client);
 }
 
 }  // namespace
