@@ -12,8 +12,8 @@
 #include "nt/zw.h"
 #include "sim/executor.h"
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/registry.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_adapter.h"
-#include "sim/kernel_test.h"
 #include "sim/pool.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {

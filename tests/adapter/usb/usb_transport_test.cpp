@@ -9,7 +9,7 @@
 
 #include "fake_adapter.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {
