@@ -10,12 +10,13 @@ function(add_subdirectories_with_lists)
 endfunction()
 
 # add_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [OWN_MAIN]): one test executable,
-# its cases registered with ctest individually through gtest_discover_tests.
+# its cases registered with ctest individually through gtest_discover_tests. Every one links
+# test_support (tests/support), which turns broken stand-in rules into test failures.
 include(GoogleTest)
 function(add_gtest name)
   cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gmock Threads::Threads)
   if(NOT T_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()

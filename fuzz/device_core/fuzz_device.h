@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "adapter/device_context.h"
@@ -15,6 +16,7 @@
 #include "sim/executor.h"
 #include "sim/pnp_harness.h"
 #include "sim/registry.h"
+#include "sim/violation.h"
 #include "tests/fakes/adapter/fake_adapter.h"
 #include "tests/fakes/adapter/fake_model.h"
 
@@ -35,6 +37,10 @@ inline World& StartWorld() {
     static World& world = *new World;
     if (world.scope) return world;
     GTEST_FLAG_SET(break_on_failure, true);
+    sim::SetViolationHandler([](const char* file, int line, const std::string& what) {
+        std::fprintf(stderr, "%s:%d: %s\n", file, line, what.c_str());
+        __builtin_trap();
+    });
     world.scope = std::make_unique<sim::KernelScope>();
     sim::RegistryReset();
     world.factories = std::make_unique<ScopedDriverFactories>(fakes::FakeModelFactories());

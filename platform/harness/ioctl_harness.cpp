@@ -1,14 +1,14 @@
 // The ioctl harness: a user-mode client's handle on a device.
 #include "sim/ioctl_harness.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
+#include "harness_text.h"
 #include "nt/ke.h"
 #include "nt/pool.h"
 #include "sim/iomgr.h"
 #include "sim/send_irp.h"
+#include "sim/violation.h"
 
 namespace sim {
 
@@ -19,11 +19,7 @@ constexpr ULONG kSystemBufferTag = MakePoolTag("IoSB");
 constexpr ULONG kGuardBytes = 32;
 constexpr uint8_t kGuardByte = 0x5A;
 
-std::string CodeText(ULONG code) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%X", code);
-    return text;
-}
+std::string CodeText(ULONG code) { return harness::HexText(code); }
 
 // What DeviceIoControl gets back: the buffered output rules of the I/O
 // manager applied to a completed request.
@@ -33,8 +29,8 @@ ULONG CopyBack(ULONG code, const IrpOutcome& outcome, const PUCHAR systemBuffer,
     ULONG_PTR information = outcome.ioStatus.Information;
     if (NT_ERROR(status)) return 0;
     if (information > outLength && !NT_WARNING(status))
-        ADD_FAILURE() << "IOCTL " << CodeText(code) << " succeeded with Information " << information
-                      << " above the output length " << outLength;
+        SIM_VIOLATION("IOCTL " + CodeText(code) + " succeeded with Information " + std::to_string(information) +
+                      " above the output length " + std::to_string(outLength));
     ULONG copy = static_cast<ULONG>(information < outLength ? information : outLength);
     if (copy != 0 && systemBuffer != NULL) std::memcpy(out, systemBuffer, copy);
     return copy;
@@ -55,7 +51,7 @@ NTSTATUS UserHandle::OpenInterface(const std::u16string& symbolicLink) {
 
 NTSTATUS UserHandle::OpenDevice(PDEVICE_OBJECT device, const std::u16string& fileName, PFILE_OBJECT related) {
     if (file_ != NULL) {
-        ADD_FAILURE() << "the handle is already open";
+        SIM_VIOLATION("the handle is already open");
         return STATUS_UNSUCCESSFUL;
     }
     PFILE_OBJECT file = IoCreateFileObject(device, fileName, related);
@@ -112,14 +108,14 @@ NTSTATUS UserHandle::Close() {
 
 IoctlResult UserHandle::DeviceIoControl(ULONG code, const void* in, ULONG inLength, void* out, ULONG outLength) {
     if (file_ == NULL) {
-        ADD_FAILURE() << "DeviceIoControl on a handle that is not open";
+        SIM_VIOLATION("DeviceIoControl on a handle that is not open");
         return IoctlResult{STATUS_INVALID_HANDLE, 0, 0};
     }
     switch (METHOD_FROM_CTL_CODE(code)) {
     case METHOD_BUFFERED: return Buffered(code, in, inLength, out, outLength);
     case METHOD_NEITHER: return Neither(code, in, inLength, out, outLength);
     default:
-        ADD_FAILURE() << "IOCTL " << CodeText(code) << ": direct I/O is not emulated";
+        SIM_VIOLATION("IOCTL " + CodeText(code) + ": direct I/O is not emulated");
         return IoctlResult{STATUS_NOT_IMPLEMENTED, 0, 0};
     }
 }
@@ -153,7 +149,9 @@ IoctlResult UserHandle::Buffered(ULONG code, const void* in, ULONG inLength, voi
     if (buffer != NULL) {
         for (ULONG i = 0; i < kGuardBytes; ++i) {
             if (buffer[size + i] == kGuardByte) continue;
-            ADD_FAILURE() << "IOCTL " << CodeText(code) << " wrote past its " << size << "-byte system buffer";
+            SIM_VIOLATION("IOCTL " + CodeText(code) + " wrote past its " + std::to_string(size) +
+                          "-byte system buffer (guard byte " + std::to_string(i) + " is " +
+                          harness::HexText(buffer[size + i], 2) + ", expected " + harness::HexText(kGuardByte, 2) + ")");
             break;
         }
     }

@@ -1,12 +1,11 @@
 // One IRP sent as the system's managers send it, with the completion
 // contract checked.
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <string>
 
+#include "harness_text.h"
 #include "nt/ke.h"
 #include "sim/send_irp.h"
+#include "sim/violation.h"
 
 namespace {
 
@@ -28,12 +27,6 @@ NTSTATUS TrackCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context) {
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-std::string StatusText(NTSTATUS status) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<ULONG>(status));
-    return text;
-}
-
 std::string Describe(PIRP irp) {
     PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
     return "IRP (major " + std::to_string(sp->MajorFunction) + ", minor " +
@@ -47,21 +40,21 @@ bool WaitForCompletion(Tracker* tracker, LONGLONG timeout) {
 }
 
 void CheckContract(const std::string& what, const sim::IrpOutcome& outcome, bool completedAtReturn) {
+    using sim::harness::StatusText;
     if (outcome.returned == STATUS_PENDING) {
         if (!outcome.completed)
-            ADD_FAILURE() << what << " returned STATUS_PENDING and never completed";
+            SIM_VIOLATION(what + " returned STATUS_PENDING and never completed");
         else if (!outcome.pendingReturned)
-            ADD_FAILURE() << what << " returned STATUS_PENDING without IoMarkIrpPending";
+            SIM_VIOLATION(what + " returned STATUS_PENDING without IoMarkIrpPending");
         return;
     }
     if (!completedAtReturn)
-        ADD_FAILURE() << what << " returned " << StatusText(outcome.returned)
-                      << " before the IRP was completed";
+        SIM_VIOLATION(what + " returned " + StatusText(outcome.returned) + " before the IRP was completed");
     if (outcome.completed && outcome.pendingReturned)
-        ADD_FAILURE() << what << " was marked pending but returned " << StatusText(outcome.returned);
+        SIM_VIOLATION(what + " was marked pending but returned " + StatusText(outcome.returned));
     if (outcome.completed && outcome.ioStatus.Status != outcome.returned)
-        ADD_FAILURE() << what << " returned " << StatusText(outcome.returned)
-                      << " but completed with " << StatusText(outcome.ioStatus.Status);
+        SIM_VIOLATION(what + " returned " + StatusText(outcome.returned) + " but completed with " +
+                      StatusText(outcome.ioStatus.Status));
 }
 
 }  // namespace
@@ -71,7 +64,7 @@ namespace sim {
 IrpOutcome SendIrp(PDEVICE_OBJECT device, const IrpFiller& fill, LONGLONG timeout) {
     IrpOutcome outcome{};
     if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        ADD_FAILURE() << "IRPs are sent at PASSIVE_LEVEL";
+        SIM_VIOLATION("IRPs are sent at PASSIVE_LEVEL, not at IRQL " + std::to_string(KeGetCurrentIrql()));
         return outcome;
     }
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(device);

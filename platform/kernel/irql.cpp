@@ -3,6 +3,7 @@
 // A spin lock word holds its owner's identity (the address of the owner's
 // 16-byte aligned thread-local slot), so a release by another thread, a
 // recursive acquisition and an uninitialised lock word are caught.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -35,7 +36,17 @@ const char* BugcheckName(ULONG code) {
     }
 }
 
+namespace {
+
+std::atomic<ULONG> g_pendingBugcheck{0};
+static_assert(std::atomic<ULONG>::is_always_lock_free, "read from a signal handler");
+
+}  // namespace
+
+ULONG PendingBugcheck() { return g_pendingBugcheck.load(); }
+
 void Bugcheck(ULONG code, const std::string& detail) {
+    g_pendingBugcheck.store(code);
     const char* name = BugcheckName(code);
     const detail::ThreadRecord* r = detail::Tls().record;
     std::fprintf(stderr, "*** STOP 0x%08X %s on thread '%s' at IRQL %u: %s\n", code, name,

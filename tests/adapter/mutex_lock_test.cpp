@@ -4,7 +4,7 @@
 
 #include "adapter/base/mutex_lock.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

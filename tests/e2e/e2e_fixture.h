@@ -10,7 +10,7 @@
 #include <string>
 
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 #include "tools/host/host_device.h"
 #include "tools/host/host_session.h"
 #include "tools/host/ks_names.h"

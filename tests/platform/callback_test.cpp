@@ -8,8 +8,8 @@
 
 #include "nt/ex.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
 #include "sim/send_irp.h"
 #include "sim/strings.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

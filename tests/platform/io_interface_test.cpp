@@ -9,11 +9,11 @@
 #include "nt/rtl.h"
 #include "nt/zw.h"
 #include "sim/ioctl_harness.h"
-#include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
 #include "sim/registry.h"
 #include "sim/strings.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

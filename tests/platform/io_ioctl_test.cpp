@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "sim/ioctl_harness.h"
-#include "sim/kernel_test.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "nt/ke.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
 #include "sim/send_irp.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "nt/ke.h"
 #include "nt/pool.h"
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/user_process.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "nt/ke.h"
 #include "sim/executor.h"
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

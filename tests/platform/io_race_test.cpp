@@ -6,8 +6,8 @@
 
 #include "nt/ke.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "nt/pool.h"
 #include "nt/ps.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

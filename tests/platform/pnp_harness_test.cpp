@@ -1,14 +1,16 @@
 // The PnP harness: a device's life driven through a small function driver,
 // the bus side's answers, the simulated device's hook, and the driver
 // mistakes the harness reports.
+#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "nt/ke.h"
 #include "sim/iomgr.h"
-#include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
 #include "tests/platform/io_test_util.h"
+#include "tests/support/kernel_test.h"
+#include "tests/support/violation_recorder.h"
 
 namespace {
 
@@ -243,6 +245,23 @@ TEST_F(PnpHarnessTest, UnloadWithDevicesLeftFails) {
     ASSERT_EQ(device.LoadDriver(DriverEntry), STATUS_SUCCESS);
     EXPECT_NONFATAL_FAILURE(device.UnloadDriver(), "still has devices");
     IoDeleteDevice(g_controlDevice);
+}
+
+TEST_F(PnpHarnessTest, ReportNamesTheHarnessLineAndWhatItFound) {
+    g_faults.leaveControlDevice = true;
+    sim::PnpHarness device;
+    ASSERT_EQ(device.LoadDriver(DriverEntry), STATUS_SUCCESS);
+    std::vector<testsupport::ViolationReport> reports;
+    {
+        testsupport::ViolationRecorder recorder;
+        device.UnloadDriver();
+        reports = recorder.Reports();
+    }
+    IoDeleteDevice(g_controlDevice);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].what, "the driver still has devices after DriverUnload (1 devices, expected 0)");
+    EXPECT_THAT(reports[0].file, testing::EndsWith("platform/harness/pnp_harness.cpp"));
+    EXPECT_GT(reports[0].line, 0);
 }
 
 }  // namespace

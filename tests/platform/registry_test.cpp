@@ -7,7 +7,7 @@
 #include "nt/ke.h"
 #include "registry_test_util.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 #include "sim/files.h"
 #include "sim/iomgr.h"
 #include "sim/ioctl_harness.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
 #include "sim/pnp_harness.h"
 #include "sim/registry.h"
 #include "sim/strings.h"
 #include "temp_dir_util.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

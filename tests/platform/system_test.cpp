@@ -10,10 +10,10 @@
 #include "nt/ps.h"
 #include "sim/debug.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "sim/pool.h"
 #include "sim/process.h"
 #include "sim/system.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

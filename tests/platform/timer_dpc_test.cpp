@@ -8,7 +8,7 @@
 #include "nt/ex.h"
 #include "nt/ke.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "nt/ke.h"
 #include "nt/ps.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "sim/object.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -1,15 +1,20 @@
 // Command line and the program's run (see host_cli.h).
 #include "tools/host/host_cli.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <sstream>
 
+#include "sim/bugcheck.h"
 #include "sim/executor.h"
 #include "sim/object.h"
 #include "sim/pool.h"
+#include "sim/violation.h"
 #include "tools/host/host_report.h"
 #include "tools/host/ks_names.h"
 
@@ -110,6 +115,7 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "uachost: " << error << "\n";
         return kExitBadInput;
     }
+    const unsigned long violationsBefore = sim::ViolationCount();
     sim::ExecutorOptions options;
     int code = kExitOk;
     sim::ScopeReport report;
@@ -138,11 +144,66 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         to << "live pool by tag: " << (report.Clean() ? "none\n" : "\n" + report.problems);
         if (!report.permanentObjects.empty()) to << "permanent objects (not leaks):\n" << report.permanentObjects;
     }
-    if (::testing::UnitTest::GetInstance()->ad_hoc_test_result().Failed()) {
+    if (sim::ViolationCount() != violationsBefore) {
         err << "uachost: a stand-in rule was broken (see above)\n";
-        return kExitLeak;
+        return kExitRuleBroken;
     }
-    return report.Clean() ? code : kExitLeak;
+    return report.Clean() ? code : kExitRuleBroken;
+}
+
+namespace {
+
+// Only async-signal-safe calls from here to _exit: the handler may run on
+// any thread, in the middle of anything.
+void WriteText(const char* text) {
+    size_t length = 0;
+    while (text[length] != 0) length++;
+    while (length > 0) {
+        ssize_t written = write(STDERR_FILENO, text, length);
+        if (written <= 0) return;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+void OnAbort(int) {
+    ULONG code = sim::PendingBugcheck();
+    if (code == 0) {
+        WriteText("uachost: stopped by abort()\n");
+    } else {
+        char hex[11] = "0x";
+        for (int i = 0; i < 8; i++) hex[2 + i] = "0123456789ABCDEF"[(code >> (28 - 4 * i)) & 0xF];
+        hex[10] = 0;
+        WriteText("uachost: stopped by bugcheck ");
+        WriteText(hex);
+        WriteText(" ");
+        WriteText(sim::BugcheckName(code));
+        WriteText(" (its STOP line is above)\n");
+    }
+    _exit(kExitStopped);
+}
+
+void OnTerminate() {
+    std::string reason = "no exception";
+    if (std::exception_ptr exception = std::current_exception()) {
+        try {
+            std::rethrow_exception(exception);
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+            reason = "an exception of unknown type";
+        }
+    }
+    std::fprintf(stderr, "uachost: stopped by std::terminate (%s)\n", reason.c_str());
+    std::fflush(stderr);
+    _exit(kExitStopped);
+}
+
+}  // namespace
+
+void InstallStopHandlers() {
+    std::signal(SIGABRT, OnAbort);
+    std::set_terminate(OnTerminate);
 }
 
 }  // namespace host

@@ -11,8 +11,15 @@
 //     set       [--volume DB] [--mute 0|1] [--node N]
 //     inspect   JSON only
 //
-// Exit status: 0 success, 1 bad input, 2 a driver failure (its NTSTATUS is
-// printed), 3 a pool leak or a broken stand-in rule.
+// Exit status (stdout carries only the command's own output, JSON for
+// inspect; every reason below is printed on stderr):
+//   0  success
+//   1  bad input: the command line, a descriptor, state or WAV file
+//   2  a driver or stream failure (its NTSTATUS is printed)
+//   3  a stand-in rule was broken and the run went on: a driver contract
+//      the harnesses check, or pool, handles or timers left at the end
+//   4  the run was stopped: a bugcheck (its stop code, name and detail),
+//      abort() or std::terminate
 #pragma once
 
 #include <ostream>
@@ -23,7 +30,7 @@
 
 namespace host {
 
-enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitDriverFailure = 2, kExitLeak = 3 };
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitDriverFailure = 2, kExitRuleBroken = 3, kExitStopped = 4 };
 
 struct Command {
     std::string name;
@@ -49,7 +56,13 @@ bool ParseCommand(const std::vector<std::string>& args, Command* command, std::s
 int RunCommand(HostSession& session, const Command& command, std::ostream& out, std::ostream& err);
 
 // The whole program (main calls this): parses, owns the kernel scope, and
-// reports live pool by tag and permanent objects at the end.
+// reports live pool by tag and permanent objects at the end. A stand-in
+// rule reported broken during the call gives kExitRuleBroken.
 int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// From now on a bugcheck, abort() or std::terminate ends the process with
+// kExitStopped and one line on stderr naming the cause (main calls it
+// first; a bugcheck has printed its STOP line already).
+void InstallStopHandlers();
 
 }  // namespace host

@@ -18,15 +18,16 @@
 //   - the system buffer has max(in, out) bytes; the input is copied in and
 //     the rest is filled with the poison byte 0xCD; a guard area after it is
 //     checked when the request completes (a driver that wrote past the
-//     buffer fails the test);
+//     buffer is reported, see sim/violation.h);
 //   - an error status copies nothing back;
 //   - any other status copies min(Information, out) bytes back;
-//   - a success with Information above the output length fails the test
+//   - a success with Information above the output length is reported
 //     (the platform would write past the caller's buffer); a warning such as
 //     STATUS_BUFFER_OVERFLOW may report a larger Information (the size the
 //     caller needs), which is returned as is.
 // METHOD_NEITHER passes the caller's pointers (Type3InputBuffer and
-// UserBuffer). The direct methods are not emulated (the test fails).
+// UserBuffer). The direct methods are not emulated (reported, and the
+// request fails with STATUS_NOT_IMPLEMENTED).
 #pragma once
 
 #include <string>

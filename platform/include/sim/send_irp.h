@@ -22,8 +22,8 @@ using IrpFiller = std::function<void(PIRP irp, PIO_STACK_LOCATION sp)>;
 // and the stack location the top driver sees (MajorFunction, parameters,
 // FileObject, IoStatus, flags), sends it from the calling thread (which must
 // be at PASSIVE_LEVEL) and waits for a pending IRP on the virtual clock, at
-// most `timeout` (100 ns units). Then it checks, with a test failure for
-// each broken rule:
+// most `timeout` (100 ns units). Then it checks, with a report
+// (sim/violation.h) for each broken rule:
 //   - a pending return comes with IoMarkIrpPending, and the IRP completes;
 //   - any other return finds the IRP already completed, without the
 //     pending mark, with IoStatus.Status equal to the returned status.

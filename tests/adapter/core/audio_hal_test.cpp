@@ -4,9 +4,9 @@
 // units and engines).
 #include <gtest/gtest.h>
 
-#include "sim/kernel_test.h"
 #include "tests/fakes/adapter/fake_log.h"
 #include "tests/fakes/adapter/fake_model.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

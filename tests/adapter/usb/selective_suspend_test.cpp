@@ -13,6 +13,7 @@
 #include "sim/iomgr.h"
 #include "sim/registry.h"
 #include "tests/adapter/usb/usb_adapter.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {

@@ -14,10 +14,10 @@
 #include "portcls/portcls.h"
 #include "platform/portcls/sim_portcls.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "sim/registry.h"
 #include "platform/usb/descriptor_file.h"
 #include "platform/usb/usb_port.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {

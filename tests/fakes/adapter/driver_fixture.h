@@ -12,9 +12,9 @@
 #include "adapter/driver_entry.h"
 #include "adapter/family_choice.h"
 #include "platform/portcls/sim_portcls.h"
-#include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
 #include "platform/usb/usb_port.h"
+#include "tests/support/kernel_test.h"
 
 namespace fakes {
 

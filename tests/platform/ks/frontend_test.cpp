@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/ks/event_frontend.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

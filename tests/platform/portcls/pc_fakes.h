@@ -12,8 +12,8 @@
 #include "adapter/base/unknown.h"
 #include "portcls/portcls.h"
 #include "platform/portcls/sim_portcls.h"
-#include "sim/kernel_test.h"
 #include "sim/pnp_harness.h"
+#include "tests/support/kernel_test.h"
 
 namespace pctest {
 

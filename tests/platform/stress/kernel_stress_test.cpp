@@ -12,7 +12,7 @@
 #include "nt/ke.h"
 #include "nt/ps.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "nt/io.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "platform/usb/usb_port.h"
+#include "tests/support/kernel_test.h"
 
 namespace bustest {
 

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/kernel_test.h"
 #include "stream/engine/cyclic_client.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/fakes/stream/fake_node.h"
 #include "tests/fakes/stream/fake_unit.h"
 #include "tests/fakes/stream/formats.h"
+#include "tests/support/kernel_test.h"
 
 class TestEngine : public CStreamEngine {
 public:

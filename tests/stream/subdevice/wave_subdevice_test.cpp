@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "platform/portcls/sim_portcls.h"
-#include "sim/kernel_test.h"
 #include "sim/pool.h"
 #include "stream/engine/stream_engine.h"
 #include "tests/fakes/stream/fake_unit.h"
 #include "tests/fakes/wave/fake_install_miniports.h"
 #include "tests/fakes/wave/fake_wave_adapter.h"
 #include "tests/fakes/wave/wave_test_device.h"
+#include "tests/support/kernel_test.h"
 
 namespace {
 

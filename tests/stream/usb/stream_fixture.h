@@ -10,7 +10,6 @@
 
 #include "sim/debug.h"
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"
 #include "tests/fakes/dsp/fake_limiter.h"
@@ -18,6 +17,7 @@
 #include "tests/fakes/stream/formats.h"
 #include "tests/fakes/stream/recording_client.h"
 #include "tests/fakes/stream/uac1_devices.h"
+#include "tests/support/kernel_test.h"
 
 namespace streamtest {
 

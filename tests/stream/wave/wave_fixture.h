@@ -12,12 +12,12 @@
 #include <initializer_list>
 #include <vector>
 
-#include "sim/kernel_test.h"
 #include "stream/wave/miniport_wave_cyclic.h"
 #include "stream/wave/miniport_wave_cyclic_stream.h"
 #include "tests/fakes/dsp/fake_interleave_src.h"
 #include "tests/fakes/stream/formats.h"
 #include "tests/fakes/wave/fake_wave_adapter.h"
+#include "tests/support/kernel_test.h"
 
 namespace wavetest {
 

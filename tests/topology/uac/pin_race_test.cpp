@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "sim/executor.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 #include "topology/terminal_nodes.h"
 
 namespace uactest {

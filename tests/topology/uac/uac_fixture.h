@@ -20,7 +20,7 @@
 #include "adapter/uac_hal.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "adapter/usb/usb_transport.h"
-#include "sim/kernel_test.h"
+#include "tests/support/kernel_test.h"
 #include "topology/uac_entity.h"
 #include "platform/usb/usb_port.h"
 

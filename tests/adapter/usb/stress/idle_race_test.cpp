@@ -12,6 +12,7 @@
 
 #include "sim/executor.h"
 #include "tests/adapter/usb/usb_adapter.h"
+#include "tests/support/kernel_test.h"
 
 namespace adaptertest {
 namespace {
