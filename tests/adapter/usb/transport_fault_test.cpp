@@ -6,7 +6,6 @@
 
 #include "sim/pool.h"
 #include "tests/adapter/usb/usb_adapter.h"
-#include "fake_adapter.h"
 #include "tests/support/kernel_test.h"
 
 namespace adaptertest {
