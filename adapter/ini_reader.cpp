@@ -164,10 +164,10 @@ VOID CIniReader::Import() {
     if (!NT_SUCCESS(BuildIniPath())) return;
     ULONG version = GetIniVersion();
     ULONG stored = 0;
-    SettingsBinaryValue(m_Fdo, SETTINGS_OP_READ, &stored, sizeof(stored), u"IniVersion");
+    SettingsNumberValue(m_Fdo, SETTINGS_OP_READ, &stored, sizeof(stored), u"IniVersion");
     if (stored >= version) return;
     if (NT_SUCCESS(OpenAndFindProfile()) && NT_SUCCESS(ApplyAllProfileSections()))
-        SettingsBinaryValue(m_Fdo, SETTINGS_OP_WRITE, &version, sizeof(version), u"IniVersion");
+        SettingsNumberValue(m_Fdo, SETTINGS_OP_WRITE, &version, sizeof(version), u"IniVersion");
 }
 
 NTSTATUS CIniReader::BuildIniPath() {

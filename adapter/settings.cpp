@@ -1,6 +1,7 @@
 // The settings store over the port class's registry keys.
 #include "adapter/settings.h"
 
+#include "adapter/settings_value.h"
 #include "nt/rtl.h"
 #include "portcls/portcls.h"
 
@@ -24,7 +25,7 @@ NTSTATUS OpenSubKey(PREGISTRYKEY parent, PCWSTR name, PREGISTRYKEY* key) {
                              &disposition);
 }
 
-NTSTATUS ReadValue(PREGISTRYKEY key, PCWSTR valueName, PVOID buffer, ULONG length) {
+NTSTATUS ReadValue(PREGISTRYKEY key, PCWSTR valueName, ULONG readType, PVOID buffer, ULONG length) {
     if (length > 0xFFFFFFFFu - kReadSlack) return STATUS_INVALID_PARAMETER;
     ULONG size = length + kReadSlack;
     auto* info = static_cast<PKEY_VALUE_PARTIAL_INFORMATION>(
@@ -34,12 +35,11 @@ NTSTATUS ReadValue(PREGISTRYKEY key, PCWSTR valueName, PVOID buffer, ULONG lengt
     RtlInitUnicodeString(&name, valueName);
     ULONG resultLength = 0;
     NTSTATUS status = key->QueryValueKey(&name, KeyValuePartialInformation, info, size, &resultLength);
-    if (NT_SUCCESS(status)) {
-        if (info->DataLength > length) {
-            status = STATUS_UNSUCCESSFUL;
-        } else if (info->DataLength != 0) {
-            RtlCopyMemory(buffer, info->Data, info->DataLength);
-        }
+    // A value too long for the buffer comes back with its type and length
+    // only; the read class decides what either case means.
+    if (NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW) {
+        const void* data = NT_SUCCESS(status) ? info->Data : NULL;
+        status = TakeStoredValue(valueName, readType, info->Type, data, info->DataLength, buffer, length);
     }
     ExFreePoolWithTag(info, kReadBufferTag);
     return status;
@@ -47,7 +47,7 @@ NTSTATUS ReadValue(PREGISTRYKEY key, PCWSTR valueName, PVOID buffer, ULONG lengt
 
 NTSTATUS ReadOrWrite(PREGISTRYKEY key, ULONG op, PCWSTR valueName, ULONG type, PVOID buffer,
                      ULONG length) {
-    if (op == SETTINGS_OP_READ) return ReadValue(key, valueName, buffer, length);
+    if (op == SETTINGS_OP_READ) return ReadValue(key, valueName, type, buffer, length);
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, valueName);
     return key->SetValueKey(&name, type, buffer, length);

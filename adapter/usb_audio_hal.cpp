@@ -171,18 +171,18 @@ NTSTATUS CUsbAudioHal::ReadAsioSettings() {
     m_Asio.m_nAsioLatencyIndex = ASIO_DEFAULT_LATENCY_INDEX;
     m_Asio.m_nAsioSampleRate = ASIO_DEFAULT_SAMPLE_RATE;
     ULONG value = 0;
-    if (NT_SUCCESS(SettingsBinaryValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataBitDepth"))) {
+    if (NT_SUCCESS(SettingsNumberValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataBitDepth"))) {
         m_Asio.m_nAsioPendingSampleType = value;
         m_Asio.m_nAsioSampleType = value;
     }
     // A stored index indexes the eight-entry latency table; a stored rate
     // below 1 kHz would give no frames per millisecond (a later divisor).
     value = 0;
-    if (NT_SUCCESS(SettingsBinaryValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataLatency")) &&
+    if (NT_SUCCESS(SettingsNumberValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataLatency")) &&
         value < ASIO_LATENCY_TABLE_ENTRIES)
         m_Asio.m_nAsioLatencyIndex = value;
     value = 0;
-    if (NT_SUCCESS(SettingsBinaryValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLSampleRate")) &&
+    if (NT_SUCCESS(SettingsNumberValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLSampleRate")) &&
         value >= 1000)
         m_Asio.m_nAsioSampleRate = value;
     ApplyAsioSampleTypeDefault();
@@ -197,7 +197,7 @@ VOID CUsbAudioHal::ApplyAsioSampleTypeDefault() {
             (caps.Flags & ENDPOINT_CAPS_ASIO) == 0)
             continue;
         ULONG stored = 0;
-        if (SettingsBinaryValue(Fdo, SETTINGS_OP_READ, &stored, sizeof(stored), u"ASIOMLDataBitDepth") !=
+        if (SettingsNumberValue(Fdo, SETTINGS_OP_READ, &stored, sizeof(stored), u"ASIOMLDataBitDepth") !=
             STATUS_OBJECT_NAME_NOT_FOUND)
             continue;
         const PRODUCT_ROW* row = LookupProduct(m_Transport.VendorId(), m_Transport.ProductId());
@@ -205,7 +205,7 @@ VOID CUsbAudioHal::ApplyAsioSampleTypeDefault() {
         m_Asio.m_nAsioPendingSampleType = type;
         m_Asio.m_nAsioSampleType = type;
         if (row->Flags & PRODUCT_WRITE_ASIO_SAMPLE_TYPE)
-            SettingsBinaryValue(Fdo, SETTINGS_OP_WRITE, &type, sizeof(type), u"ASIOMLDataBitDepth");
+            SettingsNumberValue(Fdo, SETTINGS_OP_WRITE, &type, sizeof(type), u"ASIOMLDataBitDepth");
         return;
     }
 }

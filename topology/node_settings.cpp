@@ -33,7 +33,7 @@ NTSTATUS NODE_STORE::WriteChannel(ULONG profile, ULONG channel, const void* valu
 NTSTATUS NODE_STORE::ReadUnit(PVOID value, ULONG size) const {
     WCHAR name[NODE_VALUE_NAME_CCH];
     FormatUnitValueName(name, UnitId);
-    return SettingsBinaryValue(DeviceObject, SETTINGS_OP_READ, value, size, name);
+    return SettingsNumberValue(DeviceObject, SETTINGS_OP_READ, value, size, name);
 }
 
 NTSTATUS NODE_STORE::WriteUnit(const void* value, ULONG size) const {
@@ -46,7 +46,7 @@ NTSTATUS NODE_STORE::WriteUnit(const void* value, ULONG size) const {
 NTSTATUS ReadTerminalType(PDEVICE_OBJECT deviceObject, ULONG terminalId, ULONG* type) {
     WCHAR name[NODE_VALUE_NAME_CCH];
     FormatTerminalValueName(name, terminalId);
-    return SettingsBinaryValue(deviceObject, SETTINGS_OP_READ, type, sizeof(ULONG), name);
+    return SettingsNumberValue(deviceObject, SETTINGS_OP_READ, type, sizeof(ULONG), name);
 }
 
 NTSTATUS WriteTerminalType(PDEVICE_OBJECT deviceObject, ULONG terminalId, ULONG type) {
@@ -57,7 +57,7 @@ NTSTATUS WriteTerminalType(PDEVICE_OBJECT deviceObject, ULONG terminalId, ULONG 
 
 ULONG ReadSettingsSwitch(PDEVICE_OBJECT deviceObject, PCWSTR name) {
     ULONG value = 0;
-    if (!NT_SUCCESS(SettingsBinaryValue(deviceObject, SETTINGS_OP_READ, &value, sizeof(value),
+    if (!NT_SUCCESS(SettingsNumberValue(deviceObject, SETTINGS_OP_READ, &value, sizeof(value),
                                         name))) {
         return 0;
     }

@@ -12,9 +12,12 @@
 // "Unit05_ 2_1". Unit ids are the nodes' indexes in the adapter's unit
 // list, so the names hold while the device's descriptors stay the same.
 //
-// Every access runs at PASSIVE_LEVEL. Reads copy a stored value only when
-// it fits the caller's variable; a missing value leaves the variable as it
-// was. Callers ignore the store's status unless a Part says otherwise.
+// Every access runs at PASSIVE_LEVEL. Channel values are read as fixed
+// records (exactly the caller's size); unit values, terminal types and
+// switches as numbers (a shorter REG_BINARY is zero-extended, so a one-byte
+// value from a settings file reads as that number). A stored value of
+// another shape leaves the variable as it was, as a missing one does.
+// Callers ignore the store's status except where noted.
 #pragma once
 
 #include "adapter/audio_hal.h"
@@ -36,10 +39,10 @@ struct NODE_STORE {
     PDEVICE_OBJECT DeviceObject;
     ULONG UnitId;
 
-    // "Unit%02d_%2d_" + channel.
+    // "Unit%02d_%2d_" + channel, a fixed record of size bytes.
     NTSTATUS ReadChannel(ULONG profile, ULONG channel, PVOID value, ULONG size) const;
     NTSTATUS WriteChannel(ULONG profile, ULONG channel, const void* value, ULONG size) const;
-    // "Unit%02d_".
+    // "Unit%02d_", a number of size bytes.
     NTSTATUS ReadUnit(PVOID value, ULONG size) const;
     NTSTATUS WriteUnit(const void* value, ULONG size) const;
 };
@@ -48,7 +51,8 @@ struct NODE_STORE {
 NTSTATUS ReadTerminalType(PDEVICE_OBJECT deviceObject, ULONG terminalId, ULONG* type);
 NTSTATUS WriteTerminalType(PDEVICE_OBJECT deviceObject, ULONG terminalId, ULONG type);
 
-// A 4-byte switch value; 0 when absent or unreadable.
+// A 4-byte switch value (1 to 4 stored bytes); 0 when absent or of another
+// shape.
 ULONG ReadSettingsSwitch(PDEVICE_OBJECT deviceObject, PCWSTR name);
 
 // One AUDIOHAL_NOTIFICATION {1, 1, unitId, 0} on the callback object,

@@ -259,6 +259,43 @@ INSTANTIATE_TEST_SUITE_P(
                       ModuleCase{"Empty", Terminated(""), "FromDefault"}),
     [](const ::testing::TestParamInfo<ModuleCase>& info) { return std::string(info.param.name); });
 
+// Numbers and switches from a settings file, read back as the driver reads
+// them: a one-byte "0x01" is the number 1, whatever the variable held.
+struct SwitchReadCase {
+    const char* name;
+    std::string line;  // the profile's value line
+    NTSTATUS status;
+    ULONG value;  // the variable afterwards
+};
+
+std::ostream& operator<<(std::ostream& out, const SwitchReadCase& c) { return out << c.name; }
+
+class IniSwitchRead : public IniImportTest, public ::testing::WithParamInterface<SwitchReadCase> {};
+
+constexpr ULONG kBefore = 0xA5A5A5A5;
+
+TEST_P(IniSwitchRead, ReadsTheImportedNumber) {
+    const SwitchReadCase& c = GetParam();
+    LoadAndAdd();
+    m_Root.Write("BRONTALWORKS_ORLU.INI", IniFile({"[Prof]", c.line}));
+    Import();
+    ULONG value = kBefore;
+    EXPECT_EQ(SettingsNumberValue(Fdo(), SETTINGS_OP_READ, &value, sizeof(value), u"SetJackConnect"), c.status);
+    EXPECT_EQ(value, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniSwitchRead,
+    ::testing::Values(SwitchReadCase{"OneByte", "SetJackConnect = 0x01", STATUS_SUCCESS, 1},
+                      SwitchReadCase{"FourBytes", "SetJackConnect = 1", STATUS_SUCCESS, 1},
+                      SwitchReadCase{"TwoOneByteTokens", "SetJackConnect = 0x01 0x02", STATUS_SUCCESS, 0x0201},
+                      SwitchReadCase{"TwoNumbersAreTooLong", "SetJackConnect = 1 2", STATUS_OBJECT_NAME_NOT_FOUND,
+                                     kBefore},
+                      SwitchReadCase{"TextIsNoNumber", "SetJackConnect = on", STATUS_OBJECT_NAME_NOT_FOUND, kBefore},
+                      SwitchReadCase{"NothingIsNoNumber", "SetJackConnect =", STATUS_OBJECT_NAME_NOT_FOUND,
+                                     kBefore}),
+    [](const ::testing::TestParamInfo<SwitchReadCase>& info) { return std::string(info.param.name); });
+
 struct NumberCase {
     const char* token;
     ULONG value;

@@ -1,16 +1,20 @@
 // In-memory "Settings" values.
 #include "tests/fakes/topology/fake_settings.h"
 
-#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "adapter/audio_hal.h"
+#include "adapter/settings_value.h"
 #include "nt/rtl.h"
 
 namespace {
 std::mutex g_Lock;
-std::map<std::u16string, std::vector<UCHAR>> g_Values;
+struct StoredValue {
+    ULONG type;
+    std::vector<UCHAR> bytes;
+};
+std::map<std::u16string, StoredValue> g_Values;
 ULONG g_Reads = 0;
 
 std::u16string Lower(PCWSTR name) {
@@ -29,9 +33,9 @@ void SettingsClear() {
     g_Values.clear();
     g_Reads = 0;
 }
-void SettingsSet(const std::u16string& name, const std::vector<UCHAR>& bytes) {
+void SettingsSet(const std::u16string& name, const std::vector<UCHAR>& bytes, ULONG type) {
     std::lock_guard<std::mutex> guard(g_Lock);
-    g_Values[Lower(name.c_str())] = bytes;
+    g_Values[Lower(name.c_str())] = {type, bytes};
 }
 bool SettingsGet(const std::u16string& name, std::vector<UCHAR>* bytes) {
     std::lock_guard<std::mutex> guard(g_Lock);
@@ -39,7 +43,7 @@ bool SettingsGet(const std::u16string& name, std::vector<UCHAR>* bytes) {
     if (it == g_Values.end()) {
         return false;
     }
-    *bytes = it->second;
+    *bytes = it->second.bytes;
     return true;
 }
 ULONG SettingsReadCount() {
@@ -51,7 +55,6 @@ ULONG SettingsReadCount() {
 NTSTATUS AccessSettingsValue(PDEVICE_OBJECT fdo, ULONG op, PCWSTR subkey, PCWSTR valueName, ULONG type,
                              PVOID buffer, ULONG length) {
     UNREFERENCED_PARAMETER(fdo);
-    UNREFERENCED_PARAMETER(type);
     std::u16string name = Lower(subkey ? subkey : u"") + u"\\" + Lower(valueName);
     if (subkey == NULL) {
         name = Lower(valueName);
@@ -59,7 +62,7 @@ NTSTATUS AccessSettingsValue(PDEVICE_OBJECT fdo, ULONG op, PCWSTR subkey, PCWSTR
     std::lock_guard<std::mutex> guard(g_Lock);
     if (op == SETTINGS_OP_WRITE) {
         const UCHAR* p = static_cast<const UCHAR*>(buffer);
-        g_Values[name] = std::vector<UCHAR>(p, p + length);
+        g_Values[name] = {type, std::vector<UCHAR>(p, p + length)};
         return STATUS_SUCCESS;
     }
     if (op != SETTINGS_OP_READ) {
@@ -70,17 +73,12 @@ NTSTATUS AccessSettingsValue(PDEVICE_OBJECT fdo, ULONG op, PCWSTR subkey, PCWSTR
     if (it == g_Values.end()) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
-    if (it->second.size() > length) {
-        return STATUS_UNSUCCESSFUL;
-    }
-    if (!it->second.empty()) {
-        memcpy(buffer, it->second.data(), it->second.size());
-    }
-    return STATUS_SUCCESS;
+    const std::vector<UCHAR>& bytes = it->second.bytes;
+    return TakeStoredValue(valueName, type, it->second.type, bytes.data(), (ULONG)bytes.size(), buffer, length);
 }
 
 NTSTATUS SettingsBinaryValue(PDEVICE_OBJECT fdo, ULONG op, PVOID buffer, ULONG length, PCWSTR valueName) {
-    return AccessSettingsValue(fdo, op, NULL, valueName, 3, buffer, length);
+    return AccessSettingsValue(fdo, op, NULL, valueName, REG_BINARY, buffer, length);
 }
 
 NTSTATUS SettingsBinaryValueIndexed(PDEVICE_OBJECT fdo, ULONG op, PVOID buffer, ULONG length,

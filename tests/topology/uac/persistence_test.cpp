@@ -194,6 +194,74 @@ TEST_F(PersistenceTest, RestoredOnTheNextStart) {
     EXPECT_EQ(input, 2u);
 }
 
+// ---- stored values of another shape ----
+
+// What a node takes at start from a stored value: a channel level or switch
+// only of exactly its size, a selector input or output type also from fewer
+// bytes (a settings file stores "0x02" as one byte); anything else leaves
+// the device's value or the default, as a missing value does.
+enum class Probe { Volume, Mute, Selector, OutputType };
+
+struct ShapeCase {
+    const char* name;
+    const char16_t* value;
+    ULONG type;
+    Bytes bytes;
+    Probe probe;
+    ULONG expected;
+};
+
+void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
+
+class StoredShapeTest : public PersistenceTest, public ::testing::WithParamInterface<ShapeCase> {
+protected:
+    ULONG Read(Probe probe) {
+        LONG level = 0;
+        BYTE on = 0;
+        ULONG input = 0;
+        switch (probe) {
+        case Probe::Volume: Level(kVolume2)->GetValue(0, &level); return (ULONG)level;
+        case Probe::Mute: Bool(kMute2)->GetValue(0, &on); return on;
+        case Probe::Selector: Selector()->GetValue(&input); return input;
+        case Probe::OutputType: return uac().CurrentTerminalType(3);
+        }
+        return 0;
+    }
+};
+
+TEST_P(StoredShapeTest, TakenOnlyWhenItFitsTheRead) {
+    const ShapeCase& c = GetParam();
+    Store(c.value, c.bytes, c.type);
+    ASSERT_EQ(BuildAll(), STATUS_SUCCESS);
+    EXPECT_EQ(Read(c.probe), c.expected);
+}
+
+const ULONG kDeviceLevel = (ULONG)kDeviceVolume;
+const ULONG kLevel20 = (ULONG)Db(-20);
+const Bytes kLevel20Bytes = {0x00, 0x00, 0xEC, 0xFF};
+const Bytes kTwo = {2, 0, 0, 0};  // input 2, or ENDPOINT_HP
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StoredShapeTest,
+    ::testing::Values(
+        ShapeCase{"VolumeExact", u"Unit02_ 1_0", REG_BINARY, kLevel20Bytes, Probe::Volume, kLevel20},
+        ShapeCase{"VolumeDword", u"Unit02_ 1_0", REG_DWORD, kLevel20Bytes, Probe::Volume, kLevel20},
+        ShapeCase{"VolumeShort", u"Unit02_ 1_0", REG_BINARY, Bytes{0x00, 0xE7}, Probe::Volume, kDeviceLevel},
+        ShapeCase{"VolumeLong", u"Unit02_ 1_0", REG_BINARY, Bytes{0, 0, 0xEC, 0xFF, 0}, Probe::Volume, kDeviceLevel},
+        ShapeCase{"VolumeText", u"Unit02_ 1_0", REG_SZ, kLevel20Bytes, Probe::Volume, kDeviceLevel},
+        ShapeCase{"MuteExact", u"Unit01_ 1_0", REG_BINARY, Bytes{1}, Probe::Mute, 1},
+        ShapeCase{"MuteLong", u"Unit01_ 1_0", REG_BINARY, Bytes{1, 0}, Probe::Mute, 0},
+        ShapeCase{"MuteText", u"Unit01_ 1_0", REG_SZ, Bytes{1}, Probe::Mute, 0},
+        ShapeCase{"SelectorOneByte", u"Unit10_", REG_BINARY, Bytes{2}, Probe::Selector, 2},
+        ShapeCase{"SelectorEmpty", u"Unit10_", REG_BINARY, Bytes{}, Probe::Selector, 1},
+        ShapeCase{"SelectorLong", u"Unit10_", REG_BINARY, Bytes{2, 0, 0, 0, 0}, Probe::Selector, 1},
+        ShapeCase{"SelectorText", u"Unit10_", REG_SZ, kTwo, Probe::Selector, 1},
+        ShapeCase{"OutputTypeOneByte", u"UACUnit03", REG_BINARY, Bytes{ENDPOINT_HP}, Probe::OutputType, 0x0302},
+        ShapeCase{"OutputTypeLong", u"UACUnit03", REG_BINARY, Bytes{ENDPOINT_HP, 0, 0, 0, 0}, Probe::OutputType,
+                  0x0301},
+        ShapeCase{"OutputTypeText", u"UACUnit03", REG_SZ, kTwo, Probe::OutputType, 0x0301}),
+    [](const ::testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
+
 // A return to full power sends the cached values again without reading
 // the store.
 TEST_F(PersistenceTest, PowerUpAppliesTheCachedValues) {

@@ -289,8 +289,8 @@ std::optional<Bytes> UacTest::Stored(const std::u16string& name) {
     return value->data;
 }
 
-void UacTest::Store(const std::u16string& name, const Bytes& bytes) {
-    ASSERT_EQ(sim::RegistrySetValue(kSettingsKey, name, REG_BINARY, bytes), STATUS_SUCCESS);
+void UacTest::Store(const std::u16string& name, const Bytes& bytes, ULONG type) {
+    ASSERT_EQ(sim::RegistrySetValue(kSettingsKey, name, type, bytes), STATUS_SUCCESS);
 }
 
 Bytes UacTest::Le32(ULONG value) {

@@ -165,7 +165,7 @@ protected:
                        UCHAR entity, LONG count = -1);
 
     std::optional<Bytes> Stored(const std::u16string& name);
-    void Store(const std::u16string& name, const Bytes& bytes);
+    void Store(const std::u16string& name, const Bytes& bytes, ULONG type = REG_BINARY);
     static Bytes Le32(ULONG value);
 
     void Plug();
