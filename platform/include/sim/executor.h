@@ -10,7 +10,7 @@
 //   read (time, IRQL) never register.
 // - Time: one clock drives system time, interrupt time, the performance
 //   counter, every wait time-out, timers, sim::ScheduleAt callbacks and
-//   (later) USB frames. In virtual mode it stands still while any managed
+//   the simulated bus's USB frames. In virtual mode it stands still while any managed
 //   thread runs and jumps to the earliest deadline once every managed
 //   thread waits in a stand-in wait (KeWait*, KeDelayExecutionThread, the
 //   DPC and worker queues, sim::Settle, TestThread::Join, OutsideWait). A

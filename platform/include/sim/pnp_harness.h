@@ -46,7 +46,7 @@ struct PdoConfig {
     bool surpriseRemovalOk = false;
 };
 
-// The simulated hardware behind the PDO (a later issue's USB device).
+// The simulated hardware behind the PDO (the simulated USB bus and device).
 class BusDeviceHandler {
 public:
     virtual ~BusDeviceHandler() = default;
