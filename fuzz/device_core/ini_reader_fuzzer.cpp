@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include <unistd.h>
@@ -21,16 +23,24 @@ const std::u16string kSettingsKey =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
     u"{4d36e96c-e325-11ce-bfc1-08002be10318}\\0001\\Settings";
 
-std::string Root() {
-    static std::string root;
-    if (root.empty()) {
-        std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("ini_reader_fuzzer_" + std::to_string(::getpid()));
+// The system root the settings file is written to: a directory of this
+// process, removed again at exit so repeated runs leave nothing behind.
+struct SystemRoot {
+    SystemRoot()
+        : dir(std::filesystem::temp_directory_path() / ("ini_reader_fuzzer_" + std::to_string(::getpid()))) {
         std::filesystem::create_directories(dir);
-        root = dir.string();
-        sim::SetSystemRoot(root);
+        sim::SetSystemRoot(dir.string());
     }
-    return root;
+    ~SystemRoot() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::filesystem::path dir;
+};
+
+const std::filesystem::path& Root() {
+    static SystemRoot root;
+    return root.dir;
 }
 
 void ScanEachLine(const uint8_t* data, size_t size) {
@@ -54,7 +64,7 @@ void ScanEachLine(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzdevice::World& world = fuzzdevice::StartWorld();
     ScanEachLine(data, size);
-    std::ofstream(std::filesystem::path(Root()) / "BRONTALWORKS_ORLU.INI", std::ios::binary)
+    std::ofstream(Root() / "BRONTALWORKS_ORLU.INI", std::ios::binary)
         .write(reinterpret_cast<const char*>(data), (std::streamsize)size);
     CIniReader reader(world.Fdo());
     reader.Import();

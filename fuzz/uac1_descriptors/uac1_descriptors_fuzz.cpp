@@ -6,8 +6,8 @@
 // hang (the executor reports deadlocks) or anything left at the scope's end
 // (threads, handles, timers, pool blocks) is a finding.
 //
-// Seed corpus: the configurations of tests/fixtures/uac1/*.hex, written as
-// binary files by uac1_descriptor_corpus.
+// Seeds (seeds/uac1_descriptors_fuzz/): the configuration bytes of the
+// descriptor fixtures tests/fixtures/uac1/*.hex, one binary file each.
 #include <cstdint>
 #include <cstdio>
 

@@ -10,7 +10,7 @@
 
 namespace sptest {
 
-const char* const kFftwMissing = "libfftw3-dev missing: run scripts/setup";
+const char* const kFftwMissing = "FFTW references not built (libfftw3-dev or pkgconf missing): run scripts/setup";
 
 std::vector<double> toDouble(const std::vector<float>& v) {
     return std::vector<double>(v.begin(), v.end());

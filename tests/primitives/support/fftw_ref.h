@@ -6,8 +6,8 @@
 // inverse keeps its input (FFTW_PRESERVE_INPUT). Not thread-safe (FFTW's
 // planner is not): call from the test's own thread.
 //
-// Built only when CMake finds fftw3 (SP_HAVE_FFTW); otherwise
-// fftwAvailable() is false and the tests skip with kFftwMissing.
+// Built only when CMake finds fftw3 through pkg-config (SP_HAVE_FFTW);
+// otherwise fftwAvailable() is false and the tests skip with kFftwMissing.
 #pragma once
 
 #include <vector>

@@ -10,7 +10,7 @@ cxx=x86_64-w64-mingw32-g++
 cc=x86_64-w64-mingw32-gcc
 ddk=/usr/share/mingw-w64/include/ddk
 if ! command -v "$cxx" >/dev/null 2>&1 || ! command -v "$cc" >/dev/null 2>&1 || [ ! -f "$ddk/portcls.h" ]; then
-  echo "layout oracle skipped: install g++-mingw-w64-x86-64 and mingw-w64-x86-64-dev (./scripts/setup)"
+  echo "layout oracle skipped: g++-mingw-w64-x86-64 or mingw-w64-x86-64-dev missing: run scripts/setup"
   exit 77
 fi
 mkdir -p "$work"
