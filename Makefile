@@ -2,7 +2,11 @@
 JOBS ?= $(shell nproc)
 CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in
 
-.PHONY: all setup build test test-asan test-tsan bench fuzz run clean
+.PHONY: all setup build test test-asan test-tsan bench fuzz check-builds run clean
+
+# Every build configured here treats compiler warnings as errors; a hand
+# configuration leaves them as warnings.
+WERROR := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 
 all: build
 
@@ -10,7 +14,7 @@ setup:
 	./scripts/setup
 
 build: setup
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build build -j$(JOBS)
 
 test: build
@@ -18,7 +22,7 @@ test: build
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
 test-asan: setup
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-asan -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
@@ -26,7 +30,7 @@ test-asan: setup
 # ThreadSanitizer over the concurrency tests (label tsan), in the
 # executor's stress mode.
 test-tsan: setup
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-tsan -j$(JOBS)
 	ZK_EXECUTOR_STRESS=1 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan --output-on-failure -j$(JOBS)
 
@@ -34,8 +38,17 @@ bench: build
 	@for b in build/bench/*/bench_* build/bench/bench_*; do [ -x "$$b" ] && "$$b" || true; done
 
 fuzz: setup
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined $(WERROR)
 	cmake --build build-fuzz -j$(JOBS)
+
+# Compile-only check (no tests run) that the optimiser's extra analysis and
+# the second compiler find nothing: a GCC Release build and a clang Release
+# build of everything.
+check-builds: setup
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release $(WERROR)
+	cmake --build build-release -j$(JOBS)
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release $(WERROR)
+	cmake --build build-clang -j$(JOBS)
 
 # The host program's demo against the built-in headset. The registry image
 # (the driver's stored settings) and the played and recorded WAV files stay
@@ -44,4 +57,4 @@ run: build
 	./build/tools/host/uachost --state build/uachost-state demo
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-release build-clang

@@ -29,3 +29,12 @@ function(add_gtest name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
+
+# Compile options of the driver's own code (adapter, topology, stream, dsp,
+# common, primitives), added at the top of each driver directory before its
+# targets. Kernel code runs without C++ exceptions; the extra warnings catch
+# shadowed names, casts to a stricter alignment and floats silently widened
+# to double on the audio path. RTTI stays on: test doubles derive from driver
+# classes and need their typeinfo, and the recording model's dynamic_cast
+# reads the stream classes'.
+set(DRIVER_COMPILE_OPTIONS -fno-exceptions -Wshadow -Wcast-align -Wdouble-promotion)

@@ -15,7 +15,7 @@ int RoundIndex(double y) { return y >= 0.0 ? (int)(y + 0.5) : (int)(y - 0.5); }
 }  // namespace
 
 float PowTable(float base, float exponent) {
-    const double x = exponent;
+    const double x = static_cast<double>(exponent);
     if (base != 10.0f || std::isnan(x) || x < kLowestExponent) {
         return 0.0f;
     }
@@ -36,5 +36,5 @@ float PowTable(float base, float exponent) {
         }
     }
     // Converting a double beyond the float range is not defined: saturate.
-    return r > FLT_MAX ? HUGE_VALF : (float)r;
+    return r > static_cast<double>(FLT_MAX) ? HUGE_VALF : (float)r;
 }

@@ -42,6 +42,9 @@ struct DeviceFields {
     UCHAR numConfigurations = 1;
 };
 
+// head followed by tail, in one vector sized up front.
+Bytes Concat(const Bytes& head, const Bytes& tail);
+
 Bytes BuildDeviceDescriptor(const DeviceFields& fields);
 // UTF-16LE string descriptor; text of at most 126 code units.
 Bytes BuildStringDescriptor(const std::u16string& text);

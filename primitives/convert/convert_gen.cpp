@@ -106,10 +106,10 @@ SpStatus floatToInt(const float* src, Int* dst, int len, int rndMode, int scaleF
 
 // Four integers widened to int32 lanes.
 __m128i loadInts4(const int16_t* p) {
-    __m128i v = _mm_loadl_epi64((const __m128i*)p);
+    __m128i v = loadI64Low(p);
     return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
 }
-__m128i loadInts4(const int32_t* p) { return _mm_loadu_si128((const __m128i*)p); }
+__m128i loadInts4(const int32_t* p) { return loadI128(p); }
 
 // Integer to float; `factor` is a normal power of two or 1 (no scaling), so
 // every product is exact apart from the int32 -> float rounding (cvtdq2ps

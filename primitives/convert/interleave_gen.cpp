@@ -39,9 +39,9 @@ void copyStrided(const char* src, size_t srcStride, char* dst, size_t dstStride,
 void interleave2(const char* c0, const char* c1, char* block, size_t len) {
     size_t j = 0;
     for (; j + 4 <= len; j += 4) {
-        __m128 a = _mm_loadu_ps((const float*)(c0 + 4 * j)), b = _mm_loadu_ps((const float*)(c1 + 4 * j));
-        _mm_storeu_ps((float*)(block + 8 * j), _mm_unpacklo_ps(a, b));
-        _mm_storeu_ps((float*)(block + 8 * j + 16), _mm_unpackhi_ps(a, b));
+        __m128 a = loadF32x4(c0 + 4 * j), b = loadF32x4(c1 + 4 * j);
+        storeF32x4(block + 8 * j, _mm_unpacklo_ps(a, b));
+        storeF32x4(block + 8 * j + 16, _mm_unpackhi_ps(a, b));
     }
     copyStrided(c0 + 4 * j, 4, block + 8 * j, 8, len - j);
     copyStrided(c1 + 4 * j, 4, block + 8 * j + 4, 8, len - j);
@@ -50,9 +50,9 @@ void interleave2(const char* c0, const char* c1, char* block, size_t len) {
 void deinterleave2(const char* block, char* c0, char* c1, size_t len) {
     size_t j = 0;
     for (; j + 4 <= len; j += 4) {
-        __m128 lo = _mm_loadu_ps((const float*)(block + 8 * j)), hi = _mm_loadu_ps((const float*)(block + 8 * j + 16));
-        _mm_storeu_ps((float*)(c0 + 4 * j), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm_storeu_ps((float*)(c1 + 4 * j), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+        __m128 lo = loadF32x4(block + 8 * j), hi = loadF32x4(block + 8 * j + 16);
+        storeF32x4(c0 + 4 * j, _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+        storeF32x4(c1 + 4 * j, _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
     }
     copyStrided(block + 8 * j, 8, c0 + 4 * j, 4, len - j);
     copyStrided(block + 8 * j + 4, 8, c1 + 4 * j, 4, len - j);

@@ -29,6 +29,17 @@ static inline uint32_t loadU32(const void* p) {
 }
 static inline void storeU32(void* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
+// 16-byte SSE2 moves at any address; the aligned store only where a body has
+// brought the address to a 16-byte boundary. Taking void* keeps callers free
+// of casts to the vector types, which would claim an alignment the address
+// does not have.
+static inline __m128i loadI128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+static inline void storeI128(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+static inline void storeI128Aligned(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p), v); }
+static inline __m128i loadI64Low(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+static inline __m128 loadF32x4(const void* p) { return _mm_loadu_ps(static_cast<const float*>(p)); }
+static inline void storeF32x4(void* p, __m128 v) { _mm_storeu_ps(static_cast<float*>(p), v); }
+
 static inline float elemF32(const float* base, size_t i) { return loadF32((const char*)base + i * 4); }
 static inline void setElemF32(float* base, size_t i, float v) { storeF32((char*)base + i * 4, v); }
 

@@ -41,7 +41,7 @@ void copyBackward(const void* src, void* dst, size_t n) {
     char* d = (char*)dst;
     while (n >= 16) {
         n -= 16;
-        _mm_storeu_si128((__m128i*)(d + n), _mm_loadu_si128((const __m128i*)(s + n)));
+        storeI128(d + n, loadI128(s + n));
     }
     while (n > 0) {
         --n;
@@ -69,12 +69,12 @@ void* spZeroKernel_Gen(void* dst, int nBytes) {
     n -= head;
     const __m128i zero = _mm_setzero_si128();
     for (; n >= 64; n -= 64, d += 64) {
-        _mm_store_si128((__m128i*)d, zero);
-        _mm_store_si128((__m128i*)(d + 16), zero);
-        _mm_store_si128((__m128i*)(d + 32), zero);
-        _mm_store_si128((__m128i*)(d + 48), zero);
+        storeI128Aligned(d, zero);
+        storeI128Aligned(d + 16, zero);
+        storeI128Aligned(d + 32, zero);
+        storeI128Aligned(d + 48, zero);
     }
-    for (; n >= 16; n -= 16, d += 16) _mm_store_si128((__m128i*)d, zero);
+    for (; n >= 16; n -= 16, d += 16) storeI128Aligned(d, zero);
     for (size_t i = 0; i < n; ++i) d[i] = 0;
     return dst;
 }
@@ -93,10 +93,10 @@ void* spFill32Kernel_Gen(uint32_t val, void* dst, int count) {
     }
     const __m128i v = _mm_set1_epi32((int)val);
     for (; n >= 8; n -= 8, d += 32) {
-        _mm_storeu_si128((__m128i*)d, v);
-        _mm_storeu_si128((__m128i*)(d + 16), v);
+        storeI128(d, v);
+        storeI128(d + 16, v);
     }
-    for (; n >= 4; n -= 4, d += 16) _mm_storeu_si128((__m128i*)d, v);
+    for (; n >= 4; n -= 4, d += 16) storeI128(d, v);
     for (; n > 0; --n, d += 4) storeU32(d, val);
     return dst;
 }
@@ -119,17 +119,17 @@ void* spCopyKernel_Gen(const void* src, void* dst, int nBytes) {
     d += head;
     n -= head;
     for (; n >= 64; n -= 64, s += 64, d += 64) {
-        __m128i a = _mm_loadu_si128((const __m128i*)s);
-        __m128i b = _mm_loadu_si128((const __m128i*)(s + 16));
-        __m128i c = _mm_loadu_si128((const __m128i*)(s + 32));
-        __m128i e = _mm_loadu_si128((const __m128i*)(s + 48));
-        _mm_store_si128((__m128i*)d, a);
-        _mm_store_si128((__m128i*)(d + 16), b);
-        _mm_store_si128((__m128i*)(d + 32), c);
-        _mm_store_si128((__m128i*)(d + 48), e);
+        __m128i a = loadI128(s);
+        __m128i b = loadI128(s + 16);
+        __m128i c = loadI128(s + 32);
+        __m128i e = loadI128(s + 48);
+        storeI128Aligned(d, a);
+        storeI128Aligned(d + 16, b);
+        storeI128Aligned(d + 32, c);
+        storeI128Aligned(d + 48, e);
     }
     for (; n >= 16; n -= 16, s += 16, d += 16)
-        _mm_store_si128((__m128i*)d, _mm_loadu_si128((const __m128i*)s));
+        storeI128Aligned(d, loadI128(s));
     for (size_t i = 0; i < n; ++i) d[i] = s[i];
     return dst;
 }

@@ -106,8 +106,12 @@ const float* gatherColumns(const float* data, int a, int b, int g, const float* 
     return ct;
 }
 
-template <typename Drv>
-void recursive(const SpFftSpec* spec, float* data, int L, int depth, float* work) {
+// One level of the split at depth Depth. The depth is a template parameter
+// so that every index into the per-depth tables is a constant below
+// SP_FFT_MAX_DEPTH; the split table ends every chain within that bound.
+template <typename Drv, int Depth>
+void recursive(const SpFftSpec* spec, float* data, int L, float* work) {
+    static_assert(Depth >= 0 && Depth < SP_FFT_MAX_DEPTH, "split depth outside the spec record");
     const int s = SP_FFT_SPLIT_TABLE[L];
     const int a = 1 << s;
     const int b = 1 << (L - s);
@@ -116,20 +120,31 @@ void recursive(const SpFftSpec* spec, float* data, int L, int depth, float* work
         if (b <= kBlockPoints) {
             Drv::radix4(row, b, spec->radix4Twiddles);
             if (Drv::scaled(spec)) spScaleF32InPlace_Gen(spec->scale, row, 2 * b);
-        } else if (SP_FFT_SPLIT_TABLE[L - s] != 0) {
-            recursive<Drv>(spec, row, L - s, depth + 1, work);
-        } else {
+        } else if (SP_FFT_SPLIT_TABLE[L - s] == 0) {
             blocked<Drv>(spec, row, b);
+        } else if constexpr (Depth + 1 < SP_FFT_MAX_DEPTH) {
+            recursive<Drv, Depth + 1>(spec, row, L - s, work);
         }
     }
-    const float* ct = spec->columnTwiddles[depth];
+    const float* ct = spec->columnTwiddles[Depth];
     for (int g = 0; g < b / 4; ++g) {
         ct = gatherColumns<typename Drv::Ops>(data, a, b, g, ct, work);
-        for (int k = 0; k < 4; ++k) Drv::radix4(work + 2 * k * a, a, spec->outerTwiddles[depth]);
+        for (int k = 0; k < 4; ++k) Drv::radix4(work + 2 * k * a, a, spec->outerTwiddles[Depth]);
         for (int j = 0; j < a; ++j) {
             float* row = data + 2 * (static_cast<int64_t>(j) * b + 4 * g);
             for (int k = 0; k < 4; ++k) store(row + 2 * k, load(work + 2 * (k * a + j)));
         }
+    }
+}
+
+// The level at a run-time depth; a depth outside the spec record's tables
+// does nothing.
+template <typename Drv, int Depth = 0>
+void recursiveAt(const SpFftSpec* spec, float* data, int L, int depth, float* work) {
+    if (depth == Depth) {
+        recursive<Drv, Depth>(spec, data, L, work);
+    } else if constexpr (Depth + 1 < SP_FFT_MAX_DEPTH) {
+        recursiveAt<Drv, Depth + 1>(spec, data, L, depth, work);
     }
 }
 
@@ -142,7 +157,7 @@ void largeDriver(const SpFftSpec* spec, const float* src, float* dst, int L, flo
         spFftBitReverseCopy_Gen(src, dst, n, spec->bitRevTable);
     }
     if (SP_FFT_SPLIT_TABLE[L] != 0) {
-        recursive<Drv>(spec, dst, L, 0, work);
+        recursive<Drv, 0>(spec, dst, L, work);
     } else {
         blocked<Drv>(spec, dst, n);
     }
@@ -217,11 +232,11 @@ void spFftRadix2CombineInv_Gen(float* data, int n, int L0, const float* twiddles
 }
 
 void spFftFwdRecursive_Gen(const SpFftSpec* spec, float* data, int L, int depth, float* work) {
-    recursive<ForwardDriver>(spec, data, L, depth, work);
+    recursiveAt<ForwardDriver>(spec, data, L, depth, work);
 }
 
 void spFftInvRecursive_Gen(const SpFftSpec* spec, float* data, int L, int depth, float* work) {
-    recursive<InverseDriver>(spec, data, L, depth, work);
+    recursiveAt<InverseDriver>(spec, data, L, depth, work);
 }
 
 float* spFftBuildTwiddlesLarge_Gen(SpFftSpec* spec, int L, const float* sinTable, int sinOrder,

@@ -114,14 +114,14 @@ SpStatus spReverseF32_Gen(const float* src, float* dst, int len) {
     if (len <= 0) return SP_STS_SIZE;
     size_t n = (size_t)len, i = 0;
     for (; i + 8 <= n; i += 8) {
-        __m128i v0 = _mm_loadu_si128((const __m128i*)(src + i));
-        __m128i v1 = _mm_loadu_si128((const __m128i*)(src + i + 4));
-        _mm_storeu_si128((__m128i*)(dst + n - 4 - i), _mm_shuffle_epi32(v0, 0x1B));
-        _mm_storeu_si128((__m128i*)(dst + n - 8 - i), _mm_shuffle_epi32(v1, 0x1B));
+        __m128i v0 = loadI128(src + i);
+        __m128i v1 = loadI128(src + i + 4);
+        storeI128(dst + n - 4 - i, _mm_shuffle_epi32(v0, 0x1B));
+        storeI128(dst + n - 8 - i, _mm_shuffle_epi32(v1, 0x1B));
     }
     for (; i + 4 <= n; i += 4) {
-        __m128i v = _mm_loadu_si128((const __m128i*)(src + i));
-        _mm_storeu_si128((__m128i*)(dst + n - 4 - i), _mm_shuffle_epi32(v, 0x1B));
+        __m128i v = loadI128(src + i);
+        storeI128(dst + n - 4 - i, _mm_shuffle_epi32(v, 0x1B));
     }
     for (; i < n; ++i) storeU32((char*)dst + (n - 1 - i) * 4, loadU32((const char*)src + i * 4));
     return SP_STS_OK;

@@ -230,8 +230,7 @@ protected:
     }
     // A configuration header (wTotalLength = the whole block) before body.
     NTSTATUS Parse(const Bytes& body, size_t firstInterface = 9) {
-        Bytes all = {9, 2, 0, 0, 1, 1, 0, 0x80, 50};
-        all.insert(all.end(), body.begin(), body.end());
+        Bytes all = simusb::Concat({9, 2, 0, 0, 1, 1, 0, 0x80, 50}, body);
         FixTotalLength(&all);
         std::unique_ptr<uint8_t[]> block(new uint8_t[all.size()]);
         std::copy(all.begin(), all.end(), block.get());
