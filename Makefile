@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in
 
-.PHONY: all setup build test test-asan test-tsan bench fuzz check-builds run clean
+.PHONY: all setup build test test-asan test-tsan bench fuzz fuzz-smoke check-builds run clean
 
 # Every build configured here treats compiler warnings as errors; a hand
 # configuration leaves them as warnings.
@@ -37,18 +37,24 @@ test-tsan: setup
 bench: build
 	@for b in build/bench/*/bench_* build/bench/bench_*; do [ -x "$$b" ] && "$$b" || true; done
 
+# The libFuzzer targets (clang, ASan + UBSan, every library instrumented
+# for coverage); `fuzz-smoke` replays their seeds and runs a fixed number
+# of inputs each. For a long run: build-fuzz/fuzz/<dir>/<target> CORPUS.
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined $(WERROR)
-	cmake --build build-fuzz -j$(JOBS)
+	cmake --build build-fuzz -j$(JOBS) --target fuzzers
+
+fuzz-smoke: fuzz
+	ctest --test-dir build-fuzz -L fuzz-smoke --output-on-failure -j$(JOBS)
 
 # Compile-only check (no tests run) that the optimiser's extra analysis and
 # the second compiler find nothing: a GCC Release build and a clang Release
-# build of everything.
+# build of the product (driver libraries, stand-in and the host program).
 check-builds: setup
-	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release $(WERROR)
-	cmake --build build-release -j$(JOBS)
-	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release $(WERROR)
-	cmake --build build-clang -j$(JOBS)
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
+	cmake --build build-release -j$(JOBS) --target uachost
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
+	cmake --build build-clang -j$(JOBS) --target uachost
 
 # The host program's demo against the built-in headset. The registry image
 # (the driver's stored settings) and the played and recorded WAV files stay
