@@ -6,6 +6,7 @@
 // input. The ring must stay in bounds (ASan) and the clients must get
 // exactly the whole blocks that were counted as delivered.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -47,12 +48,18 @@ struct Rig {
         for (const auto& f : kFormats) stream->AddFormat(&f, kAltStreaming);
         stream->AllocateBuffers();
     }
-    // At exit: the stream's worker thread ends before the executor does.
+    // At exit: the stream's worker thread ends before the executor does,
+    // and whatever the run left behind (a queued timer, a pool block, an
+    // open handle) fails it.
     ~Rig() {
         stream->Release();
         model->Release();
         port.reset();
-        scope.Finish();
+        sim::ScopeReport report = scope.Finish();
+        if (!report.Clean()) {
+            fprintf(stderr, "teardown left:\n%s", report.problems.c_str());
+            abort();
+        }
     }
     sim::KernelScope scope;
     std::unique_ptr<simusb::SimUsbPort> port;
@@ -60,8 +67,16 @@ struct Rig {
     CUsbCaptureStream* stream = nullptr;
 };
 
+// One rig for the whole run, torn down when libFuzzer calls exit(). It is
+// thread_local, not static: exit() destroys the calling thread's
+// thread_local objects first, newest first, and only then the static ones.
+// The executor's record of this thread as managed is such an object, made
+// while the rig's scope was constructed, so it goes after the rig. A static
+// rig would be destroyed after this thread had left the executor: the
+// stream's worker, waiting without a time-out with no managed thread left
+// running, would be reported as a deadlock before the rig could end it.
 Rig& TheRig() {
-    static Rig rig;  // for the whole run, torn down at exit
+    thread_local Rig rig;
     return rig;
 }
 

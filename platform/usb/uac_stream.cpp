@@ -12,15 +12,24 @@ double FramesPerInterval(ULONG rate, double ppm, ULONG intervalUs) {
     return (double)rate * (1.0 + ppm / 1e6) * (double)intervalUs / 1e6;
 }
 
+// The low `bytes` (at most 4) bytes of v, little-endian.
 void PutSample(uint8_t* p, LONG v, UCHAR bytes) {
     for (UCHAR i = 0; i < bytes; ++i) p[i] = (uint8_t)((ULONG)v >> (8 * i));
+}
+
+// The source writes each sample as one 32-bit value: it streams only
+// formats whose samples take 1 to 4 bytes. The size comes from the
+// descriptor, which may declare anything up to 255.
+bool SourceCanStream(const StreamFormat& format) {
+    return format.channels != 0 && format.subframeSize >= 1 && format.subframeSize <= 4;
 }
 
 }  // namespace
 
 LONG RampSample(uint64_t frame, UCHAR channel, const StreamFormat& format) {
     const LONG v16 = (int16_t)(uint16_t)(frame + (uint64_t)channel * 0x1000);
-    const int shift = 8 * format.subframeSize - 16;  // left-aligned in the container
+    // Left-aligned in the container; one wider than 4 bytes counts as 4.
+    const int shift = 8 * std::min<int>(format.subframeSize, 4) - 16;
     return shift >= 0 ? (LONG)((ULONG)v16 << shift) : v16 >> -shift;
 }
 
@@ -87,7 +96,7 @@ void AudioSource::Start(ULONG rateHz, const StreamFormat& format, ULONG interval
     rate_ = rateHz;
     format_ = format;
     intervalUs_ = intervalUs ? intervalUs : 1000;
-    running_ = rateHz != 0 && format.FrameBytes() != 0;
+    running_ = rateHz != 0 && SourceCanStream(format);
     packets_ = 0;
     owed_ = 0;
 }

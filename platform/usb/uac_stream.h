@@ -16,7 +16,8 @@
 namespace simusb {
 
 // Sample value of the source ramps: frame n of channel c counts up from
-// c * 0x1000, wrapping at 16 bits, left-aligned to the format's bits.
+// c * 0x1000, wrapping at 16 bits, left-aligned in the format's container
+// (a container wider than 4 bytes counts as 4).
 LONG RampSample(uint64_t frame, UCHAR channel, const StreamFormat& format);
 
 // Explicit feedback value per USB 2.0 5.12.4.2 for a rate in Hz, rounded to
@@ -80,6 +81,8 @@ using SampleGenerator =
 
 class AudioSource {
 public:
+    // Starts a stream at rate x (1 + ppm/1e6). A format whose samples do not
+    // take 1 to 4 bytes is not streamed: the source stays stopped.
     void Start(ULONG rateHz, const StreamFormat& format, ULONG intervalUs);
     void SetDriftPpm(double ppm) { ppm_ = ppm; }
     // The first n packets after Start carry no data (device still starting).

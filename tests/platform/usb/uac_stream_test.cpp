@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/usb/sim_device.h"
 
@@ -145,6 +146,100 @@ TEST(AudioSource, RampsOnItsOwnClockAfterEmptyStartPackets) {
     for (size_t f = 0; f < all.size() / 2; ++f) {
         const int16_t s = (int16_t)(all[2 * f] | all[2 * f + 1] << 8);
         ASSERT_EQ(s, simusb::RampSample(f, 0, mono)) << "frame " << f;
+    }
+}
+
+struct SubframeCase {
+    const char* name;
+    UCHAR subframeSize;  // as a descriptor declares it
+    bool streams;
+    std::optional<LONG> ramp;  // RampSample of frame 0x1234, channel 8 (0x9234)
+};
+
+class SourceSubframeTest : public ::testing::TestWithParam<SubframeCase> {};
+
+// Samples of 1 to 4 bytes go out little-endian, the 16-bit ramp
+// left-aligned in them (channel 8 ramps through negative values). Any
+// other declared size leaves the source stopped and the buffer untouched.
+TEST_P(SourceSubframeTest, StreamsOnlyOneToFourByteSamples) {
+    const SubframeCase& c = GetParam();
+    const simusb::StreamFormat format{9, c.subframeSize, 16};
+    if (c.ramp) {
+        EXPECT_EQ(simusb::RampSample(0x1234, 8, format), *c.ramp);
+    }
+    simusb::AudioSource source;
+    source.Start(48000, format, 1000);
+    EXPECT_EQ(source.running(), c.streams);
+    Bytes packet(9 * 4 * 48 + 1, 0xEE);
+    const ULONG bytes = source.Packet(packet.data(), (ULONG)packet.size() - 1);
+    if (!c.streams) {
+        EXPECT_EQ(bytes, 0u);
+        EXPECT_EQ(packet, Bytes(packet.size(), 0xEE));
+        return;
+    }
+    const ULONG size = c.subframeSize;
+    ASSERT_EQ(bytes, 48 * 9 * size);
+    EXPECT_EQ(packet[bytes], 0xEE);
+    for (ULONG f = 0; f < 48; ++f) {
+        for (ULONG ch = 0; ch < 9; ++ch) {
+            const uint8_t* p = packet.data() + (f * 9 + ch) * size;
+            int64_t value = 0;
+            for (ULONG i = 0; i < size; ++i) value |= (int64_t)p[i] << (8 * i);
+            if (p[size - 1] & 0x80) value -= (int64_t)1 << (8 * size);  // sign
+            const int64_t ramp = (int16_t)(uint16_t)(f + ch * 0x1000);
+            const int64_t expected = size == 1 ? ramp >> 8 : ramp * ((int64_t)1 << (8 * size - 16));
+            ASSERT_EQ(value, expected) << "frame " << f << " channel " << ch;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Source, SourceSubframeTest,
+    ::testing::Values(SubframeCase{"Zero", 0, false, std::nullopt},
+                      SubframeCase{"One", 1, true, (LONG)0xFFFFFF92},
+                      SubframeCase{"Two", 2, true, (LONG)0xFFFF9234},
+                      SubframeCase{"Three", 3, true, (LONG)0xFF923400},
+                      SubframeCase{"Four", 4, true, (LONG)0x92340000},
+                      SubframeCase{"Five", 5, false, (LONG)0x92340000},
+                      SubframeCase{"Eight", 8, false, (LONG)0x92340000},
+                      SubframeCase{"Max", 255, false, (LONG)0x92340000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A microphone whose descriptor declares subframeSize-byte mono samples.
+simusb::DescriptorSet Microphone(UCHAR subframeSize) {
+    simusb::DescriptorSet set = simusb::BuildUac1Headset();
+    simusb::ConfigBuilder c;
+    c.Configuration()
+        .Interface(0, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOCONTROL, 0)
+        .Uac1Header({1})
+        .Uac1InputTerminal(1, 0x0201, 1, 0)
+        .Uac1OutputTerminal(2, simusb::UAC_TERMINAL_USB_STREAMING, 1)
+        .Interface(1, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Interface(1, 1, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Uac1AsGeneral(2, 1, 0x0001)
+        .Uac1FormatTypeI(1, subframeSize, 16, {48000})
+        .AudioEndpoint(0x82, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS, 512, 1)
+        .Uac1IsoEndpoint(0x01);
+    set.configuration = c.Build();
+    return set;
+}
+
+// Selecting a setting whose samples the device cannot carry does not start
+// its endpoint: the host's IN packets are not accessed, nothing is written.
+TEST(AudioSource, DeviceDoesNotStreamSubframesOverFourBytes) {
+    const struct {
+        UCHAR subframeSize;
+        USBD_STATUS status;
+        ULONG bytes;
+    } cases[] = {{4, USBD_STATUS_SUCCESS, 48 * 4}, {8, USBD_STATUS_ISO_NOT_ACCESSED_BY_HW, 0}};
+    for (const auto& c : cases) {
+        SimDevice d(Microphone(c.subframeSize));
+        Configure(d, 1, 1);
+        Bytes packet(513, 0xEE);
+        const simusb::IsoPacketResult r = d.ProduceIsoIn(0x82, packet.data(), 512);
+        EXPECT_EQ(r.status, c.status) << "subframe " << (int)c.subframeSize;
+        EXPECT_EQ(r.bytes, c.bytes) << "subframe " << (int)c.subframeSize;
+        EXPECT_EQ(packet[c.bytes], 0xEE);
     }
 }
 
