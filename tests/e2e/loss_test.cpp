@@ -117,5 +117,52 @@ TEST_F(E2eTest, ADeviceLeavingMidRunIsReportedAsMissingFrames) {
                 HasSubstr(std::to_string(run.playedFrames - run.signalFrames) + " of the 48000 played frames did not reach"));
 }
 
+TEST_F(E2eTest, TransfersFailingWhileTheStreamRunsFailThePlayback) {
+    ASSERT_EQ(StartSession(), STATUS_SUCCESS);
+    const WAVEFORMATEXTENSIBLE format = streamfakes::PcmFormat(2, 48000, 16);
+    const std::vector<uint8_t> played = host::ToneBytes(format, 1000, -20, 0.5);
+    bool scripted = false;
+    host::StreamRun run = host::Play(Session(), format, played, [&](double done, double) {
+        if (done >= 0.1 && !scripted) {
+            Session().Device().ScriptPacketStatuses(host::kHeadsetOutEndpoint, {USBD_STATUS_ISO_NOT_ACCESSED_BY_HW});
+            scripted = true;
+        }
+    });
+    EXPECT_GT(run.failedTransfers, 0u);
+    EXPECT_THAT(host::PlaybackShortfall(run), HasSubstr("render transfers failed while the stream ran"));
+}
+
+// The split of what a device received, on frames of 2 bytes: lead-in is
+// the silence before the signal beyond the silence the signal begins with;
+// a byte short of a frame at the end (CutShort) is no frame.
+struct SplitCase {
+    const char* name;
+    std::vector<uint8_t> played, received;
+    uint64_t lead, signal, tail;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
+class SplitTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTest, DividesLeadSignalAndTail) {
+    const SplitCase& c = GetParam();
+    host::ReceivedSplit split(streamfakes::PcmFormat(1, 48000, 16));
+    split.Played(c.played.data(), c.played.size());
+    split.Received(c.received.data(), c.received.size());
+    EXPECT_EQ(split.LeadFrames(), c.lead);
+    EXPECT_EQ(split.SignalFrames(), c.signal);
+    EXPECT_EQ(split.TailFrames(), c.tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitTest,
+    ::testing::Values(SplitCase{"LeadSignalTail", {1, 0, 2, 0}, {0, 0, 0, 0, 1, 0, 2, 0, 0, 0}, 2, 2, 1},
+                      SplitCase{"SignalStartingSilent", {0, 0, 5, 0}, {0, 0, 0, 0, 0, 0, 5, 0, 0, 0}, 2, 2, 1},
+                      SplitCase{"CutShort", {1, 0, 2, 0, 3, 0}, {0, 0, 1, 0, 2, 0, 7}, 1, 2, 0},
+                      SplitCase{"AllSilentReceived", {1, 0, 2, 0}, {0, 0, 0, 0, 0, 0}, 0, 2, 1},
+                      SplitCase{"NothingReceived", {1, 0}, {}, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace e2etest
