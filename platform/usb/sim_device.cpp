@@ -224,6 +224,7 @@ void SimDevice::StartStreams(UCHAR number) {
             const ULONG rate = active ? model_.StreamRate(e.address) : 0;
             if (USB_ENDPOINT_DIRECTION_OUT(e.address)) {
                 AudioSink& sink = sinks_[e.address];
+                BindConsumer(sink, e.address);
                 if (!active) {
                     if (model_.ActiveAltFor(e.address) == nullptr) sink.Start(0, {}, 0);
                 } else if (!sink.running() || sink.rate() != rate) {
@@ -442,6 +443,22 @@ void SimDevice::SetSourceRecording(UCHAR endpoint, bool on) {
     sourceRecording_[endpoint] = on;
     auto it = sources_.find(endpoint);
     if (it != sources_.end()) it->second.SetRecording(on);
+}
+
+void SimDevice::BindConsumer(AudioSink& sink, UCHAR endpoint) {
+    if (!sinkConsumer_) {
+        sink.SetConsumer(nullptr);
+        return;
+    }
+    sink.SetConsumer([consumer = sinkConsumer_, endpoint](const uint8_t* data, size_t bytes) {
+        consumer(endpoint, data, bytes);
+    });
+}
+
+void SimDevice::SetSinkConsumer(SinkConsumer consumer) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    sinkConsumer_ = std::move(consumer);
+    for (auto& [endpoint, sink] : sinks_) BindConsumer(sink, endpoint);
 }
 
 AudioSource* SimDevice::Source(UCHAR endpoint) {

@@ -125,6 +125,11 @@ public:
     // stream it starts (see AudioSource::SetGenerator, SetRecording).
     void SetSourceGenerator(UCHAR endpoint, SampleGenerator generator);
     void SetSourceRecording(UCHAR endpoint, bool on);
+    // What every OUT endpoint's sink takes, handed over as it arrives with
+    // the endpoint's address (see AudioSink::SetConsumer); called with the
+    // device lock held. An empty one restores the sinks' recordings.
+    using SinkConsumer = std::function<void(UCHAR endpoint, const uint8_t* data, size_t bytes)>;
+    void SetSinkConsumer(SinkConsumer consumer);
 
     // Direct access for tests; lock with lock() while the bus may run.
     UacModel& model() { return model_; }
@@ -140,6 +145,7 @@ private:
     bool Hid(const SetupPacket& s, uint8_t* data, ULONG length, ControlResult* r);
     void ApplyRules(const SetupPacket& s, uint8_t* data, ULONG length, ControlResult* r);
     void StartStreams(UCHAR interfaceNumber);
+    void BindConsumer(AudioSink& sink, UCHAR endpoint);
     ULONG IntervalUs(const EndpointInfo& e) const;
     std::optional<USBD_STATUS> NextScriptedStatus(UCHAR endpoint);
 
@@ -151,6 +157,7 @@ private:
     std::map<UCHAR, AudioSource> sources_;
     std::map<UCHAR, SampleGenerator> generators_;
     std::map<UCHAR, bool> sourceRecording_;
+    SinkConsumer sinkConsumer_;
     std::map<UCHAR, UCHAR> feedbackFor_;  // feedback endpoint -> OUT data endpoint
     std::map<UCHAR, std::deque<USBD_STATUS>> packetScripts_;
     std::map<UCHAR, std::deque<Bytes>> inMessages_;

@@ -55,7 +55,11 @@ bool AudioSink::Packet(const uint8_t* data, ULONG length) {
     const int64_t kept = std::min<int64_t>(frames, room);
     if (kept < (int64_t)frames) ++overruns_;
     fill_ += kept;
-    if (recording_ && data) recorded_.insert(recorded_.end(), data, data + kept * frameBytes);
+    if (data && kept > 0 && consumer_) {
+        consumer_(data, (size_t)kept * frameBytes);
+    } else if (recording_ && data) {
+        recorded_.insert(recorded_.end(), data, data + kept * frameBytes);
+    }
     if (!primed_ && fill_ >= target_) primed_ = true;
     if (primed_) {
         consumed_ += FramesPerInterval(rate_, ppm_, intervalUs_);

@@ -34,6 +34,11 @@ public:
     void Start(ULONG rateHz, const StreamFormat& format, ULONG intervalUs);
     void SetDriftPpm(double ppm) { ppm_ = ppm; }
     void SetRecording(bool on) { recording_ = on; }
+    // Hands every frame the FIFO takes to consumer as it arrives, instead of
+    // keeping it in recorded() (long runs stay bounded); an empty one
+    // restores recording.
+    using Consumer = std::function<void(const uint8_t* data, size_t bytes)>;
+    void SetConsumer(Consumer consumer) { consumer_ = std::move(consumer); }
 
     // One OUT packet in its slot. Whole frames enter the FIFO; the device
     // clock then consumes one interval's worth once the FIFO was primed to
@@ -71,6 +76,7 @@ private:
     double consumed_ = 0;  // fractional frames owed to the device clock
     uint64_t received_ = 0, underruns_ = 0, overruns_ = 0, partial_ = 0;
     std::vector<uint8_t> recorded_;
+    Consumer consumer_;
 };
 
 // A source's sample of frame n, channel c of a stream at rateHz, as

@@ -8,7 +8,7 @@ uachost=$1
 check=$2
 dir=$3
 rm -rf "$dir"
-out=$("$uachost" --state "$dir" --quiet --seconds 1 demo) || { echo "$out"; echo "demo failed: $?"; exit 1; }
+out=$("$uachost" --state "$dir" --quiet demo --seconds 1) || { echo "$out"; echo "demo failed: $?"; exit 1; }
 echo "$out"
 echo "$out" | grep -q "^live pool by tag: none$" || { echo "demo reported live pool"; exit 1; }
 /usr/bin/python3 "$check" tone "$dir/played.wav" --hz 1000 --dbfs -20 --lag-ms 15 || exit 1

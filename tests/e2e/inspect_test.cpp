@@ -48,7 +48,7 @@ TEST_P(InspectTest, MatchesItsGolden) {
     std::string file = *c.file ? std::string(E2E_SOURCE_DIR) + "/" + c.file : "";
     if (!file.empty() && c.modelString) file = WithModelString(file);
     EXPECT_EQ(StartSession(file), c.start);
-    std::string json = host::InspectJson(Session()).Dump();
+    std::string json = host::DumpJson(host::InspectJson(Session()));
     const std::string golden = std::string(E2E_GOLDEN_DIR) + "/" + c.name + ".json";
     if (std::getenv("UACHOST_UPDATE_GOLDENS")) {
         std::ofstream(golden) << json;

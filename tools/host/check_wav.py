@@ -9,28 +9,26 @@
         FILE is a sine of HZ at DBFS throughout (a recording): frequency
         and level only.
 
-Reads the WAV with the standard library's wave module, nothing of the
-project. Exits 0 when every check holds, 1 when one fails, and 0 with a
-message when numpy is not installed (run with Debian's own python3, where
-python3-numpy lives).
+Reads the WAV with soundfile (any PCM or float WAV, extensible included),
+nothing of the project. Exits 0 when every check holds, 1 when one fails,
+and 0 with a message when numpy or soundfile is not installed (run with
+Debian's own python3, where python3-numpy and python3-soundfile live).
 """
 import argparse
 import sys
-import wave
 
 try:
     import numpy as np
+    import soundfile
 except ImportError:
-    print("check_wav: numpy is not installed (python3-numpy); checks skipped")
+    print("check_wav: numpy or soundfile is not installed (python3-numpy, python3-soundfile); checks skipped")
     sys.exit(0)
 
 
 def read(path):
-    with wave.open(path, "rb") as w:
-        if w.getsampwidth() != 2:
-            raise SystemExit("check_wav: %s is not 16-bit PCM" % path)
-        data = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.float64)
-        return data.reshape(-1, w.getnchannels())[:, 0] / 32768.0, w.getframerate()
+    """Channel 0 as floats in [-1, 1) and the rate."""
+    data, rate = soundfile.read(path, dtype="float64", always_2d=True)
+    return data[:, 0], rate
 
 
 def peak_hz(x, rate):

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -41,80 +43,104 @@ bool ParseTone(const std::string& text, Command* c) {
     return c->toneHz > 0 && c->toneHz < 100000 && c->toneDbfs <= 0 && c->toneSeconds > 0 && c->toneSeconds <= 3600;
 }
 
-// One option with its value; false when it is not an option of this kind.
-bool TakeOption(const std::string& option, const std::string& value, Command* c, std::string* error) {
-    double number = 0;
-    if (option == "--device") c->device.descriptorFile = value;
-    else if (option == "--state") c->stateDir = value;
-    else if (option == "--mic-wav") c->device.micWav = value;
-    else if (option == "--wav") c->wavIn = value;
-    else if (option == "--out") c->out = value;
-    else if (option == "--tone") {
-        if (!ParseTone(value, c)) *error = "--tone wants HZ[:DBFS[:SECONDS]], got " + value;
-    } else if (option == "--seconds") {
-        if (!ParseNumber(value, &c->seconds) || c->seconds <= 0 || c->seconds > 3600) *error = "bad --seconds " + value;
-        c->secondsGiven = true;
-    } else if (option == "--volume") {
-        if (!ParseNumber(value, &c->volumeDb) || c->volumeDb < -200 || c->volumeDb > 200) *error = "bad --volume " + value;
-        c->setVolume = true;
-    } else if (option == "--mute") {
-        if (value != "0" && value != "1") *error = "--mute wants 0 or 1, got " + value;
-        c->mute = value == "1";
-        c->setMute = true;
-    } else if (option == "--node") {
-        if (!ParseNumber(value, &number) || number < 0 || number > 1000 || number != std::floor(number))
-            *error = "bad --node " + value;
-        c->node = (ULONG)number;
-        c->nodeGiven = true;
-    } else {
-        return false;
-    }
-    return true;
+CLI::Validator ToneText() {
+    return CLI::Validator(
+        [](std::string& text) {
+            Command scratch;
+            return ParseTone(text, &scratch) ? std::string() : "wants HZ[:DBFS[:SECONDS]], got " + text;
+        },
+        "HZ[:DBFS[:SECONDS]]");
 }
 
-bool CheckCommand(const Command& c, std::string* error) {
-    static const char* const kCommands[] = {"demo", "show", "play", "record", "set", "inspect"};
-    bool known = false;
-    for (const char* name : kCommands) known |= c.name == name;
-    if (!known) *error = c.name.empty() ? "no command given" : "unknown command " + c.name;
-    else if (c.name == "play" && (c.tone == !c.wavIn.empty() || c.out.empty()))
-        *error = "play wants --wav IN or --tone HZ[:DBFS[:SECONDS]], and --out OUT.wav";
-    else if (c.name == "record" && (!c.secondsGiven || c.out.empty())) *error = "record wants --seconds S --out OUT.wav";
-    else if (c.name == "set" && !c.setVolume && !c.setMute) *error = "set wants --volume DB and/or --mute 0|1";
-    return error->empty();
+// Above 0, at most max.
+CLI::Validator PositiveUpTo(double max) {
+    return CLI::Validator(
+        [max](std::string& text) {
+            double value = 0;
+            return ParseNumber(text, &value) && value > 0 && value <= max
+                       ? std::string()
+                       : "wants a number above 0 and at most " + std::to_string((int)max) + ", got " + text;
+        },
+        "(0, " + std::to_string((int)max) + "]");
+}
+
+CLI::Option* AddSeconds(CLI::App* command, Command* c, const char* what) {
+    return command->add_option("--seconds", c->seconds, what)->check(PositiveUpTo(3600));
+}
+
+void AddOut(CLI::App* command, Command* c) {
+    command->add_option("--out", c->out, "the WAV file to write")->required();
+}
+
+// The grammar of host_cli.h; every option belongs to the commands it
+// applies to. The global options may also follow the command.
+void DefineCommandLine(CLI::App& app, Command* c) {
+    app.set_version_flag("--version", UACHOST_VERSION);
+    app.require_subcommand(1, 1);
+    app.fallthrough();
+    app.add_option("--device", c->device.descriptorFile, "descriptor file of the device (default: the built-in headset)");
+    app.add_option("--state", c->stateDir, "state directory: the registry image and SystemRoot");
+    app.add_option("--mic-wav", c->device.micWav, "WAV file the device's microphone sends");
+    app.add_flag("--quiet", c->quiet, "no progress lines");
+
+    CLI::App* demo = app.add_subcommand("demo", "show, a 1 kHz tone at -20 dBFS, a recording, volume -6 dB, mute on and off, removal");
+    AddSeconds(demo, c, "seconds of each part")->capture_default_str();
+    app.add_subcommand("show", "filters, formats, the render volume and mute");
+    CLI::App* play = app.add_subcommand("play", "plays a WAV file in its own format, or a tone in the filter's format");
+    CLI::Option* wav = play->add_option("--wav", c->wavIn, "the WAV file to play");
+    play->add_option("--tone", c->toneText, "a sine: frequency, peak level in dBFS (default -20), seconds (default 3)")
+        ->check(ToneText())
+        ->excludes(wav);
+    AddOut(play, c);
+    CLI::App* record = app.add_subcommand("record", "records the capture filter's format");
+    AddSeconds(record, c, "seconds to record")->required();
+    AddOut(record, c);
+    CLI::App* set = app.add_subcommand("set", "sets the render volume and/or mute");
+    set->add_option("--volume", c->volumeDb, "level in dB")->check(CLI::Range(-200.0, 200.0));
+    set->add_option("--mute", c->muteText, "0 or 1")->check(CLI::IsMember({"0", "1"}));
+    set->add_option("--node", c->node, "the node (default: the first on the render path)")->check(CLI::Range(0, 1000));
+    app.add_subcommand("inspect", "the running driver as JSON");
 }
 
 }  // namespace
 
-bool ParseCommand(const std::vector<std::string>& args, Command* c, std::string* error) {
-    error->clear();
-    for (size_t i = 0; i < args.size() && error->empty(); i++) {
-        const std::string& a = args[i];
-        if (a == "--quiet") {
-            c->quiet = true;
-        } else if (a.rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) {
-                *error = a + " wants a value";
-            } else if (!TakeOption(a, args[i + 1], c, error)) {
-                *error = "unknown option " + a;
-            }
-            i++;
-        } else if (c->name.empty()) {
-            c->name = a;
-        } else {
-            *error = "unexpected argument " + a;
-        }
+std::optional<int> ParseCommand(const std::vector<std::string>& args, Command* c, std::ostream& out, std::ostream& err) {
+    CLI::App app("The driver in the kernel stand-in against a simulated USB audio device.", "uachost");
+    DefineCommandLine(app, c);
+    std::vector<const char*> argv = {"uachost"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse((int)argv.size(), argv.data());
+        CLI::App* command = app.get_subcommands().front();
+        c->name = command->get_name();
+        c->tone = !c->toneText.empty() && ParseTone(c->toneText, c);
+        const CLI::Option* volume = command->get_option_no_throw("--volume");
+        c->setVolume = volume != nullptr && volume->count() > 0;
+        c->setMute = !c->muteText.empty();
+        c->mute = c->muteText == "1";
+        const CLI::Option* node = command->get_option_no_throw("--node");
+        c->nodeGiven = node != nullptr && node->count() > 0;
+        if (c->name == "play" && c->wavIn.empty() && !c->tone)
+            throw CLI::ValidationError("play wants --wav IN or --tone HZ[:DBFS[:SECONDS]]");
+        if (c->name == "set" && !c->setVolume && !c->setMute)
+            throw CLI::ValidationError("set wants --volume DB and/or --mute 0|1");
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e, out, err);
+        const std::vector<std::string> left = app.remaining();
+        if (app.get_subcommands().empty() && !left.empty() && left[0].rfind("-", 0) != 0)
+            err << "uachost: unknown command " << left[0] << "\n";
+        else
+            err << "uachost: " << e.what() << "\n";
+        err << "Run uachost --help for the commands and their options.\n";
+        return kExitBadInput;
     }
-    return error->empty() && CheckCommand(*c, error);
+    return std::nullopt;
 }
 
 int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Command command;
     std::string error;
-    if (!ParseCommand(args, &command, &error)) {
-        err << "uachost: " << error << "\n";
-        return kExitBadInput;
-    }
+    if (std::optional<int> code = ParseCommand(args, &command, out, err)) return *code;
     const unsigned long violationsBefore = sim::ViolationCount();
     sim::ExecutorOptions options;
     int code = kExitOk;
@@ -128,8 +154,9 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             } else if (!session.PlugDevice(command.device, &error)) {
                 code = kExitBadInput;
             }
+            for (const std::string& warning : session.Warnings()) err << "uachost: warning: " << warning << "\n";
             if (code != kExitOk) {
-                if (command.name == "inspect") out << ErrorJson(error).Dump();
+                if (command.name == "inspect") out << DumpJson(ErrorJson(error));
                 err << "uachost: " << error << "\n";
             } else {
                 session.Start();

@@ -1,15 +1,21 @@
 // The host program's command line and its run: the stand-in's kernel
 // scope, the session, the command, the removal and the leak report.
 //
-//   uachost [--device FILE] [--state DIR] [--mic-wav FILE] [--seconds S]
-//           [--quiet] COMMAND
-//     demo      show, a 1 kHz tone at -20 dBFS, a recording, volume -6 dB,
-//               mute on and off, removal (S seconds each, default 3)
+//   uachost [--device FILE] [--state DIR] [--mic-wav FILE] [--quiet] COMMAND
+//     demo      [--seconds S] show, a 1 kHz tone at -20 dBFS, a recording,
+//               volume -6 dB, mute on and off, removal (S seconds each,
+//               default 3)
 //     show      filters, formats, the render volume and mute
 //     play      (--wav IN | --tone HZ[:DBFS[:SECONDS]]) --out OUT.wav
 //     record    --seconds S --out OUT.wav
 //     set       [--volume DB] [--mute 0|1] [--node N]
 //     inspect   JSON only
+//   uachost --help, uachost COMMAND --help: the usage; --version.
+// The global options may also follow the command; an option of another
+// command is refused. play reports the frames the device received as
+// lead-in silence, the played frames and the drain tail, and fails (2)
+// when played frames did not arrive or transfers failed; record writes
+// exactly the seconds asked.
 //
 // Exit status (stdout carries only the command's own output, JSON for
 // inspect; every reason below is printed on stderr):
@@ -22,6 +28,7 @@
 //      abort() or std::terminate
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,8 +45,8 @@ struct Command {
     std::string stateDir;
     bool quiet = false;
     double seconds = 3.0;  // demo parts, record
-    bool secondsGiven = false;
     std::string wavIn, out;
+    std::string toneText, muteText;  // as given
     bool tone = false;
     double toneHz = 1000, toneDbfs = -20, toneSeconds = 3;
     bool setVolume = false, setMute = false, nodeGiven = false;
@@ -48,8 +55,10 @@ struct Command {
     ULONG node = 0;
 };
 
-// False with the reason for anything the grammar above does not allow.
-bool ParseCommand(const std::vector<std::string>& args, Command* command, std::string* error);
+// Empty when the command is to run; otherwise the exit code, after the
+// usage or version on out (0) or the reason on err (kExitBadInput).
+std::optional<int> ParseCommand(const std::vector<std::string>& args, Command* command, std::ostream& out,
+                                std::ostream& err);
 
 // Runs a parsed command on a session that is prepared and started (or
 // whose start failed); the exit code.

@@ -1,12 +1,16 @@
 // The host program's commands on a started session (see host_cli.h).
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 
+#include "sim/debug.h"
 #include "tools/host/host_cli.h"
 #include "tools/host/host_controls.h"
 #include "tools/host/host_report.h"
 #include "tools/host/host_stream.h"
 #include "tools/host/ks_names.h"
+#include "tools/host/wav_io.h"
 
 namespace host {
 
@@ -40,6 +44,17 @@ private:
     std::chrono::steady_clock::time_point m_Last = m_Start;
 };
 
+// A WAV file as a playback source.
+class WavSource : public PcmSource {
+public:
+    explicit WavSource(WavReader& reader) : m_Reader(reader) {}
+    uint64_t TotalBytes() const override { return m_Reader.Bytes(); }
+    size_t Read(uint8_t* out, size_t maxBytes) override { return m_Reader.Read(out, maxBytes); }
+
+private:
+    WavReader& m_Reader;
+};
+
 int DriverFailure(std::ostream& err, const std::string& what, NTSTATUS status) {
     err << "uachost: " << what << ": " << StatusText(status) << "\n";
     return kExitDriverFailure;
@@ -50,36 +65,38 @@ int RequireStart(HostSession& session, std::ostream& err) {
     return DriverFailure(err, "the driver did not start the device", session.StartStatus());
 }
 
-bool WriteWav(const std::string& path, const WAVEFORMATEXTENSIBLE& f, std::vector<uint8_t> bytes, std::string* error) {
-    WavAudio wav;
-    wav.channels = f.Format.nChannels;
-    wav.sampleRate = f.Format.nSamplesPerSec;
-    wav.bitsPerSample = f.Format.wBitsPerSample;
-    wav.validBits = f.Samples.wValidBitsPerSample ? f.Samples.wValidBitsPerSample : f.Format.wBitsPerSample;
-    wav.channelMask = f.dwChannelMask;
-    bytes.resize(bytes.size() - bytes.size() % (wav.BlockAlign() ? wav.BlockAlign() : 1));
-    wav.data = std::move(bytes);
-    return WriteWavFile(path, wav, error);
+int BadInput(std::ostream& err, const std::string& why) {
+    err << "uachost: " << why << "\n";
+    return kExitBadInput;
 }
+
+// The output file of a run, opened before the run so that a path that
+// cannot be written is refused before any time is spent.
+struct Output {
+    WavWriter writer;
+    ByteSink Sink() {
+        return [this](const uint8_t* data, size_t bytes) { writer.Write(data, bytes); };
+    }
+};
 
 int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
     WAVEFORMATEXTENSIBLE format;
-    std::vector<uint8_t> pcm;
     std::string error;
+    std::unique_ptr<PcmSource> source;
+    WavReader wav;
     if (c.tone) {
         if (!IntersectedFormat(session.FindWaveFilter(false), &format, &error)) return DriverFailure(err, error, STATUS_NO_MATCH);
-        pcm = ToneBytes(format, c.toneHz, c.toneDbfs, c.toneSeconds);
+        source = std::make_unique<ToneSource>(format, c.toneHz, c.toneDbfs, c.toneSeconds);
     } else {
-        WavAudio wav;
-        if (!ReadWavFile(c.wavIn, &wav, &error)) {
-            err << "uachost: " << error << "\n";
-            return kExitBadInput;
-        }
+        if (!wav.Open(c.wavIn, &error)) return BadInput(err, error);
+        if (!wav.Warning().empty()) err << "uachost: warning: " << wav.Warning() << "\n";
         format = wav.Format();
-        pcm = std::move(wav.data);
+        source = std::make_unique<WavSource>(wav);
     }
+    Output output;
+    if (!output.writer.Open(c.out, format, &error)) return BadInput(err, error);
     ProgressLine progress(err, c.quiet, "played");
-    StreamRun run = Play(session, format, pcm, progress.Callback());
+    StreamRun run = Play(session, format, *source, output.Sink(), progress.Callback());
     if (run.formatRefused) {
         err << "uachost: " << run.error << "\nthe render filter offers:\n";
         for (const WAVEFORMATEXTENSIBLE& f : OfferedFormats(session, session.FindWaveFilter(false)))
@@ -87,21 +104,35 @@ int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::
         return kExitBadInput;
     }
     if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
-    if (!WriteWav(c.out, format, run.bytes, &error)) return DriverFailure(err, error, STATUS_UNSUCCESSFUL);
-    out << "played " << pcm.size() / format.Format.nBlockAlign << " frames of " << FormatText(format) << "; the device received "
-        << run.bytes.size() / format.Format.nBlockAlign << " frames, written to " << c.out << "\n";
-    return kExitOk;
+    if (wav.Failed()) return BadInput(err, "cannot read " + c.wavIn + " to its end");
+    if (!output.writer.Finish(&error)) return BadInput(err, error);
+    char endpoint[8];
+    std::snprintf(endpoint, sizeof(endpoint), "0x%02X", run.endpoint);
+    out << "played " << run.playedFrames << " frames of " << FormatText(format) << "; the device (endpoint "
+        << endpoint << ") received " << run.leadFrames << " frames of lead-in silence, " << run.signalFrames
+        << " played frames and " << run.tailFrames << " frames of drain tail, written to " << c.out << "\n";
+    const std::string shortfall = PlaybackShortfall(run);
+    if (shortfall.empty()) return kExitOk;
+    err << "uachost: " << shortfall << "\n";
+    return kExitDriverFailure;
 }
 
 int RecordCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
-    ProgressLine progress(err, c.quiet, "recorded");
-    StreamRun run = Record(session, c.seconds, progress.Callback());
-    if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
+    WaveFilter filter = session.FindWaveFilter(true);
+    WAVEFORMATEXTENSIBLE format;
     std::string error;
-    if (!WriteWav(c.out, run.format, run.bytes, &error)) return DriverFailure(err, error, STATUS_UNSUCCESSFUL);
-    out << "recorded " << run.bytes.size() / run.format.Format.nBlockAlign << " frames of " << FormatText(run.format)
-        << ", written to " << c.out << "\n";
-    return kExitOk;
+    if (filter.port == NULL) return DriverFailure(err, "the device has no capture wave filter", STATUS_NOT_FOUND);
+    if (!IntersectedFormat(filter, &format, &error)) return DriverFailure(err, error, STATUS_NO_MATCH);
+    Output output;
+    if (!output.writer.Open(c.out, format, &error)) return BadInput(err, error);
+    ProgressLine progress(err, c.quiet, "recorded");
+    StreamRun run = Record(session, c.seconds, output.Sink(), progress.Callback());
+    if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
+    if (!output.writer.Finish(&error)) return BadInput(err, error);
+    out << "recorded " << run.recordedFrames << " frames of " << FormatText(run.format) << ", written to " << c.out << "\n";
+    if (run.recordedFrames == run.askedFrames) return kExitOk;
+    err << "uachost: the device delivered " << run.recordedFrames << " of the " << run.askedFrames << " frames asked for\n";
+    return kExitDriverFailure;
 }
 
 int SetCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
@@ -162,9 +193,12 @@ int DemoCommand(HostSession& session, const Command& c, std::ostream& out, std::
 
 int RunCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
     if (c.name == "inspect") {
-        out << InspectJson(session).Dump();
+        out << DumpJson(InspectJson(session));
         return session.Running() ? kExitOk : kExitDriverFailure;
     }
+    // Why the driver refused the device, in its own words.
+    if (!session.Running())
+        for (const std::string& line : sim::DebugLog()) err << "driver: " << line << "\n";
     if (c.name == "show") {
         PrintShow(session, out);
         return session.Running() ? kExitOk : DriverFailure(err, "the driver did not start the device", session.StartStatus());

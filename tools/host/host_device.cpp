@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "tools/host/wav_io.h"
+
 namespace host {
 
 namespace {
@@ -13,24 +15,23 @@ namespace {
 // it cannot detect presence: its state follows the connection mask.
 constexpr ULONG kJackChannels = 0x3;
 
-// A WAV's channel 0 (or the matching channel), frame n, scaled to the
-// stream's container; silence past its end.
-LONG WavSample(const WavAudio& wav, uint64_t frame, UCHAR channel, const simusb::StreamFormat& format) {
-    if (frame >= wav.Frames()) return 0;
-    const UCHAR source = channel < wav.channels ? channel : 0;
-    const ULONG bytes = wav.bitsPerSample / 8;
-    const uint8_t* p = wav.data.data() + frame * wav.BlockAlign() + (size_t)source * bytes;
-    int32_t v = 0;
-    for (ULONG i = 0; i < bytes; i++) v |= (int32_t)p[i] << (8 * i);
-    if (bytes == 1) v -= 0x80;  // 8-bit PCM is unsigned
-    const int shift = 32 - 8 * (int)bytes;
-    v = (int32_t)((uint32_t)v << shift) >> shift;  // sign-extend
-    const int target = 8 * format.subframeSize;
-    const int have = 8 * (int)bytes;
-    return target >= have ? (LONG)((uint32_t)v << (target - have)) : (LONG)(v >> (have - target));
+}  // namespace
+
+bool ReadMicSamples(const std::string& path, MicSamples* mic, std::string* error) {
+    WAVEFORMATEXTENSIBLE format;
+    if (!ReadWavSamples(path, kMaxMicSamples, &format, &mic->samples, error)) return false;
+    mic->channels = format.Format.nChannels;
+    return true;
 }
 
-}  // namespace
+simusb::SampleGenerator MicGenerator(std::shared_ptr<const MicSamples> mic) {
+    return [mic](uint64_t frame, UCHAR channel, const simusb::StreamFormat& format, ULONG) -> LONG {
+        const uint64_t frames = mic->channels ? mic->samples.size() / mic->channels : 0;
+        if (frame >= frames || format.subframeSize == 0 || format.subframeSize > 4) return 0;
+        const USHORT source = channel < mic->channels ? channel : 0;
+        return mic->samples[frame * mic->channels + source] >> (32 - 8 * format.subframeSize);
+    };
+}
 
 simusb::DescriptorSet HostHeadset() {
     simusb::Uac1HeadsetOptions options;
@@ -48,7 +49,7 @@ LONG ToneSample(double hz, double dbfs, uint64_t frame, ULONG rate, const simusb
     return (LONG)std::lround(amplitude * std::sin(phase));
 }
 
-void PrepareHeadset(simusb::SimDevice& device, const WavAudio* mic) {
+void PrepareHeadset(simusb::SimDevice& device, std::shared_ptr<const MicSamples> mic) {
     {
         auto lock = device.lock();
         for (UCHAR terminal : {kHeadsetOutputTerminal, kHeadsetInputTerminal}) {
@@ -58,10 +59,7 @@ void PrepareHeadset(simusb::SimDevice& device, const WavAudio* mic) {
     }
     simusb::SampleGenerator generator;
     if (mic != nullptr) {
-        auto wav = std::make_shared<WavAudio>(*mic);
-        generator = [wav](uint64_t frame, UCHAR channel, const simusb::StreamFormat& format, ULONG) {
-            return WavSample(*wav, frame, channel, format);
-        };
+        generator = MicGenerator(std::move(mic));
     } else {
         // The tone's phase follows the device's own frame count at the
         // rate of the running stream.
@@ -71,8 +69,6 @@ void PrepareHeadset(simusb::SimDevice& device, const WavAudio* mic) {
     }
     device.SetSourceGenerator(kHeadsetInEndpoint, generator);
     device.SetSourceRecording(kHeadsetInEndpoint, true);
-    auto lock = device.lock();
-    if (simusb::AudioSink* sink = device.Sink(kHeadsetOutEndpoint)) sink->SetRecording(true);
 }
 
 void SetHeadsetJack(simusb::SimDevice& device, bool render, bool plugged) {

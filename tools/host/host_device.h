@@ -4,13 +4,13 @@
 // mute on the playback master channel (-60 to 0 dB in 1 dB steps), one
 // presence-detecting jack on each headset terminal, plugged in, and a
 // microphone that sends a 440 Hz tone at -12 dBFS or the samples of a WAV
-// file. Its sink records what it played and its source keeps a log of
-// what it sent.
+// file. Its source keeps a log of what it sent.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "tools/host/wav_file.h"
 #include "platform/usb/uac_builder.h"
 #include "platform/usb/usb_port.h"
 
@@ -26,11 +26,24 @@ inline constexpr UCHAR kHeadsetPlaybackUnit = 2;
 inline constexpr double kMicToneHz = 440.0;
 inline constexpr double kMicToneDbfs = -12.0;
 
+// A microphone's WAV file: frames of 32-bit left-aligned samples.
+struct MicSamples {
+    USHORT channels = 0;
+    std::vector<int32_t> samples;
+};
+// Largest microphone file (its samples are held in memory).
+constexpr size_t kMaxMicSamples = size_t(1) << 28;
+bool ReadMicSamples(const std::string& path, MicSamples* mic, std::string* error);
+
+// A source generator sending mic's channel (or its channel 0 where it has
+// fewer), scaled to the stream's container; silence past its end.
+simusb::SampleGenerator MicGenerator(std::shared_ptr<const MicSamples> mic);
+
 simusb::DescriptorSet HostHeadset();
 
-// Jacks, microphone samples (mic: a WAV, or NULL for the tone) and the
-// logs, on a device made from HostHeadset().
-void PrepareHeadset(simusb::SimDevice& device, const WavAudio* mic);
+// Jacks, microphone samples (mic: a WAV's, or NULL for the tone) and the
+// source's log, on a device made from HostHeadset().
+void PrepareHeadset(simusb::SimDevice& device, std::shared_ptr<const MicSamples> mic);
 
 // Plugs or unplugs the jack of the playback (render) or microphone
 // terminal and sends the status interrupt that makes the driver look.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "sim/debug.h"
+
 #include "adapter/endpoint_type.h"
 #include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
@@ -20,14 +22,14 @@ std::string Hex16(unsigned value) {
 }
 
 Json FormatJson(const WAVEFORMATEXTENSIBLE& f) {
-    Json j = Json::Object();
-    j.Add("subFormat", Json::String(f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(WaveSubFormat(f))
-                                                                                  : "tag " + std::to_string(f.Format.wFormatTag)));
-    j.Add("channels", Json::Number(f.Format.nChannels));
-    j.Add("bits", Json::Number(f.Format.wBitsPerSample));
-    j.Add("validBits", Json::Number(f.Samples.wValidBitsPerSample));
-    j.Add("rate", Json::Number(f.Format.nSamplesPerSec));
-    j.Add("channelMask", Json::Number(f.dwChannelMask));
+    Json j = Json::object();
+    j["subFormat"] = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? GuidName(WaveSubFormat(f))
+                                                                   : "tag " + std::to_string(f.Format.wFormatTag);
+    j["channels"] = Json(f.Format.nChannels);
+    j["bits"] = Json(f.Format.wBitsPerSample);
+    j["validBits"] = Json(f.Samples.wValidBitsPerSample);
+    j["rate"] = Json(f.Format.nSamplesPerSec);
+    j["channelMask"] = Json(f.dwChannelMask);
     return j;
 }
 
@@ -48,33 +50,33 @@ std::vector<const KSDATARANGE_AUDIO*> AudioRanges(const PCFILTER_DESCRIPTOR* d) 
 }
 
 Json RangeJson(const KSDATARANGE_AUDIO* r) {
-    Json j = Json::Object();
-    j.Add("subFormat", Json::String(GuidName(r->DataRange.SubFormat)));
-    j.Add("maxChannels", Json::Number(r->MaximumChannels));
-    j.Add("minBits", Json::Number(r->MinimumBitsPerSample));
-    j.Add("maxBits", Json::Number(r->MaximumBitsPerSample));
-    j.Add("minRate", Json::Number(r->MinimumSampleFrequency));
-    j.Add("maxRate", Json::Number(r->MaximumSampleFrequency));
+    Json j = Json::object();
+    j["subFormat"] = Json(GuidName(r->DataRange.SubFormat));
+    j["maxChannels"] = Json(r->MaximumChannels);
+    j["minBits"] = Json(r->MinimumBitsPerSample);
+    j["maxBits"] = Json(r->MaximumBitsPerSample);
+    j["minRate"] = Json(r->MinimumSampleFrequency);
+    j["maxRate"] = Json(r->MaximumSampleFrequency);
     return j;
 }
 
 Json DeviceJson(HostSession& session) {
     const simusb::DescriptorSet& set = session.Device().descriptors();
-    Json j = Json::Object();
+    Json j = Json::object();
     const auto field = [&set](size_t offset) {
         return set.device.size() >= offset + 2 ? (unsigned)(set.device[offset] | set.device[offset + 1] << 8) : 0u;
     };
-    j.Add("vendor", Json::String(Hex16(field(8))));
-    j.Add("product", Json::String(Hex16(field(10))));
-    j.Add("speed", Json::String(set.speed == simusb::UsbSpeed::High ? "high" : "full"));
+    j["vendor"] = Json(Hex16(field(8)));
+    j["product"] = Json(Hex16(field(10)));
+    j["speed"] = Json(set.speed == simusb::UsbSpeed::High ? "high" : "full");
     int version = session.Device().model().classVersion();
-    j.Add("classVersion", version ? Json::String(std::to_string(version) + ".0") : Json::Null());
-    j.Add("startStatus", Json::String(StatusText(session.StartStatus())));
+    j["classVersion"] = version ? Json(std::to_string(version) + ".0") : Json();
+    j["startStatus"] = Json(StatusText(session.StartStatus()));
     return j;
 }
 
 Json EnginesJson(HostSession& session) {
-    Json engines = Json::Array();
+    Json engines = Json::array();
     IAudioHal* hal = session.Adapter();
     ULONG count = hal ? hal->GetStreamEngineCount() : 0;
     for (ULONG i = 0; i < count; i++) {
@@ -87,66 +89,66 @@ Json EnginesJson(HostSession& session) {
         for (const WaveFilter& f : session.WaveFilters())
             if (f.name == waveName) wave = f.descriptor;
         ULONG type = engine->GetEndpointType();
-        Json e = Json::Object();
-        e.Add("index", Json::Number(i));
-        e.Add("name", Json::String(Narrow(name)));
-        e.Add("direction", Json::String(engine->IsCapture() ? "capture" : "render"));
-        Json endpoint = Json::Object();
-        endpoint.Add("name", Json::String(type < ENDPOINT_TYPE_COUNT ? Narrow(ENDPOINT_TYPE_NAMES[type]) : "unknown"));
-        endpoint.Add("value", Json::Number(type));
-        e.Add("endpointType", std::move(endpoint));
-        e.Add("installed", Json::Bool(wave != NULL));
-        e.Add("waveFilter", wave ? Json::String(Narrow(waveName)) : Json::Null());
-        Json formats = Json::Array();
+        Json e = Json::object();
+        e["index"] = Json(i);
+        e["name"] = Json(Narrow(name));
+        e["direction"] = Json(engine->IsCapture() ? "capture" : "render");
+        Json endpoint = Json::object();
+        endpoint["name"] = Json(type < ENDPOINT_TYPE_COUNT ? Narrow(ENDPOINT_TYPE_NAMES[type]) : "unknown");
+        endpoint["value"] = Json(type);
+        e["endpointType"] = std::move(endpoint);
+        e["installed"] = Json(wave != NULL);
+        e["waveFilter"] = wave ? Json(Narrow(waveName)) : Json();
+        Json formats = Json::array();
         for (ULONG k = 0; k < engine->GetFormatCount(); k++) {
             WAVEFORMATEXTENSIBLE f;
-            if (NT_SUCCESS(engine->GetFormat(k, &f))) formats.Push(FormatJson(f));
+            if (NT_SUCCESS(engine->GetFormat(k, &f))) formats.push_back(FormatJson(f));
         }
-        e.Add("formats", std::move(formats));
-        Json ranges = Json::Array();
-        for (const KSDATARANGE_AUDIO* r : AudioRanges(wave)) ranges.Push(RangeJson(r));
-        e.Add("dataRanges", std::move(ranges));
-        engines.Push(std::move(e));
+        e["formats"] = std::move(formats);
+        Json ranges = Json::array();
+        for (const KSDATARANGE_AUDIO* r : AudioRanges(wave)) ranges.push_back(RangeJson(r));
+        e["dataRanges"] = std::move(ranges);
+        engines.push_back(std::move(e));
     }
     return engines;
 }
 
 // A connection end: a node id, or "filter" for a filter pin.
-Json NodeEnd(ULONG node) { return node == KSFILTER_NODE ? Json::String("filter") : Json::Number(node); }
+Json NodeEnd(ULONG node) { return node == KSFILTER_NODE ? Json("filter") : Json(node); }
 
 Json TopologyJson(const PCFILTER_DESCRIPTOR* d) {
-    if (d == NULL) return Json::Null();
-    Json pins = Json::Array();
+    if (d == NULL) return Json();
+    Json pins = Json::array();
     for (ULONG i = 0; i < d->PinCount; i++) {
         const KSPIN_DESCRIPTOR& p = d->Pins[i].KsPinDescriptor;
-        Json pin = Json::Object();
-        pin.Add("id", Json::Number(i));
-        pin.Add("dataFlow", Json::String(p.DataFlow == KSPIN_DATAFLOW_IN ? "in" : "out"));
-        pin.Add("category", p.Category ? Json::String(GuidName(*p.Category)) : Json::Null());
-        pin.Add("name", p.Name ? Json::String(GuidName(*p.Name)) : Json::Null());
-        pins.Push(std::move(pin));
+        Json pin = Json::object();
+        pin["id"] = Json(i);
+        pin["dataFlow"] = Json(p.DataFlow == KSPIN_DATAFLOW_IN ? "in" : "out");
+        pin["category"] = p.Category ? Json(GuidName(*p.Category)) : Json();
+        pin["name"] = p.Name ? Json(GuidName(*p.Name)) : Json();
+        pins.push_back(std::move(pin));
     }
-    Json nodes = Json::Array();
+    Json nodes = Json::array();
     for (ULONG i = 0; i < d->NodeCount; i++) {
-        Json node = Json::Object();
-        node.Add("id", Json::Number(i));
-        node.Add("type", d->Nodes[i].Type ? Json::String(GuidName(*d->Nodes[i].Type)) : Json::Null());
-        nodes.Push(std::move(node));
+        Json node = Json::object();
+        node["id"] = Json(i);
+        node["type"] = d->Nodes[i].Type ? Json(GuidName(*d->Nodes[i].Type)) : Json();
+        nodes.push_back(std::move(node));
     }
-    Json connections = Json::Array();
+    Json connections = Json::array();
     for (ULONG i = 0; i < d->ConnectionCount; i++) {
         const PCCONNECTION_DESCRIPTOR& c = d->Connections[i];
-        Json connection = Json::Object();
-        connection.Add("fromNode", NodeEnd(c.FromNode));
-        connection.Add("fromPin", Json::Number(c.FromNodePin));
-        connection.Add("toNode", NodeEnd(c.ToNode));
-        connection.Add("toPin", Json::Number(c.ToNodePin));
-        connections.Push(std::move(connection));
+        Json connection = Json::object();
+        connection["fromNode"] = NodeEnd(c.FromNode);
+        connection["fromPin"] = Json(c.FromNodePin);
+        connection["toNode"] = NodeEnd(c.ToNode);
+        connection["toPin"] = Json(c.ToNodePin);
+        connections.push_back(std::move(connection));
     }
-    Json j = Json::Object();
-    j.Add("pins", std::move(pins));
-    j.Add("nodes", std::move(nodes));
-    j.Add("connections", std::move(connections));
+    Json j = Json::object();
+    j["pins"] = std::move(pins);
+    j["nodes"] = std::move(nodes);
+    j["connections"] = std::move(connections);
     return j;
 }
 
@@ -175,17 +177,23 @@ void PrintFilter(const sim::PcSubdeviceView& s, std::ostream& out) {
 }  // namespace
 
 Json ErrorJson(const std::string& text) {
-    Json j = Json::Object();
-    j.Add("error", Json::String(text));
+    Json j = Json::object();
+    j["error"] = Json(text);
     return j;
 }
 
 Json InspectJson(HostSession& session) {
-    Json j = Json::Object();
-    j.Add("device", DeviceJson(session));
-    j.Add("streamEngines", EnginesJson(session));
-    j.Add("topology", TopologyJson(session.TopologyDescriptor()));
+    Json j = Json::object();
+    j["device"] = DeviceJson(session);
+    j["streamEngines"] = EnginesJson(session);
+    j["topology"] = TopologyJson(session.TopologyDescriptor());
+    std::vector<std::string> log = sim::DebugLog();
+    if (!log.empty()) j["log"] = log;
     return j;
+}
+
+std::string DumpJson(const Json& json) {
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 void PrintShow(HostSession& session, std::ostream& out) {

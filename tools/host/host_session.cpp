@@ -2,14 +2,20 @@
 #include "tools/host/host_session.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "adapter/device_context.h"
 #include "adapter/driver_entry.h"
 #include "platform/ks/ks_portcls_hooks.h"
 #include "platform/ks/property_frontend.h"
+#include "sim/debug.h"
 #include "sim/files.h"
 #include "sim/registry.h"
 #include "tools/host/host_device.h"
+#include "tools/host/wav_io.h"
 #include "platform/usb/descriptor_file.h"
 
 namespace host {
@@ -45,6 +51,19 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The first isochronous IN data endpoint of an Audio Streaming interface
+// (the one --mic-wav feeds on a descriptor file's device), or 0.
+UCHAR FirstCaptureEndpoint(const simusb::ConfigLayout& layout) {
+    for (const simusb::AltSetting& alt : layout.alts) {
+        if (alt.cls != USB_DEVICE_CLASS_AUDIO || alt.subclass != USB_AUDIO_SUBCLASS_AUDIOSTREAMING) continue;
+        for (const simusb::EndpointInfo& e : alt.endpoints)
+            if ((e.attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
+                (e.attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_DATA && USB_ENDPOINT_DIRECTION_IN(e.address))
+                return e.address;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool MakeDirectories(const std::string& dir) {
@@ -55,6 +74,8 @@ bool MakeDirectories(const std::string& dir) {
 }
 
 HostSession::HostSession() {
+    // The debugger lines of this run only (inspect's "log").
+    sim::ClearDebugOutput();
     sim::RegistryReset();
     InstallFrontEnd();
 }
@@ -70,10 +91,19 @@ HostSession::~HostSession() {
 bool HostSession::UseStateDirectory(const std::string& dir, std::string* error) {
     const std::string root = dir + "/" + kSystemRootDir;
     if (!MakeDirectories(dir) || !MakeDirectories(root)) {
-        *error = "cannot create the state directory " + dir;
+        *error = "cannot create the state directory " + dir + ": " + std::strerror(errno);
         return false;
     }
     const std::string file = dir + "/" + kRegistryFile;
+    *error = DirectoryError(file);
+    if (!error->empty()) return false;
+    // An empty image (a crash while it was first written, say) holds no
+    // settings: the run starts without them and writes a new image.
+    struct stat st;
+    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+        m_Warnings.push_back(file + " is empty: starting without stored settings");
+        unlink(file.c_str());
+    }
     size_t line = 0;
     NTSTATUS status = sim::RegistrySetBackingFile(file, &line);
     if (status == STATUS_REGISTRY_CORRUPT) {
@@ -96,15 +126,32 @@ bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
         set = HostHeadset();
     } else {
         simusb::DescriptorFileError fileError;
+        *error = DirectoryError(choice.descriptorFile);
+        if (!error->empty()) return false;
         if (!simusb::LoadDescriptorFile(choice.descriptorFile, simusb::UsbSpeed::Full, &set, &fileError)) {
             *error = choice.descriptorFile + ": " + fileError.message;
             return false;
         }
     }
-    WavAudio mic;
-    if (!choice.micWav.empty() && !ReadWavFile(choice.micWav, &mic, error)) return false;
+    std::shared_ptr<MicSamples> mic;
+    if (!choice.micWav.empty()) {
+        mic = std::make_shared<MicSamples>();
+        if (!ReadMicSamples(choice.micWav, mic.get(), error)) return false;
+    }
     m_Port = std::make_unique<simusb::SimUsbPort>(set);
-    if (m_BuiltIn) PrepareHeadset(m_Port->device(), choice.micWav.empty() ? nullptr : &mic);
+    if (m_BuiltIn) {
+        PrepareHeadset(m_Port->device(), mic);
+        return true;
+    }
+    if (mic == nullptr) return true;
+    const UCHAR endpoint = FirstCaptureEndpoint(m_Port->device().model().layout());
+    if (endpoint == 0) {
+        *error = choice.descriptorFile + ": no isochronous IN data endpoint on an Audio Streaming interface to send " +
+                 choice.micWav + " from";
+        m_Port.reset();
+        return false;
+    }
+    m_Port->device().SetSourceGenerator(endpoint, MicGenerator(mic));
     return true;
 }
 

@@ -13,14 +13,16 @@
 #include "adapter/audio_hal.h"
 #include "platform/portcls/sim_portcls.h"
 #include "stream/engine/stream_engine.h"
-#include "tools/host/wav_file.h"
 #include "platform/usb/usb_port.h"
 
 namespace host {
 
 struct DeviceChoice {
     std::string descriptorFile;  // empty: the built-in headset
-    std::string micWav;          // the built-in microphone's samples (empty: the tone)
+    // The microphone's samples (empty: the headset's tone); on a descriptor
+    // file's device, the first isochronous IN data endpoint of an Audio
+    // Streaming interface sends them.
+    std::string micWav;
 };
 
 // A registered wave filter: its subdevice and direction.
@@ -41,7 +43,10 @@ public:
     // Validates the registry image in dir (the whole file, before anything
     // is loaded), loads it and keeps it as the registry's backing file;
     // maps "\SystemRoot\" to dir/SystemRoot. Creates what is missing.
+    // An empty registry image is taken as no stored settings (Warnings()).
     bool UseStateDirectory(const std::string& dir, std::string* error);
+    // What the run should tell the user but did not stop for.
+    const std::vector<std::string>& Warnings() const { return m_Warnings; }
     // Builds the device (the headset, or a descriptor file) and plugs it.
     bool PlugDevice(const DeviceChoice& choice, std::string* error);
     // DriverEntry, AddDevice, IRP_MN_START_DEVICE; the start's status.
@@ -73,6 +78,7 @@ private:
     bool m_Running = false;
     bool m_StateAttached = false;
     NTSTATUS m_StartStatus = STATUS_UNSUCCESSFUL;
+    std::vector<std::string> m_Warnings;
 };
 
 // Directories: creates dir and its parents (false when it cannot).

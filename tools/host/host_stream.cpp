@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <algorithm>
+
 #include "platform/portcls/wave_pin.h"
 #include "sim/executor.h"
-#include "tools/host/host_device.h"
+#include "stream/usb/usb_render_stream.h"
 #include "stream/wave/wave_guids.h"
+#include "tools/host/host_device.h"
 #include "tools/host/ks_names.h"
 
 namespace host {
@@ -30,6 +33,20 @@ bool OpenPin(sim::WavePin& pin, const WaveFilter& filter, const WAVEFORMATEXTENS
     run->formatRefused = run->status == STATUS_NO_MATCH || run->status == STATUS_INVALID_PARAMETER;
     run->error = Narrow(filter.name) + " refused " + FormatText(format) + ": " + StatusText(run->status);
     return false;
+}
+
+// The stream engine behind a wave filter (no reference), or NULL.
+IStreamEngine* EngineOf(HostSession& session, const WaveFilter& filter) {
+    IAudioHal* hal = session.Adapter();
+    ULONG count = hal ? hal->GetStreamEngineCount() : 0;
+    for (ULONG i = 0; i < count; i++) {
+        IStreamEngine* engine = NULL;
+        WCHAR name[STREAM_NAME_MAX_CHARS + 1] = {};
+        if (!NT_SUCCESS(hal->GetStreamEngine(i, &engine)) || engine == NULL || !NT_SUCCESS(engine->GetName(name)))
+            continue;
+        if (std::u16string(name) + u"Wave" == filter.name) return engine;
+    }
+    return NULL;
 }
 
 NTSTATUS Stop(sim::WavePin& pin) {
@@ -82,18 +99,10 @@ bool IntersectedFormat(const WaveFilter& filter, WAVEFORMATEXTENSIBLE* format, s
 
 std::vector<WAVEFORMATEXTENSIBLE> OfferedFormats(HostSession& session, const WaveFilter& filter) {
     std::vector<WAVEFORMATEXTENSIBLE> formats;
-    IAudioHal* hal = session.Adapter();
-    ULONG count = hal ? hal->GetStreamEngineCount() : 0;
-    for (ULONG i = 0; i < count; i++) {
-        IStreamEngine* engine = NULL;
-        WCHAR name[STREAM_NAME_MAX_CHARS + 1] = {};
-        if (!NT_SUCCESS(hal->GetStreamEngine(i, &engine)) || engine == NULL || !NT_SUCCESS(engine->GetName(name)))
-            continue;
-        if (std::u16string(name) + u"Wave" != filter.name) continue;
-        for (ULONG k = 0; k < engine->GetFormatCount(); k++) {
-            WAVEFORMATEXTENSIBLE f;
-            if (NT_SUCCESS(engine->GetFormat(k, &f))) formats.push_back(f);
-        }
+    IStreamEngine* engine = EngineOf(session, filter);
+    for (ULONG k = 0; engine != NULL && k < engine->GetFormatCount(); k++) {
+        WAVEFORMATEXTENSIBLE f;
+        if (NT_SUCCESS(engine->GetFormat(k, &f))) formats.push_back(f);
     }
     return formats;
 }
@@ -109,22 +118,124 @@ std::string FormatText(const WAVEFORMATEXTENSIBLE& f) {
            sub + " mask " + mask;
 }
 
-std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double dbfs, double seconds) {
+size_t BytesSource::Read(uint8_t* out, size_t maxBytes) {
+    const size_t n = std::min(maxBytes, m_Bytes.size() - m_Next);
+    memcpy(out, m_Bytes.data() + m_Next, n);
+    m_Next += n;
+    return n;
+}
+
+ToneSource::ToneSource(const WAVEFORMATEXTENSIBLE& format, double hz, double dbfs, double seconds)
+    : m_Format(format), m_Hz(hz), m_Dbfs(dbfs), m_Frames((uint64_t)std::llround(seconds * format.Format.nSamplesPerSec)) {}
+
+size_t ToneSource::Read(uint8_t* out, size_t maxBytes) {
+    const WAVEFORMATEXTENSIBLE& f = m_Format;
     const ULONG bytes = f.Format.wBitsPerSample / 8;
-    const uint64_t frames = (uint64_t)std::llround(seconds * f.Format.nSamplesPerSec);
+    if (f.Format.nBlockAlign == 0) return 0;
+    const uint64_t frames = std::min<uint64_t>(maxBytes / f.Format.nBlockAlign, m_Frames - m_Next);
     simusb::StreamFormat shape{(UCHAR)f.Format.nChannels, (UCHAR)bytes, (UCHAR)f.Samples.wValidBitsPerSample};
-    std::vector<uint8_t> out;
-    out.reserve(frames * f.Format.nBlockAlign);
-    for (uint64_t n = 0; n < frames; n++) {
-        LONG v = ToneSample(hz, dbfs, n, f.Format.nSamplesPerSec, shape);
+    uint8_t* p = out;
+    for (uint64_t n = m_Next; n < m_Next + frames; n++) {
+        LONG v = ToneSample(m_Hz, m_Dbfs, n, f.Format.nSamplesPerSec, shape);
         if (bytes == 1) v += 0x80;  // 8-bit PCM is unsigned
         for (USHORT c = 0; c < f.Format.nChannels; c++)
-            for (ULONG b = 0; b < bytes; b++) out.push_back((uint8_t)((ULONG)v >> (8 * b)));
+            for (ULONG b = 0; b < bytes; b++) *p++ = (uint8_t)((ULONG)v >> (8 * b));
     }
+    m_Next += frames;
+    return (size_t)(p - out);
+}
+
+std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double dbfs, double seconds) {
+    ToneSource tone(f, hz, dbfs, seconds);
+    std::vector<uint8_t> out((size_t)tone.TotalBytes());
+    out.resize(tone.Read(out.data(), out.size()));
     return out;
 }
 
-StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const std::vector<uint8_t>& pcm,
+ReceivedSplit::ReceivedSplit(const WAVEFORMATEXTENSIBLE& format)
+    : m_FrameBytes(format.Format.nBlockAlign ? format.Format.nBlockAlign : 1),
+      m_Silence(format.Format.wBitsPerSample == 8 ? 0x80 : 0) {}
+
+void ReceivedSplit::Add(Count& count, const uint8_t* data, size_t bytes) const {
+    const uint64_t frames = bytes / m_FrameBytes;
+    for (uint64_t i = 0; i < frames && !count.sound; i++) {
+        const uint8_t* frame = data + i * m_FrameBytes;
+        count.sound = std::any_of(frame, frame + m_FrameBytes, [this](uint8_t b) { return b != m_Silence; });
+        if (!count.sound) count.silent++;
+    }
+    count.frames += frames;
+}
+
+void ReceivedSplit::Played(const uint8_t* data, size_t bytes) { Add(m_Played, data, bytes); }
+void ReceivedSplit::Received(const uint8_t* data, size_t bytes) { Add(m_Received, data, bytes); }
+
+uint64_t ReceivedSplit::LeadFrames() const {
+    if (!m_Received.sound) return 0;
+    return m_Received.silent > m_Played.silent ? m_Received.silent - m_Played.silent : 0;
+}
+
+uint64_t ReceivedSplit::SignalFrames() const { return std::min(m_Played.frames, m_Received.frames - LeadFrames()); }
+
+namespace {
+
+// Taps every OUT endpoint of the device for the life of the object: the
+// first endpoint that delivers is the one the driver streams to, and its
+// bytes go to the split and on to the sink.
+class DeviceTap {
+public:
+    DeviceTap(simusb::SimDevice& device, ReceivedSplit& split, const ByteSink& sink, std::vector<uint8_t>* collect)
+        : m_Device(device) {
+        device.SetSinkConsumer([this, &split, sink, collect](UCHAR endpoint, const uint8_t* data, size_t bytes) {
+            if (m_Endpoint == 0) m_Endpoint = endpoint;
+            if (endpoint != m_Endpoint) return;
+            split.Received(data, bytes);
+            if (sink) sink(data, bytes);
+            else collect->insert(collect->end(), data, data + bytes);
+        });
+    }
+    ~DeviceTap() { Detach(); }
+    // No more data after this; the endpoint then reads safely.
+    void Detach() { m_Device.SetSinkConsumer(nullptr); }
+    UCHAR Endpoint() const { return m_Endpoint; }
+
+private:
+    simusb::SimDevice& m_Device;
+    UCHAR m_Endpoint = 0;  // under the device lock until Detach
+};
+
+// Keeps about a second of the source queued ahead of the pin, in blocks of
+// a quarter second, so that the pin never runs dry mid-signal and the
+// source is read as it plays.
+class Feeder {
+public:
+    Feeder(sim::WavePin& pin, PcmSource& source, ReceivedSplit& split, const WAVEFORMATEXTENSIBLE& format)
+        : m_Pin(pin), m_Source(source), m_Split(split), m_Ahead(format.Format.nAvgBytesPerSec) {
+        const size_t block = format.Format.nBlockAlign ? format.Format.nBlockAlign : 1;
+        m_Buffer.resize(std::max(block, format.Format.nAvgBytesPerSec / 4 / block * block));
+    }
+    void Top() {
+        while (!m_Ended && m_Pin.QueuedRenderBytes() < m_Ahead) {
+            const size_t n = m_Source.Read(m_Buffer.data(), m_Buffer.size());
+            m_Ended = n == 0;
+            if (n == 0) break;
+            m_Pin.QueueRender(m_Buffer.data(), n);
+            m_Split.Played(m_Buffer.data(), n);
+        }
+    }
+    bool Done() { return m_Ended && m_Pin.QueuedRenderBytes() == 0; }
+
+private:
+    sim::WavePin& m_Pin;
+    PcmSource& m_Source;
+    ReceivedSplit& m_Split;
+    size_t m_Ahead;
+    std::vector<uint8_t> m_Buffer;
+    bool m_Ended = false;
+};
+
+}  // namespace
+
+StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
                const Progress& progress) {
     StreamRun run;
     run.format = format;
@@ -136,35 +247,59 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const s
     }
     sim::WavePin pin;
     if (!OpenPin(pin, filter, format, &run)) return run;
-    simusb::AudioSink* sink = NULL;
-    {
-        auto lock = session.Device().lock();
-        sink = session.Device().Sink(kHeadsetOutEndpoint);
-        if (sink) sink->ClearRecording();
-    }
-    pin.QueueRender(pcm.data(), pcm.size());
+    // Failed transfers are counted by the USB Audio Class 1.0 render stream;
+    // another stream class has no count to read.
+    CUsbRenderStream* stream = dynamic_cast<CUsbRenderStream*>(EngineOf(session, filter));
+    const ULONG failedBefore = stream ? stream->FailedTransfers() : 0;
+    ReceivedSplit split(format);
+    DeviceTap tap(session.Device(), split, received, &run.bytes);
+    Feeder feeder(pin, source, split, format);
+    feeder.Top();
     run.status = pin.SetState(KSSTATE_RUN);
-    const double total = (double)pcm.size() / format.Format.nAvgBytesPerSec;
+    const double total = (double)source.TotalBytes() / format.Format.nAvgBytesPerSec;
     // A device that stops taking data (unplugged, say) ends the run one
     // second after the data should have gone.
     const LONGLONG limit = (LONGLONG)(total * 1000) + 1000;
     LONGLONG ms = 0;
-    while (NT_SUCCESS(run.status) && pin.QueuedRenderBytes() > 0 && ms < limit) {
+    while (NT_SUCCESS(run.status) && !feeder.Done() && ms < limit) {
         Wait(kStepMs);
         ms += kStepMs;
+        feeder.Top();
         if (progress) progress(ms / 1000.0, total);
     }
     Wait(kDrainMs);
+    // Failures counted before the stop: the stop's cancellations are not
+    // failures anyway, and nothing after it is the run's.
+    run.failedTransfers = stream ? stream->FailedTransfers() - failedBefore : 0;
     NTSTATUS stopped = Stop(pin);
+    tap.Detach();
     if (NT_SUCCESS(run.status)) run.status = stopped;
     if (!NT_SUCCESS(run.status)) run.error = "playback ended with " + StatusText(run.status);
-    auto lock = session.Device().lock();
-    sink = session.Device().Sink(kHeadsetOutEndpoint);
-    if (sink) run.bytes = sink->recorded();
+    run.endpoint = tap.Endpoint();
+    run.playedFrames = split.PlayedFrames();
+    run.leadFrames = split.LeadFrames();
+    run.signalFrames = split.SignalFrames();
+    run.tailFrames = split.TailFrames();
     return run;
 }
 
-StreamRun Record(HostSession& session, double seconds, const Progress& progress) {
+StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const std::vector<uint8_t>& pcm,
+               const Progress& progress) {
+    BytesSource source(pcm);
+    return Play(session, format, source, nullptr, progress);
+}
+
+std::string PlaybackShortfall(const StreamRun& run) {
+    std::string text;
+    if (run.signalFrames < run.playedFrames)
+        text = std::to_string(run.playedFrames - run.signalFrames) + " of the " + std::to_string(run.playedFrames) +
+               " played frames did not reach the device";
+    if (run.failedTransfers != 0)
+        text += (text.empty() ? "" : "; ") + std::to_string(run.failedTransfers) + " render transfers failed while the stream ran";
+    return text;
+}
+
+StreamRun Record(HostSession& session, double seconds, const ByteSink& recorded, const Progress& progress) {
     StreamRun run;
     WaveFilter filter = session.FindWaveFilter(true);
     if (filter.port == NULL) {
@@ -178,20 +313,35 @@ StreamRun Record(HostSession& session, double seconds, const Progress& progress)
     }
     sim::WavePin pin;
     if (!OpenPin(pin, filter, run.format, &run)) return run;
-    run.status = pin.SetState(KSSTATE_RUN);
-    const LONGLONG total = std::llround(seconds * 1000);
-    for (LONGLONG ms = 0; NT_SUCCESS(run.status) && ms < total; ms += kStepMs) {
-        Wait(std::min(kStepMs, total - ms));
+    const size_t block = run.format.Format.nBlockAlign ? run.format.Format.nBlockAlign : 1;
+    run.askedFrames = (uint64_t)std::llround(seconds * run.format.Format.nSamplesPerSec);
+    // Takes what the pin captured, up to the frames asked for.
+    const auto take = [&] {
         std::vector<uint8_t> got = pin.TakeCaptured();
-        run.bytes.insert(run.bytes.end(), got.begin(), got.end());
-        if (progress) progress((ms + kStepMs) / 1000.0, seconds);
+        const uint64_t frames = std::min<uint64_t>(got.size() / block, run.askedFrames - run.recordedFrames);
+        if (frames == 0) return;
+        if (recorded) recorded(got.data(), frames * block);
+        else run.bytes.insert(run.bytes.end(), got.data(), got.data() + frames * block);
+        run.recordedFrames += frames;
+    };
+    run.status = pin.SetState(KSSTATE_RUN);
+    // The capture position trails the device by a few transfers: the run
+    // goes on until the frames are in, for at most a second more.
+    const LONGLONG limit = std::llround(seconds * 1000) + 1000;
+    for (LONGLONG ms = 0; NT_SUCCESS(run.status) && run.recordedFrames < run.askedFrames && ms < limit; ms += kStepMs) {
+        Wait(kStepMs);
+        take();
+        if (progress) progress((double)run.recordedFrames / run.format.Format.nSamplesPerSec, seconds);
     }
     NTSTATUS stopped = Stop(pin);
-    std::vector<uint8_t> got = pin.TakeCaptured();
-    run.bytes.insert(run.bytes.end(), got.begin(), got.end());
+    take();
     if (NT_SUCCESS(run.status)) run.status = stopped;
     if (!NT_SUCCESS(run.status)) run.error = "recording ended with " + StatusText(run.status);
     return run;
+}
+
+StreamRun Record(HostSession& session, double seconds, const Progress& progress) {
+    return Record(session, seconds, nullptr, progress);
 }
 
 }  // namespace host

@@ -1,8 +1,9 @@
 // Playing and recording through the wave filters, as Windows' audio engine
 // would: the streaming pin of a wave filter opened with a format
 // (sim::WavePin), run for the simulated time asked, stepped down and
-// closed. Playback returns what the device's sink received; recording what
-// the pin read from the cyclic buffer.
+// closed. Data moves in blocks: playback reads its source as the pin takes
+// it and hands what the device's OUT endpoint received to a byte sink as it
+// arrives; recording hands the pin's captured bytes on the same way.
 #pragma once
 
 #include <functional>
@@ -17,12 +18,89 @@ namespace host {
 // seconds the run takes.
 using Progress = std::function<void(double done, double total)>;
 
+// Where the bytes of a run go as they arrive; an empty one collects them in
+// StreamRun::bytes.
+using ByteSink = std::function<void(const uint8_t* data, size_t bytes)>;
+
+// The PCM of a playback, read block by block.
+class PcmSource {
+public:
+    virtual ~PcmSource() = default;
+    virtual uint64_t TotalBytes() const = 0;
+    // Up to maxBytes of whole frames; 0 at the end.
+    virtual size_t Read(uint8_t* out, size_t maxBytes) = 0;
+};
+
+// Bytes held by the caller.
+class BytesSource : public PcmSource {
+public:
+    explicit BytesSource(const std::vector<uint8_t>& bytes) : m_Bytes(bytes) {}
+    uint64_t TotalBytes() const override { return m_Bytes.size(); }
+    size_t Read(uint8_t* out, size_t maxBytes) override;
+
+private:
+    const std::vector<uint8_t>& m_Bytes;
+    size_t m_Next = 0;
+};
+
+// A sine of hz at dbfs (peak) for seconds, in an integer PCM format,
+// computed block by block.
+class ToneSource : public PcmSource {
+public:
+    ToneSource(const WAVEFORMATEXTENSIBLE& format, double hz, double dbfs, double seconds);
+    uint64_t TotalBytes() const override { return m_Frames * m_Format.Format.nBlockAlign; }
+    size_t Read(uint8_t* out, size_t maxBytes) override;
+
+private:
+    WAVEFORMATEXTENSIBLE m_Format;
+    double m_Hz, m_Dbfs;
+    uint64_t m_Frames, m_Next = 0;
+};
+
+// How the frames a device's OUT endpoint received divide: silence before
+// the played signal (the transfers sent ahead of the pin's position 0), the
+// played frames, and what followed them (the drain). The signal begins
+// where the received frames stop being silent, less the silent frames the
+// played data itself begins with; a run that received only silence has no
+// lead-in.
+class ReceivedSplit {
+public:
+    explicit ReceivedSplit(const WAVEFORMATEXTENSIBLE& format);
+    void Played(const uint8_t* data, size_t bytes);
+    void Received(const uint8_t* data, size_t bytes);
+    uint64_t PlayedFrames() const { return m_Played.frames; }
+    uint64_t ReceivedFrames() const { return m_Received.frames; }
+    uint64_t LeadFrames() const;
+    uint64_t SignalFrames() const;
+    uint64_t TailFrames() const { return ReceivedFrames() - LeadFrames() - SignalFrames(); }
+
+private:
+    struct Count {
+        uint64_t frames = 0;
+        uint64_t silent = 0;  // frames before the first one that is not silence
+        bool sound = false;
+    };
+    void Add(Count& count, const uint8_t* data, size_t bytes) const;
+
+    size_t m_FrameBytes;
+    uint8_t m_Silence;  // 0x80 for unsigned 8-bit samples
+    Count m_Played, m_Received;
+};
+
 struct StreamRun {
     NTSTATUS status = STATUS_SUCCESS;
     std::string error;  // why the run did not happen (status tells who refused)
     bool formatRefused = false;
     WAVEFORMATEXTENSIBLE format = {};
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes;  // without a byte sink
+    // Playback: the OUT endpoint that received the data (0: none did), the
+    // frames it received divided as ReceivedSplit says, and the render
+    // transfers that failed while the stream ran.
+    UCHAR endpoint = 0;
+    uint64_t playedFrames = 0, leadFrames = 0, signalFrames = 0, tailFrames = 0;
+    ULONG failedTransfers = 0;
+    // Recording: the frames asked for and the frames taken (no more).
+    uint64_t askedFrames = 0, recordedFrames = 0;
 };
 
 // The data format a pin is opened with: the 64-byte header, the wave
@@ -36,11 +114,22 @@ bool IntersectedFormat(const WaveFilter& filter, WAVEFORMATEXTENSIBLE* format, s
 std::vector<WAVEFORMATEXTENSIBLE> OfferedFormats(HostSession& session, const WaveFilter& filter);
 std::string FormatText(const WAVEFORMATEXTENSIBLE& format);
 
-// A sine of hz at dbfs (peak) for seconds, in an integer PCM format.
+// ToneSource's bytes at once.
 std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& format, double hz, double dbfs, double seconds);
 
+// Plays source in format; received gets what the device's OUT endpoint
+// took, lead-in and drain included.
+StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
+               const Progress& progress);
 StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const std::vector<uint8_t>& pcm,
                const Progress& progress);
+// Records exactly seconds of the capture filter's format (whole frames,
+// rounded to nearest) unless the stream fails or stops delivering.
+StreamRun Record(HostSession& session, double seconds, const ByteSink& recorded, const Progress& progress);
 StreamRun Record(HostSession& session, double seconds, const Progress& progress);
+
+// What a finished playback lost, for the user: the played frames that did
+// not reach the device, transfers that failed; empty when nothing was.
+std::string PlaybackShortfall(const StreamRun& run);
 
 }  // namespace host
