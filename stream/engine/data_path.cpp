@@ -21,6 +21,14 @@
 
 namespace {
 
+// A chunk's samples as the conversions take them. The conversions read and
+// write samples at any byte address, so no alignment is claimed: the cast
+// goes through void*.
+template <typename Sample>
+Sample* SamplesAt(PUCHAR chunk) {
+    return static_cast<Sample*>(static_cast<void*>(chunk));
+}
+
 constexpr unsigned kMxcsrFlushToZero = 0x8000;
 constexpr unsigned kMxcsrRoundingMask = 0x6000;  // 00: round to nearest
 
@@ -72,14 +80,14 @@ VOID CStreamEngine::PcmToFloat(PUCHAR chunk, ULONG frames) {
     int samples = (int)(frames * f.nChannels);
     switch (f.wBitsPerSample) {
     case 16:
-        spI16ToF32Scaled((const int16_t*)chunk, m_pfWorkBuffer, samples, 15);
+        spI16ToF32Scaled(SamplesAt<const int16_t>(chunk), m_pfWorkBuffer, samples, 15);
         break;
     case 24:
         spI24ToF32(chunk, m_pfWorkBuffer, samples);
         spDivConstF32InPlace(8388608.0f, m_pfWorkBuffer, samples);
         break;
     case 32:
-        spI32ToF32Scaled((const int32_t*)chunk, m_pfWorkBuffer, samples, 31);
+        spI32ToF32Scaled(SamplesAt<const int32_t>(chunk), m_pfWorkBuffer, samples, 31);
         break;
     default:
         // No conversion for other widths: the nodes see silence.
@@ -95,7 +103,7 @@ VOID CStreamEngine::FloatToPcm(PUCHAR chunk, ULONG frames) {
     switch (f.wBitsPerSample) {
     case 16:
         spInterleaveF32(m_ppfChannels, f.nChannels, (int)frames, m_pfWorkBuffer);
-        spF32ToI16Scaled(m_pfWorkBuffer, (int16_t*)chunk, samples, SP_RND_ZERO, -15);
+        spF32ToI16Scaled(m_pfWorkBuffer, SamplesAt<int16_t>(chunk), samples, SP_RND_ZERO, -15);
         break;
     case 24:
         spInterleaveF32(m_ppfChannels, f.nChannels, (int)frames, m_pfWorkBuffer);
@@ -103,7 +111,7 @@ VOID CStreamEngine::FloatToPcm(PUCHAR chunk, ULONG frames) {
         break;
     case 32:
         spInterleaveF32(m_ppfChannels, f.nChannels, (int)frames, m_pfWorkBuffer);
-        spF32ToI32Scaled(m_pfWorkBuffer, (int32_t*)chunk, samples, SP_RND_ZERO, -31);
+        spF32ToI32Scaled(m_pfWorkBuffer, SamplesAt<int32_t>(chunk), samples, SP_RND_ZERO, -31);
         break;
     default:
         break;  // the chunk keeps its input bytes

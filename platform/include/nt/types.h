@@ -89,7 +89,7 @@ typedef ULONG_PTR KAFFINITY;
 #define UNREFERENCED_PARAMETER(p) ((void)(p))
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
 #define CONTAINING_RECORD(address, type, field) \
-    ((type*)((PCHAR)(address) - (ULONG_PTR)offsetof(type, field)))
+    ((type*)(void*)((PCHAR)(address) - (ULONG_PTR)offsetof(type, field)))
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define RTL_NUMBER_OF(a) ARRAYSIZE(a)
 
