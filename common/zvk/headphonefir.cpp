@@ -37,18 +37,6 @@ int MapCode(int code) {
 
 }  // namespace
 
-float* ZvkAllocFloats(int count, ULONG tag) {
-    if (count <= 0) return nullptr;
-    size_t bytes = static_cast<size_t>(count) * sizeof(float);
-    void* block = ExAllocatePoolWithTag(NonPagedPoolNx, bytes, tag);
-    if (block) memset(block, 0, bytes);
-    return static_cast<float*>(block);
-}
-
-void ZvkFreeFloats(float* block, ULONG tag) {
-    if (block) ExFreePoolWithTag(block, tag);
-}
-
 CHeadphoneFir::CHeadphoneFir(const HeadphoneTables* tables) : m_pTables(tables) {
     // On failure the spec stays null, IsReady() is false and the owner
     // bypasses the engine: raw taps must never pass for spectra.

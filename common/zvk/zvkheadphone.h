@@ -45,6 +45,9 @@ public:
     int SetFormat(const WAVEFORMATEX* format);
     void Process(float** channels, int frames);
 
+    // The engine, for diagnostics and tests; null without one.
+    const CHeadphoneApp* Engine() const { return m_pApp; }
+
 private:
     void ApplyHeadphoneSet();
     void ApplySpeakerSet();
