@@ -17,6 +17,11 @@
 
 inline constexpr ULONG DSP_FORMAT_LAYER_TAG = MakePoolTag("DSPS");
 
+// The DSP code's shared do-nothing function: the body of its empty
+// destructors and the default assertion hook, which is called with the
+// failed expression, the source path and the line, and ignores them.
+VOID EmptyFunction(const char* expression = NULL, const char* sourcePath = NULL, int line = 0);
+
 // Bytes of the work buffer Init allocates.
 #define DSP_FORMAT_LAYER_WORK_BYTES 0x1E000
 
