@@ -1,7 +1,8 @@
 // Contract checks of the headphone engine. A broken contract calls the
 // assertion hook with the contract's text and never stops the caller; each
 // check site then takes its own safe path (skip the work, bypass). Tests
-// install a recorder; the driver keeps the default, which does nothing.
+// install a recorder; the driver keeps the default, EmptyFunction of the
+// DSP building blocks, which does nothing.
 #pragma once
 
 using ZvkAssertHook = void (*)(const char* expression, const char* file, int line);
