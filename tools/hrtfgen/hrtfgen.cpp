@@ -5,8 +5,9 @@
 //
 //   hrtfgen --sofa FILE --params FILE --out FILE [--direct-out FILE]
 //
-// --direct-out writes the direct parts (head responses without room
-// reflections, before the fade) for the source checks of the table tests.
+// --direct-out writes, as raw float32, the equaliser taps and then the
+// direct parts (head responses without room reflections or fade, in the
+// head tables' order and level) for the source checks of the table tests.
 #include <mysofa.h>
 #include <openssl/evp.h>
 
@@ -103,8 +104,16 @@ std::string CommandOutput(const std::string& command) {
 
 // ---- signal helpers ---------------------------------------------------------
 
+// Radix-2 transform; the twiddles of each length are computed once.
 void Fft(std::vector<cd>& a, bool inverse) {
+    static std::map<size_t, std::vector<cd>> twiddleCache;
     const size_t n = a.size();
+    std::vector<cd>& tw = twiddleCache[n];
+    if (tw.empty()) {
+        tw.resize(n / 2);
+        for (size_t k = 0; k < n / 2; ++k)
+            tw[k] = std::polar(1.0, -2 * kPi * static_cast<double>(k) / static_cast<double>(n));
+    }
     for (size_t i = 1, j = 0; i < n; ++i) {
         size_t bit = n >> 1;
         for (; j & bit; bit >>= 1) j ^= bit;
@@ -112,10 +121,10 @@ void Fft(std::vector<cd>& a, bool inverse) {
         if (i < j) std::swap(a[i], a[j]);
     }
     for (size_t len = 2; len <= n; len <<= 1) {
-        const double ang = 2 * kPi / static_cast<double>(len) * (inverse ? 1 : -1);
+        const size_t stride = n / len;
         for (size_t i = 0; i < n; i += len) {
             for (size_t k = 0; k < len / 2; ++k) {
-                cd w(std::cos(ang * static_cast<double>(k)), std::sin(ang * static_cast<double>(k)));
+                cd w = inverse ? std::conj(tw[k * stride]) : tw[k * stride];
                 cd u = a[i + k], v = a[i + k + len / 2] * w;
                 a[i + k] = u + v;
                 a[i + k + len / 2] = u - v;
@@ -652,6 +661,9 @@ int main(int argc, char** argv) {
         WriteSource(outPath, t, h.str());
         if (!directPath.empty()) {
             std::ofstream dout(directPath, std::ios::binary);
+            std::vector<float> eq(model.eqTaps.begin(), model.eqTaps.end());
+            dout.write(reinterpret_cast<const char*>(eq.data()),
+                       static_cast<std::streamsize>(eq.size() * sizeof(float)));
             dout.write(reinterpret_cast<const char*>(t.direct.data()),
                        static_cast<std::streamsize>(t.direct.size() * sizeof(float)));
         }
