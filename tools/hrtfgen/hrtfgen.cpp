@@ -284,6 +284,10 @@ struct Model {
     Vec Image(int variant, int m) const;
     Vec Variant1(const Vec& eqLeft, const Vec& eqRight, double onsetLeft, double onsetRight) const;
     Vec Head(int variant, int room, double az) const;
+
+    // Responses repeat across rooms and tables: computed once each.
+    mutable std::map<std::pair<int, int>, Vec> imageCache;
+    mutable std::map<std::pair<int, double>, Vec> directCache;
 };
 
 void Model::BuildEqualiser() {
@@ -349,13 +353,19 @@ Vec Model::Variant1(const Vec& eqLeft, const Vec&, double onsetLeft, double onse
 }
 
 Vec Model::Image(int variant, int m) const {
+    auto cached = imageCache.find({variant, m});
+    if (cached != imageCache.end()) return cached->second;
     const Vec& left = d.eq[0][static_cast<size_t>(m)];
-    if (variant == 0) return Shift(left, -advance, kHrtfHeadLen);
     const Vec& right = d.eq[1][static_cast<size_t>(m)];
-    return Variant1(left, right, Onset(left, onsetFraction), Onset(right, onsetFraction));
+    Vec out = variant == 0 ? Shift(left, -advance, kHrtfHeadLen)
+                           : Variant1(left, right, Onset(left, onsetFraction), Onset(right, onsetFraction));
+    imageCache[{variant, m}] = out;
+    return out;
 }
 
 Vec Model::Direct(int variant, double az) const {
+    auto cached = directCache.find({variant, az});
+    if (cached != directCache.end()) return cached->second;
     // Equalised left and right ears at az on the horizontal plane, blended
     // between the two measured neighbours with aligned onsets.
     struct Ear {
@@ -380,8 +390,10 @@ Vec Model::Direct(int variant, double az) const {
         double onset = (1 - w) * o0 + w * o1;
         ears[e] = {FractionalDelay(blend, onset, fracTaps, x0.size()), onset};
     }
-    if (variant == 0) return Shift(ears[0].x, -advance, kHrtfHeadLen);
-    return Variant1(ears[0].x, ears[1].x, ears[0].onset, ears[1].onset);
+    Vec out = variant == 0 ? Shift(ears[0].x, -advance, kHrtfHeadLen)
+                           : Variant1(ears[0].x, ears[1].x, ears[0].onset, ears[1].onset);
+    directCache[{variant, az}] = out;
+    return out;
 }
 
 struct RoomShape {
