@@ -242,6 +242,50 @@ INSTANTIATE_TEST_SUITE_P(TailLengths, HeadphoneFirCrossfade,
                                            FadeCase{"T10_to_T12", 1, 30, 1, 31}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The generated tables across neighbouring settings: with a steady tone no
+// sample step at the switch exceeds the larger steady step of the two sets
+// by more than the fade's own slope.
+TEST_F(HeadphoneFirTest, RealTablesSwitchWithoutAStep) {
+    struct Switch {
+        int fromRoom, fromCode, toRoom, toCode;
+    } switches[] = {{1, 29, 1, 34}, {1, 29, 0, 29}, {2, 25, 2, 30}, {1, 34, 1, 39}, {1, 30, 1, 31}};
+    for (const Switch& sw : switches) {
+        SCOPED_TRACE(std::to_string(sw.fromRoom) + "/" + std::to_string(sw.fromCode) + " -> " +
+                     std::to_string(sw.toRoom) + "/" + std::to_string(sw.toCode));
+        auto* fir = new (NonPagedPoolNx, kTestTag) CHeadphoneFir();
+        const int blocks = 40, reload = 20;
+        std::vector<std::vector<float>> in(8, std::vector<float>(blocks * N));
+        for (int n = 0; n < blocks * N; ++n)
+            in[0][static_cast<size_t>(n)] = in[1][static_cast<size_t>(n)] = 0.5f * std::sin(2 * 3.14159265f * 300.0f * n / 44100.0f);
+        auto maxStep = [](const std::vector<float>& y, int from, int to) {
+            double m = 0;
+            for (int n = from + 1; n < to; ++n) m = std::max(m, std::fabs(double(y[size_t(n)]) - y[size_t(n - 1)]));
+            return m;
+        };
+        std::vector<std::vector<float>> out(2, std::vector<float>(blocks * N));
+        Channels block(8, N), result(2, N);
+        fir->SetRoomAndAngle(sw.fromRoom, sw.fromCode);
+        for (int b = 0; b < blocks; ++b) {
+            if (b == reload) fir->SetRoomAndAngle(sw.toRoom, sw.toCode);
+            for (int c = 0; c < 2; ++c) std::copy_n(in[size_t(c)].begin() + b * N, N, block.data[size_t(c)].begin());
+            AtDispatch([&] { fir->Process(result.ptr(), 2, block.ptr(), 2, N); });
+            for (int e = 0; e < 2; ++e) std::copy_n(result.data[size_t(e)].begin(), N, out[size_t(e)].begin() + b * N);
+        }
+        delete fir;
+        // Steady stretches after the tails have filled, and the switch block
+        // (delayed by the crosstalk bypass).
+        const int sw0 = reload * N + kCtcDelay;
+        // The fade's own slope adds at most |new - old| / 512 per frame.
+        for (int e = 0; e < 2; ++e) {
+            const auto& y = out[size_t(e)];
+            double steady = std::max(maxStep(y, sw0 - 4 * N, sw0), maxStep(y, sw0 + 16 * N, sw0 + 19 * N));
+            double peak = 0;
+            for (int n = sw0 - 4 * N; n < sw0 + 19 * N; ++n) peak = std::max(peak, std::fabs(double(y[size_t(n)])));
+            EXPECT_LE(maxStep(y, sw0 - 1, sw0 + N + 1), steady + 2 * peak / N) << "ear " << e;
+        }
+    }
+}
+
 TEST_F(HeadphoneFirTest, WithoutScratchSwitchesAtTheBlockBoundary) {
     FirRig rig(31);
     rig.Select(1, 29);
