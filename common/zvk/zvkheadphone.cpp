@@ -119,6 +119,7 @@ void CZvkHeadphone::SetCTCAngle(int value) {
 
 int CZvkHeadphone::SetFormat(const WAVEFORMATEX* format) {
     if (!m_pApp) return -1;
+    if (!format) return 0;
     m_nChannels = format->nChannels;
     const int rate = static_cast<int>(format->nSamplesPerSec);
     if (!IsServedChannelCount(m_nChannels) || !IsServedRate(rate)) {

@@ -220,6 +220,7 @@ TEST_F(ZvkHeadphoneTest, ServedFormatsRunTheEngineOthersBypass) {
 TEST_F(ZvkHeadphoneTest, ProcessBeforeSetFormatBypasses) {
     CZvkHeadphone* hp = Make();
     hp->SetEnable(1);
+    EXPECT_EQ(hp->SetFormat(nullptr), 0);
     Channels ch(8, 64);
     ch.data[4][0] = 1.0f;  // surround left, folded at 0.5
     Process(hp, ch, 64);
