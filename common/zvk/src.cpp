@@ -41,7 +41,8 @@ CSrc::~CSrc() {
 }
 
 bool CSrc::IsBuilt() const {
-    if (!m_pWork) return false;
+    // Only the forward-backward (linear-phase) converter exists.
+    if (!m_pWork || !m_bLinearPhase) return false;
     if (m_nSrcDir == 0) return true;
     return m_pDownFilter && m_pUpFilter && m_pDownFilter->IsBuilt() && m_pUpFilter->IsBuilt();
 }

@@ -291,7 +291,7 @@ struct Model {
 };
 
 void Model::BuildEqualiser() {
-    const size_t n = 8192;
+    constexpr size_t n = 8192;
     Vec power(n / 2 + 1, 0.0);
     int count = 0;
     for (int e = 0; e < 2; ++e) {
@@ -302,7 +302,7 @@ void Model::BuildEqualiser() {
         }
     }
     for (double& v : power) v /= count;
-    auto freq = [n](size_t k) { return static_cast<double>(k) * kFs / static_cast<double>(n); };
+    auto freq = [](size_t k) { return static_cast<double>(k) * kFs / static_cast<double>(n); };
     Vec smooth(power.size());
     const double band = std::pow(2.0, 1.0 / 6.0);
     for (size_t k = 0; k < power.size(); ++k) {
