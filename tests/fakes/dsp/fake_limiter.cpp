@@ -91,9 +91,11 @@ VOID CLimiter::SetThreshold(float threshold) {
     Record("SetThreshold:" + std::to_string((int)threshold));
 }
 
+// Like the real one, a new format starts from a clear signal state.
 VOID CLimiter::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
     memcpy(&m_WaveFormat, format, sizeof(m_WaveFormat));
     Record("SetFormat:" + std::to_string(m_WaveFormat.Format.nChannels));
+    ResetAll();
 }
 
 // Contract mode: m_pInBuf[c] is channel c's delay line of
@@ -120,6 +122,10 @@ VOID CLimiter::Process(float** channels, int frames) {
 
 VOID CLimiter::Reset() {
     Record("Reset");
+    ResetAll();
+}
+
+VOID CLimiter::ResetAll() {
     if (!m_bAllocated) return;
     for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) {
         m_bChanged[c] = 1;
@@ -130,7 +136,6 @@ VOID CLimiter::Reset() {
     m_nWritePos = m_nReadPos = m_nHalf = m_nHistoryIndex = 0;
 }
 
-VOID CLimiter::ResetAll() { Reset(); }
 
 VOID CLimiter::ProcessBlock(float**, ULONG) {}
 VOID CLimiter::ComputeTargetGains(ULONG) {}
