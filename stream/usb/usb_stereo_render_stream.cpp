@@ -92,17 +92,28 @@ VOID CUsbStereoRenderStream::LimitBlock(PUCHAR buffer, ULONG bytes) {
     _mm_setcsr(saved);
 }
 
-// Frame j's first two samples move to position j of a 2-channel layout.
-// The destination never passes the source, and memmove reads a frame's
-// samples before it writes them.
-VOID CUsbStereoRenderStream::ReduceToStereo(PUCHAR buffer, ULONG frames) {
-    const WAVEFORMATEX& f = m_CurrentWaveFormat.Format;
-    ULONG copy = 0, stride = 0;
-    switch (f.wBitsPerSample) {
-    case 16: copy = 4; stride = f.nChannels * 2u; break;
-    case 24: copy = 6; stride = f.nBlockAlign; break;
-    case 32: copy = 8; stride = f.nChannels * 4u; break;
-    default: return;
+namespace {
+
+// Frame j's first Bytes bytes (its first two samples) to position j of the
+// packed layout; each frame is read whole before it is written, so the
+// overlap of source and destination is harmless.
+template <ULONG Bytes>
+void PackFrames(PUCHAR buffer, ULONG frames, ULONG stride) {
+    for (ULONG j = 0; j < frames; j++) {
+        UCHAR frame[Bytes];
+        memcpy(frame, buffer + j * stride, Bytes);
+        memcpy(buffer + j * Bytes, frame, Bytes);
     }
-    for (ULONG j = 0; j < frames; j++) memmove(buffer + j * copy, buffer + j * stride, copy);
+}
+
+}  // namespace
+
+VOID CUsbStereoRenderStream::ReduceToStereo(PUCHAR buffer, ULONG frames) {
+    const WAVEFORMATEXTENSIBLE& f = m_CurrentWaveFormat;
+    switch (f.Format.wBitsPerSample) {
+    case 16: PackFrames<4>(buffer, frames, f.Format.nChannels * 2u); break;
+    case 24: PackFrames<6>(buffer, frames, f.Format.nBlockAlign); break;
+    case 32: PackFrames<8>(buffer, frames, f.Format.nChannels * 4u); break;
+    default: break;
+    }
 }
