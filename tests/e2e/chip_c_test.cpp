@@ -7,6 +7,7 @@
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/fakes/dsp/fake_limiter.h"
 #include "tests/fakes/uac1/chip_c_feature_unit.h"
+#include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
 
 namespace e2etest {
@@ -87,6 +88,27 @@ TEST_F(ChipCTest, SpeakerReceivesChannelsZeroAndOneAfterTheLimiter) {
         ASSERT_EQ(left, RampSample(n, 0)) << "frame " << n;
         ASSERT_EQ(right, RampSample(n, 1)) << "frame " << n;
     }
+}
+
+// A chip-A speaker's unit 13 takes levels through its fixed conversion:
+// a volume request on the topology filter reaches the device as
+// (trunc((L + 36 dB) / 1.5 dB) - 28) << 8.
+TEST_F(E2eTest, ChipALevelReachesTheDeviceThroughItsFixedConversion) {
+    ASSERT_EQ(StartSession(E2E_SOURCE_DIR "/tests/fixtures/uac1/chip_a_speaker.txt"), STATUS_SUCCESS);
+    host::RenderControls controls = host::FindRenderControls(Session());
+    ASSERT_TRUE(controls.hasVolume);
+    Session().Device().ClearRequestLog();
+    ASSERT_EQ(host::SetVolume(Session(), controls.volumeNode, 22 * 65536 + 32768), STATUS_SUCCESS);
+    ASSERT_EQ(host::SetVolume(Session(), controls.volumeNode, -36 * 65536), STATUS_SUCCESS);
+    std::vector<simusb::Bytes> sent;
+    for (const simusb::ControlLogEntry& e : Session().Device().RequestLog())
+        if (e.setup.bmRequestType == 0x21 && e.setup.bRequest == 0x01 && e.setup.wIndex == (13 << 8) &&
+            e.setup.wValue == (2 << 8))
+            sent.push_back(e.data);
+    EXPECT_EQ(sent, (std::vector<simusb::Bytes>{{0x00, 0x0B}, {0x00, 0xE4}}));
+    LONG level = 0;
+    ASSERT_EQ(host::GetVolume(Session(), controls.volumeNode, &level), STATUS_SUCCESS);
+    EXPECT_EQ(level, -36 * 65536);
 }
 
 }  // namespace
