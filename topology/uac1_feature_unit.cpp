@@ -69,10 +69,9 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    const ULONG controlSize = descriptor[kControlSizeOffset];
-    if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {
-        LogEntityRefusal(descriptor, device, "bControlSize must be 1 or 2 and bmaControls(0) present");
-        return STATUS_INVALID_PARAMETER;
+    status = CheckControlLayout(descriptor, device);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     status = SetDescriptor(descriptor, device);
     if (!NT_SUCCESS(status)) {
@@ -84,6 +83,15 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
         ChainNodes();
     }
     return status;
+}
+
+NTSTATUS CUacFeatureUnit::CheckControlLayout(const BYTE* descriptor, IUnknown* device) {
+    const ULONG controlSize = descriptor[kControlSizeOffset];
+    if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {
+        LogEntityRefusal(descriptor, device, "bControlSize must be 1 or 2 and bmaControls(0) present");
+        return STATUS_INVALID_PARAMETER;
+    }
+    return STATUS_SUCCESS;
 }
 
 // GET_MEM of the block length, then of the block. What counts is the least
@@ -343,21 +351,21 @@ NTSTATUS CUacFeatureUnit::CreateControlNode(IAudioHal* builder, ULONG cs, ULONG*
     auto levelInit = [self, cs, settings](CLevelNode* node) { return node->InitFromEntity(self, cs, settings); };
     switch (cs) {
     case UAC_CS_MUTE:
-        return CreateNode<CMuteNode>(builder, UAC1_NODE_TAG, nextId, optional, boolInit);
+        return CreateNode<CMuteNode>(builder, m_NodeTag, nextId, optional, boolInit);
     case UAC_CS_VOLUME:
-        return CreateNode<CVolumeNode>(builder, UAC1_NODE_TAG, nextId, optional, levelInit);
+        return CreateNode<CVolumeNode>(builder, m_NodeTag, nextId, optional, levelInit);
     case UAC_CS_BASS:
-        return CreateNode<CBassNode>(builder, UAC1_NODE_TAG, nextId, optional, levelInit);
+        return CreateNode<CBassNode>(builder, m_NodeTag, nextId, optional, levelInit);
     case UAC_CS_MID:
-        return CreateNode<CMidNode>(builder, UAC1_NODE_TAG, nextId, optional, levelInit);
+        return CreateNode<CMidNode>(builder, m_NodeTag, nextId, optional, levelInit);
     case UAC_CS_TREBLE:
-        return CreateNode<CTrebleNode>(builder, UAC1_NODE_TAG, nextId, optional, levelInit);
+        return CreateNode<CTrebleNode>(builder, m_NodeTag, nextId, optional, levelInit);
     case UAC_CS_AGC:
-        return CreateNode<CAgcNode>(builder, UAC1_NODE_TAG, nextId, optional, boolInit);
+        return CreateNode<CAgcNode>(builder, m_NodeTag, nextId, optional, boolInit);
     case UAC_CS_LOUDNESS:
-        return CreateNode<CLoudnessNode>(builder, UAC1_NODE_TAG, nextId, optional, boolInit);
+        return CreateNode<CLoudnessNode>(builder, m_NodeTag, nextId, optional, boolInit);
     default:
-        return CreateNode<CVendorSwitchNode>(builder, UAC1_NODE_TAG, nextId, optional,
+        return CreateNode<CVendorSwitchNode>(builder, m_NodeTag, nextId, optional,
                                              [self, cs, settings](CVendorSwitchNode* node) {
                                                  return node->Init(self, cs, settings);
                                              });

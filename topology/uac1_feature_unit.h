@@ -80,8 +80,13 @@ protected:
     NTSTATUS DeviceChannel(ULONG controlSelector, ULONG channelIndex, ULONG* channel);
     NTSTATUS ReadVendorBlock();
     NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId);
+    // bControlSize 1 or 2 and bLength at least 7 + bControlSize (a logged
+    // STATUS_INVALID_PARAMETER otherwise): what EntryCount divides by.
+    static NTSTATUS CheckControlLayout(const BYTE* descriptor, IUnknown* device);
 
     // Non-paged ("UA10"), m_VendorLength usable bytes (19 or more), or NULL.
     BYTE* m_VendorBlock;
     ULONG m_VendorLength;
+    // Pool tag of the nodes CreateControlNode makes.
+    ULONG m_NodeTag = UAC1_NODE_TAG;
 };

@@ -21,6 +21,7 @@
 #include "sim/executor.h"
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"
+#include "stream/usb/usb_stereo_render_stream.h"
 #include "tests/fakes/stream/fake_node.h"
 #include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/fakes/stream/formats.h"
@@ -173,14 +174,15 @@ T* MakeStream(FakeUsbModel* model, UCHAR iface, ULONG capture, const WAVEFORMATE
 }
 
 // Args: high speed, channels, rate.
-void RenderTransfer(benchmark::State& state) {
+template <class Stream>
+void RenderTransferOf(benchmark::State& state) {
     const bool high = state.range(0) != 0;
     const UCHAR channels = (UCHAR)state.range(1);
     const ULONG rate = (ULONG)state.range(2);
     StreamBench bench(Device(high, channels, rate));
     bench.model->SetLoopback(true);
     WAVEFORMATEXTENSIBLE format = PcmFormat(channels, rate, 16);
-    auto* stream = MakeStream<CUsbRenderStream>(bench.model, kRenderInterface, 0, format);
+    auto* stream = MakeStream<Stream>(bench.model, kRenderInterface, 0, format);
     RecordingClient client("wave", nullptr, channels);
     client.Register(stream, CYCLIC_CLIENT_WAVE, format, 5, 3);
     ULONG fpt = 0, frame = 0;
@@ -204,6 +206,47 @@ void RenderTransfer(benchmark::State& state) {
     stream->ClientRelease(client.Handle());
     stream->UnregisterClient(client.Handle());
     stream->Release();
+}
+
+void RenderTransfer(benchmark::State& state) { RenderTransferOf<CUsbRenderStream>(state); }
+
+// Chip family C's stream on the same 8-channel transfer: the data path,
+// the limiter over all channels and the reduction to 2.
+void StereoRenderTransfer(benchmark::State& state) { RenderTransferOf<CUsbStereoRenderStream>(state); }
+
+// The reduction alone, in place over one transfer of 16-bit frames of
+// `channels` (10 ms at the rate), against memcpy of the wire bytes.
+class ReducingStream : public CUsbStereoRenderStream {
+public:
+    using CUsbStereoRenderStream::CUsbStereoRenderStream;
+    void Use(const WAVEFORMATEXTENSIBLE& format) { m_CurrentWaveFormat = format; }
+    using CUsbStereoRenderStream::ReduceToStereo;
+};
+
+void StereoReduction(benchmark::State& state) {
+    const UCHAR channels = (UCHAR)state.range(1);
+    const ULONG frames = (ULONG)state.range(2) / 100;
+    StreamBench bench(Device(false, channels, (ULONG)state.range(2)));
+    const WAVEFORMATEXTENSIBLE format = PcmFormat(channels, (ULONG)state.range(2), 16);
+    auto* stream = MakeStream<ReducingStream>(bench.model, kRenderInterface, 0, format);
+    stream->Use(format);
+    std::vector<uint8_t> buffer((size_t)frames * channels * 2, 0x5A);
+    for (auto _ : state) {
+        stream->ReduceToStereo(buffer.data(), frames);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * frames * 4);
+    stream->Release();
+}
+
+void WireMemcpy(benchmark::State& state) {
+    const size_t bytes = (size_t)state.range(2) / 100 * 4;
+    std::vector<uint8_t> a(bytes, 1), b(bytes);
+    for (auto _ : state) {
+        memcpy(b.data(), a.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)bytes);
 }
 
 void CaptureTransfer(benchmark::State& state) {
@@ -257,6 +300,12 @@ void TransferArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(RenderTransfer)->Apply(TransferArgs);
 BENCHMARK(CaptureTransfer)->Apply(TransferArgs);
 BENCHMARK(TransferMemcpy)->Apply(TransferArgs);
+// 8 channels at 48 kHz, full speed: both render streams on one transfer.
+BENCHMARK(RenderTransfer)->Args({0, 8, 48000});
+BENCHMARK(StereoRenderTransfer)->Args({0, 8, 48000});
+BENCHMARK(TransferMemcpy)->Args({0, 8, 48000});
+BENCHMARK(StereoReduction)->Args({0, 8, 48000});
+BENCHMARK(WireMemcpy)->Args({0, 8, 48000});
 
 // Ten simulated seconds of a render and a capture stream, both running.
 void RealTime(benchmark::State& state) {
