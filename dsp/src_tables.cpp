@@ -17,9 +17,9 @@
 //   x4: passband ripple 0.0088 dB over [0, .115], rejection -59.80 dB from .14,
 //       group delay 65.5 samples, sum 1.000998
 //   160-phase prototype: ripple 0.00861 dB to 16 kHz, -6.021 dB at 22.05 kHz,
-//       rejection -91.72 dB from 29 kHz; rows within 3.85e-06 of 1.0,
+//       rejection -91.91 dB from 29 kHz; rows within 3.85e-06 of 1.0,
 //       row delays within 6.32e-05 samples of (1600 - r)/160
-//   147-phase prototype: ripple 0.00088 dB to 16 kHz, rejection -98.59 dB from 30 kHz;
+//   147-phase prototype: ripple 0.00088 dB to 16 kHz, rejection -98.57 dB from 30 kHz;
 //       rows within 1.69e-05 of 1.0, row delays within 6.15e-05 samples of (1600 - r)/147
 #include "dsp/rate_converters.h"
 
