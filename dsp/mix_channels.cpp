@@ -14,7 +14,7 @@ struct Weights {
     float h, b, c, b2, c2;
 };
 
-Weights WeightsFor(BOOLEAN bPlain) {
+Weights WeightsFor(bool bPlain) {
     Weights w;
     w.h = kCentre;
     w.b = bPlain ? 1.0f : kDirect;
@@ -39,13 +39,17 @@ Frame Read(float** channels, ULONG count, ULONG t) {
     return f;
 }
 
-VOID Downmix(float** ch, ULONG nIn, ULONG nOut, ULONG frames, BOOLEAN bPlain) {
-    const Weights w = WeightsFor(bPlain);
+// One loop per layout (kPair = nIn * 10 + nOut), so the layout's choice
+// stays out of the per-frame work.
+template <ULONG kPair, bool kPlain>
+VOID Downmix(float** ch, ULONG frames) {
+    const Weights w = WeightsFor(kPlain);
     const float h = w.h, b = w.b, c = w.c, b2 = w.b2, c2 = w.c2;
+    const bool bPlain = kPlain;
     for (ULONG t = 0; t < frames; ++t) {
-        const Frame f = Read(ch, nIn, t);
+        const Frame f = Read(ch, kPair / 10, t);
         const float* x = f.x;
-        switch (nIn * 10 + nOut) {
+        switch (kPair) {
         case 21:
             ch[0][t] = (x[0] + x[1]) * 0.5f;
             break;
@@ -119,12 +123,20 @@ VOID Downmix(float** ch, ULONG nIn, ULONG nOut, ULONG frames, BOOLEAN bPlain) {
     }
 }
 
-bool HasDownmixRule(ULONG nIn, ULONG nOut) {
+template <bool kPlain>
+VOID DownmixWith(float** ch, ULONG nIn, ULONG nOut, ULONG frames) {
     switch (nIn * 10 + nOut) {
-    case 21: case 42: case 41: case 61: case 62: case 64: case 81: case 82: case 84: case 86:
-        return true;
-    default:
-        return false;
+    case 21: Downmix<21, kPlain>(ch, frames); break;
+    case 41: Downmix<41, kPlain>(ch, frames); break;
+    case 42: Downmix<42, kPlain>(ch, frames); break;
+    case 61: Downmix<61, kPlain>(ch, frames); break;
+    case 62: Downmix<62, kPlain>(ch, frames); break;
+    case 64: Downmix<64, kPlain>(ch, frames); break;
+    case 81: Downmix<81, kPlain>(ch, frames); break;
+    case 82: Downmix<82, kPlain>(ch, frames); break;
+    case 84: Downmix<84, kPlain>(ch, frames); break;
+    case 86: Downmix<86, kPlain>(ch, frames); break;
+    default: break;  // no rule: every buffer stays as it is
     }
 }
 
@@ -151,7 +163,8 @@ VOID MixChannels(float** channels, ULONG nIn, ULONG nOut, ULONG frames, BOOLEAN 
     if (nIn == nOut || frames == 0) return;
     if (nIn > 8 || nOut > 8) return;
     if (nIn > nOut) {
-        if (HasDownmixRule(nIn, nOut)) Downmix(channels, nIn, nOut, frames, bPlain);
+        if (bPlain) DownmixWith<true>(channels, nIn, nOut, frames);
+        else DownmixWith<false>(channels, nIn, nOut, frames);
         return;
     }
     Upmix(channels, nIn, nOut, frames);
