@@ -182,7 +182,9 @@ TEST_F(RateConverterTest, SinesPassAtTheQualityTheFiltersAllow) {
             std::vector<float> out = Convert(*conv, Sine(freq, c.inRate, 8000), {480});
             double snr = SnrDb(out, freq, c.outRate, 300);
             EXPECT_GE(snr, c.minSnr) << c.inRate << " -> " << c.outRate << " at " << freq << " Hz";
-            RecordProperty("snr", std::to_string(snr));
+            RecordProperty("snr_db_" + std::to_string((int)c.inRate) + "_" + std::to_string((int)c.outRate) + "_" +
+                               std::to_string((int)freq),
+                           std::to_string(snr));
         }
 }
 
