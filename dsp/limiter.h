@@ -17,6 +17,15 @@
 #define LIMITER_BLOCK_FRAMES 128
 #define LIMITER_HISTORY_BLOCKS 200
 #define LIMITER_HOLD_BLOCKS 20
+// Divisor of the per-sample release step, and the smallest step as a
+// fraction of the current gain (2^-23).
+#define LIMITER_RELEASE_DIVISOR 10240.0f
+#define LIMITER_MIN_STEP 1.1920929e-7f
+// Makeup gains of the owners: +9 dB after the surround effect, +6 dB after
+// the headphone effect, unity on the dry sets and the streams.
+#define LIMITER_MAKEUP_SURROUND 2.8183f
+#define LIMITER_MAKEUP_HEADPHONE 2.0f
+#define LIMITER_MAKEUP_UNITY 1.0f
 
 inline constexpr ULONG LIMITER_BUFFER_TAG = MakePoolTag("DSPs");
 
@@ -31,10 +40,11 @@ public:
     VOID SetMakeupGain(float gain);
     VOID SetThreshold(float threshold);
     // Resets the signal state and takes the 40-byte format; its channel
-    // count is the one Process uses.
+    // count is the one Process uses (1 to 8; any other count processes no
+    // channel).
     VOID SetFormat(const WAVEFORMATEXTENSIBLE* format);
     // channels: nChannels pointers to frames floats each, limited in place
-    // with a delay of two blocks.
+    // with a delay of two blocks. Without buffers it leaves them alone.
     VOID Process(float** channels, int frames);
     // Clears the signal state when the buffers exist.
     VOID Reset();
@@ -44,6 +54,8 @@ private:
     VOID ProcessBlock(float** inputs, ULONG count);
     VOID ComputeTargetGains(ULONG count);
     float GetPeak(const float* block, ULONG count);
+    ULONG ChannelCount() const;
+    VOID MarkAllChanged();
 
     WAVEFORMATEXTENSIBLE m_WaveFormat;
     float* m_pInBuf[MAX_SOFTWARE_DSP_PROCESS_CHANNELS];

@@ -98,6 +98,7 @@ public:
     ULONG Position();
     ULONG CurrentTransferBytes();
     PCYCLIC_CLIENT Client() const { return __atomic_load_n(&m_pClient, __ATOMIC_ACQUIRE); }
+    const CDspInterleaveSrc* FormatLayer() const { return m_pFormatLayer; }
 
 private:
     // wave_stream_messages.cpp

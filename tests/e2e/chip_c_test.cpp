@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tests/fakes/dsp/fake_limiter.h"
 #include "tests/fakes/uac1/chip_c_feature_unit.h"
 #include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
@@ -31,14 +30,6 @@ std::vector<uint8_t> EightChannelRamp(uint64_t frames) {
 
 class ChipCTest : public E2eTest {
 protected:
-    void SetUp() override {
-        E2eTest::SetUp();
-        limiterfake::SetContractMode(true);
-    }
-    void TearDown() override {
-        E2eTest::TearDown();
-        limiterfake::SetContractMode(false);
-    }
     uac1fakes::ScopedChipCFeatureUnit m_EffectUnit;
 };
 

@@ -4,6 +4,7 @@
 // without a pipe in the stream's direction, unplugging and destruction.
 #include <algorithm>
 
+#include "dsp/limiter.h"
 #include "sim/pool.h"
 #include "tests/stream/usb/stream_fixture.h"
 
@@ -368,13 +369,19 @@ TEST_F(LifecycleTest, TheLimiterIsFormattedOnRunResetOnStopAndFreedWithTheStream
     RunFor(10);
     Finish(stream, client);
     Destroy(stream);
-    EXPECT_EQ(limiterfake::Calls(),
+    EXPECT_EQ(limiterrecorder::Calls(),
               (std::vector<std::string>{"AllocateBuffers", "SetMode:0", "SetMakeupGain:1", "SetThreshold:1",
                                         "SetFormat:2", "Reset", "FreeBuffers"}));
-    limiterfake::ClearCalls();
-    limiterfake::FailAllocation(true);
-    Destroy(MakeRender());  // no limiter: Init still succeeds
-    EXPECT_EQ(limiterfake::Calls(), (std::vector<std::string>{"AllocateBuffers", "FreeBuffers"}));
+    EXPECT_EQ(sim::PoolLiveBlocks(LIMITER_BUFFER_TAG), 0);
+    // Without its buffers the limiter is dropped: Init still succeeds, and
+    // nothing of it is left behind.
+    limiterrecorder::ClearCalls();
+    sim::PoolFailTag(LIMITER_BUFFER_TAG);
+    CUsbRenderStream* bare = MakeRender();
+    sim::PoolClearFailures();
+    EXPECT_EQ(sim::PoolLiveBlocks(LIMITER_BUFFER_TAG), 0);
+    Destroy(bare);
+    EXPECT_EQ(limiterrecorder::Calls(), (std::vector<std::string>{"AllocateBuffers", "FreeBuffers"}));
 }
 
 TEST_F(LifecycleTest, GenericCompletionGivesTheContextBackForGood) {

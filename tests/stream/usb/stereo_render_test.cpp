@@ -8,6 +8,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "dsp/limiter.h"
+#include "sim/pool.h"
 #include "stream/usb/usb_stereo_render_stream.h"
 #include "tests/stream/usb/stream_fixture.h"
 
@@ -35,6 +37,10 @@ std::vector<FormatAlt> StereoFormats() {
             {PcmFormat(10, 48000, 16), kAltStreaming}};
 }
 
+// Samples within full scale pass the limiter at unity gain, one look-ahead
+// delay late.
+constexpr int64_t kLimiterDelay = 256;
+
 // Channels 0 and 1 of the clients' 8-channel ramp from frame `from` on,
 // `frames` frames, the frames before frame 0 silent.
 std::vector<uint8_t> FirstTwoOfRamp(int64_t from, uint64_t frames) {
@@ -51,10 +57,6 @@ std::vector<uint8_t> FirstTwoOfRamp(int64_t from, uint64_t frames) {
 
 class StereoRenderTest : public UsbStreamTest {
 protected:
-    void TearDown() override {
-        limiterfake::SetContractMode(false);
-        UsbStreamTest::TearDown();
-    }
     ExposedStereoStream* MakeStereo() { return Make<ExposedStereoStream>(kRenderInterface, 0, StereoFormats()); }
 
     // Plays `ms` of the client's ramp in transfers of 10 frames; the
@@ -102,14 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
 // The speaker gets channels 0 and 1 of the ramp one limiter delay late,
 // every frame the client filled.
 TEST_F(StereoRenderTest, SpeakerGetsChannelsZeroAndOneAfterTheLimiterDelay) {
-    limiterfake::SetContractMode(true);
     ExposedStereoStream* stream = MakeStereo();
     RecordingClient client("wave", nullptr, 8);
     std::vector<uint8_t> recorded = Play(stream, client, PcmFormat(8, 48000, 16), 200);
     const uint64_t filled = client.FramesFilled();
     ASSERT_GT(filled, 2000u);
     ASSERT_EQ(recorded.size(), filled * 4);
-    const std::vector<uint8_t> expected = FirstTwoOfRamp(-limiterfake::LIMITER_CONTRACT_DELAY, filled);
+    const std::vector<uint8_t> expected = FirstTwoOfRamp(-kLimiterDelay, filled);
     const auto mismatch = std::mismatch(recorded.begin(), recorded.end(), expected.begin());
     EXPECT_EQ(mismatch.first, recorded.end()) << "first difference in frame " << (mismatch.first - recorded.begin()) / 4;
 }
@@ -117,9 +118,9 @@ TEST_F(StereoRenderTest, SpeakerGetsChannelsZeroAndOneAfterTheLimiterDelay) {
 // A stream whose limiter could not be made sends the data path's output
 // as it is.
 TEST_F(StereoRenderTest, WithoutLimiterNothingIsDelayed) {
-    limiterfake::SetContractMode(true);
-    limiterfake::FailAllocation(true);
+    sim::PoolFailTag(LIMITER_BUFFER_TAG);
     ExposedStereoStream* stream = MakeStereo();
+    sim::PoolClearFailures();
     RecordingClient client("wave", nullptr, 8);
     std::vector<uint8_t> recorded = Play(stream, client, PcmFormat(8, 48000, 16), 100);
     const uint64_t filled = client.FramesFilled();
@@ -127,7 +128,8 @@ TEST_F(StereoRenderTest, WithoutLimiterNothingIsDelayed) {
     EXPECT_TRUE(recorded == FirstTwoOfRamp(0, filled));
 }
 
-// Two channels go out unchanged, in packets of the client's size.
+// Two channels go out unreduced, in packets of the client's size, one
+// limiter delay late.
 TEST_F(StereoRenderTest, TwoChannelsPassUnchanged) {
     ExposedStereoStream* stream = MakeStereo();
     model_->RecordPackets(true);
@@ -135,7 +137,7 @@ TEST_F(StereoRenderTest, TwoChannelsPassUnchanged) {
     std::vector<uint8_t> recorded = Play(stream, client, PcmFormat(2, 48000, 16), 100);
     EXPECT_EQ(model_->PacketLengths()[0], 192u);
     EXPECT_EQ(client.MessagesWithCode(CYCLIC_MSG_BYTES_DONE)[0].value, 1920u);
-    EXPECT_TRUE(recorded == FirstTwoOfRamp(0, client.FramesFilled()));
+    EXPECT_TRUE(recorded == FirstTwoOfRamp(-kLimiterDelay, client.FramesFilled()));
 }
 
 TEST_F(StereoRenderTest, OpenRefusesOddOrTooManyChannels) {
@@ -191,7 +193,7 @@ TEST_F(StereoRenderTest, LimiterPassChunksAndKeepsTheCallersFloatState) {
     ExposedStereoStream* stream = MakeStereo();
     stream->UseFormat(PcmFormat(8, 48000, 16));
     std::vector<uint8_t> buffer(1000 * 16, 0x11);
-    limiterfake::ClearCalls();
+    limiterrecorder::ClearCalls();
     const unsigned saved = _mm_getcsr();
     const unsigned callers = (saved & ~0xE000u) | 0x6000u;  // round toward zero, no flush-to-zero
     _mm_setcsr(callers);
@@ -199,7 +201,7 @@ TEST_F(StereoRenderTest, LimiterPassChunksAndKeepsTheCallersFloatState) {
     const unsigned after = _mm_getcsr();
     _mm_setcsr(saved);
     EXPECT_EQ(after, callers);
-    EXPECT_EQ(limiterfake::Calls(), (std::vector<std::string>{"Process:512", "Process:488"}));
+    EXPECT_EQ(limiterrecorder::Calls(), (std::vector<std::string>{"Process:512", "Process:488"}));
 }
 
 // A format the data path refuses (a block alignment that is not the
@@ -210,9 +212,9 @@ TEST_F(StereoRenderTest, LimiterSkipsAFormatTheDataPathRefuses) {
     odd.Format.nBlockAlign = 18;
     stream->UseFormat(odd);
     std::vector<uint8_t> buffer(100 * 18, 0x22);
-    limiterfake::ClearCalls();
+    limiterrecorder::ClearCalls();
     stream->LimitBlock(buffer.data(), (ULONG)buffer.size());
-    EXPECT_TRUE(limiterfake::Calls().empty());
+    EXPECT_TRUE(limiterrecorder::Calls().empty());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "sim/executor.h"
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"
-#include "tests/fakes/dsp/fake_limiter.h"
+#include "tests/fakes/dsp/limiter_recorder.h"
 #include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/fakes/stream/formats.h"
 #include "tests/fakes/stream/recording_client.h"
@@ -52,8 +52,7 @@ protected:
 
     void SetUp() override {
         sim::KernelTest::SetUp();
-        limiterfake::ClearCalls();
-        limiterfake::FailAllocation(false);
+        limiterrecorder::ClearCalls();
         port_ = std::make_unique<simusb::SimUsbPort>(BuildUac1Device(DeviceSpec()));
         model_ = FakeUsbModel::Create(*port_, &timeline_);
     }

@@ -8,6 +8,8 @@
 // SetFormat, Silence, buffer bounds and the formats the stream refuses.
 #include <numeric>
 
+#include "dsp/interleave_src.h"
+#include "sim/pool.h"
 #include "stream/wave/byte_rate.h"
 #include "tests/fakes/wave/fake_cyclic_engine.h"
 #include "tests/stream/wave/wave_fixture.h"
@@ -90,7 +92,12 @@ TEST_P(ConstantsTest, BufferFramingPositionAndStartOffset) {
     EXPECT_EQ(engine_->Calls(), (std::vector<std::string>{"register", "acquire", "run:102"}));
     // The format layer was set up for the pair (client's format in, the
     // stream's out) when the owner changed.
-    EXPECT_EQ(formatlayerfake::LastOutput().Format.nSamplesPerSec, c.rate);
+    const CDspInterleaveSrc* layer = S()->FormatLayer();
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->m_OutFormat.Format.nSamplesPerSec, c.rate);
+    EXPECT_EQ(layer->m_InFormat.Format.nSamplesPerSec, c.rate);
+    EXPECT_EQ(layer->m_pStages[0], layer->m_pSplit);
+    EXPECT_EQ(layer->m_pStages[1], nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ConstantsTest,
@@ -160,7 +167,9 @@ TEST_F(StreamTest, ReleasingARunningStreamStepsItDown) {
     stream_.Release();
     EXPECT_EQ(engine_->RegisteredClients(), 0u);
     EXPECT_EQ(miniport_->OpenStreams(), 0);
-    EXPECT_EQ(formatlayerfake::Calls().back(), "Cleanup");
+    // The layer went with the stream: no object, stage or buffer left.
+    EXPECT_EQ(sim::PoolLiveBlocks(DSP_FORMAT_LAYER_TAG), 0);
+    EXPECT_EQ(sim::PoolLiveBlocks(SRC_BUFFER_TAG), 0);
 }
 
 // ---- positions ----------------------------------------------------------------------
@@ -243,6 +252,13 @@ TEST_F(StreamTest, AnotherOwnerAtAnotherRateMovesThePositionButGetsNoBytes) {
     engine_->SendFormat(asio, 5, 3, true);
     EXPECT_EQ(Position(), 0u);
     EXPECT_EQ(S()->CopyOffset(), 6180u);
+    // The layer holds the pair (the owner's 48 kHz in, the stream's
+    // 44.1 kHz out) and its chain: one converter, down.
+    const CDspInterleaveSrc* layer = S()->FormatLayer();
+    EXPECT_EQ(layer->m_InFormat.Format.nSamplesPerSec, 48000u);
+    EXPECT_EQ(layer->m_OutFormat.Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(layer->m_pStages[1], layer->m_pSrc441);
+    EXPECT_FALSE(layer->m_pSrc441->m_bUp);
     uint64_t notified = port_->Notifications();
     std::vector<ULONG> positions;
     for (int i = 0; i < 5; i++) {
@@ -262,7 +278,11 @@ TEST_F(StreamTest, AnotherOwnerAtAnotherRateMovesThePositionButGetsNoBytes) {
     engine_->SendFormat(engine_->Registered(), 5, 3, true);
     EXPECT_EQ(Position(), 0u);
     EXPECT_EQ(S()->CopyOffset(), 6180u);
-    EXPECT_EQ(formatlayerfake::LastInput().Format.nSamplesPerSec, 44100u);
+    // Back at its own rate: the split stage alone.
+    EXPECT_EQ(layer->m_InFormat.Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(layer->m_OutFormat.Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(layer->m_pStages[0], layer->m_pSplit);
+    EXPECT_EQ(layer->m_pStages[1], nullptr);
 }
 
 // An owner whose transfers in flight span more than the whole buffer

@@ -9,7 +9,6 @@
 
 #include "stream/usb/usb_capture_stream.h"
 #include "stream/usb/usb_render_stream.h"
-#include "tests/fakes/dsp/fake_limiter.h"
 #include "tests/fakes/stream/fake_usb_model.h"
 #include "tests/stream/wave/wave_fixture.h"
 #include "platform/usb/uac_builder.h"
@@ -23,7 +22,6 @@ protected:
 
     void SetUp() override {
         MiniportFixture::SetUp();
-        limiterfake::ClearCalls();
         port_usb_ = std::make_unique<simusb::SimUsbPort>(simusb::BuildUac1Headset());
         model_ = streamfakes::FakeUsbModel::Create(*port_usb_, nullptr);
     }

@@ -14,7 +14,6 @@
 
 #include "stream/wave/miniport_wave_cyclic.h"
 #include "stream/wave/miniport_wave_cyclic_stream.h"
-#include "tests/fakes/dsp/fake_interleave_src.h"
 #include "tests/fakes/stream/formats.h"
 #include "tests/fakes/wave/fake_wave_adapter.h"
 #include "tests/support/kernel_test.h"
@@ -66,8 +65,6 @@ class MiniportFixture : public sim::KernelTest {
 protected:
     void SetUp() override {
         sim::KernelTest::SetUp();
-        formatlayerfake::ClearCalls();
-        formatlayerfake::FailInit(false);
     }
 
     void TearDown() override {
