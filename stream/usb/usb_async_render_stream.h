@@ -28,7 +28,7 @@ BOOLEAN Uac2AltSettingValid(PUNKNOWN device, ULONG interfaceNumber, UCHAR altern
 class CUsbAsyncRenderStream : public CCyclicControl {
 public:
     CUsbAsyncRenderStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId, ULONG clockUnitId);
-    ~CUsbAsyncRenderStream() override { StopWorker(); }
+    ~CUsbAsyncRenderStream() override;
 
     NTSTATUS Open(PCYCLIC_CLIENT client, PULONG frameNumber) override { return OpenStream(client, frameNumber); }
     NTSTATUS SelectAlternateSetting(UCHAR alternateSetting, PCYCLIC_CLIENT client) override;
@@ -40,6 +40,8 @@ public:
     // For native DSD formats of the acquired client: the vendor request that
     // switches the interface to DSD. Any other format: success, no request.
     NTSTATUS SendDsdVendorRequest();
+    // This class has no pipe abort: the slot sends the DSD request.
+    NTSTATUS AbortPipe() override { return SendDsdVendorRequest(); }
 
     ULONG ClockUnitId() const { return m_nClockUnitId; }
     LONG FeedbackRate() const { return __atomic_load_n(&m_nFeedbackRate, __ATOMIC_ACQUIRE); }
@@ -51,8 +53,18 @@ protected:
     NTSTATUS ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternateSetting) override;
     NTSTATUS AllocateStreamBlocks() override;
     VOID ResetStreamCounters() override { m_nRateRemainder = 0; }
+    ULONG FeedbackPacketsPerFrame(UCHAR alternateSetting);
+    NTSTATUS BuildTransfer(LONG rate);
+    NTSTATUS SubmitFeedback(IUsbAudioDevice* device);
+    PUSB_TRANSFER_CONTEXT ClaimFeedbackTransfer();
+    VOID ReturnFeedbackTransfer(PUSB_TRANSFER_CONTEXT context);
+    static NTSTATUS FeedbackCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+    NTSTATUS OnFeedbackComplete(PIRP irp, PUSB_TRANSFER_CONTEXT context);
 
     ULONG m_nClockUnitId;
+    // The format's rate, which feedback moves within 1000 Hz.
+    ULONG m_nNominalRate = 0;
+    BOOLEAN m_bHighSpeed = FALSE;
     // Samples per second the device asks for: the nominal rate after Open,
     // then every decoded feedback transfer's.
     volatile LONG m_nFeedbackRate = 0;

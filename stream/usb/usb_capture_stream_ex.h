@@ -24,6 +24,12 @@ public:
 
 protected:
     NTSTATUS AllocateStreamBlocks() override;
+    // The ring step needs the format's rate for the clock.
+    NTSTATUS ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternateSetting) override {
+        m_nSampleRate = client->Format.Format.nSamplesPerSec;
+        return CUsbCaptureStream::ComputeGeometry(client, alternateSetting);
+    }
 
     ULONG m_nClockUnitId;
+    ULONG m_nSampleRate = 0;
 };
