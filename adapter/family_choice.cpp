@@ -18,6 +18,7 @@
 #include "adapter/family_choice.h"
 
 #include "adapter/model/uac1_hal.h"
+#include "adapter/model/uac2_hal.h"
 #include "stream/wave/miniport_wave_cyclic.h"
 #include "topology/miniport_topology.h"
 #include "usb/usb_descriptors.h"
@@ -55,7 +56,7 @@ bool BeginsWith(const UCHAR* descriptor, ULONG units, const CHOICE_ROW& row) {
 const DRIVER_FACTORIES kBuiltInFactories = {
     // A model slot stays empty until its model is built into the driver;
     // a device of that family fails its start with STATUS_NOT_SUPPORTED.
-    {CreateUac1Hal, NULL, NULL, NULL, NULL, NULL},
+    {CreateUac1Hal, CreateUac2Hal, NULL, NULL, NULL, NULL},
     CreateMiniportTopology,
     CreateMiniportWaveCyclic,
 };

@@ -70,7 +70,7 @@ public:
     // ---- formats and extra units ----------------------------------------------------
     // The formats of one FORMAT_TYPE for every rate of the clock unit:
     // PCM, DSD at the rates the clock and the stream accept, or IEC 61937.
-    static NTSTATUS AddFormatsForClock(CUac2Hal* model, IStreamEngine* engine, ULONG clockUnitId,
+    static NTSTATUS AddFormatsForClock(CUac2Hal* model, CCyclicControl* engine, ULONG clockUnitId,
                                        UCHAR formatType, ULONG bmFormats, UCHAR alternateSetting,
                                        WAVEFORMATEXTENSIBLE* format);
     // A capture engine's sum units become StereoMix pins first.

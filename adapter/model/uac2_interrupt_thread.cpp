@@ -113,7 +113,7 @@ VOID CUac2Hal::FollowInterruptTransfers(INTERRUPT_RUN* run) {
             if (run->InterruptUrb.TransferBufferLength == kMessageBytes) OnInterruptMessage(run->Message);
             IoReuseIrp(run->InterruptIrp, STATUS_NOT_SUPPORTED);
             if (!Submit(run, FALSE)) return;
-        } else if (wait == STATUS_WAIT_2) {
+        } else if (wait == STATUS_WAIT_0 + 2) {
             if (!NT_SUCCESS(run->BulkIrp->IoStatus.Status)) return;
             IoReuseIrp(run->BulkIrp, STATUS_NOT_SUPPORTED);
             if (!Submit(run, TRUE)) return;
