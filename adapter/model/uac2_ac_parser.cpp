@@ -15,6 +15,7 @@
 // in the list until the model goes.
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac2_hal.h"
+#include "nt/dbg.h"
 #include "stream/usb/cyclic_control.h"
 #include "topology/interface_ref.h"
 #include "topology/terminal_units.h"
@@ -78,19 +79,26 @@ NTSTATUS CUac2Hal::ParseAudioControl(const UCHAR* descriptor, ULONG bytesToEnd) 
 // the cursor (at least 3).
 NTSTATUS CUac2Hal::AddUac2Entity(const UCHAR* descriptor, ULONG length) {
     const ULONG index = GetEntityCount();
+    const UCHAR id = length > UAC_ENTITY_ID_OFFSET ? descriptor[UAC_ENTITY_ID_OFFSET] : 0;
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
     switch (descriptor[2]) {
-    case UAC_INPUT_TERMINAL: return MakeEntity(this, descriptor, index, &CUac2InputTerminal::Init);
-    case UAC_OUTPUT_TERMINAL: return MakeEntity(this, descriptor, index, &CUac2OutputTerminal::Init);
-    case UAC_MIXER_UNIT: return MakeEntity(this, descriptor, index, &CUac2Unit::InitMixerUnit);
-    case UAC_SELECTOR_UNIT: return MakeEntity(this, descriptor, index, &CUac2SelectorUnit::Init);
-    case UAC_FEATURE_UNIT: return MakeEntity(this, descriptor, index, &CUac2FeatureUnit::Init);
-    case UAC2_EXTENSION_UNIT: return MakeEntity(this, descriptor, index, &CUac2Unit::InitExtensionUnit);
-    case UAC2_CLOCK_SOURCE: return MakeEntity(this, descriptor, index, &CUac2ClockSource::Init);
+    case UAC_INPUT_TERMINAL: status = MakeEntity(this, descriptor, index, &CUac2InputTerminal::Init); break;
+    case UAC_OUTPUT_TERMINAL: status = MakeEntity(this, descriptor, index, &CUac2OutputTerminal::Init); break;
+    case UAC_MIXER_UNIT: status = MakeEntity(this, descriptor, index, &CUac2Unit::InitMixerUnit); break;
+    case UAC_SELECTOR_UNIT: status = MakeEntity(this, descriptor, index, &CUac2SelectorUnit::Init); break;
+    case UAC_FEATURE_UNIT: status = MakeEntity(this, descriptor, index, &CUac2FeatureUnit::Init); break;
+    case UAC2_EXTENSION_UNIT: status = MakeEntity(this, descriptor, index, &CUac2Unit::InitExtensionUnit); break;
+    case UAC2_CLOCK_SOURCE: status = MakeEntity(this, descriptor, index, &CUac2ClockSource::Init); break;
     default:
-        LogDescriptorRefusal(AcInterfaceNumber, length > UAC_ENTITY_ID_OFFSET ? descriptor[UAC_ENTITY_ID_OFFSET] : 0,
-                             descriptor[2], "the model takes no entity of this subtype");
+        LogDescriptorRefusal(AcInterfaceNumber, id, descriptor[2], "the model takes no entity of this subtype");
         return STATUS_UNSUCCESSFUL;
     }
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("interface %u entity %u subtype %u: the entity could not be made (status %x); the device is not "
+                 "started\n",
+                 (unsigned)AcInterfaceNumber, (unsigned)id, (unsigned)descriptor[2], (unsigned)status);
+    }
+    return status;
 }
 
 // ---- extra units ----------------------------------------------------------------
