@@ -15,9 +15,11 @@ constexpr ULONG kNoCount = 0;
 // descriptor too short to hold its count field is too short.
 //
 // Only kinds whose fields a parser reads have a row. Sources of the
-// numbers: USB 2.0 chapter 9 (interface: 9 bytes) and USB Audio Class 1.0 section 4 (terminals, units, AS_GENERAL)
-// and the Audio Data Formats document (FORMAT_TYPE: 8 bytes, then 3 per
-// discrete rate, or 6 for the continuous range of bSamFreqType 0).
+// numbers: USB 2.0 chapter 9 (interface: 9 bytes), USB Audio Class 1.0
+// and 2.0 section 4 (terminals, units, clock sources, AS_GENERAL) and the
+// Audio Data Formats documents (class 1.0 FORMAT_TYPE: 8 bytes, then 3 per
+// discrete rate, or 6 for the continuous range of bSamFreqType 0; class
+// 2.0 FORMAT_TYPE: 6 bytes).
 struct MIN_LENGTH_ROW {
     DESCRIPTOR_SCOPE Scope;
     UCHAR Type;
@@ -30,6 +32,8 @@ struct MIN_LENGTH_ROW {
 
 constexpr DESCRIPTOR_SCOPE AC = DESCRIPTOR_SCOPE_AUDIO_CONTROL;
 constexpr DESCRIPTOR_SCOPE AS = DESCRIPTOR_SCOPE_AUDIO_STREAMING;
+constexpr DESCRIPTOR_SCOPE AC2 = DESCRIPTOR_SCOPE_AUDIO_CONTROL_2;
+constexpr DESCRIPTOR_SCOPE AS2 = DESCRIPTOR_SCOPE_AUDIO_STREAMING_2;
 
 const MIN_LENGTH_ROW kMinLengthRows[] = {
     // The Audio Streaming walk reads bInterfaceNumber and bAlternateSetting
@@ -49,6 +53,30 @@ const MIN_LENGTH_ROW kMinLengthRows[] = {
     {AS, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_AS_GENERAL, 7, kNoCount, 0, 7},
     // FORMAT_TYPE: bSamFreqType n at 7, then n rates or one range.
     {AS, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FORMAT_TYPE, 8, 7, 3, 14},
+
+    // USB Audio Class 2.0 (section 4 of its specification). A count of 0
+    // passes here; the entity's Init refuses it.
+    {AS2, USB_INTERFACE_DESCRIPTOR_TYPE, kAnySubtype, 9, kNoCount, 0, 9},
+    // Input terminal: ... bCSourceID at 7, bmControls at 14, iTerminal at 16.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_INPUT_TERMINAL, 17, kNoCount, 0, 17},
+    // Output terminal: ... bSourceID at 7, bCSourceID at 8, bmControls at 9, iTerminal at 11.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_OUTPUT_TERMINAL, 12, kNoCount, 0, 12},
+    // Mixer: bNrInPins p at 4, p sources, bNrChannels, bmChannelConfig (4),
+    // iChannelNames, bmMixerControls (at least 1), bmControls, iMixer.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_MIXER_UNIT, 13, 4, 1, 13},
+    // Selector: bNrInPins p at 4, p sources, bmControls, iSelector.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_SELECTOR_UNIT, 7, 4, 1, 7},
+    // Feature unit: bSourceID at 4, the master entry (4 bytes), iFeature.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FEATURE_UNIT, 10, kNoCount, 0, 10},
+    // Extension unit: wExtensionCode at 4, bNrInPins p at 6, p sources,
+    // bNrChannels, bmChannelConfig (4), iChannelNames, bmControls, iExtension.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC2_EXTENSION_UNIT, 15, 6, 1, 15},
+    // Clock source: bClockID at 3 ... iClockSource at 7.
+    {AC2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC2_CLOCK_SOURCE, 8, kNoCount, 0, 8},
+    // AS_GENERAL: bTerminalLink at 3 ... bmChannelConfig at 11, iChannelNames at 15.
+    {AS2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_AS_GENERAL, 16, kNoCount, 0, 16},
+    // FORMAT_TYPE I and III: bSubslotSize at 4, bBitResolution at 5.
+    {AS2, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FORMAT_TYPE, 6, kNoCount, 0, 6},
 };
 
 }  // namespace

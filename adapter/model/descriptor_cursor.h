@@ -15,10 +15,14 @@
 #include "nt/types.h"
 
 // What the class-specific subtypes mean: the walk of an Audio Control
-// interface or of an Audio Streaming interface.
+// interface or of an Audio Streaming interface, of a class 1.0 or a class
+// 2.0 device (interface protocol 0x20). The two classes reuse subtypes 1-6
+// with other layouts, so each has rows of its own.
 typedef enum _DESCRIPTOR_SCOPE {
     DESCRIPTOR_SCOPE_AUDIO_CONTROL,
     DESCRIPTOR_SCOPE_AUDIO_STREAMING,
+    DESCRIPTOR_SCOPE_AUDIO_CONTROL_2,
+    DESCRIPTOR_SCOPE_AUDIO_STREAMING_2,
 } DESCRIPTOR_SCOPE;
 
 typedef enum _CURSOR_RESULT {

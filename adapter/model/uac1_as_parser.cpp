@@ -253,7 +253,7 @@ NTSTATUS CUac1Hal::TerminalTypePass() {
 // ---- formats ------------------------------------------------------------------
 
 BOOLEAN Uac1FormatUsable(UCHAR channels, UCHAR subframeBytes, UCHAR validBits) {
-    return channels >= 1 && channels <= UAC1_MAX_FORMAT_CHANNELS && subframeBytes >= 1 &&
+    return channels >= 1 && subframeBytes >= 1 &&
            subframeBytes <= UAC1_MAX_SUBFRAME_BYTES && validBits >= 1 && validBits <= 8u * subframeBytes;
 }
 

@@ -228,6 +228,8 @@ void SimDevice::StartStreams(UCHAR number) {
                 if (!active) {
                     if (model_.ActiveAltFor(e.address) == nullptr) sink.Start(0, {}, 0);
                 } else if (!sink.running() || sink.rate() != rate) {
+                    auto drift = sinkDriftPpm_.find(e.address);
+                    sink.SetDriftPpm(drift != sinkDriftPpm_.end() ? drift->second : 0.0);
                     sink.Start(rate, alt.format, IntervalUs(e));
                 }
             } else {
@@ -424,6 +426,11 @@ UCHAR SimDevice::configuration() const {
 UCHAR SimDevice::AlternateSetting(UCHAR number) const {
     std::lock_guard<std::mutex> guard(mutex_);
     return model_.CurrentAlternate(number);
+}
+
+void SimDevice::SetSinkDriftPpm(UCHAR endpoint, double ppm) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    sinkDriftPpm_[endpoint] = ppm;
 }
 
 AudioSink* SimDevice::Sink(UCHAR endpoint) {

@@ -130,6 +130,9 @@ public:
     // device lock held. An empty one restores the sinks' recordings.
     using SinkConsumer = std::function<void(UCHAR endpoint, const uint8_t* data, size_t bytes)>;
     void SetSinkConsumer(SinkConsumer consumer);
+    // The device clock of an OUT endpoint's sink runs ppm fast (negative:
+    // slow) from the next stream it starts (see AudioSink::SetDriftPpm).
+    void SetSinkDriftPpm(UCHAR endpoint, double ppm);
 
     // Direct access for tests; lock with lock() while the bus may run.
     UacModel& model() { return model_; }
@@ -154,6 +157,7 @@ private:
     UacModel model_;
     UCHAR configuration_ = 0;
     std::map<UCHAR, AudioSink> sinks_;
+    std::map<UCHAR, double> sinkDriftPpm_;
     std::map<UCHAR, AudioSource> sources_;
     std::map<UCHAR, SampleGenerator> generators_;
     std::map<UCHAR, bool> sourceRecording_;

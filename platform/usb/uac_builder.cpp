@@ -249,6 +249,44 @@ ConfigBuilder& ConfigBuilder::Uac2FeatureUnit(UCHAR id, UCHAR source,
     return CsInterface(UAC_FEATURE_UNIT, b);
 }
 
+ConfigBuilder& ConfigBuilder::Uac2SelectorUnit(UCHAR id, const std::vector<UCHAR>& sources) {
+    Bytes b{id, (UCHAR)sources.size()};
+    b.insert(b.end(), sources.begin(), sources.end());
+    b.insert(b.end(), {0, 0});  // bmControls, iSelector
+    return CsInterface(UAC_SELECTOR_UNIT, b);
+}
+
+ConfigBuilder& ConfigBuilder::Uac2MixerUnit(UCHAR id, const std::vector<UCHAR>& sources, UCHAR channels,
+                                            ULONG channelConfig) {
+    Bytes b{id, (UCHAR)sources.size()};
+    b.insert(b.end(), sources.begin(), sources.end());
+    b.push_back(channels);
+    Put32(b, channelConfig);
+    b.insert(b.end(), {0, 0, 0, 0});  // iChannelNames, bmMixerControls (1 byte), bmControls, iMixer
+    return CsInterface(UAC_MIXER_UNIT, b);
+}
+
+ConfigBuilder& ConfigBuilder::Uac2ExtensionUnit(UCHAR id, USHORT code, const std::vector<UCHAR>& sources,
+                                                UCHAR channels, ULONG channelConfig) {
+    Bytes b{id};
+    Put16(b, code);
+    b.push_back((UCHAR)sources.size());
+    b.insert(b.end(), sources.begin(), sources.end());
+    b.push_back(channels);
+    Put32(b, channelConfig);
+    b.insert(b.end(), {0, 0, 0});  // iChannelNames, bmControls, iExtension
+    return CsInterface(UAC2_EXTENSION_UNIT, b);
+}
+
+ConfigBuilder& ConfigBuilder::Uac2ClockSelector(UCHAR id, const std::vector<UCHAR>& sources) {
+    Bytes b{id, (UCHAR)sources.size()};
+    b.insert(b.end(), sources.begin(), sources.end());
+    b.insert(b.end(), {0, 0});  // bmControls, iClockSelector
+    return CsInterface(UAC2_CLOCK_SELECTOR, b);
+}
+
+ConfigBuilder& ConfigBuilder::Uac2Entity(UCHAR subtype, const Bytes& body) { return CsInterface(subtype, body); }
+
 ConfigBuilder& ConfigBuilder::Uac2AsGeneral(UCHAR terminalLink, UCHAR controls,
                                             UCHAR formatType, ULONG formats, UCHAR channels,
                                             ULONG channelConfig) {
@@ -262,6 +300,10 @@ ConfigBuilder& ConfigBuilder::Uac2AsGeneral(UCHAR terminalLink, UCHAR controls,
 
 ConfigBuilder& ConfigBuilder::Uac2FormatTypeI(UCHAR subslotSize, UCHAR bits) {
     return CsInterface(UAC_FORMAT_TYPE, {UAC_FORMAT_TYPE_I, subslotSize, bits});
+}
+
+ConfigBuilder& ConfigBuilder::Uac2FormatTypeIII(UCHAR subslotSize, UCHAR bits) {
+    return CsInterface(UAC_FORMAT_TYPE, {UAC_FORMAT_TYPE_III, subslotSize, bits});
 }
 
 ConfigBuilder& ConfigBuilder::Uac2IsoEndpoint(UCHAR attributes, UCHAR controls) {

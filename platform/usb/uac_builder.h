@@ -99,10 +99,20 @@ public:
                                       USHORT controls = 0);
     // controls[0] is the master channel, 4 bytes per entry.
     ConfigBuilder& Uac2FeatureUnit(UCHAR id, UCHAR source, const std::vector<ULONG>& controls);
+    ConfigBuilder& Uac2SelectorUnit(UCHAR id, const std::vector<UCHAR>& sources);
+    ConfigBuilder& Uac2MixerUnit(UCHAR id, const std::vector<UCHAR>& sources, UCHAR channels,
+                                 ULONG channelConfig);
+    ConfigBuilder& Uac2ExtensionUnit(UCHAR id, USHORT code, const std::vector<UCHAR>& sources,
+                                     UCHAR channels, ULONG channelConfig);
+    ConfigBuilder& Uac2ClockSelector(UCHAR id, const std::vector<UCHAR>& sources);
+    // Any other class-specific Audio Control descriptor (an effect or
+    // processing unit, say): subtype and the bytes after it.
+    ConfigBuilder& Uac2Entity(UCHAR subtype, const Bytes& body);
     // Audio Class 2.0, Audio Streaming.
     ConfigBuilder& Uac2AsGeneral(UCHAR terminalLink, UCHAR controls, UCHAR formatType,
                                  ULONG formats, UCHAR channels, ULONG channelConfig);
     ConfigBuilder& Uac2FormatTypeI(UCHAR subslotSize, UCHAR bits);
+    ConfigBuilder& Uac2FormatTypeIII(UCHAR subslotSize, UCHAR bits);
     ConfigBuilder& Uac2IsoEndpoint(UCHAR attributes = 0, UCHAR controls = 0);
 
     // The configuration bytes with every computed field filled in.

@@ -401,11 +401,14 @@ bool UacModel::ClockRequest(Entity& e, const SetupPacket& s, uint8_t* data, ULON
     if (s.wValue == 0x0100 && IsIn(s) && s.bRequest == UAC2_CUR) {
         PutLe(b, e.rate, 4);
     } else if (s.wValue == 0x0100 && IsIn(s) && s.bRequest == UAC2_RANGE) {
-        PutLe(b, (ULONG)e.rates.size(), 2);
-        for (ULONG r : e.rates) {
-            PutLe(b, r, 4);
-            PutLe(b, r, 4);
-            PutLe(b, 0, 4);
+        std::vector<ClockSubrange> ranges = e.subranges;
+        if (ranges.empty())
+            for (ULONG r : e.rates) ranges.push_back({r, r, 0});
+        PutLe(b, (ULONG)ranges.size(), 2);
+        for (const ClockSubrange& r : ranges) {
+            PutLe(b, r.minimum, 4);
+            PutLe(b, r.maximum, 4);
+            PutLe(b, r.resolution, 4);
         }
     } else if (s.wValue == 0x0100 && !IsIn(s) && s.bRequest == UAC2_CUR && length >= 4) {
         const ULONG r = Le32(data);
@@ -600,6 +603,13 @@ void UacModel::SetClockRates(UCHAR clock, std::vector<ULONG> rates) {
     if (it == entities_.end() || it->second.subtype != UAC2_CLOCK_SOURCE) return;
     it->second.rates = rates;
     it->second.accepted = std::move(rates);
+    it->second.subranges.clear();
+}
+
+void UacModel::SetClockSubranges(UCHAR clock, std::vector<ClockSubrange> subranges) {
+    auto it = entities_.find(clock);
+    if (it == entities_.end() || it->second.subtype != UAC2_CLOCK_SOURCE) return;
+    it->second.subranges = std::move(subranges);
 }
 
 void UacModel::SetClockAcceptedRates(UCHAR clock, std::vector<ULONG> rates) {

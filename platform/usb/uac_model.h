@@ -129,6 +129,12 @@ public:
     // Clock sources: the rates RANGE lists, and those a SET accepts (by
     // default the listed ones).
     void SetClockRates(UCHAR clock, std::vector<ULONG> rates);
+    // RANGE of a clock source as these subranges {MIN, MAX, RES} in order
+    // (a continuous range, say); SetClockRates gives {r, r, 0} again.
+    struct ClockSubrange {
+        ULONG minimum, maximum, resolution;
+    };
+    void SetClockSubranges(UCHAR clock, std::vector<ClockSubrange> subranges);
     void SetClockAcceptedRates(UCHAR clock, std::vector<ULONG> rates);
     void SetClockValid(UCHAR clock, bool valid);
     ULONG ClockRate(UCHAR clock) const;
@@ -157,6 +163,7 @@ private:
         USHORT currentType = 0;
         Bytes memory;
         std::vector<ULONG> rates, accepted;
+        std::vector<ClockSubrange> subranges;  // in place of rates when set
         ULONG rate = 0;
         bool clockValid = true;
     };

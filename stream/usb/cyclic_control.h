@@ -225,6 +225,8 @@ public:
     BOOLEAN DeviceGone() const { return __atomic_load_n(&m_bDeviceGone, __ATOMIC_ACQUIRE) != 0; }
     BOOLEAN HoldsBusyReference() const { return m_bHoldsBusy; }
     const WAVEFORMATEXTENSIBLE& CurrentFormat() const { return m_CurrentWaveFormat; }
+    // Bytes of each transfer context's data buffer (after Open).
+    ULONG DataBufferBytes() const { return m_nDataBytes; }
 
 protected:
     // Ends the worker thread and waits for its last act. Every concrete
@@ -259,9 +261,21 @@ protected:
     VOID DeleteLookasides();
     // Select-interface request, interface copy, data pipe in direction
     // (IN when pipeIn), sampling rate for a client, busy count. *rateStatus
-    // receives the SET_CUR status (success when none was sent).
+    // receives the SET_CUR status (success when none was sent); without
+    // rateStatus no sampling rate is sent (streams clocked by a clock
+    // source).
     NTSTATUS SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
                              NTSTATUS* rateStatus);
+    // The selection of streams whose rate is set on a clock source: no
+    // sampling rate; a client's setting without a pipe in the direction
+    // fails with STATUS_INVALID_PARAMETER and leaves the interface at
+    // setting 0, the busy count as it was.
+    NTSTATUS SelectInterfaceWithoutRate(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn);
+    // SET CUR of the sampling frequency of the clock source whose node in
+    // the model has id clockUnitId: the status of the lookup (the model's
+    // units, STATUS_UNSUCCESSFUL when none has that id), of the query for
+    // IClockSource or of the request.
+    NTSTATUS SetClockSourceRate(ULONG clockUnitId, ULONG rate);
     NTSTATUS SendSamplingRate(IUsbAudioDevice* device, UCHAR endpoint, ULONG rate);
     NTSTATUS KeepInterfaceInfo(IUsbAudioDevice* device, PURB urb, ULONG pipes);
     BOOLEAN PickDataPipe(BOOLEAN pipeIn);
@@ -269,6 +283,11 @@ protected:
     // First isochronous data endpoint of the setting, searched up to the
     // next interface descriptor; NULL when none.
     PUSB_ENDPOINT_DESCRIPTOR FindDataEndpoint(UCHAR alternateSetting);
+    // Last IN endpoint of the setting (an explicit feedback endpoint beside
+    // an OUT data endpoint); NULL when none.
+    PUSB_ENDPOINT_DESCRIPTOR FindLastInEndpoint(UCHAR alternateSetting);
+    PUSB_ENDPOINT_DESCRIPTOR FindEndpoint(UCHAR alternateSetting, BOOLEAN (*match)(const USB_ENDPOINT_DESCRIPTOR*),
+                                          BOOLEAN last);
     USBD_PIPE_HANDLE DataPipeHandle();
     UCHAR DataEndpointAddress();
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "stream/usb/cyclic_control.h"
+#include "topology/unit_interfaces.h"
 #include "usb/usbd.h"
 
 namespace {
@@ -16,9 +17,11 @@ constexpr UCHAR kAudioStreamingSubclass = 2;
 constexpr UCHAR kSetCur = 0x01;
 constexpr USHORT kSamplingFreqControl = 0x0100;
 
-bool IsIsochronousData(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
+BOOLEAN IsIsochronousData(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
     return (endpoint->bmAttributes & 0x03) == 1 && (endpoint->bmAttributes & 0x30) == 0;
 }
+
+BOOLEAN IsInEndpoint(const USB_ENDPOINT_DESCRIPTOR* endpoint) { return (endpoint->bEndpointAddress & 0x80) != 0; }
 
 }  // namespace
 
@@ -29,7 +32,11 @@ IUsbAudioDevice* CCyclicControl::AcquireUsbDevice() {
     return device;
 }
 
-PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindDataEndpoint(UCHAR alternateSetting) {
+// The setting's first (or last) endpoint that match accepts, searched up
+// to the next interface descriptor among at most bNumEndpoints endpoints.
+PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindEndpoint(UCHAR alternateSetting,
+                                                      BOOLEAN (*match)(const USB_ENDPOINT_DESCRIPTOR*),
+                                                      BOOLEAN last) {
     IUsbAudioDevice* device = AcquireUsbDevice();
     if (device == NULL) return NULL;
     PUSB_CONFIGURATION_DESCRIPTOR config = device->GetConfigurationDescriptor();
@@ -41,18 +48,29 @@ PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindDataEndpoint(UCHAR alternateSetting
     PUCHAR end = (PUCHAR)config + config->wTotalLength;
     PUCHAR cursor = (PUCHAR)iface + iface->bLength;
     ULONG examined = 0;
-    // Up to the next interface descriptor, at most bNumEndpoints endpoints.
+    PUSB_ENDPOINT_DESCRIPTOR found = NULL;
     while (cursor + 2 <= end && examined < iface->bNumEndpoints) {
         UCHAR length = cursor[0], type = cursor[1];
         if (length < 2 || cursor + length > end || type == USB_INTERFACE_DESCRIPTOR_TYPE) break;
         if (type == USB_ENDPOINT_DESCRIPTOR_TYPE && length >= sizeof(USB_ENDPOINT_DESCRIPTOR)) {
             examined++;
             auto* endpoint = (PUSB_ENDPOINT_DESCRIPTOR)cursor;
-            if (IsIsochronousData(endpoint)) return endpoint;
+            if (match(endpoint)) {
+                found = endpoint;
+                if (!last) break;
+            }
         }
         cursor += length;
     }
-    return NULL;
+    return found;
+}
+
+PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindDataEndpoint(UCHAR alternateSetting) {
+    return FindEndpoint(alternateSetting, IsIsochronousData, FALSE);
+}
+
+PUSB_ENDPOINT_DESCRIPTOR CCyclicControl::FindLastInEndpoint(UCHAR alternateSetting) {
+    return FindEndpoint(alternateSetting, IsInEndpoint, TRUE);
 }
 
 ULONG CCyclicControl::GetPacketsPerFrame(UCHAR alternateSetting) {
@@ -145,7 +163,7 @@ BOOLEAN CCyclicControl::PickDataPipe(BOOLEAN pipeIn) {
 
 NTSTATUS CCyclicControl::SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT client, BOOLEAN pipeIn,
                                          NTSTATUS* rateStatus) {
-    *rateStatus = STATUS_SUCCESS;
+    if (rateStatus) *rateStatus = STATUS_SUCCESS;
     if (m_pInterfaceInfo) ExFreePoolWithTag(m_pInterfaceInfo, CYCLIC_URB_TAG);
     m_pInterfaceInfo = NULL;
     IUsbAudioDevice* device = AcquireUsbDevice();
@@ -169,12 +187,47 @@ NTSTATUS CCyclicControl::SelectInterface(UCHAR alternateSetting, PCYCLIC_CLIENT 
         // old index would name another setting's or direction's pipe.
         if (NT_SUCCESS(status) && !PickDataPipe(pipeIn) && client) status = STATUS_INVALID_PARAMETER;
         if (NT_SUCCESS(status)) {
-            if (client)
+            if (client && rateStatus)
                 *rateStatus = SendSamplingRate(device, DataEndpointAddress(), client->Format.Format.nSamplesPerSec);
             AccountBusy(device, alternateSetting);
         }
         ExFreePoolWithTag(urb, CYCLIC_URB_TAG);
     }
     device->Release();
+    return status;
+}
+
+NTSTATUS CCyclicControl::SelectInterfaceWithoutRate(UCHAR alternateSetting, PCYCLIC_CLIENT client,
+                                                    BOOLEAN pipeIn) {
+    NTSTATUS status = SelectInterface(alternateSetting, client, pipeIn, NULL);
+    // A client's setting without a pipe in the stream's direction was
+    // selected all the same: the interface goes back to setting 0.
+    if (status == STATUS_INVALID_PARAMETER && alternateSetting != 0 && m_pInterfaceInfo != NULL)
+        SelectInterface(0, NULL, pipeIn, NULL);
+    return status;
+}
+
+// The model's units are searched through IAudioHal, the last match
+// winning; the clock is set through the unit's IClockSource.
+NTSTATUS CCyclicControl::SetClockSourceRate(ULONG clockUnitId, ULONG rate) {
+    IAudioHal* hal = NULL;
+    if (m_pDevice == NULL || !NT_SUCCESS(m_pDevice->QueryInterface(IID_IAudioHal, (PVOID*)&hal)) || hal == NULL)
+        return STATUS_UNSUCCESSFUL;
+    IUacUnit* unit = NULL;
+    const ULONG count = hal->GetUnitCount();
+    for (ULONG i = 0; i < count; i++) {
+        IUacUnit* candidate = NULL;
+        if (NT_SUCCESS(hal->GetUnit(i, &candidate)) && candidate && candidate->GetId() == clockUnitId)
+            unit = candidate;
+    }
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    IClockSource* clock = NULL;
+    if (unit) status = unit->QueryInterface(IID_IClockSource, (PVOID*)&clock);
+    if (NT_SUCCESS(status) && clock == NULL) status = STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status)) {
+        status = clock->SetSampleRate(rate);
+        clock->Release();
+    }
+    hal->Release();
     return status;
 }

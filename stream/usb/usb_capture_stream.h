@@ -25,7 +25,7 @@ public:
     // The ring step of a completed transfer, under m_RingLock (DISPATCH_LEVEL).
     // Packet lengths and offsets come back from the bus: each copy is
     // clamped to its packet's slot and to the transfer buffer.
-    VOID ProcessCapturedPackets(PUSB_TRANSFER_CONTEXT context);
+    virtual VOID ProcessCapturedPackets(PUSB_TRANSFER_CONTEXT context);
     // wMaxPacketSize (all 16 bits) of the setting's isochronous data
     // endpoint in whole frames of format; 0 without such an endpoint.
     ULONG GetSamplesPerPacket(UCHAR alternateSetting, const WAVEFORMATEX* format);

@@ -25,7 +25,11 @@ $out"
 
 printf 'device: 12 01\nconfig: zz\n' > "$dir/bad.txt"
 expect 1 '"error": ".*line 2' --device "$dir/bad.txt" inspect
-expect 2 '"startStatus": "STATUS_NOT_SUPPORTED' --device "$src/tests/fixtures/usb/uac2_async_device.txt" inspect
+expect 0 '"speed": "high"' --device "$src/tests/fixtures/usb/uac2_async_device.txt" --speed high inspect
+expect 2 '"startStatus": "STATUS_UNSUCCESSFUL' --device "$src/tests/fixtures/uac2/clock_selector.txt" --speed high inspect
+expect 2 'takes no entity of this subtype' --device "$src/tests/fixtures/uac2/clock_selector.txt" --speed high show
+expect 1 'speed requires --device' --speed high inspect
+expect 1 'speed: slow not in' --device "$src/tests/fixtures/usb/uac2_async_device.txt" --speed slow inspect
 expect 2 'STATUS_DEVICE_CONFIGURATION_ERROR' --device "$src/tests/e2e/devices/truncated_config.txt" play --tone 440 --out "$dir/x.wav"
 expect 2 'driver: .*model string 0x50 or 0x32 unreadable' --device "$src/tests/fixtures/uac1/volume_only.hex" show
 expect 1 'unknown command dance' dance

@@ -28,7 +28,8 @@ protected:
 
     // A new session on the device (the headset when file is empty),
     // started; the start's status.
-    NTSTATUS StartSession(const std::string& file = "", const std::string& stateDir = "") {
+    NTSTATUS StartSession(const std::string& file = "", const std::string& stateDir = "",
+                          simusb::UsbSpeed speed = simusb::UsbSpeed::Full) {
         session_ = std::make_unique<host::HostSession>();
         std::string error;
         if (!stateDir.empty()) {
@@ -36,6 +37,7 @@ protected:
         }
         host::DeviceChoice choice;
         choice.descriptorFile = file;
+        choice.speed = speed;
         EXPECT_TRUE(session_->PlugDevice(choice, &error)) << error;
         return session_->Start();
     }

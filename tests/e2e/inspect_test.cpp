@@ -20,6 +20,7 @@ struct InspectCase {
     const char* file;  // relative to the source tree; empty: the headset
     NTSTATUS start;
     bool modelString = true;  // add string 0x50 to a fixture file
+    simusb::UsbSpeed speed = simusb::UsbSpeed::Full;
 };
 
 // The fixture with its model string, in the test's directory.
@@ -47,7 +48,7 @@ TEST_P(InspectTest, MatchesItsGolden) {
     const InspectCase& c = GetParam();
     std::string file = *c.file ? std::string(E2E_SOURCE_DIR) + "/" + c.file : "";
     if (!file.empty() && c.modelString) file = WithModelString(file);
-    EXPECT_EQ(StartSession(file), c.start);
+    EXPECT_EQ(StartSession(file, "", c.speed), c.start);
     std::string json = host::DumpJson(host::InspectJson(Session()));
     const std::string golden = std::string(E2E_GOLDEN_DIR) + "/" + c.name + ".json";
     if (std::getenv("UACHOST_UPDATE_GOLDENS")) {
@@ -71,7 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   STATUS_SUCCESS},
                       InspectCase{"uac1_volume_only", "tests/fixtures/uac1/volume_only.hex", STATUS_INSUFFICIENT_RESOURCES},
                       InspectCase{"uac1_no_model_string", "tests/fixtures/uac1/headset.hex", STATUS_UNSUCCESSFUL, false},
-                      InspectCase{"uac2_refused", "tests/fixtures/usb/uac2_async_device.txt", STATUS_NOT_SUPPORTED, false},
+                      InspectCase{"uac2_async_device", "tests/fixtures/usb/uac2_async_device.txt", STATUS_SUCCESS, false,
+                                  simusb::UsbSpeed::High},
+                      // Clock selectors are refused: the parse fails, nothing stays.
+                      InspectCase{"uac2_clock_selector", "tests/fixtures/uac2/clock_selector.txt", STATUS_UNSUCCESSFUL,
+                                  false, simusb::UsbSpeed::High},
                       InspectCase{"truncated_config", "tests/e2e/devices/truncated_config.txt", STATUS_DEVICE_CONFIGURATION_ERROR, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -78,7 +78,11 @@ void DefineCommandLine(CLI::App& app, Command* c) {
     app.set_version_flag("--version", UACHOST_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
-    app.add_option("--device", c->device.descriptorFile, "descriptor file of the device (default: the built-in headset)");
+    CLI::Option* device =
+        app.add_option("--device", c->device.descriptorFile, "descriptor file of the device (default: the built-in headset)");
+    app.add_option("--speed", c->speedText, "bus speed of the --device file's device: full (default) or high")
+        ->check(CLI::IsMember({"full", "high"}))
+        ->needs(device);
     app.add_option("--state", c->stateDir, "state directory: the registry image and SystemRoot");
     app.add_option("--mic-wav", c->device.micWav, "WAV file the device's microphone sends");
     app.add_flag("--quiet", c->quiet, "no progress lines");
@@ -113,6 +117,7 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command* c
         app.parse((int)argv.size(), argv.data());
         CLI::App* command = app.get_subcommands().front();
         c->name = command->get_name();
+        c->device.speed = c->speedText == "high" ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full;
         c->tone = !c->toneText.empty() && ParseTone(c->toneText, c);
         const CLI::Option* volume = command->get_option_no_throw("--volume");
         c->setVolume = volume != nullptr && volume->count() > 0;

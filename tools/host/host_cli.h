@@ -1,7 +1,7 @@
 // The host program's command line and its run: the stand-in's kernel
 // scope, the session, the command, the removal and the leak report.
 //
-//   uachost [--device FILE] [--state DIR] [--mic-wav FILE] [--quiet] COMMAND
+//   uachost [--device FILE [--speed full|high]] [--state DIR] [--mic-wav FILE] [--quiet] COMMAND
 //     demo      [--seconds S] show, a 1 kHz tone at -20 dBFS, a recording,
 //               volume -6 dB, mute on and off, removal (S seconds each,
 //               default 3)
@@ -11,7 +11,9 @@
 //     set       [--volume DB] [--mute 0|1] [--node N]
 //     inspect   JSON only
 //   uachost --help, uachost COMMAND --help: the usage; --version.
-// The global options may also follow the command; an option of another
+// --speed: the bus speed of the --device file's device (default full);
+// without --device it is refused. The global options may also follow the
+// command; an option of another
 // command is refused. play reports the frames the device received as
 // lead-in silence, the played frames and the drain tail, and fails (2)
 // when played frames did not arrive or transfers failed; record writes
@@ -43,6 +45,7 @@ struct Command {
     std::string name;
     DeviceChoice device;
     std::string stateDir;
+    std::string speedText;  // --speed as given
     bool quiet = false;
     double seconds = 3.0;  // demo parts, record
     std::string wavIn, out;

@@ -128,7 +128,7 @@ bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
         simusb::DescriptorFileError fileError;
         *error = DirectoryError(choice.descriptorFile);
         if (!error->empty()) return false;
-        if (!simusb::LoadDescriptorFile(choice.descriptorFile, simusb::UsbSpeed::Full, &set, &fileError)) {
+        if (!simusb::LoadDescriptorFile(choice.descriptorFile, choice.speed, &set, &fileError)) {
             *error = choice.descriptorFile + ": " + fileError.message;
             return false;
         }

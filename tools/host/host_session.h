@@ -23,6 +23,9 @@ struct DeviceChoice {
     // file's device, the first isochronous IN data endpoint of an Audio
     // Streaming interface sends them.
     std::string micWav;
+    // The bus speed a descriptor file's device is plugged at ("full" or
+    // "high"); the built-in headset runs at its own.
+    simusb::UsbSpeed speed = simusb::UsbSpeed::Full;
 };
 
 // A registered wave filter: its subdevice and direction.

@@ -200,12 +200,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Unusable, FormatTest,
-    ::testing::Values(FormatCase{"NineAndTenChannels",
+    ::testing::Values(// Kept without a layout: the data path passes them through unprocessed.
+                      FormatCase{"NineAndTenChannelsKept",
                                  false,
                                  1,
                                  {Discrete(9, 2, 16, {48000}), Discrete(10, 2, 16, {48000}), Discrete(2, 2, 16, {48000})},
                                  STATUS_SUCCESS,
-                                 {"1 2/16/16 48000 192000 0x3 pcm"}},
+                                 {"1 9/16/16 48000 864000 0x0 pcm", "1 10/16/16 48000 960000 0x0 pcm",
+                                  "1 2/16/16 48000 192000 0x3 pcm"}},
                       FormatCase{"ZeroChannels", false, 1, {Discrete(0, 2, 16, {48000})}, STATUS_SUCCESS, {}},
                       FormatCase{"SubframeZero", false, 1, {Discrete(2, 0, 16, {48000})}, STATUS_SUCCESS, {}},
                       FormatCase{"SubframeFive", false, 1, {Discrete(2, 5, 16, {48000})}, STATUS_SUCCESS, {}},

@@ -245,6 +245,7 @@ void ModelTest::SetUp() {
     uac1fakes::ResetStreams();
     m_Table = *GetDriverFactories();
     m_Table.Models[FAMILY_MODEL_UAC1] = uac1fakes::CreateRecordingUac1Hal;
+    m_Table.Models[FAMILY_MODEL_UAC2] = uac1fakes::CreateRecordingUac2Hal;
     m_Factories = std::make_unique<ScopedDriverFactories>(m_Table);
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -22,6 +23,7 @@
 
 #include "tests/adapter/uac1/device_life.h"
 #include "tests/adapter/uac1/model_fixture.h"
+#include "platform/usb/descriptor_file.h"
 
 // With a sanitizer, its report ends the process through its own death
 // callback, which names the case too.
@@ -118,9 +120,8 @@ protected:
     }
 };
 
-TEST_P(MutationTest, EveryCaseEndsCleanly) {
-    const char* fixture = GetParam();
-    const simusb::DescriptorSet base = LoadFixture(fixture);
+// Every case of one fixture's sweep.
+void RunMutations(const char* fixture, const simusb::DescriptorSet& base) {
     uint32_t fixtureSeed = kBaseSeed;
     for (const char* c = fixture; *c != '\0'; ++c) fixtureSeed = fixtureSeed * 31 + (uint8_t)*c;
     Watchdog watchdog;
@@ -139,18 +140,8 @@ TEST_P(MutationTest, EveryCaseEndsCleanly) {
     g_Case[0] = '\0';
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
-                         ::testing::ValuesIn(kFixtures),
-                         [](const auto& info) { return std::string(info.param); });
-
-// Every pool allocation from the adapter's creation to the end of the life
-// failing in turn (the start then fails wherever it fails): nothing may be
-// left behind and nothing may crash.
-class AllocationFailureTest : public MutationTest {};
-
-TEST_P(AllocationFailureTest, EachAllocationFailingInTurn) {
-    const char* fixture = GetParam();
-    const simusb::DescriptorSet set = LoadFixture(fixture);
+// Every pool allocation of one fixture's life failing in turn.
+void RunAllocationFailures(const char* fixture, const simusb::DescriptorSet& set) {
     uint64_t attempts = 0;
     ASSERT_TRUE(RunDeviceLife(set, 0, &attempts).problems.empty());
     Watchdog watchdog;
@@ -165,9 +156,53 @@ TEST_P(AllocationFailureTest, EachAllocationFailingInTurn) {
     g_Case[0] = '\0';
 }
 
+TEST_P(MutationTest, EveryCaseEndsCleanly) { RunMutations(GetParam(), LoadFixture(GetParam())); }
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MutationTest,
+                         ::testing::ValuesIn(kFixtures),
+                         [](const auto& info) { return std::string(info.param); });
+
+// Every pool allocation from the adapter's creation to the end of the life
+// failing in turn (the start then fails wherever it fails): nothing may be
+// left behind and nothing may crash.
+class AllocationFailureTest : public MutationTest {};
+
+TEST_P(AllocationFailureTest, EachAllocationFailingInTurn) {
+    RunAllocationFailures(GetParam(), LoadFixture(GetParam()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, AllocationFailureTest,
                          ::testing::ValuesIn(kAcceptedFixtures),
                          [](const auto& info) { return std::string(info.param); });
+
+// The class 2.0 descriptor files at high speed (the UAC 2.0 model with its
+// own streams, the clock answers of the simulated device); the clock
+// selector's file is refused by the parser.
+simusb::DescriptorSet LoadUac2File(const std::string& name) {
+    const std::string path = std::string(UAC1_FIXTURE_DIR) + "/../" + name;
+    simusb::DescriptorSet set;
+    simusb::DescriptorFileError error;
+    if (!simusb::LoadDescriptorFile(path, simusb::UsbSpeed::High, &set, &error))
+        ADD_FAILURE() << path << ": " << error.message;
+    return set;
+}
+
+const std::vector<const char*> kUac2Files = {"usb/uac2_async_device.txt", "uac2/clock_selector.txt"};
+
+class Uac2MutationTest : public MutationTest {};
+
+TEST_P(Uac2MutationTest, EveryCaseEndsCleanly) { RunMutations(GetParam(), LoadUac2File(GetParam())); }
+
+TEST_P(Uac2MutationTest, EachAllocationFailingInTurn) {
+    RunAllocationFailures(GetParam(), LoadUac2File(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Uac2Files, Uac2MutationTest, ::testing::ValuesIn(kUac2Files), [](const auto& info) {
+    std::string name = info.param;
+    for (char& ch : name)
+        if (!std::isalnum((unsigned char)ch)) ch = '_';
+    return name;
+});
 
 // The harness itself: every unmutated fixture lives and goes cleanly, and
 // the ones the driver accepts start.

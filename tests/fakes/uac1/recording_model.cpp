@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "sim/executor.h"
+#include "stream/usb/usb_async_render_stream.h"
 #include "stream/usb/usb_capture_stream.h"
+#include "stream/usb/usb_capture_stream_ex.h"
 #include "stream/usb/usb_render_stream.h"
 
 namespace uac1fakes {
@@ -33,8 +35,9 @@ std::string Narrow(PCWSTR text) {
 template <class Base>
 class CRecordingStream final : public Base, public StreamView {
 public:
-    CRecordingStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId)
-        : Base(outer, interfaceNumber, terminalId) {}
+    template <class... Extra>
+    CRecordingStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId, Extra... extra)
+        : Base(outer, interfaceNumber, terminalId, extra...) {}
 
     NTSTATUS InstallMiniport(PDEVICE_OBJECT, PIRP, PUNKNOWN) override {
         Note("install");
@@ -114,6 +117,21 @@ NTSTATUS CRecordingUac1Hal::CreateStream(BOOLEAN capture, ULONG interfaceNumber,
                             capture, stream);
     return FinishStream(new (NonPagedPoolNx, PoolTag())
                             CRecordingStream<CUsbRenderStream>(NULL, interfaceNumber, terminalNodeId),
+                        capture, stream);
+}
+
+NTSTATUS CreateRecordingUac2Hal(PUNKNOWN* model, PUNKNOWN outer, USHORT vendorId, USHORT productId, UCHAR) {
+    return CreateUnknown<CRecordingUac2Hal>(model, outer, NonPagedPoolNx, UAC2_MODEL_TAG, vendorId, productId);
+}
+
+NTSTATUS CRecordingUac2Hal::CreateUac2Stream(BOOLEAN capture, ULONG interfaceNumber, ULONG terminalNodeId,
+                                             ULONG clockUnitId, CCyclicControl** stream) {
+    if (capture)
+        return FinishStream(new (NonPagedPoolNx, PoolTag()) CRecordingStream<CUsbCaptureStreamEx>(
+                                NULL, interfaceNumber, terminalNodeId, clockUnitId),
+                            capture, stream);
+    return FinishStream(new (NonPagedPoolNx, PoolTag()) CRecordingStream<CUsbAsyncRenderStream>(
+                            NULL, interfaceNumber, terminalNodeId, clockUnitId),
                         capture, stream);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "adapter/model/uac1_hal.h"
+#include "adapter/model/uac2_hal.h"
 #include "stream/usb/cyclic_control.h"
 
 namespace uac1fakes {
@@ -60,6 +61,19 @@ public:
 protected:
     NTSTATUS CreateStream(BOOLEAN capture, ULONG interfaceNumber, ULONG terminalNodeId,
                           CCyclicControl** stream) override;
+};
+
+// The UAC 2.0 model with the recording forms of its own streams.
+NTSTATUS CreateRecordingUac2Hal(PUNKNOWN* model, PUNKNOWN outer, USHORT vendorId, USHORT productId,
+                                UCHAR chipVariant);
+
+class CRecordingUac2Hal : public CUac2Hal {
+public:
+    using CUac2Hal::CUac2Hal;
+
+protected:
+    NTSTATUS CreateUac2Stream(BOOLEAN capture, ULONG interfaceNumber, ULONG terminalNodeId, ULONG clockUnitId,
+                              CCyclicControl** stream) override;
 };
 
 }  // namespace uac1fakes

@@ -11,6 +11,9 @@
 #include "topology/terminal_units.h"
 #include "topology/uac1_feature_unit.h"
 #include "topology/uac1_terminals.h"
+#include "topology/uac2_clock_source.h"
+#include "topology/uac2_feature_unit.h"
+#include "topology/uac2_terminals.h"
 
 namespace uactest {
 
@@ -29,6 +32,18 @@ NTSTATUS MakeEntity(const BYTE* descriptor, IUnknown* device, IAudioHal* builder
     if (entity == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     entity->AddRef();
     NTSTATUS status = entity->Init(descriptor, device, builder);
+    *out = entity;
+    return status;
+}
+
+// The UAC 2.0 mixer and extension units: one class, two Init members.
+NTSTATUS MakeUac2Unit(const BYTE* descriptor, IUnknown* device, IAudioHal* builder, ULONG index,
+                      CUacEntity** out) {
+    auto* entity = new (NonPagedPoolNx, MakePoolTag("UAC2")) CUac2Unit(NULL, index);
+    if (entity == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+    entity->AddRef();
+    NTSTATUS status = descriptor[2] == UAC_MIXER_UNIT ? entity->InitMixerUnit(descriptor, device, builder)
+                                                      : entity->InitExtensionUnit(descriptor, device, builder);
     *out = entity;
     return status;
 }
@@ -186,7 +201,23 @@ NTSTATUS UacTest::InitEntity(const Bytes& descriptor, CUacEntity** out) {
     IUnknown* device = static_cast<IAudioHal*>(m_Model);
     const ULONG index = (ULONG)m_Model->entities.size();
     NTSTATUS status = STATUS_INVALID_PARAMETER;
-    switch (descriptor.size() > 2 ? descriptor[2] : 0) {
+    const UCHAR subtype = descriptor.size() > 2 ? descriptor[2] : 0;
+    if (IsUac2()) {
+        switch (subtype) {
+        case 2: status = MakeEntity<CUac2InputTerminal>(descriptor.data(), device, m_Model, index, &entity); break;
+        case 3: status = MakeEntity<CUac2OutputTerminal>(descriptor.data(), device, m_Model, index, &entity); break;
+        case 4:
+        case 9: status = MakeUac2Unit(descriptor.data(), device, m_Model, index, &entity); break;
+        case 5: status = MakeEntity<CUac2SelectorUnit>(descriptor.data(), device, m_Model, index, &entity); break;
+        case 6: status = MakeEntity<CUac2FeatureUnit>(descriptor.data(), device, m_Model, index, &entity); break;
+        case 10: status = MakeEntity<CUac2ClockSource>(descriptor.data(), device, m_Model, index, &entity); break;
+        default: break;
+        }
+        if (entity != nullptr) m_Model->entities.push_back(entity);
+        if (out != nullptr) *out = entity;
+        return status;
+    }
+    switch (subtype) {
     case 2: status = MakeEntity<CUacInputTerminal>(descriptor.data(), device, m_Model, index, &entity); break;
     case 3: status = MakeEntity<CUacOutputTerminal>(descriptor.data(), device, m_Model, index, &entity); break;
     case 4: status = MakeEntity<CUacMixerUnit>(descriptor.data(), device, m_Model, index, &entity); break;
@@ -225,7 +256,7 @@ NTSTATUS UacTest::BuildAll() {
         const uint8_t* d = config.data() + at;
         if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE) {
             inside = d[5] == USB_DEVICE_CLASS_AUDIO && d[6] == USB_AUDIO_SUBCLASS_AUDIOCONTROL;
-        } else if (inside && d[1] == UAC_CS_INTERFACE && d[2] >= 2 && d[2] <= 6) {
+        } else if (inside && d[1] == UAC_CS_INTERFACE && d[2] >= 2 && (d[2] <= 6 || (IsUac2() && d[2] >= 9 && d[2] <= 10))) {
             NTSTATUS status = InitEntity(Bytes(d, d + d[0]));
             if (!NT_SUCCESS(status)) return status;
         }

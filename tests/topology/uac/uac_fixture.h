@@ -120,6 +120,8 @@ private:
 class UacTest : public sim::KernelTest {
 protected:
     virtual simusb::DescriptorSet Descriptors() { return BuildTestDevice(); }
+    // Whether InitEntity and BuildAll make the UAC 2.0 entities.
+    virtual bool IsUac2() const { return false; }
     // The device's state beyond its descriptors (BuildTestDevice's): output
     // terminal 3 lists {headphones, speaker} (headphones selected) with one
     // jack for headphones and two for the speaker; the microphone's two
