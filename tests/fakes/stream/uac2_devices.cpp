@@ -1,10 +1,10 @@
-#include "tests/stream/usb/uac2_stream_fixture.h"
+#include "tests/fakes/stream/uac2_devices.h"
 
 #include <algorithm>
 
 #include "usb/usbd.h"
 
-namespace streamtest {
+namespace streamfakes {
 
 namespace {
 
@@ -106,4 +106,4 @@ NTSTATUS FakeClockNode::SetSampleRate(ULONG rate) {
     return m_Device->SubmitUrbSync(&urb);
 }
 
-}  // namespace streamtest
+}  // namespace streamfakes
