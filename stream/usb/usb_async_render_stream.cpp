@@ -117,7 +117,7 @@ CUsbAsyncRenderStream::~CUsbAsyncRenderStream() {
 
 // Feedback packets per 1 ms frame of the setting's IN endpoint: at high
 // speed a bInterval of 1 to 3 polls it 8, 4 or 2 times a frame.
-ULONG CUsbAsyncRenderStream::FeedbackPacketsPerFrame(UCHAR alternateSetting) {
+ULONG CUsbAsyncRenderStream::FeedbackPollsPerFrame(UCHAR alternateSetting) {
     PUSB_ENDPOINT_DESCRIPTOR endpoint = FindLastInEndpoint(alternateSetting);
     if (!m_bHighSpeed || endpoint == NULL || endpoint->bInterval < 1 || endpoint->bInterval > 3) return 1;
     return 8u >> (endpoint->bInterval - 1);
@@ -139,7 +139,7 @@ NTSTATUS CUsbAsyncRenderStream::ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alt
     m_bHighSpeed = device ? device->IsHighSpeed() : FALSE;
     if (device) device->Release();
     const ULONG frames = client->FramesPerTransfer;
-    const ULONG feedbackPerFrame = FeedbackPacketsPerFrame(alternateSetting);
+    const ULONG feedbackPerFrame = FeedbackPollsPerFrame(alternateSetting);
     const ULONGLONG dataPackets = (ULONGLONG)frames * packetsPerFrame;
     const ULONGLONG feedbackPackets = (ULONGLONG)frames * feedbackPerFrame;
     if (dataPackets > kMaxPacketsPerUrb || feedbackPackets > kMaxPacketsPerUrb) return STATUS_INVALID_PARAMETER;

@@ -64,6 +64,9 @@ simusb::DescriptorSet BuildUac2StreamDevice(const Uac2DeviceSpec& spec) {
     c.Endpoint(kFeedbackEndpoint, kIsoFeedback, feedbackRoom, spec.feedbackInterval)
         .Endpoint(kRenderEndpoint, kIsoAsync, room, b)
         .Uac2IsoEndpoint();
+    StreamingAlt(c, kRenderInterface, kAltTwoOut, 1, spec);
+    c.Endpoint(kRenderEndpoint, kIsoAsync, room, b).Uac2IsoEndpoint();
+    c.Endpoint(0x02, kIsoAsync, room, b).Uac2IsoEndpoint();
     c.Interface(kCaptureInterface, 0, kAudio, kAs, kV2);
     StreamingAlt(c, kCaptureInterface, kAltStreaming, 6, spec);
     c.Endpoint(kCaptureEndpoint, kIsoAsync, room, b).Uac2IsoEndpoint();

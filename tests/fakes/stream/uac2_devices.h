@@ -6,6 +6,7 @@
 //            explicit feedback IN 0x81;
 //     alt 2  no endpoints;  alt 3 only an IN data endpoint;
 //     alt 4  the feedback IN 0x81 listed before the OUT 0x01;
+//     alt 5  two OUT endpoints, 0x01 and 0x02;
 //   interface 2 capture: alt 1 IN 0x82, alt 2 no endpoints, alt 3 only OUT.
 // Also the clock source's node the streams look up in the model.
 #pragma once
@@ -36,6 +37,7 @@ simusb::DescriptorSet BuildUac2StreamDevice(const Uac2DeviceSpec& spec);
 inline constexpr UCHAR kClockId = 10;
 inline constexpr ULONG kClockUnitId = 0x0A01;  // the clock source's node in the model
 inline constexpr UCHAR kFeedbackEndpoint = 0x81;
+inline constexpr UCHAR kAltTwoOut = 5;
 
 // The clock source's node: its IClockSource sends SET CUR of the sampling
 // frequency to the device's clock source, and notes every rate asked.

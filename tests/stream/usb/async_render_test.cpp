@@ -426,6 +426,24 @@ TEST_F(AsyncRenderTest, FeedbackListedFirstIsStillTheFeedbackPipe) {
     EXPECT_GE(FeedbackTransfers(80), 15u);
 }
 
+// Two pipes that are not one OUT and one IN carry no feedback: the data
+// go to the last OUT pipe, and nothing is read.
+TEST_F(AsyncRenderTest, TwoOutPipesAreNoFeedback) {
+    CUsbAsyncRenderStream* stream = MakeAsyncRender();
+    model_->RecordPackets(true);
+    RecordingClient client("wave", &timeline_, 1);
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(1, 48000, 16), 10, 3), STATUS_SUCCESS);
+    EXPECT_FALSE(stream->HasFeedback());
+    RunFor(100);
+    Finish(stream, client);
+    EXPECT_EQ(FeedbackTransfers(80), 0u);
+    EXPECT_GE(model_->PacketLengths().size(), 8u * 80);
+    auto lock = device().lock();
+    ASSERT_NE(device().Sink(0x02), nullptr);
+    EXPECT_GT(device().Sink(0x02)->framesReceived(), 0u);
+    EXPECT_TRUE(device().Sink(kRenderEndpoint) == nullptr || device().Sink(kRenderEndpoint)->framesReceived() == 0);
+}
+
 class AllocationFailures : public AsyncRenderTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(AllocationFailures, EachFailureLeavesTheStreamClosedAndNothingBehind) {
@@ -498,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
     AsyncRender, AltSettingValid,
     ::testing::Values(ValidCase{"ZeroWithoutRequest", 0, 0, true, 0, true},
                       ValidCase{"PresentSetting", 0, 0, false, 1, true},
-                      ValidCase{"AbsentSetting", 0, 0, false, 5, false},
+                      ValidCase{"AbsentSetting", 0, 0, false, 6, false},
                       // bControlSize 1: the device answers 2 of the 5 bytes.
                       ValidCase{"BeyondOneByteBitmap", 0x1F, 0, false, 8, false},
                       ValidCase{"SecondBitmapByte", 0x102, 0, false, 8, true},

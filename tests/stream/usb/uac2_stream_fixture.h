@@ -18,7 +18,7 @@ inline std::vector<FormatAlt> Uac2RenderFormats() {
     return {{PcmFormat(2, 48000, 16), kAltStreaming},   {PcmFormat(2, 44100, 16), kAltStreaming},
             {PcmFormat(2, 96000, 16), kAltStreaming},   {PcmFormat(2, 192000, 16), kAltStreaming},
             {PcmFormat(6, 48000, 16), kAltNoEndpoints}, {PcmFormat(4, 48000, 16), kAltOtherDirection},
-            {PcmFormat(8, 48000, 16), kAltFeedbackFirst}};
+            {PcmFormat(8, 48000, 16), kAltFeedbackFirst}, {PcmFormat(1, 48000, 16), kAltTwoOut}};
 }
 
 inline std::vector<FormatAlt> Uac2CaptureFormats() {
