@@ -179,6 +179,21 @@ T* MakeStream(FakeUsbModel* model, UCHAR iface, ULONG capture, const WAVEFORMATE
     return stream;
 }
 
+// Stops a stream whose transfers only this thread completes (Stop waits
+// for the transfers in flight).
+void StopLooped(CCyclicControl* stream, RecordingClient& client, FakeUsbModel* model) {
+    std::atomic<bool> stopped{false};
+    sim::TestThread stopper("stopper", [&] {
+        stream->ClientStop(client.Handle(), nullptr);
+        stopped = true;
+    });
+    while (!stopped) model->CompleteQueued();
+    stopper.Join();
+    stream->ClientRelease(client.Handle());
+    stream->UnregisterClient(client.Handle());
+    stream->Release();
+}
+
 // Args: high speed, channels, rate.
 void RenderTransfer(benchmark::State& state) {
     const bool high = state.range(0) != 0;
@@ -199,32 +214,14 @@ void RenderTransfer(benchmark::State& state) {
     KeLowerIrql(irql);
     state.SetBytesProcessed((int64_t)state.iterations() * (rate / 1000) * 5 * channels * 2);
     client.Clear();
-    // Stop waits for the transfers in flight, which only this thread
-    // completes.
-    std::atomic<bool> stopped{false};
-    sim::TestThread stopper("stopper", [&] {
-        stream->ClientStop(client.Handle(), nullptr);
-        stopped = true;
-    });
-    while (!stopped) bench.model->CompleteQueued();
-    stopper.Join();
-    stream->ClientRelease(client.Handle());
-    stream->UnregisterClient(client.Handle());
-    stream->Release();
+    StopLooped(stream, client, bench.model);
 }
 
-void CaptureTransfer(benchmark::State& state) {
-    const bool high = state.range(0) != 0;
-    const UCHAR channels = (UCHAR)state.range(1);
-    const ULONG rate = (ULONG)state.range(2);
-    StreamBench bench(Device(high, channels, rate));
-    WAVEFORMATEXTENSIBLE format = PcmFormat(channels, rate, 16);
-    auto* stream = MakeStream<CUsbCaptureStream>(bench.model, kCaptureInterface, 1, format);
-    RecordingClient client("wave", nullptr, channels);
-    client.Register(stream, CYCLIC_CLIENT_WAVE, format, 5, 3);
-    ULONG fpt = 0, frame = 0;
-    stream->ClientAcquire(client.Handle(), &fpt, &frame);
-    // One transfer's worth of nominal packets, made by hand.
+// One transfer's worth of nominal packets, made by hand, delivered through
+// the opened stream's ring to its client in each iteration; the stream is
+// closed and released after.
+void CaptureLoop(benchmark::State& state, CUsbCaptureStream* stream, RecordingClient& client, UCHAR channels,
+                 ULONG rate) {
     const ULONG packets = stream->FramesPerTransfer() * stream->PacketsPerFrame();
     const ULONG slot = stream->SamplesPerPacket() * channels * 2;
     const ULONG nominal = rate / 1000 / stream->PacketsPerFrame() * channels * 2;
@@ -243,6 +240,20 @@ void CaptureTransfer(benchmark::State& state) {
     stream->ClientRelease(client.Handle());
     stream->UnregisterClient(client.Handle());
     stream->Release();
+}
+
+void CaptureTransfer(benchmark::State& state) {
+    const bool high = state.range(0) != 0;
+    const UCHAR channels = (UCHAR)state.range(1);
+    const ULONG rate = (ULONG)state.range(2);
+    StreamBench bench(Device(high, channels, rate));
+    WAVEFORMATEXTENSIBLE format = PcmFormat(channels, rate, 16);
+    auto* stream = MakeStream<CUsbCaptureStream>(bench.model, kCaptureInterface, 1, format);
+    RecordingClient client("wave", nullptr, channels);
+    client.Register(stream, CYCLIC_CLIENT_WAVE, format, 5, 3);
+    ULONG fpt = 0, frame = 0;
+    stream->ClientAcquire(client.Handle(), &fpt, &frame);
+    CaptureLoop(state, stream, client, channels, rate);
 }
 
 // memcpy of one transfer's bytes, for the ratios.
@@ -299,20 +310,6 @@ struct Uac2Bench {
     FakeClockNode* clock;
 };
 
-// Stops a stream whose transfers only this thread completes.
-void StopLooped(CCyclicControl* stream, RecordingClient& client, FakeUsbModel* model) {
-    std::atomic<bool> stopped{false};
-    sim::TestThread stopper("stopper", [&] {
-        stream->ClientStop(client.Handle(), nullptr);
-        stopped = true;
-    });
-    while (!stopped) model->CompleteQueued();
-    stopper.Join();
-    stream->ClientRelease(client.Handle());
-    stream->UnregisterClient(client.Handle());
-    stream->Release();
-}
-
 // Args: high speed, channels, rate. One iteration: a feedback and a data
 // completion, the next pair built, filled and processed.
 void AsyncRenderTransfer(benchmark::State& state) {
@@ -352,24 +349,7 @@ void CaptureExTransfer(benchmark::State& state) {
     client.Register(stream, CYCLIC_CLIENT_WAVE, format, 10, 3);
     ULONG fpt = 0, frame = 0;
     stream->ClientAcquire(client.Handle(), &fpt, &frame);
-    const ULONG packets = stream->FramesPerTransfer() * stream->PacketsPerFrame();
-    const ULONG slot = stream->SamplesPerPacket() * channels * 2;
-    const ULONG nominal = rate / 1000 / stream->PacketsPerFrame() * channels * 2;
-    std::vector<uint64_t> urb(GET_ISO_URB_SIZE(packets) / 8 + 1);
-    std::vector<uint8_t> data((size_t)slot * packets, 0x5A);
-    USB_TRANSFER_CONTEXT ctx = {};
-    ctx.Urb = reinterpret_cast<PURB>(urb.data());
-    ctx.Buffer = data.data();
-    ctx.Urb->UrbIsochronousTransfer.NumberOfPackets = packets;
-    for (ULONG i = 0; i < packets; i++) ctx.Urb->UrbIsochronousTransfer.IsoPacket[i] = {i * slot, nominal, 0};
-    for (auto _ : state) {
-        stream->ProcessCapturedPackets(&ctx);
-        client.Clear();
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * packets * nominal);
-    stream->ClientRelease(client.Handle());
-    stream->UnregisterClient(client.Handle());
-    stream->Release();
+    CaptureLoop(state, stream, client, channels, rate);
 }
 
 void Uac2TransferArgs(benchmark::internal::Benchmark* b) {

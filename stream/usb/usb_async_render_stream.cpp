@@ -202,29 +202,11 @@ NTSTATUS CUsbAsyncRenderStream::SelectAlternateSetting(UCHAR alternateSetting, P
 // ---- feedback transfers ------------------------------------------------------------
 
 PUSB_TRANSFER_CONTEXT CUsbAsyncRenderStream::ClaimFeedbackTransfer() {
-    PUSB_TRANSFER_CONTEXT claimed = NULL;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_FeedbackSlotLock, &irql);
-    for (ULONG i = 0; i < m_nTransfers && i < CYCLIC_TRANSFER_SLOTS; i++) {
-        PUSB_TRANSFER_CONTEXT ctx = m_FreeFeedback[i];
-        if (ctx == NULL) continue;
-        if (InterlockedCompareExchangePointer((PVOID volatile*)&m_BusyFeedback[i], ctx, NULL) != NULL) continue;
-        m_FreeFeedback[i] = NULL;
-        claimed = ctx;
-        break;
-    }
-    KeReleaseSpinLock(&m_FeedbackSlotLock, irql);
-    return claimed;
+    return ClaimSlot(&m_FeedbackSlotLock, m_FreeFeedback, m_BusyFeedback);
 }
 
-// As ReturnTransfer: the IRP is ready before the context is free again.
 VOID CUsbAsyncRenderStream::ReturnFeedbackTransfer(PUSB_TRANSFER_CONTEXT context) {
-    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
-    KIRQL irql;
-    KeAcquireSpinLock(&m_FeedbackSlotLock, &irql);
-    m_FreeFeedback[context->Index] = context;
-    InterlockedExchangePointer((PVOID volatile*)&m_BusyFeedback[context->Index], NULL);
-    KeReleaseSpinLock(&m_FeedbackSlotLock, irql);
+    ReturnSlot(&m_FeedbackSlotLock, m_FreeFeedback, m_BusyFeedback, context);
 }
 
 // Under m_SubmitLock. One value per feedback packet, F x Pf packets; the
@@ -325,13 +307,7 @@ NTSTATUS CUsbAsyncRenderStream::BuildTransfer(LONG rate) {
         iso.IsoPacket[i].Length = length;
         offset += length;
     }
-    iso.TransferBufferLength = offset;
-    // Whatever the owner does not fill goes out as silence.
-    memset(ctx->Buffer, 0, offset);
-    PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, offset);
-    ProcessData(ctx->Buffer, offset);
-    ctx->Length = offset;
-    return SendTransfer(ctx);
+    return FillAndSend(ctx, offset);
 }
 
 // Only the IRP and URB statuses decide between resubmission and recovery.

@@ -79,13 +79,7 @@ NTSTATUS CUsbRenderStream::BuildTransfer() {
         iso.IsoPacket[i].Length = length;
         offset += length;
     }
-    iso.TransferBufferLength = offset;
-    // Whatever the owner does not fill goes out as silence.
-    memset(ctx->Buffer, 0, offset);
-    PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, offset);
-    ProcessData(ctx->Buffer, offset);
-    ctx->Length = offset;
-    return SendTransfer(ctx);
+    return FillAndSend(ctx, offset);
 }
 
 NTSTATUS CUsbRenderStream::OnTransferComplete(PDEVICE_OBJECT, PIRP irp, PUSB_TRANSFER_CONTEXT ctx) {

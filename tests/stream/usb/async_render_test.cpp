@@ -65,15 +65,19 @@ struct PacketCase {
     std::vector<ULONG> firstPackets;
 };
 
-class AsyncRenderPackets : public AsyncRenderTest, public ::testing::WithParamInterface<PacketCase> {
+// A device of the case's speed whose render setting has no feedback pipe.
+template <typename Case>
+class WithoutFeedback : public AsyncRenderTest, public ::testing::WithParamInterface<Case> {
 protected:
     Uac2DeviceSpec Spec() override {
         Uac2DeviceSpec spec;
-        spec.speed = GetParam().speed;
+        spec.speed = this->GetParam().speed;
         spec.feedback = false;
         return spec;
     }
 };
+
+using AsyncRenderPackets = WithoutFeedback<PacketCase>;
 
 // Without a feedback endpoint the packets follow the nominal rate and no
 // IN transfer is sent.
@@ -117,15 +121,7 @@ struct SteerCase {
     LONG steered;
 };
 
-class AsyncRenderSteering : public AsyncRenderTest, public ::testing::WithParamInterface<SteerCase> {
-protected:
-    Uac2DeviceSpec Spec() override {
-        Uac2DeviceSpec spec;
-        spec.speed = GetParam().speed;
-        spec.feedback = false;
-        return spec;
-    }
-};
+using AsyncRenderSteering = WithoutFeedback<SteerCase>;
 
 // Every simulated second carries the reported rate (the remainder carries
 // the fraction, also when negative); at R + 1000 Hz a transfer holds more
