@@ -11,6 +11,11 @@
 // transfer through the ring to the client (capture), against memcpy of
 // the transfer's bytes. RealTime: simulated seconds of a running render
 // and capture pair per wall second (counter sim_s_per_wall_s).
+// AsyncRenderTransfer and CaptureExTransfer: the same for the UAC 2.0
+// streams (10 ms transfers, each render transfer with its feedback
+// transfer); compare bytes per second with RenderTransfer and
+// TransferMemcpy. AsyncRealTime: simulated seconds per wall second of a
+// UAC 2.0 render stream with feedback at 192 kHz, 8 channels, high speed.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -20,6 +25,7 @@
 
 #include "sim/executor.h"
 #include "stream/usb/usb_capture_stream.h"
+#include "stream/usb/usb_capture_stream_ex.h"
 #include "stream/usb/usb_render_stream.h"
 #include "stream/usb/usb_stereo_render_stream.h"
 #include "tests/fakes/stream/fake_node.h"
@@ -27,6 +33,7 @@
 #include "tests/fakes/stream/formats.h"
 #include "tests/fakes/stream/recording_client.h"
 #include "tests/fakes/stream/uac1_devices.h"
+#include "tests/fakes/stream/uac2_devices.h"
 
 #if STREAM_BENCH_PEERS
 extern "C" {
@@ -173,6 +180,21 @@ T* MakeStream(FakeUsbModel* model, UCHAR iface, ULONG capture, const WAVEFORMATE
     return stream;
 }
 
+// Stops a stream whose transfers only this thread completes (Stop waits
+// for the transfers in flight).
+void StopLooped(CCyclicControl* stream, RecordingClient& client, FakeUsbModel* model) {
+    std::atomic<bool> stopped{false};
+    sim::TestThread stopper("stopper", [&] {
+        stream->ClientStop(client.Handle(), nullptr);
+        stopped = true;
+    });
+    while (!stopped) model->CompleteQueued();
+    stopper.Join();
+    stream->ClientRelease(client.Handle());
+    stream->UnregisterClient(client.Handle());
+    stream->Release();
+}
+
 // Args: high speed, channels, rate.
 template <class Stream>
 void RenderTransferOf(benchmark::State& state) {
@@ -194,15 +216,29 @@ void RenderTransferOf(benchmark::State& state) {
     KeLowerIrql(irql);
     state.SetBytesProcessed((int64_t)state.iterations() * (rate / 1000) * 5 * channels * 2);
     client.Clear();
-    // Stop waits for the transfers in flight, which only this thread
-    // completes.
-    std::atomic<bool> stopped{false};
-    sim::TestThread stopper("stopper", [&] {
-        stream->ClientStop(client.Handle(), nullptr);
-        stopped = true;
-    });
-    while (!stopped) bench.model->CompleteQueued();
-    stopper.Join();
+    StopLooped(stream, client, bench.model);
+}
+
+// One transfer's worth of nominal packets, made by hand, delivered through
+// the opened stream's ring to its client in each iteration; the stream is
+// closed and released after.
+void CaptureLoop(benchmark::State& state, CUsbCaptureStream* stream, RecordingClient& client, UCHAR channels,
+                 ULONG rate) {
+    const ULONG packets = stream->FramesPerTransfer() * stream->PacketsPerFrame();
+    const ULONG slot = stream->SamplesPerPacket() * channels * 2;
+    const ULONG nominal = rate / 1000 / stream->PacketsPerFrame() * channels * 2;
+    std::vector<uint64_t> urb(GET_ISO_URB_SIZE(packets) / 8 + 1);
+    std::vector<uint8_t> data((size_t)slot * packets, 0x5A);
+    USB_TRANSFER_CONTEXT ctx = {};
+    ctx.Urb = reinterpret_cast<PURB>(urb.data());
+    ctx.Buffer = data.data();
+    ctx.Urb->UrbIsochronousTransfer.NumberOfPackets = packets;
+    for (ULONG i = 0; i < packets; i++) ctx.Urb->UrbIsochronousTransfer.IsoPacket[i] = {i * slot, nominal, 0};
+    for (auto _ : state) {
+        stream->ProcessCapturedPackets(&ctx);
+        client.Clear();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * packets * nominal);
     stream->ClientRelease(client.Handle());
     stream->UnregisterClient(client.Handle());
     stream->Release();
@@ -260,25 +296,7 @@ void CaptureTransfer(benchmark::State& state) {
     client.Register(stream, CYCLIC_CLIENT_WAVE, format, 5, 3);
     ULONG fpt = 0, frame = 0;
     stream->ClientAcquire(client.Handle(), &fpt, &frame);
-    // One transfer's worth of nominal packets, made by hand.
-    const ULONG packets = stream->FramesPerTransfer() * stream->PacketsPerFrame();
-    const ULONG slot = stream->SamplesPerPacket() * channels * 2;
-    const ULONG nominal = rate / 1000 / stream->PacketsPerFrame() * channels * 2;
-    std::vector<uint64_t> urb(GET_ISO_URB_SIZE(packets) / 8 + 1);
-    std::vector<uint8_t> data((size_t)slot * packets, 0x5A);
-    USB_TRANSFER_CONTEXT ctx = {};
-    ctx.Urb = reinterpret_cast<PURB>(urb.data());
-    ctx.Buffer = data.data();
-    ctx.Urb->UrbIsochronousTransfer.NumberOfPackets = packets;
-    for (ULONG i = 0; i < packets; i++) ctx.Urb->UrbIsochronousTransfer.IsoPacket[i] = {i * slot, nominal, 0};
-    for (auto _ : state) {
-        stream->ProcessCapturedPackets(&ctx);
-        client.Clear();
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * packets * nominal);
-    stream->ClientRelease(client.Handle());
-    stream->UnregisterClient(client.Handle());
-    stream->Release();
+    CaptureLoop(state, stream, client, channels, rate);
 }
 
 // memcpy of one transfer's bytes, for the ratios.
@@ -306,6 +324,121 @@ BENCHMARK(StereoRenderTransfer)->Args({0, 8, 48000});
 BENCHMARK(TransferMemcpy)->Args({0, 8, 48000});
 BENCHMARK(StereoReduction)->Args({0, 8, 48000});
 BENCHMARK(WireMemcpy)->Args({0, 8, 48000});
+
+// ---- UAC 2.0 streams -------------------------------------------------------------
+
+// A simulated UAC 2.0 device, the model over it with the clock source's
+// node, and a stream of each direction.
+struct Uac2Bench {
+    Uac2Bench(bool high, UCHAR channels)
+        : port(BuildUac2StreamDevice(Spec(high, channels))), model(FakeUsbModel::Create(port, nullptr)) {
+        clock = FakeClockNode::Create(kClockUnitId, static_cast<IUsbAudioDevice*>(model));
+        model->AddModelUnit(clock);
+    }
+    ~Uac2Bench() {
+        clock->Release();
+        model->Release();
+    }
+    static Uac2DeviceSpec Spec(bool high, UCHAR channels) {
+        Uac2DeviceSpec spec;
+        spec.speed = high ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full;
+        spec.channels = channels;
+        return spec;
+    }
+    template <typename T>
+    T* Make(UCHAR iface, ULONG capture, const WAVEFORMATEXTENSIBLE& format) {
+        T* stream = new (NonPagedPoolNx, UAC2_STREAM_TAG) T(NULL, iface, capture ? 6 : 1, kClockUnitId);
+        stream->AddRef();
+        stream->Init(capture, static_cast<IAudioHal*>(model));
+        stream->AddFormat(&format, kAltStreaming);
+        stream->AllocateBuffers();
+        return stream;
+    }
+    simusb::SimUsbPort port;
+    FakeUsbModel* model;
+    FakeClockNode* clock;
+};
+
+// Args: high speed, channels, rate. One iteration: a feedback and a data
+// completion, the next pair built, filled and processed.
+void AsyncRenderTransfer(benchmark::State& state) {
+    const bool high = state.range(0) != 0;
+    const UCHAR channels = (UCHAR)state.range(1);
+    const ULONG rate = (ULONG)state.range(2);
+    Uac2Bench bench(high, channels);
+    bench.model->SetLoopback(true);
+    WAVEFORMATEXTENSIBLE format = PcmFormat(channels, rate, 16);
+    auto* stream = bench.Make<CUsbAsyncRenderStream>(kRenderInterface, 0, format);
+    RecordingClient client("wave", nullptr, channels);
+    client.Register(stream, CYCLIC_CLIENT_WAVE, format, 10, 3);
+    ULONG fpt = 0, frame = 0;
+    stream->ClientAcquire(client.Handle(), &fpt, &frame);
+    stream->ClientRun(client.Handle(), frame + 2, &fpt, nullptr);
+    if (!stream->HasFeedback()) state.SkipWithError("no feedback pipe");
+    KIRQL irql;
+    KeRaiseIrql(DISPATCH_LEVEL, &irql);
+    for (auto _ : state) {
+        bench.model->CompleteQueued();
+        bench.model->CompleteQueued();
+        client.Clear();
+    }
+    KeLowerIrql(irql);
+    state.SetBytesProcessed((int64_t)state.iterations() * (rate / 100) * channels * 2);
+    StopLooped(stream, client, bench.model);
+}
+
+void CaptureExTransfer(benchmark::State& state) {
+    const bool high = state.range(0) != 0;
+    const UCHAR channels = (UCHAR)state.range(1);
+    const ULONG rate = (ULONG)state.range(2);
+    Uac2Bench bench(high, channels);
+    WAVEFORMATEXTENSIBLE format = PcmFormat(channels, rate, 16);
+    auto* stream = bench.Make<CUsbCaptureStreamEx>(kCaptureInterface, 1, format);
+    RecordingClient client("wave", nullptr, channels);
+    client.Register(stream, CYCLIC_CLIENT_WAVE, format, 10, 3);
+    ULONG fpt = 0, frame = 0;
+    stream->ClientAcquire(client.Handle(), &fpt, &frame);
+    CaptureLoop(state, stream, client, channels, rate);
+}
+
+void Uac2TransferArgs(benchmark::internal::Benchmark* b) {
+    b->Args({0, 2, 48000});
+    b->Args({1, 8, 192000});
+}
+
+BENCHMARK(AsyncRenderTransfer)->Apply(Uac2TransferArgs);
+BENCHMARK(CaptureExTransfer)->Apply(Uac2TransferArgs);
+
+// Ten simulated seconds of a UAC 2.0 render stream with feedback from a
+// device whose clock runs 300 ppm fast.
+void AsyncRealTime(benchmark::State& state) {
+    Uac2Bench bench(true, 8);
+    WAVEFORMATEXTENSIBLE format = PcmFormat(8, 192000, 16);
+    auto* render = bench.Make<CUsbAsyncRenderStream>(kRenderInterface, 0, format);
+    RecordingClient out("out", nullptr, 8);
+    ULONG fpt = 0, frame = 0;
+    out.Register(render, CYCLIC_CLIENT_WAVE, format, 10, 3);
+    render->ClientAcquire(out.Handle(), &fpt, &frame);
+    render->ClientRun(out.Handle(), frame + 2, &fpt, nullptr);
+    {
+        auto lock = bench.port.device().lock();
+        bench.port.device().Sink(kRenderEndpoint)->SetRecording(false);
+        bench.port.device().Sink(kRenderEndpoint)->SetDriftPpm(300);
+    }
+    double simulated = 0;
+    for (auto _ : state) {
+        sim::Sleep(10 * sim::kTicksPerSecond);
+        simulated += 10;
+        out.Clear();
+    }
+    state.counters["sim_s_per_wall_s"] = benchmark::Counter(simulated, benchmark::Counter::kIsRate);
+    render->ClientStop(out.Handle(), nullptr);
+    render->ClientRelease(out.Handle());
+    render->UnregisterClient(out.Handle());
+    render->Release();
+}
+
+BENCHMARK(AsyncRealTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // Ten simulated seconds of a render and a capture stream, both running.
 void RealTime(benchmark::State& state) {

@@ -209,6 +209,13 @@ public:
     NTSTATUS AllocateTransfer(PUSB_TRANSFER_CONTEXT* context);
     PUSB_TRANSFER_CONTEXT ClaimTransfer();
     VOID ReturnTransfer(PUSB_TRANSFER_CONTEXT context);
+    // Claim and return over a pair of slot arrays guarded by lock (the data
+    // contexts' or another set's, such as a render stream's feedback
+    // contexts).
+    PUSB_TRANSFER_CONTEXT ClaimSlot(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots,
+                                    PUSB_TRANSFER_CONTEXT* busySlots);
+    static VOID ReturnSlot(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots, PUSB_TRANSFER_CONTEXT* busySlots,
+                           PUSB_TRANSFER_CONTEXT context);
     VOID RecycleTransfer(PUSB_TRANSFER_CONTEXT context);
     static NTSTATUS TransferCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
     static VOID ThreadStart(PVOID context);
@@ -296,6 +303,11 @@ protected:
     PUSB_TRANSFER_CONTEXT BeginTransfer(ULONG transferFlags, ULONG packets);
     // Start frame, IRP, outstanding count, and down the stack.
     NTSTATUS SendTransfer(PUSB_TRANSFER_CONTEXT context);
+    // An OUT transfer of bytes whose packets are set: the buffer cleared,
+    // filled by the owner (CYCLIC_MSG_RENDER_FILL) and run through the
+    // data path; FillAndSend then sends it.
+    VOID FillBuffer(PUSB_TRANSFER_CONTEXT context, ULONG bytes);
+    NTSTATUS FillAndSend(PUSB_TRANSFER_CONTEXT context, ULONG bytes);
     // The completion's tail: gives the context back, resubmits or asks for
     // recovery, counts the transfer done. Returns
     // STATUS_MORE_PROCESSING_REQUIRED.

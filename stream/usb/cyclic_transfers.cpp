@@ -209,30 +209,42 @@ NTSTATUS CCyclicControl::AllocateTransfer(PUSB_TRANSFER_CONTEXT* context) {
 }
 
 PUSB_TRANSFER_CONTEXT CCyclicControl::ClaimTransfer() {
+    return ClaimSlot(&m_SlotLock, m_FreeTransfers, m_BusyTransfers);
+}
+
+VOID CCyclicControl::ReturnTransfer(PUSB_TRANSFER_CONTEXT context) {
+    ReturnSlot(&m_SlotLock, m_FreeTransfers, m_BusyTransfers, context);
+}
+
+// The first free context among the first m_nTransfers slots, its busy
+// slot taken by compare-exchange.
+PUSB_TRANSFER_CONTEXT CCyclicControl::ClaimSlot(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots,
+                                                PUSB_TRANSFER_CONTEXT* busySlots) {
     PUSB_TRANSFER_CONTEXT claimed = NULL;
     KIRQL irql;
-    KeAcquireSpinLock(&m_SlotLock, &irql);
+    KeAcquireSpinLock(lock, &irql);
     for (ULONG i = 0; i < m_nTransfers && i < CYCLIC_TRANSFER_SLOTS; i++) {
-        PUSB_TRANSFER_CONTEXT ctx = m_FreeTransfers[i];
+        PUSB_TRANSFER_CONTEXT ctx = freeSlots[i];
         if (ctx == NULL) continue;
-        if (InterlockedCompareExchangePointer((PVOID volatile*)&m_BusyTransfers[i], ctx, NULL) != NULL) continue;
-        m_FreeTransfers[i] = NULL;
+        if (InterlockedCompareExchangePointer((PVOID volatile*)&busySlots[i], ctx, NULL) != NULL) continue;
+        freeSlots[i] = NULL;
         claimed = ctx;
         break;
     }
-    KeReleaseSpinLock(&m_SlotLock, irql);
+    KeReleaseSpinLock(lock, irql);
     return claimed;
 }
 
 // The IRP is made ready before the context is published as free: once it
 // is, another processor's SubmitTransfer may claim it and send the IRP.
-VOID CCyclicControl::ReturnTransfer(PUSB_TRANSFER_CONTEXT context) {
+VOID CCyclicControl::ReturnSlot(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots, PUSB_TRANSFER_CONTEXT* busySlots,
+                                PUSB_TRANSFER_CONTEXT context) {
     IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
     KIRQL irql;
-    KeAcquireSpinLock(&m_SlotLock, &irql);
-    m_FreeTransfers[context->Index] = context;
-    InterlockedExchangePointer((PVOID volatile*)&m_BusyTransfers[context->Index], NULL);
-    KeReleaseSpinLock(&m_SlotLock, irql);
+    KeAcquireSpinLock(lock, &irql);
+    freeSlots[context->Index] = context;
+    InterlockedExchangePointer((PVOID volatile*)&busySlots[context->Index], NULL);
+    KeReleaseSpinLock(lock, irql);
 }
 
 VOID CCyclicControl::RecycleTransfer(PUSB_TRANSFER_CONTEXT context) {
@@ -381,6 +393,20 @@ PUSB_TRANSFER_CONTEXT CCyclicControl::BeginTransfer(ULONG transferFlags, ULONG p
     iso.TransferBuffer = ctx->Buffer;
     iso.NumberOfPackets = packets;
     return ctx;
+}
+
+VOID CCyclicControl::FillBuffer(PUSB_TRANSFER_CONTEXT ctx, ULONG bytes) {
+    ctx->Urb->UrbIsochronousTransfer.TransferBufferLength = bytes;
+    // Whatever the owner does not fill goes out as silence.
+    memset(ctx->Buffer, 0, bytes);
+    PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, bytes);
+    ProcessData(ctx->Buffer, bytes);
+    ctx->Length = bytes;
+}
+
+NTSTATUS CCyclicControl::FillAndSend(PUSB_TRANSFER_CONTEXT ctx, ULONG bytes) {
+    FillBuffer(ctx, bytes);
+    return SendTransfer(ctx);
 }
 
 NTSTATUS CCyclicControl::SendTransfer(PUSB_TRANSFER_CONTEXT ctx) {

@@ -117,7 +117,7 @@ CUsbAsyncRenderStream::~CUsbAsyncRenderStream() {
 
 // Feedback packets per 1 ms frame of the setting's IN endpoint: at high
 // speed a bInterval of 1 to 3 polls it 8, 4 or 2 times a frame.
-ULONG CUsbAsyncRenderStream::FeedbackPacketsPerFrame(UCHAR alternateSetting) {
+ULONG CUsbAsyncRenderStream::FeedbackPollsPerFrame(UCHAR alternateSetting) {
     PUSB_ENDPOINT_DESCRIPTOR endpoint = FindLastInEndpoint(alternateSetting);
     if (!m_bHighSpeed || endpoint == NULL || endpoint->bInterval < 1 || endpoint->bInterval > 3) return 1;
     return 8u >> (endpoint->bInterval - 1);
@@ -139,7 +139,7 @@ NTSTATUS CUsbAsyncRenderStream::ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alt
     m_bHighSpeed = device ? device->IsHighSpeed() : FALSE;
     if (device) device->Release();
     const ULONG frames = client->FramesPerTransfer;
-    const ULONG feedbackPerFrame = FeedbackPacketsPerFrame(alternateSetting);
+    const ULONG feedbackPerFrame = FeedbackPollsPerFrame(alternateSetting);
     const ULONGLONG dataPackets = (ULONGLONG)frames * packetsPerFrame;
     const ULONGLONG feedbackPackets = (ULONGLONG)frames * feedbackPerFrame;
     if (dataPackets > kMaxPacketsPerUrb || feedbackPackets > kMaxPacketsPerUrb) return STATUS_INVALID_PARAMETER;
@@ -202,29 +202,11 @@ NTSTATUS CUsbAsyncRenderStream::SelectAlternateSetting(UCHAR alternateSetting, P
 // ---- feedback transfers ------------------------------------------------------------
 
 PUSB_TRANSFER_CONTEXT CUsbAsyncRenderStream::ClaimFeedbackTransfer() {
-    PUSB_TRANSFER_CONTEXT claimed = NULL;
-    KIRQL irql;
-    KeAcquireSpinLock(&m_FeedbackSlotLock, &irql);
-    for (ULONG i = 0; i < m_nTransfers && i < CYCLIC_TRANSFER_SLOTS; i++) {
-        PUSB_TRANSFER_CONTEXT ctx = m_FreeFeedback[i];
-        if (ctx == NULL) continue;
-        if (InterlockedCompareExchangePointer((PVOID volatile*)&m_BusyFeedback[i], ctx, NULL) != NULL) continue;
-        m_FreeFeedback[i] = NULL;
-        claimed = ctx;
-        break;
-    }
-    KeReleaseSpinLock(&m_FeedbackSlotLock, irql);
-    return claimed;
+    return ClaimSlot(&m_FeedbackSlotLock, m_FreeFeedback, m_BusyFeedback);
 }
 
-// As ReturnTransfer: the IRP is ready before the context is free again.
 VOID CUsbAsyncRenderStream::ReturnFeedbackTransfer(PUSB_TRANSFER_CONTEXT context) {
-    IoReuseIrp(context->Irp, STATUS_NOT_SUPPORTED);
-    KIRQL irql;
-    KeAcquireSpinLock(&m_FeedbackSlotLock, &irql);
-    m_FreeFeedback[context->Index] = context;
-    InterlockedExchangePointer((PVOID volatile*)&m_BusyFeedback[context->Index], NULL);
-    KeReleaseSpinLock(&m_FeedbackSlotLock, irql);
+    ReturnSlot(&m_FeedbackSlotLock, m_FreeFeedback, m_BusyFeedback, context);
 }
 
 // Under m_SubmitLock. One value per feedback packet, F x Pf packets; the
@@ -325,13 +307,7 @@ NTSTATUS CUsbAsyncRenderStream::BuildTransfer(LONG rate) {
         iso.IsoPacket[i].Length = length;
         offset += length;
     }
-    iso.TransferBufferLength = offset;
-    // Whatever the owner does not fill goes out as silence.
-    memset(ctx->Buffer, 0, offset);
-    PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, offset);
-    ProcessData(ctx->Buffer, offset);
-    ctx->Length = offset;
-    return SendTransfer(ctx);
+    return FillAndSend(ctx, offset);
 }
 
 // Only the IRP and URB statuses decide between resubmission and recovery.

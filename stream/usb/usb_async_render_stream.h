@@ -53,7 +53,7 @@ protected:
     NTSTATUS ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternateSetting) override;
     NTSTATUS AllocateStreamBlocks() override;
     VOID ResetStreamCounters() override { m_nRateRemainder = 0; }
-    ULONG FeedbackPacketsPerFrame(UCHAR alternateSetting);
+    ULONG FeedbackPollsPerFrame(UCHAR alternateSetting);
     NTSTATUS BuildTransfer(LONG rate);
     NTSTATUS SubmitFeedback(IUsbAudioDevice* device);
     PUSB_TRANSFER_CONTEXT ClaimFeedbackTransfer();

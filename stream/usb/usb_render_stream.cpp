@@ -87,11 +87,7 @@ PUSB_TRANSFER_CONTEXT CUsbRenderStream::FillTransfer(ULONG* bytes) {
         iso.IsoPacket[i].Length = length;
         offset += length;
     }
-    iso.TransferBufferLength = offset;
-    // Whatever the owner does not fill goes out as silence.
-    memset(ctx->Buffer, 0, offset);
-    PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, offset);
-    ProcessData(ctx->Buffer, offset);
+    FillBuffer(ctx, offset);
     *bytes = offset;
     return ctx;
 }

@@ -54,7 +54,20 @@ FakeUsbModel* FakeUsbModel::Create(simusb::SimUsbPort& port, Timeline* timeline)
 FakeUsbModel::FakeUsbModel(simusb::SimUsbPort& port, Timeline* timeline)
     : InertAudioHal(NULL), m_Port(port), m_Timeline(timeline), m_Configuration(port.device().descriptors().configuration) {}
 
-FakeUsbModel::~FakeUsbModel() = default;
+FakeUsbModel::~FakeUsbModel() {
+    for (IUacUnit* unit : m_Units) unit->Release();
+}
+
+void FakeUsbModel::AddModelUnit(IUacUnit* unit) {
+    unit->AddRef();
+    m_Units.push_back(unit);
+}
+
+NTSTATUS FakeUsbModel::GetUnit(ULONG index, IUacUnit** unit) {
+    if (unit == NULL || index >= m_Units.size()) return STATUS_INVALID_PARAMETER;
+    *unit = m_Units[index];
+    return STATUS_SUCCESS;
+}
 
 NTSTATUS FakeUsbModel::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     if (iid == IID_IUnknown) return ReturnInterface(static_cast<IAudioHal*>(this), out);

@@ -16,6 +16,7 @@
 #include "adapter/base/unknown.h"
 #include "adapter/audio_hal.h"
 #include "adapter/usb/usb_audio_device.h"
+#include "topology/unit_base.h"
 #include "tests/fakes/adapter/inert_audio_hal.h"
 #include "platform/usb/usb_port.h"
 
@@ -68,6 +69,9 @@ public:
 
     // ---- IAudioHal (what the streams use) ----------------------------------
     PDEVICE_OBJECT GetDeviceObject() override;
+    // The units lent with AddModelUnit, in order.
+    ULONG GetUnitCount() override { return (ULONG)m_Units.size(); }
+    NTSTATUS GetUnit(ULONG index, IUacUnit** unit) override;
 
     // ---- test controls -----------------------------------------------------
     LONG BusyCount() const { return __atomic_load_n(&m_Busy, __ATOMIC_ACQUIRE); }
@@ -86,6 +90,9 @@ public:
     bool CompleteQueued();
     // Make the transport refuse its interfaces (QueryInterface fails).
     bool RefuseUsbInterface = false;
+    // A unit of the model's list (a clock source's node, say); one
+    // reference is kept until the model goes.
+    void AddModelUnit(IUacUnit* unit);
     // AllocateIrp fails for the n-th call from now (0-based), once.
     void FailIrpAllocation(int nth) { m_FailIrpAt = nth; }
 
@@ -111,6 +118,7 @@ private:
     std::vector<ULONG> m_PacketLengths;
     bool m_Cycled = false;
     int m_FailIrpAt = -1;
+    std::vector<IUacUnit*> m_Units;
 };
 
 }  // namespace streamfakes

@@ -9,32 +9,6 @@
 namespace streamtest {
 namespace {
 
-// A completed IN transfer made by hand: its URB and data buffer sized as
-// the opened stream sizes them.
-struct CraftedTransfer {
-    CraftedTransfer(CUsbCaptureStream* stream, ULONG blockAlign)
-        : packets(stream->FramesPerTransfer() * stream->PacketsPerFrame()),
-          slot(stream->SamplesPerPacket() * blockAlign),
-          urb(GET_ISO_URB_SIZE(packets)),
-          data(slot * packets) {
-        ctx.Urb = reinterpret_cast<PURB>(urb.data());
-        ctx.Buffer = data.data();
-        ctx.Length = (ULONG)data.size();
-        ctx.Urb->UrbIsochronousTransfer.NumberOfPackets = packets;
-        for (ULONG i = 0; i < packets; i++) Packet(i) = {i * slot, 0, USBD_STATUS_ISO_NOT_ACCESSED_BY_HW};
-    }
-    USBD_ISO_PACKET_DESCRIPTOR& Packet(ULONG i) { return ctx.Urb->UrbIsochronousTransfer.IsoPacket[i]; }
-    // Packet i carries length bytes counting up from *next.
-    void Fill(ULONG i, ULONG length, uint8_t* next) {
-        Packet(i) = {i * slot, length, USBD_STATUS_SUCCESS};
-        for (ULONG b = 0; b < length && i * slot + b < data.size(); b++) data[i * slot + b] = (*next)++;
-    }
-    ULONG packets, slot;
-    std::vector<uint64_t> urb;  // 8-byte aligned storage
-    std::vector<uint8_t> data;
-    USB_TRANSFER_CONTEXT ctx = {};
-};
-
 class CaptureTest : public UsbStreamTest {
 protected:
     // Opens the stream for client (acquired, not running).

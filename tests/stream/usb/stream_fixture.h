@@ -46,14 +46,41 @@ inline std::vector<FormatAlt> CaptureFormats() {
             {PcmFormat(4, 48000, 16), kAltOtherDirection}};
 }
 
+// A completed IN transfer made by hand: its URB and data buffer sized as
+// the opened stream sizes them.
+struct CraftedTransfer {
+    CraftedTransfer(CUsbCaptureStream* stream, ULONG blockAlign)
+        : packets(stream->FramesPerTransfer() * stream->PacketsPerFrame()),
+          slot(stream->SamplesPerPacket() * blockAlign),
+          urb(GET_ISO_URB_SIZE(packets)),
+          data(slot * packets) {
+        ctx.Urb = reinterpret_cast<PURB>(urb.data());
+        ctx.Buffer = data.data();
+        ctx.Length = (ULONG)data.size();
+        ctx.Urb->UrbIsochronousTransfer.NumberOfPackets = packets;
+        for (ULONG i = 0; i < packets; i++) Packet(i) = {i * slot, 0, USBD_STATUS_ISO_NOT_ACCESSED_BY_HW};
+    }
+    USBD_ISO_PACKET_DESCRIPTOR& Packet(ULONG i) { return ctx.Urb->UrbIsochronousTransfer.IsoPacket[i]; }
+    // Packet i carries length bytes counting up from *next.
+    void Fill(ULONG i, ULONG length, uint8_t* next) {
+        Packet(i) = {i * slot, length, USBD_STATUS_SUCCESS};
+        for (ULONG b = 0; b < length && i * slot + b < data.size(); b++) data[i * slot + b] = (*next)++;
+    }
+    ULONG packets, slot;
+    std::vector<uint64_t> urb;  // 8-byte aligned storage
+    std::vector<uint8_t> data;
+    USB_TRANSFER_CONTEXT ctx = {};
+};
+
 class UsbStreamTest : public sim::KernelTest {
 protected:
     virtual Uac1DeviceSpec DeviceSpec() { return Uac1DeviceSpec(); }
+    virtual simusb::DescriptorSet Device() { return BuildUac1Device(DeviceSpec()); }
 
     void SetUp() override {
         sim::KernelTest::SetUp();
         limiterrecorder::ClearCalls();
-        port_ = std::make_unique<simusb::SimUsbPort>(BuildUac1Device(DeviceSpec()));
+        port_ = std::make_unique<simusb::SimUsbPort>(Device());
         model_ = FakeUsbModel::Create(*port_, &timeline_);
     }
 
@@ -68,7 +95,13 @@ protected:
 
     template <typename T>
     T* Make(UCHAR interfaceNumber, ULONG isCapture, const std::vector<FormatAlt>& formats) {
-        T* stream = new (NonPagedPoolNx, UAC1_STREAM_TAG) T(NULL, interfaceNumber, isCapture ? 6 : 1);
+        return Adopt(new (NonPagedPoolNx, UAC1_STREAM_TAG) T(NULL, interfaceNumber, isCapture ? 6 : 1), isCapture,
+                     formats);
+    }
+    // Init with the model, the formats, the work buffers; released at the
+    // end of the test.
+    template <typename T>
+    T* Adopt(T* stream, ULONG isCapture, const std::vector<FormatAlt>& formats) {
         stream->AddRef();
         streams_.push_back(stream);
         EXPECT_EQ(stream->Init(isCapture, static_cast<IAudioHal*>(model_)), STATUS_SUCCESS);
