@@ -18,8 +18,8 @@ void answer(SpCpuidRecord* r, uint32_t leaf, uint32_t subleaf) {
 SpCpuidRecord acceptedVendorLeaf0(uint32_t maxLeaf) { return {maxLeaf, 0x756E6547u, 0x6C65746Eu, 0x49656E69u}; }
 SpCpuidRecord otherVendorLeaf0(uint32_t maxLeaf) { return {maxLeaf, 0x68747541u, 0x444D4163u, 0x69746E65u}; }
 
-ScopedCpuid::ScopedCpuid(const CpuidSet& set) : saved_(spCpuidProvider.load()) {
-    current = &set;
+ScopedCpuid::ScopedCpuid(const CpuidSet& set) : set_(set), saved_(spCpuidProvider.load()) {
+    current = &set_;
     spCpuidProvider.store(&answer);
 }
 ScopedCpuid::~ScopedCpuid() {

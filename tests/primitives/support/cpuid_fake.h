@@ -23,7 +23,7 @@ SpCpuidRecord acceptedVendorLeaf0(uint32_t maxLeaf);
 // Another vendor's leaf 0 ("AuthenticAMD").
 SpCpuidRecord otherVendorLeaf0(uint32_t maxLeaf);
 
-// Installs `set` as the CPUID provider for the scope (unknown leaves answer
+// Installs a copy of `set` as the CPUID provider for the scope (unknown leaves answer
 // zeros); one at a time.
 class ScopedCpuid {
 public:
@@ -33,6 +33,7 @@ public:
     ScopedCpuid& operator=(const ScopedCpuid&) = delete;
 
 private:
+    CpuidSet set_;  // a copy: callers may pass temporaries
     SpCpuidProvider saved_;
 };
 
