@@ -1,5 +1,11 @@
 #include "tests/primitives/support/cpu_kernels.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/primitives/support/dispatch.h"
+
 #define SP_PICK_ALL_1(name) name##_Sse3
 #define SP_PICK_ALL_2(name) name##_Ssse3
 #define SP_PICK_ALL_3(name) name##_Sse41
@@ -22,6 +28,17 @@ const SpCpuKernels& cpuKernels(int build) {
         {SP_CPU_LIST(SP_CELL_3)},
     };
     return kBuilds[build - 1];
+}
+
+void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) {
+    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
+        if (!cpuHasBuild(b)) {
+            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
+            continue;
+        }
+        SCOPED_TRACE(buildName(b));
+        fn(b, cpuKernels(b));
+    }
 }
 
 }  // namespace sptest

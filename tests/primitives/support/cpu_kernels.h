@@ -4,6 +4,8 @@
 // (its table cell is the generic body) and holds nullptr there.
 #pragma once
 
+#include <functional>
+
 #include "primitives/convert/sp_cpu.h"
 
 namespace sptest {
@@ -16,5 +18,9 @@ struct SpCpuKernels {
 
 // build 1, 2 or 3.
 const SpCpuKernels& cpuKernels(int build);
+
+// Calls fn(build, kernels) for each CPU build this processor runs, with the
+// build in the failure trace; prints a note for each build it lacks.
+void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn);
 
 }  // namespace sptest

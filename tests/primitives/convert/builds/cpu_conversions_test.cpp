@@ -15,26 +15,10 @@
 #include "tests/primitives/support/cpu_kernels.h"
 #include "tests/primitives/support/dispatch.h"
 #include "tests/primitives/support/sp_buffer.h"
+#include "tests/primitives/support/ulp.h"
 
 namespace sptest {
 namespace {
-
-void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) {
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        if (!cpuHasBuild(b)) {
-            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
-            continue;
-        }
-        SCOPED_TRACE(buildName(b));
-        fn(b, cpuKernels(b));
-    }
-}
-
-uint32_t bitsOf(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
 
 // One kernel and its element model; inputs are drawn as raw bytes.
 template <typename In, typename Out>
@@ -95,7 +79,7 @@ TEST(IntFloatKernels, ScaledKernelsMultiplyOnce) {
                 k.spI16ToF32ScaledKernel(src.data(), dst.data(), 37, &f);
                 k.spI16ToF64ScaledKernel(src.data(), dd.data(), 37, &fd);
                 for (int i = 0; i < 37; ++i) {
-                    EXPECT_EQ(bitsOf(dst.get(i)), bitsOf((float)src.get(i) * f));
+                    EXPECT_EQ(floatBits(dst.get(i)), floatBits((float)src.get(i) * f));
                     EXPECT_EQ(dd.get(i), (double)src.get(i) * fd);
                 }
                 EXPECT_TRUE(dst.checkCanaries() && dd.checkCanaries());

@@ -20,32 +20,10 @@
 #include "tests/primitives/support/mxcsr.h"
 #include "tests/primitives/support/references.h"
 #include "tests/primitives/support/sp_buffer.h"
+#include "tests/primitives/support/ulp.h"
 
 namespace sptest {
 namespace {
-
-uint32_t bitsOf(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-float floatOf(uint32_t b) {
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
-
-// Calls fn(build, kernels) for each CPU build this processor runs.
-void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) {
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        if (!cpuHasBuild(b)) {
-            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
-            continue;
-        }
-        SCOPED_TRACE(buildName(b));
-        fn(b, cpuKernels(b));
-    }
-}
 
 // ---- Float to integer (mode 0/1 and half-away) -------------------------------
 struct F2ICase {
@@ -275,7 +253,7 @@ bool haveF16c() { return __builtin_cpu_supports("f16c"); }
 
 bool sameFloat(float a, float b) {
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
-    return bitsOf(a) == bitsOf(b);
+    return floatBits(a) == floatBits(b);
 }
 
 TEST(HalfKernels, EveryHalfToFloatMatchesF16c) {
@@ -333,7 +311,7 @@ TEST(HalfKernels, FloatToHalfOverEveryExponentMatchesF16c) {
     std::vector<float> src;
     for (uint32_t e = 0; e < 255; ++e)
         for (uint32_t m : {0u, 1u, 0xFFFu, 0x1000u, 0x1001u, 0x2000u, 0x3000u, 0x7FFFFFu, 0x400000u, 0x123456u})
-            for (uint32_t s : {0u, 0x80000000u}) src.push_back(floatOf(s | (e << 23) | m));
+            for (uint32_t s : {0u, 0x80000000u}) src.push_back(bitsFloat(s | (e << 23) | m));
     forEachCpuBuild([&](int, const SpCpuKernels& k) {
         for (int mode : {0, 1}) {
             std::vector<uint16_t> out(src.size());
@@ -382,11 +360,11 @@ TEST(HalfKernels, EdgeCases) {
             EXPECT_EQ(r, c.want) << std::hex << c.h << std::dec << " sf " << c.sf << " mode " << c.mode;
         }
         struct H2F { uint16_t h; uint32_t want; };
-        for (H2F c : std::vector<H2F>{{0x0001, 0x33800000}, {0x03FF, bitsOf(1023.0f * std::ldexp(1.0f, -24))},
+        for (H2F c : std::vector<H2F>{{0x0001, 0x33800000}, {0x03FF, floatBits(1023.0f * std::ldexp(1.0f, -24))},
                                       {0x7C00, 0x7F800000}, {0x8000, 0x80000000}}) {
             float r;
             k.spF16ToF32Kernel(&c.h, &r, 1);
-            EXPECT_EQ(bitsOf(r), c.want) << std::hex << c.h;
+            EXPECT_EQ(floatBits(r), c.want) << std::hex << c.h;
         }
         struct F2H { float f; int mode; uint16_t want; };
         for (F2H c : std::vector<F2H>{{65504.0f, 1, 0x7BFF}, {65520.0f, 1, 0x7C00}, {65520.0f, 0, 0x7BFF}, {1e10f, 1, 0x7C00},

@@ -22,17 +22,6 @@
 namespace sptest {
 namespace {
 
-void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) {
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        if (!cpuHasBuild(b)) {
-            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
-            continue;
-        }
-        SCOPED_TRACE(buildName(b));
-        fn(b, cpuKernels(b));
-    }
-}
-
 uint64_t ntCount(SpNtCounter c) { return spNtCalls[c].load(); }
 
 // A processor of the accepted vendor whose leaf 2 names one descriptor.
