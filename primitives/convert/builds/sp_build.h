@@ -103,6 +103,12 @@ static inline uint16_t ldU16(const void* p) {
     return v;
 }
 static inline void stU16(void* p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
+static inline double ldF64(const void* p) {
+    double v;
+    __builtin_memcpy(&v, p, 8);
+    return v;
+}
+static inline void stF64(void* p, double v) { __builtin_memcpy(p, &v, 8); }
 static inline uint32_t f2u(float f) { return __builtin_bit_cast(uint32_t, f); }
 static inline float u2f(uint32_t u) { return __builtin_bit_cast(float, u); }
 

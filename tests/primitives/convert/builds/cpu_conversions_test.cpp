@@ -124,7 +124,7 @@ TEST(IntFloatKernels, EdgeCases) {
 int32_t modelI64(int64_t v, int s) {
     __int128 r;
     if (s <= 0) {
-        r = (__int128)v << (-s > 40 ? 40 : -s);
+        r = (__int128)v * ((__int128)1 << (-s > 40 ? 40 : -s));
     } else {
         // floor(|v| / 2^s + 1/2) with the sign, in 128 bits.
         __int128 a = v < 0 ? -(__int128)v : (__int128)v;
@@ -193,7 +193,7 @@ int32_t model24Scaled(int32_t v, int s) {
     return clamp24((int64_t)q);
 }
 int32_t model24Up(int32_t v, int shift) {
-    __int128 w = (__int128)v << (shift > 40 ? 40 : shift);
+    __int128 w = (__int128)v * ((__int128)1 << (shift > 40 ? 40 : shift));
     return clamp24(w > INT64_MAX ? INT64_MAX : (w < INT64_MIN ? INT64_MIN : (int64_t)w));
 }
 
