@@ -1,8 +1,8 @@
 # Top-level entry points. `make test` is what CI runs first.
 JOBS ?= $(shell nproc)
-CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in
+CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in|cpu-models
 
-.PHONY: all setup build test test-asan test-tsan bench fuzz fuzz-smoke check-builds check-extra run clean tables
+.PHONY: all setup build test test-cpu-models test-asan test-tsan bench fuzz fuzz-smoke check-builds check-extra run clean tables
 
 # Every build configured here treats compiler warnings as errors; a hand
 # configuration leaves them as warnings.
@@ -19,6 +19,11 @@ build: setup
 
 test: build
 	ctest --test-dir build -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
+
+# The primitives' CPU-build tests under qemu-user CPU models (label
+# cpu-models; skipped without qemu-x86_64).
+test-cpu-models: build
+	ctest --test-dir build -L cpu-models --output-on-failure -j$(JOBS)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
 test-asan: setup

@@ -3,6 +3,7 @@
 #include "primitives/convert/entry_table_a.h"
 
 #include "primitives/convert/not_built.h"
+#include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
 
@@ -11,19 +12,23 @@ std::atomic<int32_t> spDispatchIndex{SP_BUILD_GEN};
 #define NB(name) spNotBuilt<name##Fn>
 #define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
 #define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
+// Every build its own body.
+#define ALL_BUILDS(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Sse41}
+// Build 3 runs build 2's body.
+#define B3_USES_B2(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Ssse3}
 
 const SpEntryTableA spEntryTableA = {
-    /*  1 */ GEN_ONLY(spZeroF32),
-    /*  2 */ GEN_ONLY(spF32ToI16Scaled),
-    /*  3 */ GEN_ONLY(spF32ToI32Scaled),
-    /*  4 */ GEN_ONLY(spI16ToF32Scaled),
-    /*  5 */ {spI32ToF32Scaled_Gen, spI32ToF32Scaled_Gen, NB(spI32ToF32Scaled), NB(spI32ToF32Scaled)},
-    /*  6 */ GEN_ONLY(spI24ToF32),
-    /*  7 */ GEN_ONLY(spF32ToI24Scaled),
-    /*  8 */ GEN_ONLY(spAddF32InPlace),
-    /*  9 */ GEN_ONLY(spDivConstF32InPlace),
-    /* 10 */ GEN_ONLY(spMoveF32),
-    /* 11 */ GEN_ONLY(spScaleF32InPlace),
+    /*  1 */ ALL_BUILDS(spZeroF32),
+    /*  2 */ ALL_BUILDS(spF32ToI16Scaled),
+    /*  3 */ ALL_BUILDS(spF32ToI32Scaled),
+    /*  4 */ ALL_BUILDS(spI16ToF32Scaled),
+    /*  5 */ {spI32ToF32Scaled_Gen, spI32ToF32Scaled_Gen, spI32ToF32Scaled_Ssse3, spI32ToF32Scaled_Ssse3},
+    /*  6 */ ALL_BUILDS(spI24ToF32),
+    /*  7 */ ALL_BUILDS(spF32ToI24Scaled),
+    /*  8 */ B3_USES_B2(spAddF32InPlace),
+    /*  9 */ ALL_BUILDS(spDivConstF32InPlace),
+    /* 10 */ ALL_BUILDS(spMoveF32),
+    /* 11 */ ALL_BUILDS(spScaleF32InPlace),
     /* 12 */ GEN_ONLY(spFirInit),
     /* 13 */ GEN_ONLY(spFirStateSize),
     /* 14 */ GEN_ONLY(spFirMultirateInit),
@@ -33,11 +38,11 @@ const SpEntryTableA spEntryTableA = {
     /* 18 */ GEN_ONLY(spIirFilterF32InPlace),
     /* 19 */ GEN_ONLY(spIirStateSize),
     /* 20 */ GEN_ONLY(spIirInit),
-    /* 21 */ GEN_ONLY(spI32ToF32),
-    /* 22 */ GEN_ONLY(spAddConstF32InPlace),
-    /* 23 */ GEN_ONLY(spInterleaveF32),
-    /* 24 */ GEN_ONLY(spDeinterleaveF32),
-    /* 25 */ GEN_ONLY(spPowF32),
+    /* 21 */ ALL_BUILDS(spI32ToF32),
+    /* 22 */ B3_USES_B2(spAddConstF32InPlace),
+    /* 23 */ ALL_BUILDS(spInterleaveF32),
+    /* 24 */ ALL_BUILDS(spDeinterleaveF32),
+    /* 25 */ ALL_BUILDS(spPowF32),
 };
 
 // Each entry is one relaxed load, one indexed load and a tail call.

@@ -143,7 +143,7 @@ float finitePower(float x, float y) {
 // Elements [begin, end) through the fast path when every one of them
 // qualifies, else each through the special routine.
 void powBlock(const float* x, const float* y, float* dst, size_t begin, size_t end, SpStatus* status) {
-    double t[4];
+    double t[8];
     bool fast = true;
     for (size_t i = begin; i < end; ++i) {
         float xv = elemF32(x, i), yv = elemF32(y, i);
@@ -161,10 +161,10 @@ void powBlock(const float* x, const float* y, float* dst, size_t begin, size_t e
     }
 }
 
-__attribute__((noinline)) SpStatus powWorker(const float* x, const float* y, float* dst, int len) {
+__attribute__((noinline)) SpStatus powWorker(const float* x, const float* y, float* dst, int len, size_t group) {
     SpStatus status = SP_STS_OK;
     size_t n = (size_t)len, grouped = n & ~(size_t)7, i = 0;
-    for (; i < grouped; i += 4) powBlock(x, y, dst, i, i + 4, &status);
+    for (; i < grouped; i += group) powBlock(x, y, dst, i, i + group, &status);
     for (; i < n; ++i) powBlock(x, y, dst, i, i + 1, &status);
     return status;
 }
@@ -208,14 +208,18 @@ void spPowSpecialF32(const float* x, const float* y, float* dst, int i, SpStatus
     }
 }
 
-SpStatus spPowF32_Gen(const float* x, const float* y, float* dst, int len) {
-    if (dst == nullptr || y == nullptr || x == nullptr) return SP_STS_NULL_PTR;
-    if (len <= 0) return SP_STS_SIZE;
+SpStatus spPowGroupedF32(const float* x, const float* y, float* dst, int len, int group) {
     const uint32_t saved = _mm_getcsr();
     const uint32_t forced = kMxcsrFtz | kMxcsrRound | kMxcsrDaz;
     const bool change = (saved & forced) != 0;
     if (change) _mm_setcsr(saved & ~forced);
-    SpStatus status = powWorker(x, y, dst, len);
+    SpStatus status = powWorker(x, y, dst, len, group == 8 ? 8 : 4);
     if (change) _mm_setcsr(saved);
     return status;
+}
+
+SpStatus spPowF32_Gen(const float* x, const float* y, float* dst, int len) {
+    if (dst == nullptr || y == nullptr || x == nullptr) return SP_STS_NULL_PTR;
+    if (len <= 0) return SP_STS_SIZE;
+    return spPowGroupedF32(x, y, dst, len, 4);
 }

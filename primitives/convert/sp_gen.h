@@ -54,6 +54,10 @@ SpStatus spDeinterleaveF32_Gen(const float* src, int numCh, int len, float* cons
 SpStatus spPowF32_Gen(const float* x, const float* y, float* dst, int len);
 // Element i alone, in double precision with every special case; stores
 // SP_STS_DOMAIN into *status for a domain or pole case, never clears it.
+// The power after the checks: MXCSR set to nearest without flushing, groups
+// of `group` (4 or 8) elements over the multiple of 8, then single elements.
+// The CPU builds use groups of 8 on the same tables and arithmetic.
+SpStatus spPowGroupedF32(const float* x, const float* y, float* dst, int len, int group);
 void spPowSpecialF32(const float* x, const float* y, float* dst, int i, SpStatus* status);
 // Raises one IEEE flag: SP_STS_DOMAIN invalid, SP_STS_SINGULARITY divide by
 // zero, SP_STS_OVERFLOW, SP_STS_UNDERFLOW; other codes do nothing.

@@ -4,6 +4,7 @@
 
 #include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_alloc.h"
+#include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
@@ -16,7 +17,7 @@
 const SpEntryTableB spEntryTableB = {
     /*  0 */ GEN_ONLY(spCopyF32),
     /*  1 */ GEN_ONLY(spSetF32),
-    /*  2 */ GEN_ONLY(spScaleF32),
+    /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ GEN_ONLY(spSqrtF32InPlace),
     /*  4 */ GEN_ONLY(spAbsF32InPlace),
     /*  5 */ GEN_ONLY(spMaxF32),

@@ -1,24 +1,87 @@
 #!/bin/sh
-# Fails when an object of the generic build holds a VEX-encoded instruction
-# or one beyond SSE2 (SSE3, SSSE3, SSE4.x, BMI, POPCNT/LZCNT, MOVBE, CRC32).
-# Usage: check_generic_isa.sh object[:object...]
+# Instruction-set ceilings of the signal primitives.
+#
+#   check_generic_isa.sh OBJECTS [CEILING]
+#     every object of the colon-separated list stays within CEILING (sse2,
+#     the default: the generic build; sse3, ssse3 or sse41: CPU builds 1-3).
+#   check_generic_isa.sh --linked EXECUTABLE
+#     disassembles a program linked against sp_primitives (so the linker's
+#     choice among duplicate inline copies shows) and holds every function of
+#     the primitives to its build's ceiling: _Sse3 / sp::sse3 to SSE3, _Ssse3
+#     / sp::ssse3 to SSSE3, _Sse41 / sp::sse41 to SSE4.1, every other sp
+#     function to SSE2. A function that issues non-temporal stores must also
+#     hold a store fence.
+# VEX/EVEX-encoded instructions (and so FMA) are outside every ceiling.
 set -eu
+
+SSE3='addsubp[sd]|h(add|sub)p[sd]|lddqu|movddup|movs[hl]dup|fisttp[a-z]*|monitor|mwait'
+SSSE3='pabs[bwd]|palignr|ph(add|sub)(w|d|sw)|pmaddubsw|pmulhrsw|pshufb|psign[bwd]'
+SSE41='blendv?p[sd]|dpp[sd]|extractps|insertps|movntdqa|mpsadbw|packusdw|pblendvb|pblendw|pcmpeqq|pextr[bdq]|phminposuw|pinsr[bdq]|pmaxs[bd]|pmaxu[dw]|pmins[bd]|pminu[dw]|pmov[sz]x[a-z]+|pmuldq|pmulld|ptest|round[ps][sd]'
+BEYOND='v[a-z0-9]+|crc32[a-z]*|pcmp[ei]str[im]|pcmpgtq|popcnt|lzcnt|tzcnt|andn|bextr|blsi|blsmsk|blsr|bzhi|mulx|pdep|pext|rorx|sarx|shlx|shrx|movbe'
+
+# Mnemonics a ceiling forbids, as one anchored pattern.
+forbidden() {
+  case "$1" in
+    sse2) echo "^($SSE3|$SSSE3|$SSE41|$BEYOND)\$" ;;
+    sse3) echo "^($SSSE3|$SSE41|$BEYOND)\$" ;;
+    ssse3) echo "^($SSE41|$BEYOND)\$" ;;
+    sse41) echo "^($BEYOND)\$" ;;
+    *) echo "unknown ceiling $1" >&2; exit 2 ;;
+  esac
+}
+
+if [ "${1:-}" = "--linked" ]; then
+  exe=$2
+  # One line per instruction: "<function>\t<mnemonic>".
+  objdump -d -C --no-show-raw-insn "$exe" | awk '
+    /^[0-9a-f]+ <.*>:$/ { name = substr($0, index($0, "<") + 1); sub(/>:$/, "", name); next }
+    /^[[:space:]]+[0-9a-f]+:/ { split($0, parts, "\t"); m = parts[2]; sub(/ .*/, "", m); if (m != "") print name "\t" m }
+  ' > "${TMPDIR:-/tmp}/sp_isa_$$.txt"
+  status=0
+  for build in sse3:_Sse3:sp::sse3:: ssse3:_Ssse3:sp::ssse3:: sse41:_Sse41:sp::sse41::; do
+    ceiling=${build%%:*}; rest=${build#*:}; suffix=${rest%%:*}; ns=${rest#*:}
+    bad=$(awk -F '\t' -v s="$suffix" -v n="$ns" '(index($1, s "(") || index($1, n)) { print $1 "\t" $2 }' \
+        "${TMPDIR:-/tmp}/sp_isa_$$.txt" | awk -F '\t' -v pat="$(forbidden "$ceiling")" '$2 ~ pat' | sort -u)
+    if [ -n "$bad" ]; then
+      echo "build $ceiling functions beyond their ceiling:"; echo "$bad"; status=1
+    fi
+  done
+  bad=$(awk -F '\t' '($1 ~ /^(sp[A-Z]|sp::gen::|sp::cpu::)/ || $1 ~ /_Gen\(/) && $1 !~ /_(Sse3|Ssse3|Sse41)\(/' \
+      "${TMPDIR:-/tmp}/sp_isa_$$.txt" | awk -F '\t' -v pat="$(forbidden sse2)" '$2 ~ pat' | sort -u)
+  if [ -n "$bad" ]; then
+    echo "generic functions beyond SSE2:"; echo "$bad"; status=1
+  fi
+  nofence=$(awk -F '\t' '$1 ~ /(_Sse3|_Ssse3|_Sse41)\(|sp::(sse3|ssse3|sse41)::/ {
+      if ($2 ~ /^movnt/) nt[$1] = 1; if ($2 == "sfence") fence[$1] = 1 }
+    END { for (f in nt) if (!(f in fence)) print f }' "${TMPDIR:-/tmp}/sp_isa_$$.txt")
+  if [ -n "$nofence" ]; then
+    echo "non-temporal stores without a store fence in:"; echo "$nofence"; status=1
+  fi
+  cpu_functions=$(awk -F '\t' '$1 ~ /_(Sse3|Ssse3|Sse41)\(/ { print $1 }' "${TMPDIR:-/tmp}/sp_isa_$$.txt" | sort -u | wc -l)
+  rm -f "${TMPDIR:-/tmp}/sp_isa_$$.txt"
+  if [ "$cpu_functions" -eq 0 ]; then
+    echo "no CPU-build function found in $exe"; exit 1
+  fi
+  [ $status -eq 0 ] && echo "linked primitives stay within their builds' ceilings ($cpu_functions CPU-build functions)"
+  exit $status
+fi
+
+ceiling=${2:-sse2}
+pattern=$(forbidden "$ceiling")
 status=0
 old_ifs=$IFS
 IFS=:
 for obj in $1; do
   IFS=$old_ifs
   bad=$(objdump -d --no-show-raw-insn "$obj" | grep -E '^[[:space:]]+[0-9a-f]+:' |
-    awk '{print $2}' |
-    grep -E '^(v[a-z0-9]+|addsubp[sd]|h(add|sub)p[sd]|lddqu|movddup|movs[hl]dup|fisttp|monitor|mwait|pabs[bwd]|palignr|ph(add|sub)(w|d|sw)|pmaddubsw|pmulhrsw|pshufb|psign[bwd]|blendv?p[sd]|dpp[sd]|extractps|insertps|movntdqa|mpsadbw|packusdw|pblendvb|pblendw|pcmpeqq|pextr[bdq]|phminposuw|pinsr[bdq]|pmaxs[bd]|pmaxu[dw]|pmins[bd]|pminu[dw]|pmov[sz]x[a-z]+|pmuldq|pmulld|ptest|round[ps][sd]|crc32[a-z]*|pcmp[ei]str[im]|pcmpgtq|popcnt|lzcnt|tzcnt|andn|bextr|blsi|blsmsk|blsr|bzhi|mulx|pdep|pext|rorx|sarx|shlx|shrx|movbe)$' |
-    sort | uniq -c || true)
+    awk '{print $2}' | grep -E "$pattern" | sort | uniq -c || true)
   if [ -n "$bad" ]; then
-    echo "$obj: instructions outside the x86-64 baseline:"
+    echo "$obj: instructions beyond $ceiling:"
     echo "$bad"
     status=1
   fi
   IFS=:
 done
 IFS=$old_ifs
-[ $status -eq 0 ] && echo "generic objects use the x86-64 baseline only"
+[ $status -eq 0 ] && echo "objects use instructions up to $ceiling only"
 exit $status
