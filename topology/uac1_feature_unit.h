@@ -79,7 +79,13 @@ protected:
     // STATUS_INVALID_PARAMETER.
     NTSTATUS DeviceChannel(ULONG controlSelector, ULONG channelIndex, ULONG* channel);
     NTSTATUS ReadVendorBlock();
-    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId);
+    // The walk of CreateNodes: every node allocated with `tag`, the vendor
+    // controls made by CreateVendorNode.
+    NTSTATUS CreateNodesWithTag(IAudioHal* builder, ULONG tag);
+    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG tag, ULONG* nextId);
+    // The node of vendor control 0x8B or 0x8C: a plain CVendorSwitchNode.
+    virtual NTSTATUS CreateVendorNode(IAudioHal* builder, ULONG controlSelector, ULONG tag,
+                                      ULONG* nextId);
 
     // Non-paged ("UA10"), m_VendorLength usable bytes (19 or more), or NULL.
     BYTE* m_VendorBlock;
