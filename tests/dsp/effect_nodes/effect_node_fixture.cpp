@@ -70,6 +70,27 @@ Block Silence(ULONG frames) {
     return b;
 }
 
+Block Compose(const Block& dry, const Block& wet, ULONG channels, bool wetSet, std::optional<bool> fadeTo,
+              ULONG rate) {
+    const Block& chosen = wetSet ? wet : dry;
+    Block out = chosen;
+    const LONG L = 2 * (LONG)(rate / 1000);
+    auto fadeOut = [L](LONG i) { return 1.0f - (float)i / (float)(L - 1); };
+    auto fadeIn = [L](LONG i) { return (float)(i - L) / (float)(L - 1); };
+    for (ULONG c = 0; c < channels && c < 2 && fadeTo.has_value(); ++c) {
+        // Towards wet: dry out, then the chosen set in; towards dry: the
+        // chosen set out, then dry in and on.
+        const Block& first = *fadeTo ? dry : chosen;
+        const Block& second = *fadeTo ? chosen : dry;
+        for (LONG i = 0; i < (LONG)out.frames; ++i) {
+            if (i < L) out.data[c][i] = fadeOut(i) * first.data[c][i];
+            else if (i < 2 * L) out.data[c][i] = fadeIn(i) * second.data[c][i];
+            else out.data[c][i] = second.data[c][i];
+        }
+    }
+    return out;
+}
+
 namespace {
 CLimiter* ReferenceLimiter(float makeup, const WAVEFORMATEXTENSIBLE& format) {
     CLimiter* limiter = new (NonPagedPoolNx, MakePoolTag("RefL")) CLimiter();

@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/zvk/zvkheadphone.h"
@@ -77,6 +78,12 @@ struct Block {
 // Distinct tones per channel, amplitude below 0.5, continuing over blocks.
 Block Tones(ULONG frames, ULONG offset);
 Block Silence(ULONG frames);
+
+// What a node outputs from the dry and the wet set of a block: the chosen
+// set, channels 0 and 1 over the cross-fade of a switch change (fadeTo:
+// the latched switch) of 2 x (rate / 1000) frames out and as many in.
+Block Compose(const Block& dry, const Block& wet, ULONG channels, bool wetSet, std::optional<bool> fadeTo,
+              ULONG rate);
 
 // The composition of one node's building blocks; Run returns the dry and
 // the wet set of a block as the node makes them.

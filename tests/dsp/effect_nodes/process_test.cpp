@@ -16,11 +16,6 @@ namespace {
 enum class Kind { Surround, Headphone };
 enum class Set { Dry, Wet };
 
-// The fade weights of frame i for a ramp of L frames: the outgoing signal
-// over [0, L), the incoming one over [L, 2L).
-float FadeOut(LONG i, LONG L) { return 1.0f - (float)i / (float)(L - 1); }
-float FadeIn(LONG i, LONG L) { return (float)(i - L) / (float)(L - 1); }
-
 // A node under test with its reference pipeline.
 class Rig {
 public:
@@ -72,28 +67,13 @@ protected:
     }
 };
 
-// Every channel of out against the set it should carry, channels 0 and 1
-// through the cross-fade (fadeTo: the latched switch of a changed block).
+// Every channel of out against what the node should make of the block.
 void ExpectBlock(const Block& out, const Block& dry, const Block& wet, ULONG channels, Set set,
                  std::optional<bool> fadeTo, ULONG rate, const std::string& what) {
-    const Block& chosen = set == Set::Wet ? wet : dry;
-    const LONG L = 2 * (LONG)(rate / 1000);
-    for (ULONG c = 0; c < channels; ++c) {
-        for (LONG i = 0; i < (LONG)out.frames; ++i) {
-            float expect = chosen.data[c][i];
-            if (c < 2 && fadeTo.has_value()) {
-                if (*fadeTo) {
-                    if (i < L) expect = FadeOut(i, L) * dry.data[c][i];
-                    else if (i < 2 * L) expect = FadeIn(i, L) * chosen.data[c][i];
-                } else {
-                    if (i < L) expect = FadeOut(i, L) * chosen.data[c][i];
-                    else if (i < 2 * L) expect = FadeIn(i, L) * dry.data[c][i];
-                    else expect = dry.data[c][i];
-                }
-            }
-            ASSERT_EQ(out.data[c][i], expect) << what << ": channel " << c << " frame " << i;
-        }
-    }
+    const Block expect = Compose(dry, wet, channels, set == Set::Wet, fadeTo, rate);
+    for (ULONG c = 0; c < channels; ++c)
+        for (ULONG i = 0; i < out.frames; ++i)
+            ASSERT_EQ(out.data[c][i], expect.data[c][i]) << what << ": channel " << c << " frame " << i;
 }
 
 // ---- the chosen set ----

@@ -5,28 +5,12 @@
 
 #include "dsp/effect_nodes.h"
 #include "sim/pool.h"
-#include "tests/topology/uac/uac_fixture.h"
-#include "topology/uac1_effect_feature_unit.h"
+#include "tests/topology/uac/effect_unit_fixture.h"
 
 namespace uactest {
 namespace {
 
 constexpr UCHAR kUnit = 2;
-
-// Vendor control block (length 21, control size 2) whose entry 0 has the
-// bits of `vendorBits` (0x8B: bit 10, 0x8C: bit 11).
-Bytes VendorBlock(USHORT vendorBits) {
-    Bytes block(21, 0x5A);
-    block[16] = 21;
-    block[17] = 0;
-    block[18] = 2;
-    block[19] = (uint8_t)vendorBits;
-    block[20] = (uint8_t)(vendorBits >> 8);
-    return block;
-}
-
-constexpr USHORT kSurroundBit = 1u << 10;
-constexpr USHORT kHeadphoneBit = 1u << 11;
 
 // The test device with feature unit 2 on two channels: master controls
 // `master` (bit cs - 1), volume on both channels.
@@ -43,15 +27,6 @@ simusb::DescriptorSet DeviceWithMaster(USHORT master) {
     return set;
 }
 
-template <class Entity>
-NTSTATUS MakeUnit(const Bytes& d, IAudioHal* model, ULONG index, CUacEntity** out) {
-    Entity* entity = new (NonPagedPoolNx, MakePoolTag("UAC1")) Entity(NULL, index);
-    if (entity == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    entity->AddRef();
-    *out = entity;
-    return entity->Init(d.data(), static_cast<IUnknown*>(model), model);
-}
-
 struct CreateCase {
     const char* name;
     USHORT master;        // master controls of the descriptor
@@ -62,20 +37,12 @@ struct CreateCase {
 
 void PrintTo(const CreateCase& c, std::ostream* os) { *os << c.name; }
 
-class EffectFeatureUnitTest : public UacTest, public ::testing::WithParamInterface<CreateCase> {
+class EffectFeatureUnitTest : public EffectUnitTest, public ::testing::WithParamInterface<CreateCase> {
 protected:
     simusb::DescriptorSet Descriptors() override { return DeviceWithMaster(GetParam().master); }
     void ConfigureDevice() override {
         UacTest::ConfigureDevice();
-        if (GetParam().vendorBits != 0) uac().SetMemory(kUnit, VendorBlock(GetParam().vendorBits));
-    }
-    NTSTATUS InitEntity(const Bytes& d, CUacEntity** out) override {
-        if (d.size() < 3 || d[2] != 6) return UacTest::InitEntity(d, out);
-        CUacEntity* entity = nullptr;
-        NTSTATUS status = MakeUnit<CUac1EffectFeatureUnit>(d, m_Model, (ULONG)m_Model->entities.size(), &entity);
-        if (entity != nullptr) m_Model->entities.push_back(entity);
-        if (out != nullptr) *out = entity;
-        return status;
+        if (GetParam().vendorBits != 0) uac().SetMemory(kUnit, EffectVendorBlock(GetParam().vendorBits));
     }
 };
 
