@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in
 
-.PHONY: all setup build test test-asan test-tsan bench fuzz fuzz-smoke check-builds check-extra run clean
+.PHONY: all setup build test test-asan test-tsan bench fuzz fuzz-smoke check-builds check-extra run clean tables
 
 # Every build configured here treats compiler warnings as errors; a hand
 # configuration leaves them as warnings.
@@ -65,6 +65,14 @@ check-extra: check-builds fuzz-smoke
 # in build/uachost-state, so a second run starts with the stored volume.
 run: build
 	./build/tools/host/uachost --state build/uachost-state demo
+
+# The headphone engine's response tables, from the SOFA measurements of
+# libmysofa1 through tools/hrtfgen (committed as common/zvk/hrtf_data.cpp).
+tables: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+	cmake --build build -j$(JOBS) --target hrtfgen
+	./build/tools/hrtfgen/hrtfgen --sofa /usr/share/libmysofa/default.sofa \
+	  --params tools/hrtfgen/params.txt --out common/zvk/hrtf_data.cpp
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-release build-clang

@@ -1,17 +1,11 @@
-// CZvkHeadphone: the headphone virtualizer as the headphone effect node
-// sees it. It owns the engine (HRTF convolution, crosstalk cancellation and
-// rate conversion) and keeps two parameter sets: the headphone set (room,
-// angle, HRTF variant), in force while the speaker mode is off, and the
-// speaker set with the crosstalk-cancellation angle, in force while it is
-// on. A setter stores its value and, when the engine exists and the value
-// belongs to the active set, hands the active set to the engine at once.
-// Disabled or without an engine, Process folds the block down to the front
-// pair instead.
+// The headphone virtualizer as the headphone effect node sees it: the
+// engine (CHeadphoneApp), a headphone and a speaker parameter set, and a
+// fixed fold-down to the front pair whenever the engine does not run. Also
+// the channel functions the engine shares.
 //
-// The owner allocates the wrapper with the pool operator new (zero-filled,
-// NonPagedPoolNx, "QIRN") and deletes it through the virtual destructor;
-// the engine comes from NonPagedPoolNx with the tag "ZVKP". Setters and
-// SetFormat run at PASSIVE_LEVEL; Process at DISPATCH_LEVEL, in place.
+// Setters run at PASSIVE_LEVEL without a lock; Process runs at
+// DISPATCH_LEVEL under the node's processing lock; SetFormat, SetSpeakerMode
+// and SetCTCAngle only while no Process runs.
 #pragma once
 
 #include "adapter/base/pool_new.h"
@@ -21,16 +15,19 @@ class CHeadphoneApp;
 
 class CZvkHeadphone : public CPoolObject {
 public:
-    // Defaults below; creates the engine (left NULL when its allocation
-    // fails; construction itself never fails).
     CZvkHeadphone();
     virtual ~CZvkHeadphone();
+    CZvkHeadphone(const CZvkHeadphone&) = delete;
+    CZvkHeadphone& operator=(const CZvkHeadphone&) = delete;
 
-    // -1 without an engine; else 1, with the engine built for
-    // nSamplesPerSec, 8 input and nChannels output channels.
-    int SetFormat(const WAVEFORMATEX* format);
-    // In place: channels 0 and 1 receive the engine's stereo result.
-    void Process(float** channels, int frames);
+    int GetSpeakerMode() { return m_bSpeakerMode; }
+    int GetTailEnable() { return m_bTailEnable; }
+    int GetHeadphoneRoom() { return m_nHeadphoneRoom; }
+    int GetHeadphoneVariant() { return m_nHeadphoneVariant; }
+    int GetSpeakerRoom() { return m_nSpeakerRoom; }
+    int GetSpeakerVariant() { return m_nSpeakerVariant; }
+
+    static int MapAngleCode(int variant, int angle);
 
     void SetEnable(int value);
     void SetSpeakerMode(int value);
@@ -41,22 +38,21 @@ public:
     void SetSpeakerRoom(int value);
     void SetSpeakerAngle(int value);
     void SetSpeakerVariant(int value);
-    // Type 0 to 4: 5, 10, 15, 20 or 30 degrees; another value is stored as
-    // it is.
     void SetCTCAngle(int value);
 
-    int GetSpeakerMode();
-    int GetTailEnable();
-    int GetHeadphoneRoom();
-    int GetHeadphoneVariant();
-    int GetSpeakerRoom();
-    int GetSpeakerVariant();
+    // 1 when the engine is configured for the format, 0 when the format is
+    // not served (Process then bypasses), -1 without an engine.
+    int SetFormat(const WAVEFORMATEX* format);
+    void Process(float** channels, int frames);
 
-    // The HRTF response set of an angle index (0 to 3) or code; -1 when
-    // there is none.
-    static int MapAngleCode(int variant, int angle);
+    // The engine, for diagnostics and tests; null without one.
+    const CHeadphoneApp* Engine() const { return m_pApp; }
 
 private:
+    void ApplyHeadphoneSet();
+    void ApplySpeakerSet();
+    bool EngineRuns();
+
     CHeadphoneApp* m_pApp;
     int m_bSpeakerMode;
     int m_bEnable;
@@ -70,3 +66,13 @@ private:
     int m_nHeadphoneVariant;
     int m_nChannels;
 };
+
+// Copies src[i] to dst[i] for i below nSrc (unless the two are the same
+// buffer) and fills the rest of the nDst outputs with zeros.
+void CopyChannels(float** dst, int nDst, float** src, int nSrc, int frames);
+// The fixed fold-down: mono and stereo pass, more channels fold into the
+// front pair (nOut 2) or are copied.
+void DownmixBypass(float** out, int nOut, float** in, int nIn, int frames, float gainDivisor);
+// Folds 5.1 (and 7.1) into the front pair, scaled by 1 / gainDivisor;
+// channels at or above nIn count as silent. out may equal in.
+void DownmixSurroundToStereo(float** out, float** in, int nIn, int frames, float gainDivisor);

@@ -10,7 +10,6 @@
 
 #include "stream/engine/stream_engine.h"
 #include "tests/dsp/effect_nodes/effect_node_fixture.h"
-#include "tests/fakes/dsp/fake_zvkheadphone.h"
 #include "tests/topology/uac/effect_unit_fixture.h"
 
 namespace effecttest {
@@ -174,7 +173,7 @@ TEST_F(EffectsEndToEndTest, HeadphoneRoomAndModeReachTheEnginePersistAndComeBack
     Start(Pcm(8, kRate));
     const ULONG values[2] = {2, 1};
     ASSERT_EQ(Effect(headphoneUnit)->SetValues(0, 2, values), STATUS_SUCCESS);
-    zvkfake::Fields w = zvkfake::Read(headphone->Wrapper());
+    WrapperState w = ReadWrapper(headphone->Wrapper());
     EXPECT_EQ(w.headphoneRoom, 2);
     EXPECT_EQ(w.headphoneVariant, 1);
     EXPECT_EQ(Stored(UnitName(headphoneUnit->GetId(), "0")), Le32(2));
@@ -186,7 +185,7 @@ TEST_F(EffectsEndToEndTest, HeadphoneRoomAndModeReachTheEnginePersistAndComeBack
     EXPECT_EQ(Effect(headphoneUnit)->GetValues(0, 2, back), STATUS_SUCCESS);
     EXPECT_EQ(back[0], 2u);
     EXPECT_EQ(back[1], 1u);
-    w = zvkfake::Read(headphone->Wrapper());
+    w = ReadWrapper(headphone->Wrapper());
     EXPECT_EQ(w.headphoneRoom, 2);
     EXPECT_EQ(w.headphoneVariant, 1);
     EXPECT_EQ(w.speakerVariant, 1);

@@ -6,9 +6,23 @@
 #include "portcls/portcls_guids.h"
 #include "tests/fakes/dsp/fake_effect_blocks.h"
 #include "tests/fakes/dsp/fake_limiter.h"
-#include "tests/fakes/dsp/fake_zvkheadphone.h"
+#include "common/zvk/audioapp.h"
 
 namespace effecttest {
+
+WrapperState ReadWrapper(CZvkHeadphone* wrapper) {
+    // The object's layout: the vtable pointer, the engine, eleven ints.
+    struct Layout {
+        void* vtable;
+        void* engine;
+        int f[11];
+    } image;
+    static_assert(sizeof(Layout) <= sizeof(CZvkHeadphone), "the wrapper's fields");
+    memcpy(&image, static_cast<const void*>(wrapper), sizeof(image));
+    const CHeadphoneApp* engine = wrapper->Engine();
+    return {engine != nullptr, image.f[0], image.f[1], image.f[2], image.f[3], image.f[4], image.f[5], image.f[6],
+            image.f[7],        image.f[8], image.f[9], image.f[10], engine ? engine->Fir().TailEnabled() : 0};
+}
 
 Bytes Le32(ULONG value) { return {(uint8_t)value, (uint8_t)(value >> 8), (uint8_t)(value >> 16), (uint8_t)(value >> 24)}; }
 
@@ -169,7 +183,6 @@ void EffectNodeTest::SetUp() {
     entity->values[{UAC_CS_VENDOR_SWITCH_C, 0}] = 0;
     limiterfake::ClearCalls();
     virtualizerfake::ClearCalls();
-    zvkfake::ClearCalls();
 }
 
 void EffectNodeTest::TearDown() {

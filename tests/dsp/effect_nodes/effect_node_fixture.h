@@ -57,6 +57,17 @@ public:
     const WAVEFORMATEX& HeadphoneFormat() const { return m_HeadphoneFormat; }
 };
 
+// The wrapper's fields as it keeps them (no getter exists for some), and
+// the tail switch as its engine has it (a room, angle or variant apply
+// turns it on, SetTailEnable sets it).
+struct WrapperState {
+    bool hasEngine;
+    int speakerMode, enable, tailEnable, speakerRoom, headphoneRoom, speakerAngle, headphoneAngle, ctcAngle,
+        speakerVariant, headphoneVariant, channels;
+    int engineTail;
+};
+WrapperState ReadWrapper(CZvkHeadphone* wrapper);
+
 // A stored 4-byte value.
 Bytes Le32(ULONG value);
 

@@ -10,7 +10,6 @@
 #include "tests/dsp/effect_nodes/effect_node_fixture.h"
 #include "tests/fakes/dsp/fake_effect_blocks.h"
 #include "tests/fakes/dsp/fake_limiter.h"
-#include "tests/fakes/dsp/fake_zvkheadphone.h"
 
 namespace effecttest {
 namespace {
@@ -30,7 +29,7 @@ struct ValuesCase {
     NTSTATUS status;
     std::array<ULONG, 2> after;
     std::optional<ULONG> storedRoom, storedMode;
-    Calls wrapperCalls;
+    int variant, tail;  // the wrapper's afterwards
 };
 
 void PrintTo(const ValuesCase& c, std::ostream* os) { *os << c.name; }
@@ -40,17 +39,19 @@ class ValuesTest : public EffectNodeTest, public ::testing::WithParamInterface<V
 TEST_P(ValuesTest, AppliedStoredAndPersisted) {
     const ValuesCase& c = GetParam();
     HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
-    zvkfake::ClearCalls();
     std::vector<ULONG> values = c.values;
     values.resize(4, 0);
     EXPECT_EQ(node->SetValues(c.first, c.count, values.data()), c.status);
     EXPECT_EQ(node->Values(), c.after);
-    EXPECT_EQ(zvkfake::Calls(), c.wrapperCalls);
     auto stored = [](std::optional<ULONG> v) { return v ? std::optional<Bytes>(Le32(*v)) : std::nullopt; };
     EXPECT_EQ(Stored(kRoomName), stored(c.storedRoom));
     EXPECT_EQ(Stored(kModeName), stored(c.storedMode));
-    const zvkfake::Fields w = zvkfake::Read(node->Wrapper());
-    EXPECT_EQ((ULONG)w.headphoneRoom, c.after[0] <= 2 ? c.after[0] : 1u);
+    const WrapperState w = ReadWrapper(node->Wrapper());
+    EXPECT_EQ((ULONG)w.headphoneRoom, c.after[0]);
+    EXPECT_EQ(w.headphoneVariant, c.variant);
+    EXPECT_EQ(w.speakerVariant, c.variant);
+    EXPECT_EQ(w.tailEnable, c.tail);
+    EXPECT_EQ(w.engineTail, c.tail);
 }
 
 constexpr NTSTATUS kOk = STATUS_SUCCESS;
@@ -59,19 +60,17 @@ constexpr NTSTATUS kBad = STATUS_INVALID_PARAMETER;
 INSTANTIATE_TEST_SUITE_P(
     Values, ValuesTest,
     ::testing::Values(
-        ValuesCase{"RoomTwoModeTwo", 0, 2, {2, 2}, kOk, {2, 2}, 2, 2, {"SetHeadphoneRoom:2", "SetTailEnable:0"}},
-        ValuesCase{"ModeOneBothVariants", 1, 1, {1}, kOk, {1, 1}, std::nullopt, 1,
-                   {"SetSpeakerVariant:1", "SetHeadphoneVariant:1", "SetTailEnable:1"}},
-        ValuesCase{"PastTheEnd", 1, 2, {1, 1}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"CountZero", 0, 0, {1}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"RoomThree", 0, 1, {3}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"SameRoomRewritten", 0, 1, {1}, kOk, {1, 0}, 1, std::nullopt, {}},
-        ValuesCase{"FirstWrapsWithOne", 0xFFFFFFFF, 1, {2}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"FirstWrapsWithTwo", 0xFFFFFFFF, 2, {2, 2}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"SumWrapsToZero", 0xC0000000, 0x40000000, {2, 2}, kBad, {1, 0}, std::nullopt, std::nullopt, {}},
-        ValuesCase{"RoomThreeWithAMode", 0, 2, {3, 1}, kOk, {1, 1}, std::nullopt, 1,
-                   {"SetSpeakerVariant:1", "SetHeadphoneVariant:1", "SetTailEnable:1"}},
-        ValuesCase{"ModeSevenAloneAcceptedNotKept", 1, 1, {7}, kOk, {1, 0}, std::nullopt, std::nullopt, {}}),
+        ValuesCase{"RoomTwoModeTwo", 0, 2, {2, 2}, kOk, {2, 2}, 2, 2, 0, 0},
+        ValuesCase{"ModeOneBothVariants", 1, 1, {1}, kOk, {1, 1}, std::nullopt, 1, 1, 1},
+        ValuesCase{"PastTheEnd", 1, 2, {1, 1}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"CountZero", 0, 0, {1}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"RoomThree", 0, 1, {3}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"SameRoomRewritten", 0, 1, {1}, kOk, {1, 0}, 1, std::nullopt, 0, 1},
+        ValuesCase{"FirstWrapsWithOne", 0xFFFFFFFF, 1, {2}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"FirstWrapsWithTwo", 0xFFFFFFFF, 2, {2, 2}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"SumWrapsToZero", 0xC0000000, 0x40000000, {2, 2}, kBad, {1, 0}, std::nullopt, std::nullopt, 0, 1},
+        ValuesCase{"RoomThreeWithAMode", 0, 2, {3, 1}, kOk, {1, 1}, std::nullopt, 1, 1, 1},
+        ValuesCase{"ModeSevenAloneAcceptedNotKept", 1, 1, {7}, kOk, {1, 0}, std::nullopt, std::nullopt, 0, 1}),
     [](const ::testing::TestParamInfo<ValuesCase>& info) { return std::string(info.param.name); });
 
 TEST_F(EffectNodeTest, GetValuesRange) {
@@ -98,7 +97,7 @@ TEST_F(EffectNodeTest, GetValuesRange) {
 TEST_F(EffectNodeTest, FreshHeadphoneNode) {
     HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
     EXPECT_EQ(node->Values(), (std::array<ULONG, 2>{1, 0}));
-    const zvkfake::Fields w = zvkfake::Read(node->Wrapper());
+    const WrapperState w = ReadWrapper(node->Wrapper());
     EXPECT_EQ(w.headphoneRoom, 1);
     EXPECT_EQ(w.headphoneVariant, 0);
     EXPECT_EQ(w.speakerVariant, 0);
@@ -158,7 +157,7 @@ TEST_P(StoredValuesTest, InForceAfterInitAndAfterARestart) {
     for (int run = 0; run < 2; ++run) {
         HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
         EXPECT_EQ(node->Values(), c.values) << "run " << run;
-        const zvkfake::Fields w = zvkfake::Read(node->Wrapper());
+        const WrapperState w = ReadWrapper(node->Wrapper());
         EXPECT_EQ(w.headphoneRoom, c.headphoneRoom) << "run " << run;
         EXPECT_EQ(w.headphoneVariant, c.variant);
         EXPECT_EQ(w.speakerVariant, c.variant);
