@@ -17,6 +17,7 @@
 // other, while the generic model drives any class-compliant device.
 #include "adapter/family_choice.h"
 
+#include "adapter/model/uac1_chip_hals.h"
 #include "adapter/model/uac1_hal.h"
 #include "stream/wave/miniport_wave_cyclic.h"
 #include "topology/miniport_topology.h"
@@ -55,7 +56,7 @@ bool BeginsWith(const UCHAR* descriptor, ULONG units, const CHOICE_ROW& row) {
 const DRIVER_FACTORIES kBuiltInFactories = {
     // A model slot stays empty until its model is built into the driver;
     // a device of that family fails its start with STATUS_NOT_SUPPORTED.
-    {CreateUac1Hal, NULL, NULL, NULL, NULL, NULL},
+    {CreateUac1Hal, NULL, NULL, CreateUac1ChipAHal, CreateUac1ChipBHal, CreateUac1ChipCHal},
     CreateMiniportTopology,
     CreateMiniportWaveCyclic,
 };

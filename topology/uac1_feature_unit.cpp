@@ -69,10 +69,9 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    const ULONG controlSize = descriptor[kControlSizeOffset];
-    if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {
-        LogEntityRefusal(descriptor, device, "bControlSize must be 1 or 2 and bmaControls(0) present");
-        return STATUS_INVALID_PARAMETER;
+    status = CheckControlLayout(descriptor, device);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     status = SetDescriptor(descriptor, device);
     if (!NT_SUCCESS(status)) {
@@ -84,6 +83,15 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
         ChainNodes();
     }
     return status;
+}
+
+NTSTATUS CUacFeatureUnit::CheckControlLayout(const BYTE* descriptor, IUnknown* device) {
+    const ULONG controlSize = descriptor[kControlSizeOffset];
+    if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {
+        LogEntityRefusal(descriptor, device, "bControlSize must be 1 or 2 and bmaControls(0) present");
+        return STATUS_INVALID_PARAMETER;
+    }
+    return STATUS_SUCCESS;
 }
 
 // GET_MEM of the block length, then of the block. What counts is the least
@@ -309,7 +317,7 @@ NTSTATUS CUacFeatureUnit::GetLevelRange(ULONG cs, LONG* maximum, LONG* minimum, 
 }
 
 NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
-    return CreateNodesWithTag(builder, UAC1_NODE_TAG);
+    return CreateNodesWithTag(builder, m_NodeTag);
 }
 
 NTSTATUS CUacFeatureUnit::CreateNodesWithTag(IAudioHal* builder, ULONG tag) {

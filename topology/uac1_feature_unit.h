@@ -83,11 +83,19 @@ protected:
     // controls made by CreateVendorNode.
     NTSTATUS CreateNodesWithTag(IAudioHal* builder, ULONG tag);
     NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG tag, ULONG* nextId);
+    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId) {
+        return CreateControlNode(builder, controlSelector, m_NodeTag, nextId);
+    }
     // The node of vendor control 0x8B or 0x8C: a plain CVendorSwitchNode.
     virtual NTSTATUS CreateVendorNode(IAudioHal* builder, ULONG controlSelector, ULONG tag,
                                       ULONG* nextId);
+    // bControlSize 1 or 2 and bLength at least 7 + bControlSize (a logged
+    // STATUS_INVALID_PARAMETER otherwise): what EntryCount divides by.
+    static NTSTATUS CheckControlLayout(const BYTE* descriptor, IUnknown* device);
 
     // Non-paged ("UA10"), m_VendorLength usable bytes (19 or more), or NULL.
     BYTE* m_VendorBlock;
     ULONG m_VendorLength;
+    // Pool tag of the nodes CreateControlNode makes.
+    ULONG m_NodeTag = UAC1_NODE_TAG;
 };

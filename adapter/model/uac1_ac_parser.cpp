@@ -32,25 +32,12 @@ constexpr USHORT kTerminalSpeaker = 0x0301;
 constexpr USHORT kTerminalHeadphones = 0x0302;
 constexpr ULONG kWindowsVista = 0x06000000;
 
-// Constructs Entity (outer NULL, index), initialises it from the
-// descriptor with the model as device and builder, and stores it.
-template <class Entity>
-NTSTATUS MakeEntity(CUac1Hal* model, const UCHAR* descriptor, ULONG index) {
-    Entity* entity = new (NonPagedPoolNx, model->PoolTag()) Entity(NULL, index);
-    if (entity == NULL) return STATUS_INSUFFICIENT_RESOURCES;
-    entity->AddRef();
-    NTSTATUS status = entity->Init(descriptor, model->AudioHal(), model->AudioHal());
-    if (NT_SUCCESS(status)) status = model->AddEntity(entity);
-    entity->Release();
-    return status;
-}
-
 const UAC_ENTITY_ROW kGenericEntityRows[] = {
-    {UAC_INPUT_TERMINAL, UAC_ANY_ENTITY_ID, MakeEntity<CUacInputTerminal>},
-    {UAC_OUTPUT_TERMINAL, UAC_ANY_ENTITY_ID, MakeEntity<CUacOutputTerminal>},
-    {UAC_MIXER_UNIT, UAC_ANY_ENTITY_ID, MakeEntity<CUacMixerUnit>},
-    {UAC_SELECTOR_UNIT, UAC_ANY_ENTITY_ID, MakeEntity<CUacSelectorUnit>},
-    {UAC_FEATURE_UNIT, UAC_ANY_ENTITY_ID, MakeEntity<CUacFeatureUnit>},
+    {UAC_INPUT_TERMINAL, UAC_ANY_ENTITY_ID, MakeUac1Entity<CUacInputTerminal>},
+    {UAC_OUTPUT_TERMINAL, UAC_ANY_ENTITY_ID, MakeUac1Entity<CUacOutputTerminal>},
+    {UAC_MIXER_UNIT, UAC_ANY_ENTITY_ID, MakeUac1Entity<CUacMixerUnit>},
+    {UAC_SELECTOR_UNIT, UAC_ANY_ENTITY_ID, MakeUac1Entity<CUacSelectorUnit>},
+    {UAC_FEATURE_UNIT, UAC_ANY_ENTITY_ID, MakeUac1Entity<CUacFeatureUnit>},
 };
 
 bool IsAudioControlInterface(const UCHAR* d, ULONG bytes) {
@@ -127,8 +114,7 @@ NTSTATUS CUac1Hal::AddAudioControlEntity(const UCHAR* descriptor, ULONG length) 
                              subtype, "the model takes no entity of this subtype");
         return STATUS_UNSUCCESSFUL;
     }
-    if (subtype == UAC_OUTPUT_TERMINAL && descriptor[UAC_ENTITY_ID_OFFSET] == kMislabelledTerminal &&
-        (LookupUac1Product(VendorId, ProductId)->Flags & UAC1_PRODUCT_TERMINAL16_HEADPHONES) &&
+    if (subtype == UAC_OUTPUT_TERMINAL && descriptor[UAC_ENTITY_ID_OFFSET] == MislabelledTerminal() &&
         (descriptor[4] | descriptor[5] << 8) == kTerminalSpeaker) {
         // The device's own descriptor is corrected where it lies, so every
         // later reader sees headphones.
@@ -166,6 +152,11 @@ NTSTATUS CUac1Hal::LinkEntitySources() {
         entity->ConnectSources(sources, ids);
     }
     return STATUS_SUCCESS;
+}
+
+ULONG CUac1Hal::MislabelledTerminal() {
+    return (LookupUac1Product(VendorId, ProductId)->Flags & UAC1_PRODUCT_TERMINAL16_HEADPHONES) ? kMislabelledTerminal
+                                                                                                : UAC_ANY_ENTITY_ID;
 }
 
 NTSTATUS CUac1Hal::CheckRequiredEntities() {

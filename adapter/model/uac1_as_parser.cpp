@@ -189,7 +189,8 @@ NTSTATUS CUac1Hal::OnFormatType(const UCHAR* descriptor, STREAMING_GROUP* group)
     const UCHAR bits = descriptor[kBitsOffset];
     if (!Uac1FormatUsable(channels, subframe, bits)) return STATUS_SUCCESS;
     const BOOLEAN capture = group->Stream->IsCapture() != 0;
-    WAVEFORMATEXTENSIBLE format = Uac1FormatRecord(channels, subframe, bits, capture);
+    WAVEFORMATEXTENSIBLE format =
+        Uac1FormatRecord(capture ? channels : RenderFormatChannels(channels), subframe, bits, capture);
     NTSTATUS status = AddFormatsForRates(group->Stream, descriptor, group->FormatTag, group->AlternateSetting, &format);
     if (NT_SUCCESS(status) && capture && channels < kCaptureLayoutChannels) {
         format.dwChannelMask = 0;

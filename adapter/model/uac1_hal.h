@@ -50,6 +50,12 @@ typedef struct _UAC_ENTITY_ROW {
     PFN_MAKE_ENTITY Make;
 } UAC_ENTITY_ROW;
 
+// Constructs Entity (outer NULL, index), initialises it from the
+// descriptor with the model as device and builder, and stores it: the
+// PFN_MAKE_ENTITY of a class whose Init takes (descriptor, device, builder).
+template <class Entity>
+NTSTATUS MakeUac1Entity(CUac1Hal* model, const UCHAR* descriptor, ULONG index);
+
 class CUac1Hal : public CUacHal {
 public:
     CUac1Hal(PUNKNOWN outerUnknown, USHORT vendorId, USHORT productId);
@@ -121,7 +127,13 @@ protected:
     // Audio Control parser steps.
     NTSTATUS AddAudioControlEntity(const UCHAR* descriptor, ULONG length);
     NTSTATUS LinkEntitySources();
-    NTSTATUS CheckRequiredEntities();
+    virtual NTSTATUS CheckRequiredEntities();
+    // The output terminal id whose speaker type (0x0301) the parser takes
+    // as headphones (0x0302) on this device, or UAC_ANY_ENTITY_ID for none.
+    virtual ULONG MislabelledTerminal();
+    // Channels a render format of a FORMAT_TYPE with this bNrChannels is
+    // offered with.
+    virtual UCHAR RenderFormatChannels(UCHAR deviceChannels) { return deviceChannels; }
     NTSTATUS ConnectTerminalTo(ULONG pinId, ULONG sourceId);
     UCHAR* PatchableDescriptor(const UCHAR* descriptor) { return const_cast<UCHAR*>(descriptor); }
 
@@ -147,3 +159,14 @@ protected:
     CMutexLock ModelLock;
     ULONG m_PoolTag;
 };
+
+template <class Entity>
+NTSTATUS MakeUac1Entity(CUac1Hal* model, const UCHAR* descriptor, ULONG index) {
+    Entity* entity = new (NonPagedPoolNx, model->PoolTag()) Entity(NULL, index);
+    if (entity == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    entity->AddRef();
+    NTSTATUS status = entity->Init(descriptor, model->AudioHal(), model->AudioHal());
+    if (NT_SUCCESS(status)) status = model->AddEntity(entity);
+    entity->Release();
+    return status;
+}

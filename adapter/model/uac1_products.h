@@ -19,6 +19,11 @@
 // The Audio Control parse fails unless entities 16 and 64 are both output
 // terminals.
 #define UAC1_PRODUCT_REQUIRES_TERMINALS_16_64 0x00000008
+// Chip family B: an output terminal 6 of type speaker is parsed as
+// headphones.
+#define UAC1_PRODUCT_CHIP_B_TERMINAL6_HEADPHONES 0x00000010
+// Chip family B publishes FeatureMask 0x24 instead of 0x0F.
+#define UAC1_PRODUCT_CHIP_B_MASK_24 0x00000020
 // The row applies to every product of its vendor that has no row of its own.
 #define UAC1_PRODUCT_VENDOR_WIDE 0x80000000
 
@@ -41,3 +46,20 @@ extern const ULONG UAC1_PRODUCT_TABLE_ROWS;
 
 // The product's own row, else its vendor's, else the default row.
 const UAC1_PRODUCT_ROW* LookupUac1Product(USHORT vendorId, USHORT productId);
+
+// Chip family C, variant 6: FeatureMask and Flags by product. Rows in the
+// order they are tried; the first whose vendor matches and whose product
+// lies in [ProductFirst, ProductLast] wins; the last row (vendor 0)
+// matches every device.
+typedef struct _CHIP_C_PRODUCT_ROW {
+    USHORT VendorId;
+    USHORT ProductFirst;
+    USHORT ProductLast;
+    ULONG FeatureMask;
+    ULONG Flags;
+} CHIP_C_PRODUCT_ROW;
+
+extern const CHIP_C_PRODUCT_ROW CHIP_C_VARIANT6_TABLE[];
+extern const ULONG CHIP_C_VARIANT6_TABLE_ROWS;
+
+const CHIP_C_PRODUCT_ROW* LookupChipCVariant6(USHORT vendorId, USHORT productId);

@@ -65,8 +65,16 @@ NTSTATUS CUsbRenderStream::SubmitTransfer() {
 }
 
 NTSTATUS CUsbRenderStream::BuildTransfer() {
-    PUSB_TRANSFER_CONTEXT ctx = BeginTransfer(USBD_TRANSFER_DIRECTION_OUT, m_nPacketsPerTransfer);
+    ULONG bytes = 0;
+    PUSB_TRANSFER_CONTEXT ctx = FillTransfer(&bytes);
     if (ctx == NULL) return STATUS_BUFFER_TOO_SMALL;
+    ctx->Length = bytes;
+    return SendTransfer(ctx);
+}
+
+PUSB_TRANSFER_CONTEXT CUsbRenderStream::FillTransfer(ULONG* bytes) {
+    PUSB_TRANSFER_CONTEXT ctx = BeginTransfer(USBD_TRANSFER_DIRECTION_OUT, m_nPacketsPerTransfer);
+    if (ctx == NULL) return NULL;
     auto& iso = ctx->Urb->UrbIsochronousTransfer;
     const RENDER_PACKET_SIZES sizes = RenderPacketSizes(m_nSampleRate, m_nPacketsPerFrame);
     ULONG offset = 0;
@@ -84,8 +92,8 @@ NTSTATUS CUsbRenderStream::BuildTransfer() {
     memset(ctx->Buffer, 0, offset);
     PublishBuffer(CYCLIC_MSG_RENDER_FILL, ctx->Buffer, offset);
     ProcessData(ctx->Buffer, offset);
-    ctx->Length = offset;
-    return SendTransfer(ctx);
+    *bytes = offset;
+    return ctx;
 }
 
 NTSTATUS CUsbRenderStream::OnTransferComplete(PDEVICE_OBJECT, PIRP irp, PUSB_TRANSFER_CONTEXT ctx) {
@@ -93,7 +101,7 @@ NTSTATUS CUsbRenderStream::OnTransferComplete(PDEVICE_OBJECT, PIRP irp, PUSB_TRA
     if (IsRunning() && (irpStatus == STATUS_DEVICE_NOT_CONNECTED || irpStatus == STATUS_NO_SUCH_DEVICE))
         SetDeviceGone(TRUE);
     // Every transfer the owner filled is accounted for, whatever its fate.
-    PublishBytesDone(ctx->Length);
+    PublishBytesDone(ConsumedBytes(ctx));
     auto& iso = ctx->Urb->UrbIsochronousTransfer;
     USBD_STATUS urbStatus = iso.Hdr.Status;
     ULONG packets = iso.NumberOfPackets < m_nPacketsPerTransfer ? iso.NumberOfPackets : m_nPacketsPerTransfer;

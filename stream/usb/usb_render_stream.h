@@ -57,7 +57,14 @@ protected:
     NTSTATUS ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternateSetting) override;
     // Open and Restart begin the packet-size pattern afresh.
     VOID ResetStreamCounters() override { m_nRateRemainder = 0; }
+    // Claims a context, lays out its packets, clears and fills the buffer
+    // (CYCLIC_MSG_RENDER_FILL) and runs the data path; *bytes: the sum of
+    // the packet lengths. NULL when every context is in flight.
+    PUSB_TRANSFER_CONTEXT FillTransfer(ULONG* bytes);
+    // FillTransfer, then the whole buffer goes out.
     NTSTATUS BuildTransfer();
+    // Bytes of the owner's format a completed transfer consumed.
+    virtual ULONG ConsumedBytes(PUSB_TRANSFER_CONTEXT context) { return context->Length; }
 
     ULONG m_nSampleRate;
     // Remainder of the packet sizes, in samples x packets per second.

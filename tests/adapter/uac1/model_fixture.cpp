@@ -256,9 +256,11 @@ void ModelTest::TearDown() {
     sim::KernelTest::TearDown();
 }
 
-void ModelTest::UseModelFactory(PFNCREATEFAMILYMODEL create) {
+void ModelTest::UseModelFactory(PFNCREATEFAMILYMODEL create) { UseFamilyFactory(FAMILY_MODEL_UAC1, create); }
+
+void ModelTest::UseFamilyFactory(FAMILY_MODEL family, PFNCREATEFAMILYMODEL create) {
     m_Factories.reset();
-    m_Table.Models[FAMILY_MODEL_UAC1] = create;
+    m_Table.Models[family] = create;
     m_Factories = std::make_unique<ScopedDriverFactories>(m_Table);
 }
 

@@ -93,6 +93,8 @@ protected:
     void ReleaseAdapter();
     // Replaces the generic slot's factory (before InitAdapter).
     void UseModelFactory(PFNCREATEFAMILYMODEL create);
+    // Replaces the factory of a family's slot (before InitAdapter).
+    void UseFamilyFactory(FAMILY_MODEL family, PFNCREATEFAMILYMODEL create);
 
     IAudioHal* Adapter() { return m_AdapterHal; }
     CUac1Hal* Model();

@@ -12,6 +12,7 @@ namespace {
 std::mutex g_lock;
 std::vector<std::string> g_calls;
 bool g_failAllocation = false;
+bool g_contractMode = false;
 
 void Record(const std::string& call) {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -28,6 +29,11 @@ std::vector<std::string> Calls() {
 void ClearCalls() {
     std::lock_guard<std::mutex> guard(g_lock);
     g_calls.clear();
+}
+
+void SetContractMode(bool on) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_contractMode = on;
 }
 
 void FailAllocation(bool fail) {
@@ -85,15 +91,41 @@ VOID CLimiter::SetThreshold(float threshold) {
     Record("SetThreshold:" + std::to_string((int)threshold));
 }
 
+// Like the real one, a new format starts from a clear signal state.
 VOID CLimiter::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
     memcpy(&m_WaveFormat, format, sizeof(m_WaveFormat));
     Record("SetFormat:" + std::to_string(m_WaveFormat.Format.nChannels));
+    ResetAll();
 }
 
-VOID CLimiter::Process(float**, int frames) { Record("Process:" + std::to_string(frames)); }
+// Contract mode: m_pInBuf[c] is channel c's delay line of
+// LIMITER_CONTRACT_DELAY floats (the 1024-byte buffers), m_nWritePos its
+// position, common to the channels.
+VOID CLimiter::Process(float** channels, int frames) {
+    Record("Process:" + std::to_string(frames));
+    bool contract = false;
+    {
+        std::lock_guard<std::mutex> guard(limiterfake::g_lock);
+        contract = limiterfake::g_contractMode;
+    }
+    const int count = m_WaveFormat.Format.nChannels;
+    if (!contract || !m_bAllocated || channels == NULL || count > MAX_SOFTWARE_DSP_PROCESS_CHANNELS) return;
+    for (int i = 0; i < frames; i++) {
+        for (int c = 0; c < count; c++) {
+            const float delayed = m_pInBuf[c][m_nWritePos];
+            m_pInBuf[c][m_nWritePos] = channels[c][i];
+            channels[c][i] = delayed;
+        }
+        m_nWritePos = (m_nWritePos + 1) % limiterfake::LIMITER_CONTRACT_DELAY;
+    }
+}
 
 VOID CLimiter::Reset() {
     Record("Reset");
+    ResetAll();
+}
+
+VOID CLimiter::ResetAll() {
     if (!m_bAllocated) return;
     for (int c = 0; c < MAX_SOFTWARE_DSP_PROCESS_CHANNELS; c++) {
         m_bChanged[c] = 1;
@@ -104,7 +136,6 @@ VOID CLimiter::Reset() {
     m_nWritePos = m_nReadPos = m_nHalf = m_nHistoryIndex = 0;
 }
 
-VOID CLimiter::ResetAll() { Reset(); }
 
 VOID CLimiter::ProcessBlock(float**, ULONG) {}
 VOID CLimiter::ComputeTargetGains(ULONG) {}
