@@ -53,7 +53,8 @@ NTSTATUS EffectSwitch(HostSession& session, ULONG verb, ULONG node, ULONG* value
     return SendProperty(session, &request, sizeof(request), value, sizeof(*value));
 }
 
-// The effect-values run of one value: the instance {index, 1[, value]}.
+// The effect-values run of one value: the instance {index, 1[, value]}
+// (sent without the struct's tail padding: the instance's size counts).
 constexpr ULONG kEffectValuesRun = 4;
 struct EffectRunRequest {
     KSNODEPROPERTY header;
@@ -156,7 +157,7 @@ NTSTATUS SetEffectValue(HostSession& session, ULONG node, ULONG index, ULONG val
     EffectRunRequest request = {NodeHeader(KSPROPSETID_EffectValues, kEffectValuesRun, KSPROPERTY_TYPE_SET, node),
                                 {index, 1, value}};
     ULONG unused = 0;
-    return SendProperty(session, &request, sizeof(request), &unused, sizeof(unused));
+    return SendProperty(session, &request, sizeof(KSNODEPROPERTY) + sizeof(request.run), &unused, sizeof(unused));
 }
 
 std::string LevelText(LONG level) {
