@@ -70,7 +70,7 @@ protected:
         headphoneUnit = UnitOfKind(UNIT_KIND_EFFECT, surroundUnit->GetId() + 1);
         ASSERT_NE(headphoneUnit, nullptr);
         surround = dynamic_cast<CSurroundEffect*>(surroundUnit);
-        headphone = static_cast<HeadphoneProbe*>(dynamic_cast<CHeadphoneEffect*>(headphoneUnit));
+        headphone = dynamic_cast<CHeadphoneEffect*>(headphoneUnit);
         ASSERT_TRUE(surround != nullptr && headphone != nullptr);
         engine = new (NonPagedPoolNx, STREAM_ENGINE_TAG) EffectEngine();
         engine->AddRef();
@@ -86,7 +86,8 @@ protected:
         ASSERT_EQ(static_cast<IDspNode*>(surround)->SetFormat(&format), STATUS_SUCCESS);
         ASSERT_EQ(static_cast<IDspNode*>(headphone)->SetFormat(&format), STATUS_SUCCESS);
         surroundRef = Reference::Surround(format);
-        headphoneRef = Reference::Headphone(format, headphone->LimiterFormat(), headphone->HeadphoneFormat());
+        headphoneRef = Reference::Headphone(format, HeadphoneState::LimiterFormat(headphone),
+                                            HeadphoneState::HeadphoneFormat(headphone));
         offset = 0;
     }
     void StopEngine() {
@@ -134,7 +135,7 @@ protected:
     IUacUnit* surroundUnit = nullptr;
     IUacUnit* headphoneUnit = nullptr;
     CSurroundEffect* surround = nullptr;
-    HeadphoneProbe* headphone = nullptr;
+    CHeadphoneEffect* headphone = nullptr;
     EffectEngine* engine = nullptr;
     WAVEFORMATEXTENSIBLE current{};
     std::unique_ptr<Reference> surroundRef, headphoneRef;
@@ -173,7 +174,7 @@ TEST_F(EffectsEndToEndTest, HeadphoneRoomAndModeReachTheEnginePersistAndComeBack
     Start(Pcm(8, kRate));
     const ULONG values[2] = {2, 1};
     ASSERT_EQ(Effect(headphoneUnit)->SetValues(0, 2, values), STATUS_SUCCESS);
-    WrapperState w = ReadWrapper(headphone->Wrapper());
+    WrapperState w = ReadWrapper(HeadphoneState::Wrapper(headphone));
     EXPECT_EQ(w.headphoneRoom, 2);
     EXPECT_EQ(w.headphoneVariant, 1);
     EXPECT_EQ(Stored(UnitName(headphoneUnit->GetId(), "0")), Le32(2));
@@ -185,7 +186,7 @@ TEST_F(EffectsEndToEndTest, HeadphoneRoomAndModeReachTheEnginePersistAndComeBack
     EXPECT_EQ(Effect(headphoneUnit)->GetValues(0, 2, back), STATUS_SUCCESS);
     EXPECT_EQ(back[0], 2u);
     EXPECT_EQ(back[1], 1u);
-    w = ReadWrapper(headphone->Wrapper());
+    w = ReadWrapper(HeadphoneState::Wrapper(headphone));
     EXPECT_EQ(w.headphoneRoom, 2);
     EXPECT_EQ(w.headphoneVariant, 1);
     EXPECT_EQ(w.speakerVariant, 1);

@@ -71,6 +71,18 @@ WrapperState ReadWrapper(CZvkHeadphone* wrapper);
 // A stored 4-byte value.
 Bytes Le32(ULONG value);
 
+// The same state of any headphone node, made as it is (through member
+// pointers named in a derived class, without a downcast).
+struct HeadphoneState : CHeadphoneEffect {
+    static CZvkHeadphone* Wrapper(CHeadphoneEffect* node) { return node->*(&HeadphoneState::m_pHeadphone); }
+    static const WAVEFORMATEXTENSIBLE& LimiterFormat(CHeadphoneEffect* node) {
+        return node->*(&HeadphoneState::m_LimiterFormat);
+    }
+    static const WAVEFORMATEX& HeadphoneFormat(CHeadphoneEffect* node) {
+        return node->*(&HeadphoneState::m_HeadphoneFormat);
+    }
+};
+
 // A stream format: plain PCM for 1 and 2 channels, else extensible PCM.
 WAVEFORMATEXTENSIBLE Pcm(ULONG channels, ULONG rate, WORD bits = 16);
 // The same with another effective tag (IEEE float: not PCM).
