@@ -413,3 +413,42 @@ NTSTATUS CVendorSwitchNode::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
     memcpy(&m_StreamFormat, format, sizeof(m_StreamFormat));
     return STATUS_SUCCESS;
 }
+
+VOID CVendorSwitchNode::ApplyPendingValue() {
+    CInStackLockHold hold(&m_SpinLock);
+    // The exchange orders the read of m_Enabled after the control path's
+    // store of it, which came before it raised the flag.
+    if (InterlockedCompareExchange(&m_Pending, 0, 1) != 0) {
+        m_EnabledLatch = m_Enabled;
+    }
+}
+
+LONG CVendorSwitchNode::TakeSwitchChange(BOOLEAN engineExists) {
+    const LONG changed = InterlockedExchange(&m_Changed, 0);
+    if (changed != 0) {
+        if (engineExists) {
+            ApplyPendingValue();
+        }
+        InterlockedExchange(&m_Crossfade, m_EnabledLatch != 0 ? FADE_TO_WET : FADE_TO_DRY);
+    }
+    return changed;
+}
+
+// ---- CInStackLockHold ----
+
+CInStackLockHold::CInStackLockHold(PKSPIN_LOCK lock)
+    : m_Handle(), m_AtDpcLevel(KeGetCurrentIrql() >= DISPATCH_LEVEL) {
+    if (m_AtDpcLevel) {
+        KeAcquireInStackQueuedSpinLockAtDpcLevel(lock, &m_Handle);
+    } else {
+        KeAcquireInStackQueuedSpinLock(lock, &m_Handle);
+    }
+}
+
+CInStackLockHold::~CInStackLockHold() {
+    if (m_AtDpcLevel) {
+        KeReleaseInStackQueuedSpinLockFromDpcLevel(&m_Handle);
+    } else {
+        KeReleaseInStackQueuedSpinLock(&m_Handle);
+    }
+}

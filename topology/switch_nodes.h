@@ -26,6 +26,26 @@
 #define UAC_CS_VENDOR_SWITCH_B 0x8B
 #define UAC_CS_VENDOR_SWITCH_C 0x8C
 
+// Cross-fade states of a vendor switch's audio path.
+#define FADE_STEADY 1
+#define FADE_TO_WET 2
+#define FADE_TO_DRY 3
+
+// Holds a spin lock in-stack queued for one scope: below DISPATCH_LEVEL it
+// raises the IRQL, at DISPATCH_LEVEL or above it takes the lock as it is;
+// the release matches the acquire.
+class CInStackLockHold {
+public:
+    explicit CInStackLockHold(PKSPIN_LOCK lock);
+    ~CInStackLockHold();
+    CInStackLockHold(const CInStackLockHold&) = delete;
+    CInStackLockHold& operator=(const CInStackLockHold&) = delete;
+
+private:
+    KLOCK_QUEUE_HANDLE m_Handle;
+    bool m_AtDpcLevel;
+};
+
 class CBoolNode : public CBoolUnit {
 public:
     CBoolNode(PUNKNOWN outer, ULONG id, ULONG kind);
@@ -181,9 +201,19 @@ public:
     NTSTATUS Process(const WAVEFORMATEXTENSIBLE*, PVOID, ULONG) override { return STATUS_SUCCESS; }
     NTSTATUS Flush() override { return STATUS_SUCCESS; }
 
+    // The audio path's latch: under m_SpinLock, a pending switch is taken
+    // into m_EnabledLatch (the pending flag cleared 1 -> 0). Any IRQL up to
+    // DISPATCH_LEVEL; never called with m_SpinLock held.
+    VOID ApplyPendingValue();
+
 protected:
     NODE_STORE Store() const { return {m_DeviceObject, m_Id}; }
     void RaiseFlags();
+    // The start of every block of an effect node: takes the changed flag
+    // (its old value is returned); when it was set, latches the switch
+    // (only while the node has its engine) and starts the cross-fade
+    // towards the latched state.
+    LONG TakeSwitchChange(BOOLEAN engineExists);
 
     PDEVICE_OBJECT m_DeviceObject;
     IUnknown* m_Entity;

@@ -317,6 +317,10 @@ NTSTATUS CUacFeatureUnit::GetLevelRange(ULONG cs, LONG* maximum, LONG* minimum, 
 }
 
 NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
+    return CreateNodesWithTag(builder, m_NodeTag);
+}
+
+NTSTATUS CUacFeatureUnit::CreateNodesWithTag(IAudioHal* builder, ULONG tag) {
     if (builder == NULL || m_Descriptor == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -329,13 +333,13 @@ NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
         LogEntityRefusal(m_Descriptor, m_Device, "a feature unit needs a mute control");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    status = CreateControlNode(builder, UAC_CS_MUTE, &nextId);
+    status = CreateControlNode(builder, UAC_CS_MUTE, tag, &nextId);
     // The optional nodes in their order, each only where the unit has it.
     const ULONG order[] = {UAC_CS_VOLUME, UAC_CS_BASS,     UAC_CS_MID,             UAC_CS_TREBLE,
                            UAC_CS_AGC,    UAC_CS_LOUDNESS, UAC_CS_VENDOR_SWITCH_B, UAC_CS_VENDOR_SWITCH_C};
     for (ULONG i = 0; i < sizeof(order) / sizeof(order[0]) && NT_SUCCESS(status); ++i) {
         if (HasControl(order[i])) {
-            status = CreateControlNode(builder, order[i], &nextId);
+            status = CreateControlNode(builder, order[i], tag, &nextId);
         }
     }
     return status;
@@ -343,7 +347,7 @@ NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
 
 // The node of one control, bound to this entity. Only the mute node is
 // required: the others are skipped when there is no memory for them.
-NTSTATUS CUacFeatureUnit::CreateControlNode(IAudioHal* builder, ULONG cs, ULONG* nextId) {
+NTSTATUS CUacFeatureUnit::CreateControlNode(IAudioHal* builder, ULONG cs, ULONG tag, ULONG* nextId) {
     IUnknown* self = static_cast<IBoolControl*>(this);
     PDEVICE_OBJECT settings = builder->GetDeviceObject();
     const bool optional = cs != UAC_CS_MUTE;
@@ -351,23 +355,28 @@ NTSTATUS CUacFeatureUnit::CreateControlNode(IAudioHal* builder, ULONG cs, ULONG*
     auto levelInit = [self, cs, settings](CLevelNode* node) { return node->InitFromEntity(self, cs, settings); };
     switch (cs) {
     case UAC_CS_MUTE:
-        return CreateNode<CMuteNode>(builder, m_NodeTag, nextId, optional, boolInit);
+        return CreateNode<CMuteNode>(builder, tag, nextId, optional, boolInit);
     case UAC_CS_VOLUME:
-        return CreateNode<CVolumeNode>(builder, m_NodeTag, nextId, optional, levelInit);
+        return CreateNode<CVolumeNode>(builder, tag, nextId, optional, levelInit);
     case UAC_CS_BASS:
-        return CreateNode<CBassNode>(builder, m_NodeTag, nextId, optional, levelInit);
+        return CreateNode<CBassNode>(builder, tag, nextId, optional, levelInit);
     case UAC_CS_MID:
-        return CreateNode<CMidNode>(builder, m_NodeTag, nextId, optional, levelInit);
+        return CreateNode<CMidNode>(builder, tag, nextId, optional, levelInit);
     case UAC_CS_TREBLE:
-        return CreateNode<CTrebleNode>(builder, m_NodeTag, nextId, optional, levelInit);
+        return CreateNode<CTrebleNode>(builder, tag, nextId, optional, levelInit);
     case UAC_CS_AGC:
-        return CreateNode<CAgcNode>(builder, m_NodeTag, nextId, optional, boolInit);
+        return CreateNode<CAgcNode>(builder, tag, nextId, optional, boolInit);
     case UAC_CS_LOUDNESS:
-        return CreateNode<CLoudnessNode>(builder, m_NodeTag, nextId, optional, boolInit);
+        return CreateNode<CLoudnessNode>(builder, tag, nextId, optional, boolInit);
     default:
-        return CreateNode<CVendorSwitchNode>(builder, m_NodeTag, nextId, optional,
-                                             [self, cs, settings](CVendorSwitchNode* node) {
-                                                 return node->Init(self, cs, settings);
-                                             });
+        return CreateVendorNode(builder, cs, tag, nextId);
     }
+}
+
+NTSTATUS CUacFeatureUnit::CreateVendorNode(IAudioHal* builder, ULONG cs, ULONG tag, ULONG* nextId) {
+    IUnknown* self = static_cast<IBoolControl*>(this);
+    PDEVICE_OBJECT settings = builder->GetDeviceObject();
+    return CreateNode<CVendorSwitchNode>(builder, tag, nextId, true, [self, cs, settings](CVendorSwitchNode* node) {
+        return node->Init(self, cs, settings);
+    });
 }

@@ -79,7 +79,16 @@ protected:
     // STATUS_INVALID_PARAMETER.
     NTSTATUS DeviceChannel(ULONG controlSelector, ULONG channelIndex, ULONG* channel);
     NTSTATUS ReadVendorBlock();
-    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId);
+    // The walk of CreateNodes: every node allocated with `tag`, the vendor
+    // controls made by CreateVendorNode.
+    NTSTATUS CreateNodesWithTag(IAudioHal* builder, ULONG tag);
+    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG tag, ULONG* nextId);
+    NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId) {
+        return CreateControlNode(builder, controlSelector, m_NodeTag, nextId);
+    }
+    // The node of vendor control 0x8B or 0x8C: a plain CVendorSwitchNode.
+    virtual NTSTATUS CreateVendorNode(IAudioHal* builder, ULONG controlSelector, ULONG tag,
+                                      ULONG* nextId);
     // bControlSize 1 or 2 and bLength at least 7 + bControlSize (a logged
     // STATUS_INVALID_PARAMETER otherwise): what EntryCount divides by.
     static NTSTATUS CheckControlLayout(const BYTE* descriptor, IUnknown* device);

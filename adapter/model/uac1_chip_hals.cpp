@@ -8,6 +8,7 @@
 #include "stream/usb/usb_stereo_render_stream.h"
 #include "topology/fixed_range_feature_unit.h"
 #include "topology/interface_ref.h"
+#include "topology/uac1_effect_feature_unit.h"
 #include "topology/uac1_terminals.h"
 
 namespace {
@@ -20,7 +21,9 @@ constexpr ULONG kChipCVariant5FeatureMask = 0x20006;
 constexpr ULONG kChipCVariant5ExtendedCaps = 8;
 constexpr UCHAR kChipBMislabelledTerminal = 6;
 
-PFN_MAKE_ENTITY g_MakeChipCFeatureUnit = NULL;
+// The effect feature unit, whose vendor controls become the surround and
+// headphone effect nodes.
+PFN_MAKE_ENTITY g_MakeChipCFeatureUnit = MakeUac1Entity<CUac1EffectFeatureUnit>;
 
 NTSTATUS MakeChipCFeatureUnit(CUac1Hal* model, const UCHAR* descriptor, ULONG index) {
     PFN_MAKE_ENTITY make = __atomic_load_n(&g_MakeChipCFeatureUnit, __ATOMIC_ACQUIRE);

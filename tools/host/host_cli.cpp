@@ -99,9 +99,13 @@ void DefineCommandLine(CLI::App& app, Command* c) {
     CLI::App* record = app.add_subcommand("record", "records the capture filter's format");
     AddSeconds(record, c, "seconds to record")->required();
     AddOut(record, c);
-    CLI::App* set = app.add_subcommand("set", "sets the render volume and/or mute");
+    CLI::App* set = app.add_subcommand("set", "sets the render volume, mute and the effects");
     set->add_option("--volume", c->volumeDb, "level in dB")->check(CLI::Range(-200.0, 200.0));
     set->add_option("--mute", c->muteText, "0 or 1")->check(CLI::IsMember({"0", "1"}));
+    set->add_option("--surround", c->surroundText, "the surround effect: 0 or 1")->check(CLI::IsMember({"0", "1"}));
+    set->add_option("--headphone", c->headphoneText, "the headphone effect: 0 or 1")->check(CLI::IsMember({"0", "1"}));
+    set->add_option("--room", c->room, "the headphone effect's room (0 to 2)")->check(CLI::NonNegativeNumber);
+    set->add_option("--mode", c->mode, "the headphone effect's mode (0 to 2)")->check(CLI::NonNegativeNumber);
     set->add_option("--node", c->node, "the node (default: the first on the render path)")->check(CLI::Range(0, 1000));
     app.add_subcommand("inspect", "the running driver as JSON");
 }
@@ -127,8 +131,10 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command* c
         c->nodeGiven = node != nullptr && node->count() > 0;
         if (c->name == "play" && c->wavIn.empty() && !c->tone)
             throw CLI::ValidationError("play wants --wav IN or --tone HZ[:DBFS[:SECONDS]]");
-        if (c->name == "set" && !c->setVolume && !c->setMute)
-            throw CLI::ValidationError("set wants --volume DB and/or --mute 0|1");
+        const bool effects = !c->surroundText.empty() || !c->headphoneText.empty() || c->room || c->mode;
+        if (c->name == "set" && !c->setVolume && !c->setMute && !effects)
+            throw CLI::ValidationError(
+                "set wants --volume DB, --mute 0|1, --surround 0|1, --headphone 0|1, --room N or --mode N");
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e, out, err);
         const std::vector<std::string> left = app.remaining();

@@ -50,6 +50,8 @@ struct Command {
     double seconds = 3.0;  // demo parts, record
     std::string wavIn, out;
     std::string toneText, muteText;  // as given
+    std::string surroundText, headphoneText;  // as given, "" when absent
+    std::optional<ULONG> room, mode;
     bool tone = false;
     double toneHz = 1000, toneDbfs = -20, toneSeconds = 3;
     bool setVolume = false, setMute = false, nodeGiven = false;

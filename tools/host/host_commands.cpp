@@ -135,6 +135,43 @@ int RecordCommand(HostSession& session, const Command& c, std::ostream& out, std
     return kExitDriverFailure;
 }
 
+// The effect switches, then the headphone node's room and mode, each read
+// back after it was set.
+int SetEffects(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
+    const EffectNodes effects = FindEffectNodes(session);
+    struct Switch {
+        const std::string& text;
+        bool present;
+        ULONG node;
+        const char* name;
+    } switches[] = {{c.surroundText, effects.hasSurround, effects.surroundNode, "surround"},
+                    {c.headphoneText, effects.hasHeadphone, effects.headphoneNode, "headphone"}};
+    for (const Switch& s : switches) {
+        if (s.text.empty()) continue;
+        if (!s.present) return DriverFailure(err, std::string("no ") + s.name + " effect node", STATUS_NOT_FOUND);
+        bool on = s.text == "1";
+        NTSTATUS status = SetEffectSwitch(session, s.node, on);
+        if (NT_SUCCESS(status)) status = GetEffectSwitch(session, s.node, &on);
+        if (!NT_SUCCESS(status)) return DriverFailure(err, std::string(s.name) + " of node " + std::to_string(s.node), status);
+        out << s.name << " (node " << s.node << "): " << (on ? "on" : "off") << "\n";
+    }
+    struct Value {
+        const std::optional<ULONG>& given;
+        ULONG index;
+        const char* name;
+    } values[] = {{c.room, 0, "room"}, {c.mode, 1, "mode"}};
+    for (const Value& v : values) {
+        if (!v.given) continue;
+        if (!effects.hasHeadphone) return DriverFailure(err, "no headphone effect node", STATUS_NOT_FOUND);
+        ULONG value = *v.given;
+        NTSTATUS status = SetEffectValue(session, effects.headphoneNode, v.index, value);
+        if (NT_SUCCESS(status)) status = GetEffectValue(session, effects.headphoneNode, v.index, &value);
+        if (!NT_SUCCESS(status)) return DriverFailure(err, std::string("headphone ") + v.name, status);
+        out << "headphone " << v.name << " (node " << effects.headphoneNode << "): " << value << "\n";
+    }
+    return kExitOk;
+}
+
 int SetCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
     RenderControls controls = FindRenderControls(session);
     if (c.setVolume) {
@@ -155,7 +192,7 @@ int SetCommand(HostSession& session, const Command& c, std::ostream& out, std::o
         if (!NT_SUCCESS(status)) return DriverFailure(err, "mute of node " + std::to_string(node), status);
         out << "mute (node " << node << "): " << (mute ? "on" : "off") << "\n";
     }
-    return kExitOk;
+    return SetEffects(session, c, out, err);
 }
 
 // The demo's files go to the state directory (or the current one).

@@ -144,7 +144,7 @@ protected:
     // the status of the first failure.
     NTSTATUS BuildAll();
     // Inits one entity from a descriptor into the model; its status.
-    NTSTATUS InitEntity(const Bytes& descriptor, CUacEntity** entity = nullptr);
+    virtual NTSTATUS InitEntity(const Bytes& descriptor, CUacEntity** entity = nullptr);
     // The entity with that descriptor id, the unit with that unit id.
     CUacEntity* Entity(UCHAR id);
     IUacUnit* Unit(ULONG unitId);
