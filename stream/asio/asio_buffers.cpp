@@ -91,7 +91,7 @@ VOID CUsbAudioHal::AsioFreeBuffers() {
 }
 
 NTSTATUS CUsbAudioHal::AsioCreateBuffers(PFILE_OBJECT file, const VOID* request, PVOID out, ULONG* outLength) {
-    if (!CheckPresenceAndRecover()) return STATUS_INVALID_PARAMETER;
+    if (CheckPresenceAndRecover()) return STATUS_INVALID_PARAMETER;  // the device is gone
     DeviceLock.Lock();
     PASIO_CLIENT client;
     NTSTATUS status = STATUS_INVALID_PARAMETER;
