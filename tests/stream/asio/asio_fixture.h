@@ -34,6 +34,8 @@ protected:
     // device goes and the scope's leak checks run.
     void TearDown() override;
 
+public:  // for the table rows that arrange a case
+
     void Start(const std::vector<fakes::EngineSpec>& engines,
                const simusb::DescriptorSet& set = simusb::BuildUac1Headset());
     CUsbAudioHal* Adapter() { return static_cast<CUsbAudioHal*>(Context()->AudioHal); }
