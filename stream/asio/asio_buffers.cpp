@@ -109,6 +109,8 @@ NTSTATUS CUsbAudioHal::AsioCreateBuffers(PFILE_OBJECT file, const VOID* request,
         DeviceLock.Unlock();
         return STATUS_INVALID_PARAMETER;
     }
+    // An owner left by a failed creation asks again: it is creating.
+    m_Asio.m_bAsioBuffersOwned = 1;
     // The whole request is read before the reply is written: a 64-bit
     // caller's request and reply share one buffer.
     ASIO_CREATE_BUFFERS_REQUEST header;

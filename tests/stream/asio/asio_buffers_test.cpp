@@ -147,6 +147,16 @@ TEST_F(AsioBuffersTest, SecondHandleWaitsForTheOwnersClose) {
     EXPECT_EQ(second.Process().UserMappingCount(), 2u);
 }
 
+// The owner a failed creation leaves behind creates again and is counted
+// as holding buffers.
+TEST_F(AsioBuffersTest, OwnerLeftByAFailureCreatesAgain) {
+    StartStereoBoth();
+    ASSERT_EQ(m_Client->CreateBuffers({{0, 0}}, 256, 2, 8), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(m_Client->Get(IOCTL_ASIO_GET_BUFFERS_CREATED, 1)[0], 0u);
+    ASSERT_EQ(m_Client->CreateBuffers({{0, 0}}, 256, 2), STATUS_SUCCESS);
+    EXPECT_EQ(m_Client->Get(IOCTL_ASIO_GET_BUFFERS_CREATED, 1)[0], 1u);
+}
+
 struct RefusalCase {
     const char* name;
     std::function<void(AsioBuffersTest&)> arrange;
