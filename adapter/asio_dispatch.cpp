@@ -87,9 +87,11 @@ NTSTATUS SetNotifyEvent(AsioRequest& r) {
 }
 NTSTATUS GetBuffersCreated(AsioRequest& r) { return r.asio->AsioGetBuffersCreated(r.file, BufferUlongs(r)); }
 NTSTATUS SetSampleType(AsioRequest& r) { return r.asio->AsioSetSampleType(r.file, FirstUlong(r)); }
+// The latencies follow only a latency that was taken: a refusal is the
+// request's answer.
 NTSTATUS SetLatency(AsioRequest& r) {
     NTSTATUS status = r.asio->AsioSetLatency(r.file, FirstUlong(r));
-    if (r.out >= 8) status = r.asio->AsioGetLatencies(r.file, BufferUlongs(r));
+    if (NT_SUCCESS(status) && r.out >= 8) status = r.asio->AsioGetLatencies(r.file, BufferUlongs(r));
     return status;
 }
 NTSTATUS GetLatencies(AsioRequest& r) { return r.asio->AsioGetLatencies(r.file, BufferUlongs(r)); }

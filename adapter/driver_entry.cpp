@@ -119,6 +119,29 @@ NTSTATUS DispatchCreateOrClose(PDEVICE_OBJECT fdo, PIRP irp, bool create) {
     return status;
 }
 
+// The last handle of an ASIO file object goes away, in the process that
+// used it: its buffers are disposed there, so that their mappings are undone
+// where they were made (IRP_MJ_CLOSE may run in another process, after the
+// owner has ended). The result is ignored: a handle without buffers has
+// none to dispose.
+NTSTATUS DispatchCleanup(PDEVICE_OBJECT fdo, PIRP irp) {
+    PDEVICE_CONTEXT context = GetDeviceContext(fdo);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    IAudioHal* audioHal = context->AudioHal;
+    if (audioHal == NULL || stack == NULL) return PcDispatchIrp(fdo, irp);
+    audioHal->PreprocessIrp(irp);
+    if (!IsAsioFileObject(stack->FileObject)) return PcDispatchIrp(fdo, irp);
+    IAsioDevice* asio = NULL;
+    if (NT_SUCCESS(audioHal->QueryInterface(IID_IAsioDevice, reinterpret_cast<PVOID*>(&asio))) && asio) {
+        asio->AsioDisposeBuffers(stack->FileObject);
+        asio->Release();
+    }
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 VOID TearDownAdapter(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo) {
@@ -144,6 +167,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) 
         driverObject->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
         driverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
         driverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
+        driverObject->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
         driverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
     }
     return status;

@@ -10,7 +10,7 @@
 
 #include "adapter/base/unknown.h"
 #include "nt/io.h"
-#include "stream/asio_state.h"
+#include "stream/asio/asio_state.h"
 
 // {35CE36A6-01C6-4067-B195-1BB65DCB553A}
 inline constexpr GUID GUID_DEVINTERFACE_ASIO_PRIVATE = {0x35CE36A6, 0x01C6, 0x4067,

@@ -1,7 +1,7 @@
 // The per-product rows of the adapter.
 #include "adapter/product_table.h"
 
-#include "stream/asio_state.h"
+#include "stream/asio/asio_state.h"
 
 const PRODUCT_ROW PRODUCT_TABLE[] = {
     // First ASIO use stores 32-bit containers with 24 valid bits as the

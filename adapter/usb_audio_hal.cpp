@@ -7,6 +7,7 @@
 #include "adapter/ini_reader.h"
 #include "adapter/product_table.h"
 #include "nt/rtl.h"
+#include "stream/asio/asio_pins.h"
 #include "stream/engine/stream_engine.h"
 #include "usb/usbd.h"
 
@@ -171,7 +172,9 @@ NTSTATUS CUsbAudioHal::ReadAsioSettings() {
     m_Asio.m_nAsioLatencyIndex = ASIO_DEFAULT_LATENCY_INDEX;
     m_Asio.m_nAsioSampleRate = ASIO_DEFAULT_SAMPLE_RATE;
     ULONG value = 0;
-    if (NT_SUCCESS(SettingsNumberValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataBitDepth"))) {
+    // A stored type outside the sample-type table has no sample width.
+    if (NT_SUCCESS(SettingsNumberValue(Fdo, SETTINGS_OP_READ, &value, sizeof(value), u"ASIOMLDataBitDepth")) &&
+        AsioSampleTypeWidth(value) != 0) {
         m_Asio.m_nAsioPendingSampleType = value;
         m_Asio.m_nAsioSampleType = value;
     }
@@ -316,8 +319,7 @@ VOID CUsbAudioHal::PowerChangeState(POWER_STATE newState) {
             AsioResetBufferState(owner ? owner->BufferSwitchEvent : NULL);
             m_Asio.m_bAsioStoppedByPowerDown = FALSE;
         }
-        parked = m_Asio.m_pParkedAsioStopIrp;
-        m_Asio.m_pParkedAsioStopIrp = NULL;
+        parked = AsioTakeParkedStop(NULL);
     } else {
         if (!CheckPresenceAndRecover() && ModelPower != NULL) ModelPower->PowerChangeState(newState);
         if (m_Asio.m_bAsioStreaming) {
@@ -339,8 +341,7 @@ VOID CUsbAudioHal::PowerChangeState(POWER_STATE newState) {
 
 VOID CUsbAudioHal::CompleteParkedAsioStop(NTSTATUS status) {
     DeviceLock.Lock();
-    PIRP parked = m_Asio.m_pParkedAsioStopIrp;
-    m_Asio.m_pParkedAsioStopIrp = NULL;
+    PIRP parked = AsioTakeParkedStop(NULL);
     DeviceLock.Unlock();
     if (parked != NULL) PcCompleteIrp(Fdo, parked, status);
 }
@@ -355,3 +356,47 @@ VOID CUsbAudioHal::FreeAsioClients() {
     }
     m_Asio.m_pAsioOwner = NULL;
 }
+
+// ---- the ASIO stop kept until D0 ------------------------------------------------
+
+// Cancel-safe: whoever clears the cancel routine by exchange owns the IRP.
+NTSTATUS CUsbAudioHal::AsioParkStop(PIRP irp) {
+    PIRP none = NULL;
+    if (!__atomic_compare_exchange_n(&m_Asio.m_pParkedAsioStopIrp, &none, irp, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE))
+        return STATUS_INVALID_PARAMETER;  // one is parked already
+    irp->Tail.Overlay.DriverContext[0] = this;
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, AsioCancelParkedStop);
+    if (irp->Cancel && AsioTakeParkedStop(NULL) == irp) {
+        irp->IoStatus.Status = STATUS_CANCELLED;
+        irp->IoStatus.Information = 0;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+    }
+    return STATUS_PENDING;
+}
+
+// Takes the parked stop (of `file`, or any when NULL) if its cancel routine
+// has not run; the caller then completes it.
+PIRP CUsbAudioHal::AsioTakeParkedStop(PFILE_OBJECT file) {
+    PIRP irp = __atomic_load_n(&m_Asio.m_pParkedAsioStopIrp, __ATOMIC_ACQUIRE);
+    if (irp == NULL) return NULL;
+    if (file != NULL && IoGetCurrentIrpStackLocation(irp)->FileObject != file) return NULL;
+    if (!__atomic_compare_exchange_n(&m_Asio.m_pParkedAsioStopIrp, &irp, (PIRP)NULL, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE))
+        return NULL;
+    // A cancel routine already running owns the IRP.
+    return IoSetCancelRoutine(irp, NULL) != NULL ? irp : NULL;
+}
+
+VOID CUsbAudioHal::AsioCancelParkedStop(PDEVICE_OBJECT, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    auto* self = static_cast<CUsbAudioHal*>(irp->Tail.Overlay.DriverContext[0]);
+    PIRP expected = irp;
+    __atomic_compare_exchange_n(&self->m_Asio.m_pParkedAsioStopIrp, &expected, (PIRP)NULL, false, __ATOMIC_ACQ_REL,
+                                __ATOMIC_ACQUIRE);
+    irp->IoStatus.Status = STATUS_CANCELLED;
+    irp->IoStatus.Information = 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+

@@ -1,7 +1,7 @@
 // CUsbAudioHal: the adapter object, one per started device. It is the USB
 // device as the rest of the driver sees it: its transport (IUsbAudioDevice,
 // forwarded to CUsbTransport), selective suspend (CIdleControl), the ASIO
-// interface (IAsioDevice; its operations live in stream/asio_device.cpp),
+// interface (IAsioDevice; its operations live in stream/asio/),
 // the settings-file import, the device's names and power changes. It knows
 // nothing of the audio class itself: it chooses a device-family model,
 // aggregates it and forwards the audio-graph operations of IAudioHal to it.
@@ -20,7 +20,7 @@
 #include "adapter/usb/selective_suspend.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "adapter/usb/usb_transport.h"
-#include "stream/asio_state.h"
+#include "stream/asio/asio_state.h"
 
 inline constexpr ULONG ADAPTER_TAG = MakePoolTag("PcCr");
 // Model-string request and buffer.
@@ -60,7 +60,7 @@ public:
     // creates it through the factory table and caches its interfaces.
     NTSTATUS CreateFamilyModel() override;
 
-    // ---- IAsioDevice (stream/asio_device.cpp) ------------------------------
+    // ---- IAsioDevice (stream/asio/) ------------------------------------------
     NTSTATUS AsioOpen(PFILE_OBJECT file) override;
     NTSTATUS AsioUnused(PFILE_OBJECT file) override;
     NTSTATUS AsioClose(PFILE_OBJECT file) override;
@@ -86,8 +86,9 @@ public:
     NTSTATUS AsioCanIoFormat(PFILE_OBJECT file, const ULONG* mode) override;
     NTSTATUS AsioSetIoFormat(PFILE_OBJECT file, const ULONG* mode) override;
     NTSTATUS AsioGetIoFormat(PFILE_OBJECT file, ULONG* out) override;
-    // Internal ASIO operations of the power path (stream/asio_device.cpp).
-    VOID AsioStartStreams();
+    // Internal ASIO operations of the power path (stream/asio/), run under
+    // the device lock.
+    NTSTATUS AsioStartStreams();
     VOID AsioStopStreams();
     VOID AsioResetBufferState(PKEVENT bufferSwitchEvent);
 
@@ -143,7 +144,36 @@ private:
     VOID ApplyAsioSampleTypeDefault();
     VOID HoldTimerResolution(BOOLEAN hold);
     VOID CompleteParkedAsioStop(NTSTATUS status);
+    // The stop request kept while the device is not in D0: parked pending
+    // with a cancel routine (STATUS_PENDING, or STATUS_INVALID_PARAMETER
+    // when one is parked already), taken back by whoever completes it.
+    NTSTATUS AsioParkStop(PIRP irp);
+    PIRP AsioTakeParkedStop(PFILE_OBJECT file);
+    static VOID AsioCancelParkedStop(PDEVICE_OBJECT device, PIRP irp);
     VOID FreeAsioClients();
+
+    // ---- ASIO internals (stream/asio/) --------------------------------------
+    BOOLEAN AsioFindClient(PFILE_OBJECT file, PASIO_CLIENT* out);
+    BOOLEAN AsioIsPin(ULONG index);
+    // The walk of the Can/Set I/O format and rate requests: rateTest FALSE
+    // tests the I/O format `mode`, TRUE the rate under `mode`.
+    NTSTATUS AsioWalkPins(BOOLEAN rateTest, ULONG mode, ULONG rate);
+    VOID AsioSignalClients();
+    VOID AsioSaveSampleType();
+    NTSTATUS AsioMakeBuffer(ULONG index, ULONG ioFormat, ULONG rate, ULONG* inputs, ULONG* outputs);
+    VOID AsioFreeBuffers();
+    NTSTATUS AsioRegisterStreams();
+    VOID AsioUnregisterStreams();
+    NTSTATUS AsioBuildFormat(ULONG index, WAVEFORMATEXTENSIBLE* out);
+    VOID AsioRollBackStart();
+    VOID AsioSendNotice(BOOLEAN start);
+    PKEVENT AsioTakeBufferSwitchEvent(PASIO_CLIENT owner);
+    VOID AsioStopOwner(PASIO_CLIENT owner);
+    static VOID AsioCyclicControlCallback(PVOID context, PVOID argument1, PVOID argument2);
+    VOID OnAsioCyclicControlMsg(const struct _CYCLIC_CONTROL_MSG* message);
+    VOID AsioCopyToDevice(ULONG index, PUCHAR buffer, ULONG length);
+    VOID AsioCopyFromDevice(ULONG index, PUCHAR buffer, ULONG length);
+    VOID AsioSignalBufferSwitch(ULONG index);
 
     CUsbTransport m_Transport;
     CIdleControl m_Idle;

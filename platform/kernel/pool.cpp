@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "nt/ke.h"
+#include "nt/mm.h"
 #include "nt/pool.h"
 #include "sim/bugcheck.h"
 #include "sim/pool.h"
@@ -26,7 +27,7 @@ struct alignas(16) BlockHeader {
     uint64_t size;
     ULONG tag;
     ULONG poolType;
-    uint64_t reserved;
+    uint64_t lead;  // bytes of the allocation before the header
 };
 static_assert(sizeof(BlockHeader) == 32, "pool header keeps 16-byte alignment");
 
@@ -93,13 +94,20 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
         }
     }
     if (NumberOfBytes > (SIZE_T(1) << 40)) return NULL;
-    auto* header = static_cast<BlockHeader*>(std::aligned_alloc(16, sizeof(BlockHeader) + ((NumberOfBytes + 15) & ~SIZE_T(15))));
-    if (!header) return NULL;
+    // A block of a page or more starts on a page, as the platform's pool
+    // gives it; smaller ones are 16-byte aligned.
+    const bool paged = NumberOfBytes >= PAGE_SIZE;
+    const SIZE_T lead = paged ? PAGE_SIZE - sizeof(BlockHeader) : 0;
+    const SIZE_T alignment = paged ? PAGE_SIZE : 16;
+    const SIZE_T bodyBytes = paged ? (NumberOfBytes + PAGE_SIZE - 1) & ~SIZE_T(PAGE_SIZE - 1) : (NumberOfBytes + 15) & ~SIZE_T(15);
+    auto* raw = static_cast<unsigned char*>(std::aligned_alloc(alignment, lead + sizeof(BlockHeader) + bodyBytes));
+    if (!raw) return NULL;
+    auto* header = reinterpret_cast<BlockHeader*>(raw + lead);
     header->magic = kLiveMagic;
     header->size = NumberOfBytes;
     header->tag = Tag;
     header->poolType = static_cast<ULONG>(PoolType);
-    header->reserved = 0;
+    header->lead = lead;
     PVOID body = header + 1;
     std::memset(body, sim::kPoolAllocPoison, NumberOfBytes);
     std::lock_guard<std::mutex> guard(s.lock);
@@ -131,7 +139,7 @@ VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
     }
     std::memset(P, sim::kPoolFreePoison, header->size);
     header->magic = kDeadMagic;
-    std::free(header);
+    std::free(reinterpret_cast<unsigned char*>(header) - header->lead);
 }
 
 VOID ExFreePool(PVOID P) { ExFreePoolWithTag(P, 0); }

@@ -25,3 +25,9 @@ typedef struct _CYCLIC_CLIENT {
     // TRUE while the client is in the running list.
     BOOLEAN Running;
 } CYCLIC_CLIENT, *PCYCLIC_CLIENT;
+
+// Reads Running as the stream's release store published it, for clients
+// that look at the flag from a message callback without the stream's lock.
+inline BOOLEAN CyclicClientRunning(const CYCLIC_CLIENT* client) {
+    return __atomic_load_n(&client->Running, __ATOMIC_ACQUIRE);
+}

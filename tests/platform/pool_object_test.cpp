@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "nt/mm.h"
 #include "nt/pool.h"
 #include "sim/object.h"
 #include "sim/pool.h"
@@ -38,6 +39,22 @@ TEST_F(PoolTest, BlocksArePoisonedAndCountedPerTag) {
     EXPECT_EQ(sim::PoolBlockSize(p), 13u);
     EXPECT_NE(sim::PoolLeakReport().find("'Test': 1 blocks, 13 bytes"), std::string::npos);
     ExFreePoolWithTag(p, kTag);
+    EXPECT_EQ(sim::PoolLiveBlocks(kTag), 0);
+}
+
+// A block of a page or more starts on a page, as a driver mapping whole
+// pages into user mode relies on; the double-free check still finds it.
+TEST_F(PoolTest, BlocksOfAPageOrMoreStartOnAPage) {
+    for (SIZE_T bytes : {SIZE_T(PAGE_SIZE - 1), SIZE_T(PAGE_SIZE), SIZE_T(3 * PAGE_SIZE + 40)}) {
+        auto* p = static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPoolNx, bytes, kTag));
+        ASSERT_NE(p, nullptr);
+        if (bytes >= PAGE_SIZE) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % PAGE_SIZE, 0u) << bytes;
+        }
+        EXPECT_EQ(sim::PoolBlockSize(p), bytes);
+        p[bytes - 1] = 1;
+        ExFreePoolWithTag(p, kTag);
+    }
     EXPECT_EQ(sim::PoolLiveBlocks(kTag), 0);
 }
 

@@ -4,6 +4,8 @@
 
 #include "nt/types.h"
 
+// Blocks of a page or more start on a page boundary; smaller ones are
+// 16-byte aligned.
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag);

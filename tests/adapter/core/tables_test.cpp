@@ -8,7 +8,7 @@
 #include "adapter/family_choice.h"
 #include "adapter/product_table.h"
 #include "nt/rtl.h"
-#include "stream/asio_state.h"
+#include "stream/asio/asio_state.h"
 
 namespace {
 

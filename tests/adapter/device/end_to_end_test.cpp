@@ -71,7 +71,8 @@ TEST_F(EndToEnd, HeadsetLoadsStartsServesPowersAndGoes) {
         asio.Close();
     }
     EXPECT_EQ(Asio().Names(),
-              (std::vector<std::string>{"AsioOpen", "AsioGetSampleRate", "AsioSetLatency", "AsioClose"}));
+              (std::vector<std::string>{"AsioOpen", "AsioGetSampleRate", "AsioSetLatency", "AsioDisposeBuffers",
+                                        "AsioClose"}));
 
     // A listener registered through the adapter hears the model's object.
     IAudioHal* adapter = Context()->AudioHal;

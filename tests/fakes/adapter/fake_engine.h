@@ -23,6 +23,10 @@ struct EngineSpec {
     NTSTATUS installStatus = STATUS_SUCCESS;
     NTSTATUS removeStatus = STATUS_SUCCESS;
     std::vector<UnitSpec> units;  // the engine's own units
+    // The fake model makes a wavefakes::FakeCyclicEngine with these formats
+    // instead (a stream engine with ICyclicControl, no wave subdevice).
+    bool cyclic = false;
+    std::vector<WAVEFORMATEXTENSIBLE> formats;
 };
 
 class FakeEngine : public IStreamEngine, public CUnknown {

@@ -1,5 +1,6 @@
 // The fake device-family model and its factory table.
 #include "tests/fakes/adapter/fake_model.h"
+#include "tests/fakes/wave/fake_cyclic_engine.h"
 
 #include <string>
 
@@ -75,7 +76,15 @@ NTSTATUS FakeModel::InitHardware() {
     Note("model:init");
     if (!NT_SUCCESS(m_Script.initHardwareStatus)) return m_Script.initHardwareStatus;
     for (size_t i = 0; i < m_Script.engines.size(); ++i) {
-        FakeEngine* engine = FakeEngine::Create(m_Script.engines[i], (ULONG)i);
+        const EngineSpec& spec = m_Script.engines[i];
+        IStreamEngine* engine = NULL;
+        if (spec.cyclic) {
+            wavefakes::FakeCyclicEngine* cyclic = wavefakes::FakeCyclicEngine::Create(spec.capture, spec.formats);
+            if (cyclic != NULL) cyclic->InstallsNothing = true;
+            engine = cyclic;
+        } else {
+            engine = FakeEngine::Create(spec, (ULONG)i);
+        }
         if (engine == NULL) return STATUS_INSUFFICIENT_RESOURCES;
         NTSTATUS status = AddStreamEngine(engine);
         engine->Release();

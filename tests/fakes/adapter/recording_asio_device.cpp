@@ -92,13 +92,7 @@ NTSTATUS CUsbAudioHal::AsioStop(PFILE_OBJECT f, PIRP irp) {
     NTSTATUS status;
     if (PowerState != PowerDeviceD0) {
         fakes::Note("asio:park");
-        if (m_Asio.m_pParkedAsioStopIrp != NULL) {
-            status = STATUS_INVALID_PARAMETER;
-        } else {
-            IoMarkIrpPending(irp);
-            m_Asio.m_pParkedAsioStopIrp = irp;
-            status = STATUS_PENDING;
-        }
+        status = AsioParkStop(irp);
     } else {
         status = Asio().AsioStop(f, irp);
         m_Asio.m_bAsioStreaming = FALSE;
@@ -111,9 +105,10 @@ NTSTATUS CUsbAudioHal::AsioCanIoFormat(PFILE_OBJECT f, const ULONG* m) { return 
 NTSTATUS CUsbAudioHal::AsioSetIoFormat(PFILE_OBJECT f, const ULONG* m) { return Asio().AsioSetIoFormat(f, m); }
 NTSTATUS CUsbAudioHal::AsioGetIoFormat(PFILE_OBJECT f, ULONG* o) { return Asio().AsioGetIoFormat(f, o); }
 
-VOID CUsbAudioHal::AsioStartStreams() {
+NTSTATUS CUsbAudioHal::AsioStartStreams() {
     fakes::Note("asio:start-streams");
     m_Asio.m_bAsioStreaming = TRUE;
+    return STATUS_SUCCESS;
 }
 
 VOID CUsbAudioHal::AsioStopStreams() {

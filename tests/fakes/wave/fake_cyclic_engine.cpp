@@ -46,6 +46,28 @@ void FakeCyclicEngine::ClearCalls() {
     m_Calls.clear();
 }
 
+void FakeCyclicEngine::Fail(const std::string& slot, NTSTATUS status) {
+    std::lock_guard<std::mutex> guard(m_LogLock);
+    m_Failures.emplace_back(slot, status);
+}
+
+NTSTATUS FakeCyclicEngine::Scripted(const std::string& slot) {
+    std::lock_guard<std::mutex> guard(m_LogLock);
+    for (const auto& [name, status] : m_Failures)
+        if (name == slot) return status;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FakeCyclicEngine::SetTopology(PUNKNOWN port, PUNKNOWN miniport) {
+    return InstallsNothing ? STATUS_SUCCESS : CStreamEngine::SetTopology(port, miniport);
+}
+NTSTATUS FakeCyclicEngine::InstallMiniport(PDEVICE_OBJECT fdo, PIRP irp, PUNKNOWN adapter) {
+    return InstallsNothing ? STATUS_SUCCESS : CStreamEngine::InstallMiniport(fdo, irp, adapter);
+}
+NTSTATUS FakeCyclicEngine::RemoveMiniport(PDEVICE_OBJECT fdo) {
+    return InstallsNothing ? STATUS_SUCCESS : CStreamEngine::RemoveMiniport(fdo);
+}
+
 size_t FakeCyclicEngine::RegisteredClients() { return m_Client ? 1 : 0; }
 PCYCLIC_CLIENT FakeCyclicEngine::Registered() { return m_Client; }
 
@@ -54,7 +76,9 @@ NTSTATUS FakeCyclicEngine::RegisterClient(ULONG priority, WAVEFORMATEXTENSIBLE* 
                                           PCYCLIC_CLIENT* client) {
     Note("register");
     *client = NULL;
-    NTSTATUS status = FindFormat(&format->Format);
+    NTSTATUS status = Scripted("register");
+    if (!NT_SUCCESS(status)) return status;
+    status = FindFormat(&format->Format);
     if (!NT_SUCCESS(status)) return status;
     if (m_Client) return STATUS_DEVICE_BUSY;  // one client is all the tests need
     auto* record = static_cast<PCYCLIC_CLIENT>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(CYCLIC_CLIENT), kTag));
@@ -76,6 +100,7 @@ NTSTATUS FakeCyclicEngine::RegisterClient(ULONG priority, WAVEFORMATEXTENSIBLE* 
 
 NTSTATUS FakeCyclicEngine::UnregisterClient(PVOID handle) {
     Note("unregister");
+    if (NTSTATUS status = Scripted("unregister"); !NT_SUCCESS(status)) return status;
     if (m_Client == NULL || m_Client->Registration != handle) return STATUS_UNSUCCESSFUL;
     UnregisterCallback(handle);
     ExFreePoolWithTag(m_Client, kTag);
@@ -86,6 +111,7 @@ NTSTATUS FakeCyclicEngine::UnregisterClient(PVOID handle) {
 NTSTATUS FakeCyclicEngine::ClientAcquire(PVOID, PULONG framesPerTransfer, PULONG frameNumber) {
     Note("acquire");
     if (!NT_SUCCESS(AcquireStatus)) return AcquireStatus;
+    if (NTSTATUS status = Scripted("acquire"); !NT_SUCCESS(status)) return status;
     *framesPerTransfer = m_Client->FramesPerTransfer;
     *frameNumber = 100;
     return STATUS_SUCCESS;
@@ -94,6 +120,7 @@ NTSTATUS FakeCyclicEngine::ClientAcquire(PVOID, PULONG framesPerTransfer, PULONG
 NTSTATUS FakeCyclicEngine::ClientRun(PVOID, ULONG startFrame, PULONG framesPerTransfer, IDspNode*) {
     Note("run:" + std::to_string(startFrame));
     if (!NT_SUCCESS(RunStatus)) return RunStatus;
+    if (NTSTATUS status = Scripted("run"); !NT_SUCCESS(status)) return status;
     __atomic_store_n(&m_Client->Running, TRUE, __ATOMIC_RELEASE);
     SendFormat(m_Client, m_Client->FramesPerTransfer, m_Client->Transfers, true);
     *framesPerTransfer = m_Client->FramesPerTransfer;
@@ -102,13 +129,15 @@ NTSTATUS FakeCyclicEngine::ClientRun(PVOID, ULONG startFrame, PULONG framesPerTr
 
 NTSTATUS FakeCyclicEngine::ClientStop(PVOID, IDspNode*) {
     Note("stop");
+    if (NTSTATUS status = Scripted("stop"); !NT_SUCCESS(status)) return status;
+    if (m_Client == NULL) return STATUS_UNSUCCESSFUL;
     __atomic_store_n(&m_Client->Running, FALSE, __ATOMIC_RELEASE);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS FakeCyclicEngine::ClientRelease(PVOID) {
     Note("release");
-    return STATUS_SUCCESS;
+    return Scripted("release");
 }
 
 NTSTATUS FakeCyclicEngine::SetContentId(ULONG contentId, PCDRMRIGHTS) {

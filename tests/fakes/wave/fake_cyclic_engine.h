@@ -7,7 +7,9 @@
 // release undo. The test then sends the messages a USB stream would, in
 // the order it chooses. Every call is logged ("register", "acquire",
 // "run", "stop", "release", "unregister", "content:<id>"); scripted
-// statuses make acquire or run fail.
+// statuses make acquire or run fail, and Fail makes any client slot
+// fail by its log name. The device-core fake model holds it as an engine
+// that installs no wave subdevice (InstallsNothing).
 #pragma once
 
 #include <mutex>
@@ -48,6 +50,9 @@ public:
     NTSTATUS Stop() override { return STATUS_NOT_IMPLEMENTED; }
     BOOLEAN IsAltSettingValid(UCHAR, ULONG) override { return TRUE; }
     NTSTATUS SetContentId(ULONG contentId, PCDRMRIGHTS rights) override;
+    NTSTATUS SetTopology(PUNKNOWN port, PUNKNOWN miniport) override;
+    NTSTATUS InstallMiniport(PDEVICE_OBJECT fdo, PIRP irp, PUNKNOWN adapter) override;
+    NTSTATUS RemoveMiniport(PDEVICE_OBJECT fdo) override;
 
     // ---- what a USB stream would send (from the calling thread, raised to
     // DISPATCH_LEVEL except FORMAT). owner NULL: the registered client.
@@ -68,17 +73,24 @@ public:
 
     NTSTATUS AcquireStatus = STATUS_SUCCESS;
     NTSTATUS RunStatus = STATUS_SUCCESS;
+    // Per-slot failures by log name ("register", "unregister", "acquire",
+    // "run", "stop", "release"): the slot answers the status, changing
+    // nothing.
+    void Fail(const std::string& slot, NTSTATUS status);
+    bool InstallsNothing = false;
 
 private:
     explicit FakeCyclicEngine(bool capture);
     ~FakeCyclicEngine() override;
     void Note(const std::string& call);
+    NTSTATUS Scripted(const std::string& slot);
     void Publish(CYCLIC_CONTROL_MSG* message, bool raise);
 
     std::mutex m_LogLock;
     std::vector<std::string> m_Calls;
     PCYCLIC_CLIENT m_Client = nullptr;
     std::vector<PCYCLIC_CLIENT> m_Foreign;
+    std::vector<std::pair<std::string, NTSTATUS>> m_Failures;
 };
 
 }  // namespace wavefakes

@@ -9,6 +9,7 @@
 
 #include "nt/io.h"
 #include "nt/list.h"
+#include "nt/ps.h"
 
 struct _CYCLIC_CLIENT;
 struct _MDL;
@@ -48,7 +49,9 @@ typedef struct _ASIO_CLIENT {
 } ASIO_CLIENT, *PASIO_CLIENT;
 
 // Header of a pin's ring, shared with the user-mode driver through its
-// mapping (little-endian ULONGs); Size bytes of ring data follow it.
+// mapping (little-endian ULONGs); Size bytes of ring data follow it. The
+// kernel only writes it: its own copy lives in ASIO_PIN, since user mode
+// may write anything here at any time.
 typedef struct _ASIO_BUFFER {
     ULONG Selected;
     ULONG IsInput;
@@ -62,15 +65,28 @@ typedef struct _ASIO_BUFFER {
     ULONG PeriodCount;
 } ASIO_BUFFER, *PASIO_BUFFER;
 static_assert(sizeof(ASIO_BUFFER) == 40, "the ring header is 40 bytes");
+static_assert(offsetof(ASIO_BUFFER, Selected) == 0 && offsetof(ASIO_BUFFER, IsInput) == 4 &&
+                  offsetof(ASIO_BUFFER, Channels) == 8 && offsetof(ASIO_BUFFER, FirstChannel) == 12 &&
+                  offsetof(ASIO_BUFFER, Size) == 16 && offsetof(ASIO_BUFFER, Position) == 20 &&
+                  offsetof(ASIO_BUFFER, StartPosition) == 24 && offsetof(ASIO_BUFFER, RingBytes) == 28 &&
+                  offsetof(ASIO_BUFFER, SignalsPeriod) == 32 && offsetof(ASIO_BUFFER, PeriodCount) == 36,
+              "ring header layout shared with the user-mode driver");
 
-// One entry per stream engine, made zeroed at start-up.
+// One entry per stream engine, made zeroed at start-up. Header is the
+// kernel's own copy of the shared header: every decision and every copy
+// reads it, never the mapping, and each change is published to the
+// mapping with 32-bit stores.
 typedef struct _ASIO_PIN {
     PASIO_BUFFER Buffer;  // NULL: not an ASIO pin, or no buffers
     PVOID UserAddress;    // the mapping in the owner's process
     struct _MDL* Mdl;
-    struct _CYCLIC_CLIENT* Client;  // the stream registration, or NULL
+    // The stream registration, or NULL: release stores, acquire loads
+    // (the message callbacks read it without a lock).
+    struct _CYCLIC_CLIENT* Client;
+    ASIO_BUFFER Header;
+    PEPROCESS Process;  // the process the mapping was made in
+    ULONG BlockBytes;   // whole pages: header, ring and the rest of the last page
 } ASIO_PIN, *PASIO_PIN;
-static_assert(sizeof(ASIO_PIN) == 32, "ASIO_PIN is 32 bytes");
 
 // The public channel-information record of IOCTL_ASIO_GET_CHANNEL_INFO.
 typedef struct ASIOChannelInfo {
@@ -108,10 +124,16 @@ typedef struct _ASIO_STATE {
     ULONG m_nAsioSampleRate;
     ULONG m_nAsioIoFormat;
     PASIO_PIN m_pAsioPins;  // one entry per stream engine
-    ULONG m_nAsioPinCount;
+    ULONG m_nAsioPinCount;  // release store, acquire load
     ULONG m_nAsioBufferFrames;
     ULONG m_nAsioBytesPerSample;
     BOOLEAN m_bAsioStreaming;
     BOOLEAN m_bAsioStoppedByPowerDown;
     PIRP m_pParkedAsioStopIrp;  // an IOCTL_ASIO_STOP kept while not in D0
+    // The owner's settings when its buffers were made: registration,
+    // start, geometry, reset and the stop fill use them, so that a later
+    // setting cannot re-size or re-format rings that exist.
+    ULONG m_nAsioBufferSampleType;  // the owner's SampleType
+    ULONG m_nAsioBufferRate;        // the owner's SampleRate
+    ULONG m_nAsioBufferIoFormat;    // the owner's IoFormat
 } ASIO_STATE, *PASIO_STATE;
