@@ -34,6 +34,11 @@
     X(B12, spRealFftBuildRecombineInv, float*, (int order, const float* sinTable, int sinOrder, float* out)) \
     X(ALL, spFftBuildTwiddlesLarge, float*, (SpFftSpec* spec, int L, const float* sinTable, int sinOrder, float* region)) \
     X(ALL, spFftBuildTwiddlesRecursive, float*, (SpFftSpec* spec, int k, const float* sinTable, int sinOrder, int depth, float* out)) \
+    /* Complex forward kernels of orders 2 and 3 (SP_COMPLEX_FFT_SMALL_KERNELS). */           \
+    X(B12, spComplexFftFwdOrder2, void, (const float* src, float* dst))                          \
+    X(B12, spComplexFftFwdOrder2Scaled, void, (const float* src, float* dst, float scale))       \
+    X(ALL, spComplexFftFwdOrder3, void, (const float* src, float* dst))                          \
+    X(ALL, spComplexFftFwdOrder3Scaled, void, (const float* src, float* dst, float scale))       \
     /* Large-path sizes C, init (0) and W, in 64 bits. */                                         \
     X(ALL, spFftGetSizeLarge, void, (int L, int64_t* specSize, int64_t* initSize, int64_t* workSize)) \
     X(ALL, spFftGetSizeRecursive, void, (int k, int depth, int64_t* specSize, int64_t* initSize, int64_t* workSize))
