@@ -159,3 +159,23 @@ SpStatus spRealFftGetBufferSize_Ssse3(const SpFftSpec* spec, int* size) {
     return SP_STS_OK;
 }
 #endif
+
+#if SP_BUILD == 1
+// The pair kernel does every complex pair; it reads both operands of a pair
+// before storing, so dst may be src1 or src2. (Builds 2 and 3 get this body
+// with their own pair kernels.)
+SpStatus SP_NAME(spMulPackedSpectraF32)(const float* src1, const float* src2, float* dst,
+                                        int len) {
+    if (src1 == nullptr || src2 == nullptr || dst == nullptr) return SP_STS_NULL_PTR;
+    if (len <= 0) return SP_STS_SIZE;
+    dst[0] = src1[0] * src2[0];
+    int first = 1;
+    if ((len & 1) == 0) {
+        dst[1] = src1[1] * src2[1];
+        first = 2;
+    }
+    const unsigned pairs = static_cast<unsigned>((len - first) / 2);
+    if (pairs > 0) SP_NAME(spMulComplexPairsF32)(src1 + first, src2 + first, dst + first, pairs);
+    return SP_STS_OK;
+}
+#endif
