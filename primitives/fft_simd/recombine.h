@@ -40,9 +40,11 @@ static inline void fftMulComplexPairs(const float* src1, const float* src2, floa
         _mm_storeu_ps(dst + 2 * i + 4, hi);
     }
     for (; i < count; ++i) {
-        const __m128 a = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(src1 + 2 * i)));
-        const __m128 b = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(src2 + 2 * i)));
-        _mm_store_sd(reinterpret_cast<double*>(dst + 2 * i), _mm_castps_pd(fftMulPairs(a, b)));
+        // 8-byte moves at any 4-byte alignment.
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 a = _mm_loadl_pi(zero, reinterpret_cast<const __m64*>(src1 + 2 * i));
+        const __m128 b = _mm_loadl_pi(zero, reinterpret_cast<const __m64*>(src2 + 2 * i));
+        _mm_storel_pi(reinterpret_cast<__m64*>(dst + 2 * i), fftMulPairs(a, b));
     }
 }
 

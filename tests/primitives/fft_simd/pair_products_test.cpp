@@ -2,6 +2,7 @@
 // on them: the scalar formula's bits at every count, offset and aliasing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -55,8 +56,8 @@ TEST(PairProducts, ScalarBitsAtEveryCountOffsetAndAlias) {
                     for (Alias alias : {Alias::None, Alias::Src1, Alias::Src2}) {
                         std::vector<float> A(floats + 8, kCanary), B(floats + 8, kCanary),
                             D(floats + 8, kCanary);
-                        std::memcpy(A.data() + oa, a.data(), floats * 4);
-                        std::memcpy(B.data() + ob, b.data(), floats * 4);
+                        std::copy(a.begin(), a.end(), A.begin() + oa);
+                        std::copy(b.begin(), b.end(), B.begin() + ob);
                         float* dst = alias == Alias::Src1   ? A.data() + oa
                                      : alias == Alias::Src2 ? B.data() + ob
                                                             : D.data() + od;
