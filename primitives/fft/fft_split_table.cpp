@@ -1,9 +1,9 @@
 // Split tables of the large complex transforms. The generic build's table,
-// by log2 L of the length: 0 selects the blocked path (1024-point radix-4 blocks merged by
-// radix-2 passes), s > 0 a split into 2^s outer and 2^(L - s) inner points.
-// Read only for L >= 11; following it from any L ends after at most two
-// splits. The forward and inverse drivers, the size query and the table
-// builder all read this one table.
+// by log2 L of the length: 0 selects the blocked path (1024-point radix-4
+// blocks merged by radix-2 passes), s > 0 a split into 2^s outer and
+// 2^(L - s) inner points. Read only for L >= 11; following it from any L
+// ends after at most two splits. The forward and inverse drivers, the size
+// query and the table builder all read this one table.
 #include "primitives/sp_records.h"
 
 const int32_t SP_FFT_SPLIT_TABLE[SP_FFT_MAX_ORDER + 1] = {

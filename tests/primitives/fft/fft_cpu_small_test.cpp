@@ -50,7 +50,8 @@ TEST(FftCpuSmallKernels, ComplexRowsGiveTheGenericBits) {
             for (int order = 0; order <= 3; ++order) {
                 const size_t floats = size_t{2} << order;
                 const SpFftSmallKernel& gen = SP_COMPLEX_FFT_SMALL_KERNELS[scaled][order];
-                const SpFftSmallKernel& cpu = SP_COMPLEX_FFT_SMALL_KERNELS[2 * build + scaled][order];
+                const SpFftSmallKernel& cpu =
+                    SP_COMPLEX_FFT_SMALL_KERNELS[2 * build + scaled][order];
                 for (uint32_t seed = 1; seed <= 200; ++seed) {
                     const std::vector<float> in = seededValues(seed * 8 + order, floats);
                     const float s = scaled ? 1.0f / static_cast<float>(seed) : 1.0f;
@@ -63,7 +64,8 @@ TEST(FftCpuSmallKernels, ComplexRowsGiveTheGenericBits) {
                         std::vector<float> inPlace(src);
                         runKernel(cpu, scaled, inPlace.data() + offset, inPlace.data() + offset, s);
                         for (size_t i = 0; i < floats; ++i) {
-                            ASSERT_EQ(sptest::floatBits(dst[offset + i]), sptest::floatBits(want[i]))
+                            ASSERT_EQ(sptest::floatBits(dst[offset + i]),
+                                      sptest::floatBits(want[i]))
                                 << "order " << order << " scaled " << scaled << " seed " << seed
                                 << " float " << i;
                             ASSERT_EQ(sptest::floatBits(inPlace[offset + i]),

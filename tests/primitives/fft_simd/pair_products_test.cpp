@@ -71,7 +71,9 @@ TEST(PairProducts, ScalarBitsAtEveryCountOffsetAndAlias) {
                             alias == Alias::Src1 ? A : alias == Alias::Src2 ? B : D;
                         const size_t at = dst - out.data();
                         for (size_t i = 0; i < at; ++i) ASSERT_EQ(out[i], kCanary);
-                        for (size_t i = at + floats; i < out.size(); ++i) ASSERT_EQ(out[i], kCanary);
+                        for (size_t i = at + floats; i < out.size(); ++i) {
+                            ASSERT_EQ(out[i], kCanary);
+                        }
                     }
                 }
             }
@@ -110,7 +112,9 @@ TEST(PackedProduct, GenericBitsAlsoWhenDstIsASource) {
         ASSERT_EQ(spMulPackedSpectraF32_Gen(a.data(), b.data(), want.data(), len), SP_STS_OK);
         for (Alias alias : {Alias::None, Alias::Src1, Alias::Src2}) {
             std::vector<float> A(a), B(b), D(len + 1, -3.0f);
-            float* dst = alias == Alias::Src1 ? A.data() : alias == Alias::Src2 ? B.data() : D.data();
+            float* dst = alias == Alias::Src1   ? A.data()
+                         : alias == Alias::Src2 ? B.data()
+                                                : D.data();
             ASSERT_EQ(spMulPackedSpectraF32_Sse3(A.data(), B.data(), dst, len), SP_STS_OK);
             for (int i = 0; i < len; ++i) {
                 ASSERT_EQ(sptest::floatBits(dst[i]), sptest::floatBits(want[i]))
