@@ -329,6 +329,33 @@ TEST(FftCpuRecords, BuilderStatuses) {
     });
 }
 
+// The header-clearing bodies: the generic statuses, then exactly len zero
+// bytes at any alignment.
+TEST(FftCpuRecords, ZeroU8ClearsExactlyItsBytes) {
+    using ZeroBody = SpStatus (*)(uint8_t*, int);
+    const ZeroBody bodies[] = {spZeroU8_Sse3, spZeroU8_Ssse3, spZeroU8_Sse41};
+    for (int build = 1; build <= 3; ++build) {
+        if (!sptest::cpuHasBuild(build)) continue;
+        const ZeroBody zero = bodies[build - 1];
+        std::vector<uint8_t> mem(300, kPoison);
+        EXPECT_EQ(zero(nullptr, 0), SP_STS_NULL_PTR);
+        EXPECT_EQ(zero(mem.data(), 0), SP_STS_SIZE);
+        EXPECT_EQ(zero(mem.data(), -5), SP_STS_SIZE);
+        EXPECT_TRUE(poisoned(mem.data(), mem.size()));
+        for (int len : {1, 7, 16, 33, 136, 255}) {
+            for (size_t offset : {0, 1, 5, 15}) {
+                std::fill(mem.begin(), mem.end(), kPoison);
+                ASSERT_EQ(zero(mem.data() + 16 + offset, len), SP_STS_OK);
+                for (size_t i = 0; i < mem.size(); ++i) {
+                    const bool inside = i >= 16 + offset && i < 16 + offset + len;
+                    ASSERT_EQ(mem[i], inside ? 0 : kPoison)
+                        << "build " << build << " len " << len << " offset " << offset;
+                }
+            }
+        }
+    }
+}
+
 // ---- Index lists --------------------------------------------------------------------
 
 TEST(FftCpuTables, IndexListsHoldTwiceTheReversedIndex) {
