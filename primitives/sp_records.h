@@ -96,9 +96,16 @@ extern const SpFftSmallKernel SP_COMPLEX_FFT_SMALL_KERNELS[SP_COMPLEX_FFT_SMALL_
 
 // Split of the generic build's large complex transforms by log2 of their
 // length (index L, 0..SP_FFT_MAX_ORDER): 0 the blocked path, s > 0 a split
-// into 2^s outer points. Read only for L >= 11. The CPU builds bring their
-// own tables here, SP_FFT_SPLIT_TABLE_SIMD and SP_FFT_COLUMN_BLOCK_TABLE_SIMD.
+// into 2^s outer points. Read only for L >= 11.
 extern const int32_t SP_FFT_SPLIT_TABLE[SP_FFT_MAX_ORDER + 1];
+
+// Split of the CPU builds' large complex transforms by log2 L of the length
+// (read for L 17..30, the same in every build): a 2^L-point transform is
+// 2^a-point column transforms, a = SP_FFT_SPLIT_TABLE_SIMD[L], and
+// 2^(L - a)-point row transforms; the columns run in blocks of
+// 2^SP_FFT_COLUMN_BLOCK_TABLE_SIMD[L] points, which the work buffer holds.
+extern const int32_t SP_FFT_SPLIT_TABLE_SIMD[SP_FFT_MAX_ORDER + 1];
+extern const int32_t SP_FFT_COLUMN_BLOCK_TABLE_SIMD[SP_FFT_MAX_ORDER + 1];
 
 // The quarter-wave sine table every twiddle of orders up to 10 is read from:
 // 257 floats sin(2 pi j / 1024), each the double value rounded to nearest.

@@ -6,6 +6,7 @@
 // builds and the tests rely on the exact bits, and the project's global
 // -ffp-contract=off keeps the compiler from fusing products into sums.
 #include "primitives/fft/fft_complex.h"
+#include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 
 using sp::gen::Cx;
@@ -469,10 +470,17 @@ void spComplexFftFwdOrder3Scaled_Gen(const float* src, float* dst, float scale) 
     {spComplexFftFwdOrder0Scaled_Gen, spComplexFftFwdOrder1Scaled_Gen,                         \
      spComplexFftFwdOrder2Scaled_Gen, spComplexFftFwdOrder3Scaled_Gen}
 
-// Rows 4 to 15 (real) and 2 to 7 (complex) belong to the CPU builds; until
-// they bring their own kernels (which must give these bits) they name the
-// generic ones.
+// Rows 4 to 15 (real) belong to the CPU builds; until they bring their own
+// kernels (which must give these bits) they name the generic ones. Complex
+// rows 2 to 7 hold the builds' own order-2 and order-3 kernels (build 3
+// takes build 2's order-2 kernels); orders 0 and 1 stay generic.
+#define SP_COMPLEX_CPU_ROWS(b2, b3)                                                            \
+    {spComplexFftFwdOrder0_Gen, spComplexFftFwdOrder1_Gen, spComplexFftFwdOrder2##b2,            \
+     spComplexFftFwdOrder3##b3},                                                                 \
+    {spComplexFftFwdOrder0Scaled_Gen, spComplexFftFwdOrder1Scaled_Gen,                         \
+     spComplexFftFwdOrder2Scaled##b2, spComplexFftFwdOrder3Scaled##b3}
 const SpFftSmallKernel SP_REAL_FFT_SMALL_KERNELS[SP_REAL_FFT_SMALL_ROWS][4] = {
     SP_REAL_ROWS, SP_REAL_ROWS, SP_REAL_ROWS, SP_REAL_ROWS};
 const SpFftSmallKernel SP_COMPLEX_FFT_SMALL_KERNELS[SP_COMPLEX_FFT_SMALL_ROWS][4] = {
-    SP_COMPLEX_ROWS, SP_COMPLEX_ROWS, SP_COMPLEX_ROWS, SP_COMPLEX_ROWS};
+    SP_COMPLEX_ROWS, SP_COMPLEX_CPU_ROWS(_Sse3, _Sse3), SP_COMPLEX_CPU_ROWS(_Ssse3, _Ssse3),
+    SP_COMPLEX_CPU_ROWS(_Ssse3, _Sse41)};

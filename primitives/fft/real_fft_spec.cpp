@@ -77,9 +77,10 @@ SpStatus sp::gen::fftDestroy(SpFftSpec* spec, int32_t id) {
     return SP_STS_OK;
 }
 
-SpFftSpec* sp::gen::fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id) {
+SpFftSpec* sp::gen::fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id,
+                                  FftZeroBody zeroHeader) {
     SpFftSpec* rec = reinterpret_cast<SpFftSpec*>(alignUp32(specMem));
-    spZeroKernel_Gen(rec, static_cast<int>(sizeof(SpFftSpec)));
+    zeroHeader(reinterpret_cast<uint8_t*>(rec), static_cast<int>(sizeof(SpFftSpec)));
     rec->ownsMemory = 0;
     rec->order = order;
     rec->hint = hint;

@@ -141,10 +141,12 @@ T* alignUp32(T* p) {
     return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t{31});
 }
 
-// Clears the 136-byte header at U(specMem), stores order and hint and
-// applies the flag. Returns the record, or NULL for a bad flag (the header
-// then stays cleared with id 0).
-SpFftSpec* fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id);
+// Clears the 136-byte header at U(specMem) with the build's clearing body,
+// stores order and hint and applies the flag. Returns the record, or NULL
+// for a bad flag (the header then stays cleared with id 0).
+typedef SpStatus (*FftZeroBody)(uint8_t*, int);
+SpFftSpec* fftInitHeader(uint8_t* specMem, int order, int flag, int hint, int32_t id,
+                         FftZeroBody zeroHeader = spZeroU8_Gen);
 
 // The spec, init and work block sizes of one order, in 64 bits so that an
 // order too large for the int32 queries is detected before anything is

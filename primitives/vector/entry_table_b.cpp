@@ -6,6 +6,7 @@
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
 
@@ -22,7 +23,8 @@ const SpEntryTableB spEntryTableB = {
     /*  4 */ GEN_ONLY(spAbsF32InPlace),
     /*  5 */ GEN_ONLY(spMaxF32),
     /*  6 */ GEN_ONLY(spMinF32),
-    /*  7 */ GEN_ONLY(spComplexFftCreate),
+    /*  7 */ {spComplexFftCreate_Gen, spComplexFftCreate_Sse3, spComplexFftCreate_Ssse3,
+             spComplexFftCreate_Sse41},
     /*  8 */ SAME_ALL(spComplexFftDestroy_Gen),
     /*  9 */ GEN_ONLY(spComplexFftForward),
     /* 10 */ SAME_ALL(spMallocF32_Gen),
@@ -42,7 +44,8 @@ const SpEntryTableB spEntryTableB = {
     /* 24 */ GEN_ONLY(spMinEveryF32InPlace),
     /* 25 */ GEN_ONLY(spMaxEveryF32InPlace),
     /* 26 */ GEN_ONLY(spDotProductF32),
-    /* 27 */ GEN_ONLY(spRealFftCreate),
+    /* 27 */ {spRealFftCreate_Gen, spRealFftCreate_Sse3, spRealFftCreate_Ssse3,
+             spRealFftCreate_Sse41},
     /* 28 */ SAME_ALL(spRealFftDestroy_Gen),
     /* 29 */ GEN_ONLY(spRealFftForward),
     /* 30 */ GEN_ONLY(spRealFftInverse),

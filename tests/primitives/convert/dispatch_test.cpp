@@ -9,6 +9,7 @@
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
@@ -90,7 +91,7 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spAbsF32InPlace),
         GEN_ONLY(spEntryTableB, spMaxF32),
         GEN_ONLY(spEntryTableB, spMinF32),
-        GEN_ONLY(spEntryTableB, spComplexFftCreate),
+        ALL_BUILDS(spEntryTableB, spComplexFftCreate),
         SAME(spEntryTableB, spComplexFftDestroy, spComplexFftDestroy_Gen),
         GEN_ONLY(spEntryTableB, spComplexFftForward),
         SAME(spEntryTableB, spMallocF32, spMallocF32_Gen),
@@ -110,7 +111,7 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spMinEveryF32InPlace),
         GEN_ONLY(spEntryTableB, spMaxEveryF32InPlace),
         GEN_ONLY(spEntryTableB, spDotProductF32),
-        GEN_ONLY(spEntryTableB, spRealFftCreate),
+        ALL_BUILDS(spEntryTableB, spRealFftCreate),
         SAME(spEntryTableB, spRealFftDestroy, spRealFftDestroy_Gen),
         GEN_ONLY(spEntryTableB, spRealFftForward),
         GEN_ONLY(spEntryTableB, spRealFftInverse),
@@ -155,7 +156,7 @@ SpStatus callWithZeros(SpStatus (*entry)(Args...)) {
 
 // The FFT and filter rows have their generic bodies; their CPU columns wait
 // for the CPU builds, except the destroy rows, which name one body in every
-// column.
+// column, and the FFT creates, which have their CPU bodies.
 TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
@@ -164,8 +165,7 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
                            callWithZeros(spFirOneDirectF32), callWithZeros(spIirFilterF32InPlace),
                            callWithZeros(spIirStateSize), callWithZeros(spIirInit),
-                           callWithZeros(spComplexFftCreate), callWithZeros(spComplexFftForward),
-                           callWithZeros(spRealFftCreate), callWithZeros(spRealFftForward),
+                           callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
                            callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
                            callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
                            callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32)})
@@ -175,6 +175,7 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     for (int b = 0; b < SP_BUILD_COUNT; ++b) {
         ScopedDispatchIndex index(b);
         for (SpStatus s : {callWithZeros(spComplexFftDestroy), callWithZeros(spRealFftDestroy),
+                           callWithZeros(spComplexFftCreate), callWithZeros(spRealFftCreate),
                            callWithZeros(spIirDestroy), callWithZeros(spFirDestroy)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }

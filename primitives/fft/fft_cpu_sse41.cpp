@@ -1,0 +1,9 @@
+// CPU build 3 of the FFT layer: its table builders, record bodies and small
+// complex kernels.
+#define SP_BUILD 3
+#include "primitives/convert/builds/sp_build.h"
+
+#include "primitives/convert/sp_cpu.h"
+#include "primitives/fft/fft_cpu_tables.h"
+#include "primitives/fft/fft_cpu_layer.h"
+#include "primitives/fft/fft_cpu_small.h"

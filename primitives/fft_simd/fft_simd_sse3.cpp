@@ -1,0 +1,6 @@
+// CPU build 1 of the FFT kernels.
+#define SP_BUILD 1
+#include "primitives/convert/builds/sp_build.h"
+
+#include "primitives/fft/sp_fft_cpu.h"
+#include "primitives/fft_simd/recombine.h"
