@@ -56,6 +56,9 @@ TEST_F(ChipCTest, SpeakerReceivesChannelsZeroAndOneAfterTheLimiter) {
     ASSERT_FALSE(run.formatRefused) << run.error;
     ASSERT_NE(run.endpoint, 0) << run.error;
     EXPECT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    // The host counts the speaker's stereo frames as frames: every played
+    // frame arrived.
+    EXPECT_EQ(run.signalFrames, run.playedFrames);
 
     // Every packet of the run carries 48 stereo frames of 16 bits.
     ASSERT_GT(packets.size(), 500u);

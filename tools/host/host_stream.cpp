@@ -154,20 +154,24 @@ std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double 
 
 ReceivedSplit::ReceivedSplit(const WAVEFORMATEXTENSIBLE& format)
     : m_FrameBytes(format.Format.nBlockAlign ? format.Format.nBlockAlign : 1),
+      m_ReceivedFrameBytes(m_FrameBytes),
       m_Silence(format.Format.wBitsPerSample == 8 ? 0x80 : 0) {}
 
-void ReceivedSplit::Add(Count& count, const uint8_t* data, size_t bytes) const {
-    const uint64_t frames = bytes / m_FrameBytes;
+void ReceivedSplit::Add(Count& count, const uint8_t* data, size_t bytes, size_t frameBytes) const {
+    const uint64_t frames = bytes / frameBytes;
     for (uint64_t i = 0; i < frames && !count.sound; i++) {
-        const uint8_t* frame = data + i * m_FrameBytes;
-        count.sound = std::any_of(frame, frame + m_FrameBytes, [this](uint8_t b) { return b != m_Silence; });
+        const uint8_t* frame = data + i * frameBytes;
+        count.sound = std::any_of(frame, frame + frameBytes, [this](uint8_t b) { return b != m_Silence; });
         if (!count.sound) count.silent++;
     }
     count.frames += frames;
 }
 
-void ReceivedSplit::Played(const uint8_t* data, size_t bytes) { Add(m_Played, data, bytes); }
-void ReceivedSplit::Received(const uint8_t* data, size_t bytes) { Add(m_Received, data, bytes); }
+void ReceivedSplit::Played(const uint8_t* data, size_t bytes) { Add(m_Played, data, bytes, m_FrameBytes); }
+void ReceivedSplit::Received(const uint8_t* data, size_t bytes) { Add(m_Received, data, bytes, m_ReceivedFrameBytes); }
+void ReceivedSplit::SetReceivedFrameBytes(size_t bytes) {
+    if (bytes != 0) m_ReceivedFrameBytes = bytes;
+}
 
 uint64_t ReceivedSplit::LeadFrames() const {
     if (!m_Received.sound) return 0;
@@ -186,7 +190,12 @@ public:
     DeviceTap(simusb::SimDevice& device, ReceivedSplit& split, const ByteSink& sink, std::vector<uint8_t>* collect)
         : m_Device(device) {
         device.SetSinkConsumer([this, &split, sink, collect](UCHAR endpoint, const uint8_t* data, size_t bytes) {
-            if (m_Endpoint == 0) m_Endpoint = endpoint;
+            if (m_Endpoint == 0) {
+                m_Endpoint = endpoint;
+                // Count the frames the endpoint's setting carries.
+                const simusb::AltSetting* alt = m_Device.model().ActiveAltFor(endpoint);
+                if (alt != nullptr && alt->hasFormat) split.SetReceivedFrameBytes(alt->format.FrameBytes());
+            }
             if (endpoint != m_Endpoint) return;
             split.Received(data, bytes);
             if (sink) sink(data, bytes);

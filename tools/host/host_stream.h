@@ -68,6 +68,10 @@ public:
     explicit ReceivedSplit(const WAVEFORMATEXTENSIBLE& format);
     void Played(const uint8_t* data, size_t bytes);
     void Received(const uint8_t* data, size_t bytes);
+    // The endpoint's own frame size, where the device receives frames of
+    // another width than the pin plays (a stream that sends only some of
+    // the channels); by default the pin's.
+    void SetReceivedFrameBytes(size_t bytes);
     uint64_t PlayedFrames() const { return m_Played.frames; }
     uint64_t ReceivedFrames() const { return m_Received.frames; }
     uint64_t LeadFrames() const;
@@ -80,9 +84,9 @@ private:
         uint64_t silent = 0;  // frames before the first one that is not silence
         bool sound = false;
     };
-    void Add(Count& count, const uint8_t* data, size_t bytes) const;
+    void Add(Count& count, const uint8_t* data, size_t bytes, size_t frameBytes) const;
 
-    size_t m_FrameBytes;
+    size_t m_FrameBytes, m_ReceivedFrameBytes;
     uint8_t m_Silence;  // 0x80 for unsigned 8-bit samples
     Count m_Played, m_Received;
 };
