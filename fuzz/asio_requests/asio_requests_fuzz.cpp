@@ -18,6 +18,7 @@
 #include "adapter/driver_entry.h"
 #include "adapter/family_choice.h"
 #include "adapter/private_interfaces.h"
+#include "sim/debug.h"
 #include "sim/iomgr.h"
 #include "sim/pnp_harness.h"
 #include "sim/registry.h"
@@ -180,5 +181,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Nothing of the inputs' owner is left.
     if (world.Adapter()->AsioState().m_pAsioPins != NULL && world.Adapter()->AsioState().m_bAsioStreaming)
         __builtin_trap();
+    // The logs would grow over a long run.
+    for (ULONG i = 0; i < 3; ++i)
+        if (wavefakes::FakeCyclicEngine* engine = world.Engine(i)) engine->ClearCalls();
+    sim::ClearDebugOutput();
     return 0;
 }
