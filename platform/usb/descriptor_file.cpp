@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/usb/uac_model.h"
+
 namespace simusb {
 
 namespace {
@@ -128,32 +130,99 @@ bool ParseIndex(const std::string& s, int* index) {
     return true;
 }
 
+// Decimal Hz, at most 32 bits.
+bool ParseHz(const std::string& s, uint32_t* hz) {
+    if (s.empty() || s.size() > 10) return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (uint64_t)(c - '0');
+    }
+    if (v > 0xFFFFFFFFu) return false;
+    *hz = (uint32_t)v;
+    return true;
+}
+
+// "R" ({R, R, 0}) or "MIN-MAX/RES".
+bool ParseSubrange(const std::string& token, ClockSubrange* r, std::string* why) {
+    const size_t dash = token.find('-'), slash = token.find('/');
+    bool ok;
+    if (dash == std::string::npos && slash == std::string::npos) {
+        ok = ParseHz(token, &r->minimum);
+        r->maximum = r->minimum;
+        r->resolution = 0;
+    } else {
+        ok = dash != std::string::npos && slash != std::string::npos && dash < slash &&
+             ParseHz(token.substr(0, dash), &r->minimum) &&
+             ParseHz(token.substr(dash + 1, slash - dash - 1), &r->maximum) &&
+             ParseHz(token.substr(slash + 1), &r->resolution);
+    }
+    if (!ok) {
+        *why = "bad clock subrange '" + token + "' (expected R or MIN-MAX/RES in Hz)";
+        return false;
+    }
+    if (r->minimum > r->maximum) {
+        *why = "clock subrange '" + token + "' has MIN above MAX";
+        return false;
+    }
+    return true;
+}
+
+bool ParseSubranges(const std::string& s, std::vector<ClockSubrange>* out, std::string* why) {
+    std::istringstream in(s);
+    std::string token;
+    std::vector<ClockSubrange> list;
+    while (in >> token) {
+        ClockSubrange r;
+        if (!ParseSubrange(token, &r, why)) return false;
+        list.push_back(r);
+    }
+    if (list.empty()) {
+        *why = "no clock subranges";
+        return false;
+    }
+    *out = std::move(list);
+    return true;
+}
+
 class Parser {
 public:
     explicit Parser(DescriptorSet* set) : set_(set) {}
 
     // One line without its line end; false with why_ set on error.
-    bool Line(const std::string& line) {
+    bool Line(const std::string& line, int number) {
+        line_ = number;
         size_t i = 0;
         while (i < line.size() && IsBlank(line[i])) ++i;
         if (i == line.size() || line[i] == '#') return true;
         const size_t colon = line.find(':', i);
-        if (colon == std::string::npos) return Fail("expected 'device:', 'config:' or 'string N:'");
+        if (colon == std::string::npos)
+            return Fail("expected 'device:', 'config:', 'config2:', 'string N:' or 'clock N:'");
         const std::string key = line.substr(i, colon - i);
         const std::string rest = line.substr(colon + 1);
         if (key == "device") return Device(rest);
-        if (key == "config") return Config(rest);
+        if (key == "config") return Config(rest, &set_->configuration);
+        if (key == "config2") return Config(rest, &set_->configuration2);
         if (key.compare(0, 7, "string ") == 0) return String(key.substr(7), rest);
+        if (key.compare(0, 6, "clock ") == 0) return Clock(key.substr(6), rest);
         return Fail("unknown keyword '" + key + "'");
     }
 
     bool Finish() {
         if (!haveDevice_) return Fail("no 'device:' line");
         if (set_->configuration.empty()) return Fail("no 'config:' line");
+        if (set_->clocks.empty()) return true;
+        const UacModel model(set_->configuration);
+        for (const auto& [id, line] : clockLines_) {
+            if (model.IsClockSource(id)) continue;
+            line_ = line;
+            return Fail("clock " + std::to_string(id) + " names no clock source");
+        }
         return true;
     }
 
     const std::string& why() const { return why_; }
+    int line() const { return line_; }
 
 private:
     bool Fail(const std::string& why) {
@@ -167,12 +236,23 @@ private:
         return ParseHex(rest, &set_->device, &why_);
     }
 
-    bool Config(const std::string& rest) {
+    bool Config(const std::string& rest, Bytes* configuration) {
         Bytes b;
         if (!ParseHex(rest, &b, &why_)) return false;
-        if (set_->configuration.size() + b.size() > 0xFFFF)
+        if (configuration->size() + b.size() > 0xFFFF)
             return Fail("configuration above 65535 bytes");
-        set_->configuration.insert(set_->configuration.end(), b.begin(), b.end());
+        configuration->insert(configuration->end(), b.begin(), b.end());
+        return true;
+    }
+
+    bool Clock(const std::string& spec, const std::string& rest) {
+        int id = 0;
+        if (!ParseIndex(spec, &id)) return Fail("bad clock id '" + spec + "'");
+        if (set_->clocks.count((uint8_t)id)) return Fail("second clock " + spec);
+        std::vector<ClockSubrange> subranges;
+        if (!ParseSubranges(rest, &subranges, &why_)) return false;
+        set_->clocks[(uint8_t)id] = std::move(subranges);
+        clockLines_[(uint8_t)id] = line_;
         return true;
     }
 
@@ -203,6 +283,8 @@ private:
     DescriptorSet* set_;
     bool haveDevice_ = false;
     std::string why_;
+    int line_ = 0;
+    std::map<uint8_t, int> clockLines_;  // line of each clock id
 };
 
 void SetError(DescriptorFileError* error, int line, const std::string& why) {
@@ -236,14 +318,14 @@ bool ParseDescriptorText(const std::string& text, UsbSpeed speed, DescriptorSet*
         std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         ++lineNumber;
-        if (!parser.Line(line)) {
+        if (!parser.Line(line, lineNumber)) {
             SetError(error, lineNumber, parser.why());
             return false;
         }
         at = end + 1;
     }
     if (!parser.Finish()) {
-        SetError(error, lineNumber, parser.why());
+        SetError(error, parser.line() ? parser.line() : lineNumber, parser.why());
         return false;
     }
     *out = std::move(set);
@@ -262,18 +344,40 @@ bool LoadDescriptorFile(const std::string& path, UsbSpeed speed, DescriptorSet* 
     return ParseDescriptorText(s.str(), speed, out, error);
 }
 
-std::string FormatDescriptorText(const DescriptorSet& set) {
-    std::string out = "# USB descriptor set: device, configuration (one descriptor per line),"
-                      " strings\n";
-    out += "device: " + HexLine(set.device.data(), set.device.size()) + "\n";
-    const Bytes& c = set.configuration;
+namespace {
+
+// One line per descriptor; bytes past the last well-formed one on one line.
+std::string ConfigLines(const char* key, const Bytes& c) {
+    std::string out;
     size_t at = 0;
     while (at < c.size()) {
         size_t n = c.size() - at;
         if (c[at] >= 2 && c[at] <= n) n = c[at];
-        out += "config: " + HexLine(c.data() + at, n) + "\n";
+        out += std::string(key) + ": " + HexLine(c.data() + at, n) + "\n";
         at += n;
     }
+    return out;
+}
+
+std::string ClockLine(uint8_t id, const std::vector<ClockSubrange>& subranges) {
+    std::string out = "clock " + std::to_string(id) + ":";
+    for (const ClockSubrange& r : subranges) {
+        out += " " + std::to_string(r.minimum);
+        if (r.minimum != r.maximum || r.resolution != 0)
+            out += "-" + std::to_string(r.maximum) + "/" + std::to_string(r.resolution);
+    }
+    return out + "\n";
+}
+
+}  // namespace
+
+std::string FormatDescriptorText(const DescriptorSet& set) {
+    std::string out = "# USB descriptor set: device, configuration (one descriptor per line),"
+                      " strings\n";
+    out += "device: " + HexLine(set.device.data(), set.device.size()) + "\n";
+    out += ConfigLines("config", set.configuration);
+    out += ConfigLines("config2", set.configuration2);
+    for (const auto& [id, subranges] : set.clocks) out += ClockLine(id, subranges);
     for (const auto& [index, bytes] : set.strings) {
         std::string text;
         if (index != 0 && DescriptorAsText(bytes, &text)) {

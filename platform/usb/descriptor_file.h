@@ -14,9 +14,16 @@
 //                                  included) and stored as UTF-16LE, at
 //                                  most 126 code units
 //   string 0x50 hex: 0a 03 ...     string descriptor 0x50 as raw bytes
+//   config2: 09 02 ...             the second configuration (descriptor
+//                                  index 1), concatenated like config
+//   clock 0x0a: 44100 8000-96000/1 RANGE of the Audio Class 2.0 clock
+//                                  source 0x0a, subranges in order: R is
+//                                  {R, R, 0}, MIN-MAX/RES as given (Hz)
 //
 // Keywords may be preceded by blanks. A string index is decimal or 0x-hex,
-// 0 to 255; index 0 (the language IDs) is normally written as hex. Hex
+// 0 to 255; index 0 (the language IDs) is normally written as hex; a
+// clock id likewise, and it must name a clock source of the first
+// configuration. Rates are decimal and fit in 32 bits. Hex
 // bytes are whitespace-separated tokens of an even number of hex digits
 // ("0a0b" is two bytes). Bytes replay verbatim, inconsistent ones included:
 // nothing checks bLength or wTotalLength. Any error (a duplicate device
@@ -41,7 +48,8 @@ bool LoadDescriptorFile(const std::string& path, UsbSpeed speed, DescriptorSet* 
                         DescriptorFileError* error);
 
 // Writes the set in the format above: one config line per descriptor
-// (bytes past the last well-formed descriptor on one line), strings as text
+// (bytes past the last well-formed descriptor on one line), then config2
+// and clock lines, strings as text
 // when they decode cleanly, else as hex. Parsing the result gives the set
 // back (speed is not written).
 std::string FormatDescriptorText(const DescriptorSet& set);

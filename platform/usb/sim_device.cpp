@@ -44,7 +44,21 @@ bool IsIsoFeedback(const EndpointInfo& e) {
 }  // namespace
 
 SimDevice::SimDevice(DescriptorSet descriptors)
-    : set_(std::move(descriptors)), model_(set_.configuration) {}
+    : set_(std::move(descriptors)), model_(set_.configuration) {
+    for (const auto& [clock, subranges] : set_.clocks) {
+        const bool discrete = std::all_of(subranges.begin(), subranges.end(),
+                                          [](const ClockSubrange& r) {
+                                              return r.minimum == r.maximum && r.resolution == 0;
+                                          });
+        if (!discrete) {
+            model_.SetClockSubranges(clock, subranges);
+            continue;
+        }
+        std::vector<ULONG> rates;
+        for (const ClockSubrange& r : subranges) rates.push_back(r.minimum);
+        model_.SetClockRates(clock, std::move(rates));
+    }
+}
 
 ControlResult SimDevice::HandleControlTransfer(const SetupPacket& setup, uint8_t* data,
                                                ULONG length) {
@@ -188,6 +202,8 @@ ControlResult SimDevice::GetDescriptor(const SetupPacket& s, uint8_t* data, ULON
     if (type == USB_DEVICE_DESCRIPTOR_TYPE && index == 0) return Reply(set_.device, data, length);
     if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE && index == 0)
         return Reply(set_.configuration, data, length);
+    if (type == USB_CONFIGURATION_DESCRIPTOR_TYPE && index == 1 && !set_.configuration2.empty())
+        return Reply(set_.configuration2, data, length);
     if (type == USB_STRING_DESCRIPTOR_TYPE) {
         auto it = set_.strings.find(index);
         if (it != set_.strings.end()) return Reply(it->second, data, length);

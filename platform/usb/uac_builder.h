@@ -18,18 +18,33 @@ using Bytes = std::vector<uint8_t>;
 
 enum class UsbSpeed { Full, High };
 
+// One subrange of an Audio Class 2.0 clock source's RANGE answer, in Hz.
+struct ClockSubrange {
+    uint32_t minimum = 0, maximum = 0, resolution = 0;
+
+    bool operator==(const ClockSubrange& o) const {
+        return minimum == o.minimum && maximum == o.maximum && resolution == o.resolution;
+    }
+};
+
 // Everything a device answers to GET_DESCRIPTOR, plus the bus speed.
 // strings maps a string index to its whole descriptor (bLength, type 3,
-// UTF-16LE); index 0 holds the language IDs.
+// UTF-16LE); index 0 holds the language IDs. configuration2, when not
+// empty, is the second configuration (descriptor index 1). clocks gives
+// the RANGE answer of Audio Class 2.0 clock sources of the first
+// configuration by bClockID (absent ones keep the device's default rates).
 struct DescriptorSet {
     Bytes device;
     Bytes configuration;
+    Bytes configuration2;
     std::map<uint8_t, Bytes> strings;
+    std::map<uint8_t, std::vector<ClockSubrange>> clocks;
     UsbSpeed speed = UsbSpeed::Full;
 
     bool operator==(const DescriptorSet& o) const {
-        return device == o.device && configuration == o.configuration && strings == o.strings &&
-               speed == o.speed;
+        return device == o.device && configuration == o.configuration &&
+               configuration2 == o.configuration2 && strings == o.strings &&
+               clocks == o.clocks && speed == o.speed;
     }
 };
 

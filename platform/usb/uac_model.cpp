@@ -627,6 +627,11 @@ ULONG UacModel::ClockRate(UCHAR clock) const {
     return it == entities_.end() ? 0 : it->second.rate;
 }
 
+bool UacModel::IsClockSource(UCHAR id) const {
+    auto it = entities_.find(id);
+    return it != entities_.end() && it->second.subtype == UAC2_CLOCK_SOURCE;
+}
+
 void UacModel::SetValidAlternates(UCHAR number, ULONG mask) { validAlts_[number] = mask; }
 
 }  // namespace simusb

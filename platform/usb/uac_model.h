@@ -131,13 +131,12 @@ public:
     void SetClockRates(UCHAR clock, std::vector<ULONG> rates);
     // RANGE of a clock source as these subranges {MIN, MAX, RES} in order
     // (a continuous range, say); SetClockRates gives {r, r, 0} again.
-    struct ClockSubrange {
-        ULONG minimum, maximum, resolution;
-    };
+    using ClockSubrange = simusb::ClockSubrange;
     void SetClockSubranges(UCHAR clock, std::vector<ClockSubrange> subranges);
     void SetClockAcceptedRates(UCHAR clock, std::vector<ULONG> rates);
     void SetClockValid(UCHAR clock, bool valid);
     ULONG ClockRate(UCHAR clock) const;
+    bool IsClockSource(UCHAR id) const;
     // Audio Class 2.0 valid alternate settings of a streaming interface
     // (bit n: alternate setting n); by default every present setting.
     void SetValidAlternates(UCHAR interfaceNumber, ULONG mask);

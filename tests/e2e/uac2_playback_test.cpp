@@ -3,12 +3,15 @@
 // feedback, full speed with 3-byte feedback) arrives bit-exact and in
 // order while the device's clock runs fast or slow, with the device's
 // buffer never overflowing; the capture stream delivers what the device
-// sent; start and stop repeat.
+// sent; start and stop repeat; volume set through the topology filter
+// reaches the feature unit and comes back at the next start.
 #include <cstring>
 
 #include "platform/usb/descriptor_file.h"
+#include "sim/registry.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/fakes/stream/formats.h"
+#include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
 
 namespace e2etest {
@@ -16,22 +19,25 @@ namespace {
 
 constexpr UCHAR kRenderEndpoint = 0x01;
 
-// The built-in asynchronous device's layout at full speed: 16-bit stereo
-// render with a 3-byte feedback endpoint of bInterval 1, 16-bit stereo
-// capture, clock source 10.
-std::string FullSpeedDeviceFile() {
+// The built-in asynchronous device's layout at full speed: 16-bit render
+// of the given channels with a 3-byte feedback endpoint of bInterval 1,
+// 16-bit stereo capture, clock source 10.
+std::string FullSpeedDeviceFile(UCHAR channels = 2) {
     using simusb::ConfigBuilder;
     const UCHAR kAudio = USB_DEVICE_CLASS_AUDIO;
     const UCHAR kAs = USB_AUDIO_SUBCLASS_AUDIOSTREAMING;
     const UCHAR kV2 = USB_AUDIO_PROTOCOL_2_0;
     const UCHAR kIsoAsync = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS;
+    const ULONG channelMask = (1u << channels) - 1;
+    std::vector<ULONG> featureControls(channels + 1u, 0x0C);
+    featureControls[0] = 0x0F;
     ConfigBuilder c;
     c.Configuration()
         .Interface(0, 0, kAudio, USB_AUDIO_SUBCLASS_AUDIOCONTROL, kV2)
         .Uac2Header(0x0A)
         .Uac2ClockSource(10, 0x03, 0x07)
-        .Uac2InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, 10, 2, 0x3)
-        .Uac2FeatureUnit(2, 1, {0x0F, 0x0C, 0x0C})
+        .Uac2InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, 10, channels, channelMask)
+        .Uac2FeatureUnit(2, 1, featureControls)
         .Uac2OutputTerminal(3, simusb::UAC_TERMINAL_HEADPHONES, 2, 10)
         .Uac2InputTerminal(4, simusb::UAC_TERMINAL_LINE_CONNECTOR, 10, 2, 0x3)
         .Uac2FeatureUnit(5, 4, {0x0F, 0, 0})
@@ -39,9 +45,9 @@ std::string FullSpeedDeviceFile() {
         .Endpoint(0x83, USB_ENDPOINT_TYPE_INTERRUPT, 6, 4)
         .Interface(1, 0, kAudio, kAs, kV2)
         .Interface(1, 1, kAudio, kAs, kV2)
-        .Uac2AsGeneral(1, 0x05, UAC_FORMAT_TYPE_I, 0x00000001, 2, 0x3)
+        .Uac2AsGeneral(1, 0x05, UAC_FORMAT_TYPE_I, 0x00000001, channels, channelMask)
         .Uac2FormatTypeI(2, 16)
-        .Endpoint(kRenderEndpoint, kIsoAsync, 50 * 4, 1)
+        .Endpoint(kRenderEndpoint, kIsoAsync, (USHORT)(50 * 2 * channels), 1)
         .Uac2IsoEndpoint()
         .Endpoint(0x81, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_USAGE_FEEDBACK, 3, 1)
         .Interface(2, 0, kAudio, kAs, kV2)
@@ -58,18 +64,18 @@ std::string FullSpeedDeviceFile() {
     set.device = simusb::BuildDeviceDescriptor(d);
     set.configuration = c.Build();
     set.strings[0] = simusb::BuildLanguageIds({0x0409});
-    const std::string dir = TestDirectory("uac2-full-speed");
+    const std::string dir = TestDirectory("uac2-full-speed-" + std::to_string(channels));
     EXPECT_TRUE(host::MakeDirectories(dir));
     const std::string path = dir + "/device.txt";
     EXPECT_TRUE(simusb::SaveDescriptorFile(path, set));
     return path;
 }
 
-// 16-bit stereo frames that never repeat within the run and never are
-// silence (the run's split finds the signal by its first non-zero frame).
-std::vector<uint8_t> Ramp(uint64_t frames) {
-    std::vector<uint8_t> bytes(frames * 4);
-    for (uint64_t i = 0; i < frames * 2; ++i) {
+// 16-bit frames that never repeat within the run and never are silence
+// (the run's split finds the signal by its first non-zero frame).
+std::vector<uint8_t> Ramp(uint64_t frames, unsigned channels = 2) {
+    std::vector<uint8_t> bytes(frames * 2 * channels);
+    for (uint64_t i = 0; i < frames * channels; ++i) {
         const uint16_t v = (uint16_t)(1 + (i * 2654435761u >> 7) % 65535);
         bytes[2 * i] = (uint8_t)v;
         bytes[2 * i + 1] = (uint8_t)(v >> 8);
@@ -88,28 +94,34 @@ void PrintTo(const PlayCase& c, std::ostream* os) { *os << c.name; }
 
 class Uac2PlaybackTest : public E2eTest, public ::testing::WithParamInterface<PlayCase> {};
 
+// Plays a ramp of the given channels; the device must take it bit-exact,
+// in order, with no failed transfer, overrun or partial packet.
+void ExpectRampArrives(host::HostSession& session, ULONG rate, USHORT channels, double seconds) {
+    const uint64_t frames = (uint64_t)(rate * seconds);
+    const std::vector<uint8_t> played = Ramp(frames, channels);
+    host::StreamRun run = host::Play(session, streamfakes::PcmFormat(channels, rate, 16), played, nullptr);
+    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    EXPECT_EQ(run.endpoint, kRenderEndpoint);
+    EXPECT_EQ(run.failedTransfers, 0u);
+    ASSERT_EQ(run.signalFrames, frames);
+    const size_t lead = (size_t)run.leadFrames * 2 * channels;
+    ASSERT_GE(run.bytes.size(), lead + played.size());
+    EXPECT_EQ(std::memcmp(run.bytes.data() + lead, played.data(), played.size()), 0)
+        << "the device received something other than the ramp";
+    auto lock = session.Device().lock();
+    const simusb::AudioSink* sink = session.Device().Sink(kRenderEndpoint);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(sink->overruns(), 0u);
+    EXPECT_EQ(sink->partialPackets(), 0u);
+}
+
 TEST_P(Uac2PlaybackTest, RampArrivesBitExactAndTheDeviceBufferNeverOverflows) {
     const PlayCase& c = GetParam();
     const std::string file = c.highSpeed ? std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt"
                                          : FullSpeedDeviceFile();
     ASSERT_EQ(StartSession(file, "", c.highSpeed ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full), STATUS_SUCCESS);
     Session().Device().SetSinkDriftPpm(kRenderEndpoint, c.ppm);
-    const uint64_t frames = (uint64_t)(c.rate * c.seconds);
-    const std::vector<uint8_t> played = Ramp(frames);
-    host::StreamRun run = host::Play(Session(), streamfakes::PcmFormat(2, c.rate, 16), played, nullptr);
-    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
-    EXPECT_EQ(run.endpoint, kRenderEndpoint);
-    EXPECT_EQ(run.failedTransfers, 0u);
-    ASSERT_EQ(run.signalFrames, frames);
-    const size_t lead = (size_t)run.leadFrames * 4;
-    ASSERT_GE(run.bytes.size(), lead + played.size());
-    EXPECT_EQ(std::memcmp(run.bytes.data() + lead, played.data(), played.size()), 0)
-        << "the device received something other than the ramp";
-    auto lock = Session().Device().lock();
-    const simusb::AudioSink* sink = Session().Device().Sink(kRenderEndpoint);
-    ASSERT_NE(sink, nullptr);
-    EXPECT_EQ(sink->overruns(), 0u);
-    EXPECT_EQ(sink->partialPackets(), 0u);
+    ExpectRampArrives(Session(), c.rate, 2, c.seconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,6 +153,57 @@ TEST_F(E2eTest, Uac2RecordingIsWhatTheDeviceSent) {
     for (size_t at = 0; !found && at + run.bytes.size() <= sent.size(); at += block)
         found = std::memcmp(sent.data() + at, run.bytes.data(), run.bytes.size()) == 0;
     EXPECT_TRUE(found) << "the recording is not a contiguous piece of the device's samples";
+}
+
+constexpr UCHAR kSetCur = 0x01, kVolumeControl = 2, kFeatureUnit = 2;
+
+// The SET CUR requests of volume to the playback feature unit (interface
+// 0), as (channel, data bytes).
+std::vector<std::pair<UCHAR, simusb::Bytes>> VolumeRequests(simusb::SimDevice& device) {
+    std::vector<std::pair<UCHAR, simusb::Bytes>> found;
+    for (const simusb::ControlLogEntry& e : device.RequestLog())
+        if (e.setup.bmRequestType == 0x21 && e.setup.bRequest == kSetCur &&
+            e.setup.wIndex == (USHORT)(kFeatureUnit << 8) && (e.setup.wValue >> 8) == kVolumeControl)
+            found.emplace_back((UCHAR)e.setup.wValue, e.data);
+    return found;
+}
+
+LONG DeviceVolume(simusb::SimDevice& device, UCHAR channel) {
+    auto lock = device.lock();
+    LONG value = 0;
+    EXPECT_TRUE(device.model().GetValue(kFeatureUnit, kVolumeControl, channel, &value));
+    return value;
+}
+
+TEST_F(E2eTest, Uac2VolumeReachesTheFeatureUnitAndSurvivesARestart) {
+    const std::string file = std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt";
+    const std::string state = TestDirectory("uac2-state");
+    ASSERT_EQ(StartSession(file, state, simusb::UsbSpeed::High), STATUS_SUCCESS);
+    host::RenderControls controls = host::FindRenderControls(Session());
+    ASSERT_TRUE(controls.hasVolume);
+    Session().Device().ClearRequestLog();
+    ASSERT_EQ(host::SetVolume(Session(), controls.volumeNode, -10 * 65536), STATUS_SUCCESS);
+    // -10 dB is 0xF600 in the device's 1/256 dB.
+    const auto requests = VolumeRequests(Session().Device());
+    ASSERT_FALSE(requests.empty());
+    for (const auto& [channel, data] : requests) EXPECT_EQ(data, (simusb::Bytes{0x00, 0xF6})) << "channel " << (int)channel;
+    const UCHAR channel = requests.front().first;
+    EXPECT_EQ(DeviceVolume(Session().Device(), channel), -0x0A00);
+    ASSERT_EQ(host::SetVolume(Session(), controls.volumeNode, -7 * 65536), STATUS_SUCCESS);
+    session_.reset();
+
+    // A new boot from the saved image: the stored value goes to the device
+    // at start and the property reads it back.
+    sim::RegistryReset();
+    ASSERT_EQ(StartSession(file, state, simusb::UsbSpeed::High), STATUS_SUCCESS);
+    EXPECT_EQ(DeviceVolume(Session().Device(), channel), -0x0700);
+    simusb::Bytes lastAtStart;
+    for (const auto& [c, data] : VolumeRequests(Session().Device()))
+        if (c == channel) lastAtStart = data;
+    EXPECT_EQ(lastAtStart, (simusb::Bytes{0x00, 0xF9}));
+    LONG level = 0;
+    ASSERT_EQ(host::GetVolume(Session(), controls.volumeNode, &level), STATUS_SUCCESS);
+    EXPECT_EQ(level, -7 * 65536);
 }
 
 TEST_F(E2eTest, Uac2StartAndStopRepeat) {

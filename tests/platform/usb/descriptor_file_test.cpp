@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/usb/descriptor_file.h"
 
@@ -75,6 +77,18 @@ TEST_P(DescriptorFileErrorTest, NamesTheLineAndLoadsNothing) {
 
 const std::string kHead = "device: 12 01\nconfig: 09 02\n";
 
+// Device and the class 2.0 configuration (clock source 10) on two lines.
+std::string Uac2Head() {
+    std::string hex;
+    for (uint8_t b : simusb::BuildUac2AsyncDevice().configuration) {
+        char buf[4];
+        std::snprintf(buf, sizeof(buf), "%02x", b);
+        hex += buf;
+    }
+    return "device: 12 01\nconfig: " + hex + "\n";
+}
+const std::string kUac2Head = Uac2Head();
+
 INSTANTIATE_TEST_SUITE_P(
     DescriptorFile, DescriptorFileErrorTest,
     ::testing::Values(
@@ -104,7 +118,27 @@ INSTANTIATE_TEST_SUITE_P(
                       return s;
                   }() + "\n",
                   3, "126"},
-        ErrorCase{"EmptyStringHex", kHead + "string 3 hex:\n", 3, "no bytes"}),
+        ErrorCase{"EmptyStringHex", kHead + "string 3 hex:\n", 3, "no bytes"},
+        ErrorCase{"EmptyConfig2", kHead + "config2: \n", 3, "no bytes"},
+        ErrorCase{"ClockWithoutClockSources", kHead + "clock 10: 48000\n# end\n", 3,
+                  "names no clock source"},
+        ErrorCase{"ClockIdNamesATerminal",
+                  "device: 12 01\nclock 1: 48000\n" + kUac2Head.substr(14), 2,
+                  "names no clock source"},
+        ErrorCase{"ClockIdNotNumber", kUac2Head + "clock 0x0g: 48000\n", 3, "bad clock id"},
+        ErrorCase{"ClockIdAbove255", kUac2Head + "clock 266: 48000\n", 3, "bad clock id"},
+        ErrorCase{"SecondClock", kUac2Head + "clock 10: 48000\nclock 0x0a: 44100\n", 4,
+                  "second clock"},
+        ErrorCase{"EmptyClockList", kUac2Head + "clock 10: \t \n", 3, "no clock subranges"},
+        ErrorCase{"RateNotDecimal", kUac2Head + "clock 10: 48000 0xbb80\n", 3, "'0xbb80'"},
+        ErrorCase{"RateAbove32Bits", kUac2Head + "clock 10: 4294967296\n", 3, "bad clock"},
+        ErrorCase{"NegativeRate", kUac2Head + "clock 10: -48000\n", 3, "bad clock"},
+        ErrorCase{"RangeWithoutResolution", kUac2Head + "clock 10: 8000-96000\n", 3,
+                  "MIN-MAX/RES"},
+        ErrorCase{"ResolutionBeforeRange", kUac2Head + "clock 10: 8000/1-96000\n", 3,
+                  "MIN-MAX/RES"},
+        ErrorCase{"RangeMissingMax", kUac2Head + "clock 10: 8000-/1\n", 3, "MIN-MAX/RES"},
+        ErrorCase{"MinAboveMax", kUac2Head + "clock 10: 96000-8000/1\n", 3, "MIN above MAX"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TextCase {
@@ -155,9 +189,34 @@ DescriptorSet AwkwardSet() {
     return s;
 }
 
+// Two configurations and clock lines of each kind.
+DescriptorSet TwoConfigurationSet() {
+    DescriptorSet s = simusb::BuildUac2AsyncDevice();
+    s.configuration2 = simusb::BuildUac1Headset().configuration;
+    s.configuration2.push_back(0x01);  // a stray byte after the last descriptor
+    s.clocks[10] = {{44100, 44100, 0}, {8000, 192000, 1}, {48000, 48000, 0},
+                    {4294967295u, 4294967295u, 7}};
+    return s;
+}
+
+TEST(DescriptorFile, ClockLinesKeepTheirSubrangesInOrder) {
+    DescriptorSet loaded;
+    DescriptorFileError error;
+    ASSERT_TRUE(simusb::ParseDescriptorText(
+        kUac2Head + "  clock 0x0A:\t96000  8000-96000/0 44100-44100/0 0\r\n", UsbSpeed::High,
+        &loaded, &error))
+        << error.message;
+    const std::vector<simusb::ClockSubrange> expected = {
+        {96000, 96000, 0}, {8000, 96000, 0}, {44100, 44100, 0}, {0, 0, 0}};
+    EXPECT_EQ(loaded.clocks.at(10), expected);
+    EXPECT_EQ(loaded.clocks.size(), 1u);
+    EXPECT_TRUE(loaded.configuration2.empty());
+}
+
 TEST(DescriptorFile, RoundTripGivesTheSameSet) {
-    for (const DescriptorSet& original :
-         {simusb::BuildUac1Headset(), simusb::BuildUac2AsyncDevice(), AwkwardSet()}) {
+    for (const DescriptorSet& original : {simusb::BuildUac1Headset(),
+                                          simusb::BuildUac2AsyncDevice(), AwkwardSet(),
+                                          TwoConfigurationSet()}) {
         const std::string text = simusb::FormatDescriptorText(original);
         DescriptorSet back;
         DescriptorFileError error;
@@ -171,6 +230,11 @@ TEST(DescriptorFile, RoundTripGivesTheSameSet) {
     EXPECT_NE(awkward.find("string 6 hex: "), std::string::npos);
     EXPECT_NE(awkward.find("string 7 hex: "), std::string::npos);
     EXPECT_NE(awkward.find("config: 00 07\n"), std::string::npos);
+    const std::string two = simusb::FormatDescriptorText(TwoConfigurationSet());
+    EXPECT_NE(two.find("\nconfig2: 09 02 "), std::string::npos);
+    EXPECT_NE(two.find("\nconfig2: 01\n"), std::string::npos);
+    EXPECT_NE(two.find("\nclock 10: 44100 8000-192000/1 48000 4294967295-4294967295/7\n"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -236,6 +236,51 @@ TEST(SimDeviceStandard, DescriptorsConfigurationAndInterfaces) {
     EXPECT_EQ(req(0x80, 0, 0, 0, 2).bytes, 2u);  // GET_STATUS
 }
 
+TEST(SimDeviceStandard, ServesTheSecondConfigurationAndTheFilesClocks) {
+    simusb::DescriptorSet set = simusb::BuildUac2AsyncDevice();
+    set.configuration2 = simusb::BuildUac1Headset().configuration;
+    set.clocks[10] = {{44100, 44100, 0}, {96000, 96000, 0}};
+    SimDevice d(set);
+    Bytes buf(1024, 0);
+    auto req = [&](UCHAR type, UCHAR r, USHORT v, USHORT i, USHORT len) {
+        return d.HandleControlTransfer({type, r, v, i, len}, buf.data(), len);
+    };
+    ControlResult r = req(0x80, 6, 0x0201, 0, 1024);
+    ASSERT_EQ(r.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + r.bytes), set.configuration2);
+    EXPECT_EQ(req(0x80, 6, 0x0202, 0, 9).status, USBD_STATUS_STALL_PID);
+    EXPECT_EQ(req(0x80, 6, 0x0200, 0, 1024).bytes, set.configuration.size());
+    ASSERT_EQ(req(0x00, 9, 1, 0, 0).status, USBD_STATUS_SUCCESS);
+    // Clock source 10 of interface 0: RANGE lists the file's rates, SET CUR
+    // takes only those.
+    r = req(0xA1, 2, 0x0100, 0x0A00, 26);
+    ASSERT_EQ(r.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + r.bytes),
+              (Bytes{2, 0, 0x44, 0xAC, 0, 0, 0x44, 0xAC, 0, 0, 0, 0, 0, 0, 0x00, 0x77, 1, 0,
+                     0x00, 0x77, 1, 0, 0, 0, 0, 0}));
+    const Bytes rate96 = {0x00, 0x77, 1, 0}, rate48 = {0x80, 0xBB, 0, 0};
+    buf.assign(rate48.begin(), rate48.end());
+    buf.resize(1024);
+    EXPECT_EQ(req(0x21, 1, 0x0100, 0x0A00, 4).status, USBD_STATUS_STALL_PID);
+    buf.assign(rate96.begin(), rate96.end());
+    buf.resize(1024);
+    EXPECT_EQ(req(0x21, 1, 0x0100, 0x0A00, 4).status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(d.model().ClockRate(10), 96000u);
+}
+
+TEST(SimDeviceStandard, FileSubrangesOfARangeAreServedAsWritten) {
+    simusb::DescriptorSet set = simusb::BuildUac2AsyncDevice();
+    set.clocks[10] = {{8000, 192000, 1}};
+    SimDevice d(set);
+    Bytes buf(64, 0);
+    uint8_t none = 0;
+    d.HandleControlTransfer({0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0}, &none, 0);
+    const ControlResult r = d.HandleControlTransfer({0xA1, 2, 0x0100, 0x0A00, 64}, buf.data(), 64);
+    ASSERT_EQ(r.status, USBD_STATUS_SUCCESS);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + r.bytes),
+              (Bytes{1, 0, 0x40, 0x1F, 0, 0, 0x00, 0xEE, 2, 0, 1, 0, 0, 0}));
+}
+
 TEST(SimDeviceFaults, RulesActOnTheNamedReadsAndAreLogged) {
     SimDevice d(simusb::BuildUac1Headset());
     simusb::ControlRule grow;
