@@ -307,8 +307,14 @@ VOID CUsbAudioHal::HoldTimerResolution(BOOLEAN hold) {
 
 VOID CUsbAudioHal::PowerChangeState(POWER_STATE newState) {
     ULONG state = newState.DeviceState;
-    if (state == PowerState || state < PowerDeviceD0 || state > PowerDeviceD3) return;
+    if (state < PowerDeviceD0 || state > PowerDeviceD3) return;
+    // Power requests of the idle path and of the power manager can cross:
+    // the state is compared and changed under the device lock.
     DeviceLock.Lock();
+    if (state == PowerState) {
+        DeviceLock.Unlock();
+        return;
+    }
     PIRP parked = NULL;
     if (state == PowerDeviceD0) {
         if (ModelPower != NULL) ModelPower->PowerChangeState(newState);
@@ -330,7 +336,8 @@ VOID CUsbAudioHal::PowerChangeState(POWER_STATE newState) {
         }
         HoldTimerResolution(FALSE);
     }
-    PowerState = state;
+    // The idle path reads the state without the device lock.
+    InterlockedExchange((LONG volatile*)&PowerState, (LONG)state);
     DeviceLock.Unlock();
     if (parked != NULL) {
         // The stop request that arrived outside D0 runs now.

@@ -126,7 +126,10 @@ public:
     PDEVICE_OBJECT IdleFdo() override { return Fdo; }
     PDEVICE_OBJECT IdlePdo() override { return Pdo; }
     PDEVICE_OBJECT IdleLowerDevice() override { return LowerDevice; }
-    DEVICE_POWER_STATE IdlePowerState() override { return (DEVICE_POWER_STATE)PowerState; }
+    // Read without the device lock, beside PowerChangeState's store.
+    DEVICE_POWER_STATE IdlePowerState() override {
+        return (DEVICE_POWER_STATE)ReadNoFence((LONG const volatile*)&PowerState);
+    }
 
     // The lock every IAsioDevice operation and PowerChangeState hold.
     CMutexLock& DeviceLockObject() { return DeviceLock; }
