@@ -308,8 +308,10 @@ VOID CUsbAudioHal::HoldTimerResolution(BOOLEAN hold) {
 VOID CUsbAudioHal::PowerChangeState(POWER_STATE newState) {
     ULONG state = newState.DeviceState;
     if (state < PowerDeviceD0 || state > PowerDeviceD3) return;
-    // Power requests of the idle path and of the power manager can cross:
-    // the state is compared and changed under the device lock.
+    // The state it is in already costs nothing, not even the lock. Power
+    // requests of the idle path and of the power manager can cross, so
+    // the state is compared again and changed under the device lock.
+    if (state == (ULONG)ReadNoFence((LONG const volatile*)&PowerState)) return;
     DeviceLock.Lock();
     if (state == PowerState) {
         DeviceLock.Unlock();
