@@ -54,7 +54,7 @@ const MIN_LENGTH_ROW kMinLengthRows[] = {
     // FORMAT_TYPE: bSamFreqType n at 7, then n rates or one range.
     {AS, USB_CS_INTERFACE_DESCRIPTOR_TYPE, UAC_FORMAT_TYPE, 8, 7, 3, 14},
 
-    // USB Audio Class 2.0 (section 4 of its specification). A count of 0
+    // USB Audio Class 2.0 layouts, whose subtypes 1-6 differ from 1.0's. A count of 0
     // passes here; the entity's Init refuses it.
     {AS2, USB_INTERFACE_DESCRIPTOR_TYPE, kAnySubtype, 9, kNoCount, 0, 9},
     // Input terminal: ... bCSourceID at 7, bmControls at 14, iTerminal at 16.
