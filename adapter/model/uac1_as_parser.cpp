@@ -15,6 +15,7 @@
 // debugger line; an engine left without formats then gets no wave filter,
 // so the device does not start.
 #include "adapter/model/descriptor_cursor.h"
+#include "adapter/model/streaming_group_walk.h"
 #include "adapter/model/uac1_formats.h"
 #include "adapter/model/uac1_hal.h"
 #include "nt/dbg.h"
@@ -112,33 +113,8 @@ NTSTATUS CUac1Hal::ParseAudioStreaming(const USB_CONFIGURATION_DESCRIPTOR* confi
 // descriptor that ended it, or the end of the bytes).
 NTSTATUS CUac1Hal::ParseStreamingGroup(const UCHAR* first, ULONG bytes, const UCHAR** end) {
     STREAMING_GROUP group = {first[2], first[3], 0, NULL};
-    CDescriptorCursor cursor(first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING);
-    NTSTATUS status = STATUS_SUCCESS;
-    *end = first + bytes;
-    for (bool inGroup = true; inGroup && NT_SUCCESS(status);) {
-        const UCHAR* at = cursor.Position();
-        DESCRIPTOR_VIEW view;
-        const CURSOR_RESULT next = cursor.Next(&view);
-        if (next == CURSOR_END) break;
-        if (next == CURSOR_TRUNCATED) {
-            LogDescriptorRefusal(group.InterfaceNumber, 0, cursor.Remaining() > 2 ? at[2] : 0,
-                                 "a descriptor is truncated or shorter than its kind needs");
-            status = STATUS_UNSUCCESSFUL;
-            break;
-        }
-        if (view.Type == USB_INTERFACE_DESCRIPTOR_TYPE && view.Bytes[2] == group.InterfaceNumber) {
-            group.AlternateSetting = view.Bytes[3];
-        } else if (view.Type == USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Subtype == UAC_AS_GENERAL) {
-            status = OnAsGeneral(view.Bytes, &group);
-        } else if (view.Type == USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Subtype == UAC_FORMAT_TYPE) {
-            status = OnFormatType(view.Bytes, &group);
-        } else if (view.Type != USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Type != USB_ENDPOINT_DESCRIPTOR_TYPE &&
-                   view.Type != USB_CS_ENDPOINT_DESCRIPTOR_TYPE) {
-            // Another interface, or a descriptor of another kind.
-            *end = at;
-            inGroup = false;
-        }
-    }
+    NTSTATUS status = WalkStreamingGroup(this, first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING, &group, end,
+                                         &CUac1Hal::OnAsGeneral, &CUac1Hal::OnFormatType);
     if (NT_SUCCESS(status) && group.Stream != NULL) {
         status = AddExtraUnits(group.Stream);
         if (NT_SUCCESS(status)) status = group.Stream->AllocateBuffers();

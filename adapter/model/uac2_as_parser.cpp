@@ -17,6 +17,7 @@
 // on. Formats of more than 8 channels are kept: the data path hands them
 // through unprocessed.
 #include "adapter/model/descriptor_cursor.h"
+#include "adapter/model/streaming_group_walk.h"
 #include "adapter/model/uac2_hal.h"
 #include "nt/dbg.h"
 #include "portcls/portcls_guids.h"
@@ -116,32 +117,8 @@ NTSTATUS CUac2Hal::ParseAudioStreaming(const USB_CONFIGURATION_DESCRIPTOR* confi
 // current one from the start; *end: where the group ended.
 NTSTATUS CUac2Hal::ParseUac2Group(const UCHAR* first, ULONG bytes, const UCHAR** end) {
     STREAMING_GROUP2 group = {first[2], first[3], NULL, 0, 0, 0, 0, 0};
-    CDescriptorCursor cursor(first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING_2);
-    NTSTATUS status = STATUS_SUCCESS;
-    *end = first + bytes;
-    for (bool inGroup = true; inGroup && NT_SUCCESS(status);) {
-        const UCHAR* at = cursor.Position();
-        DESCRIPTOR_VIEW view;
-        const CURSOR_RESULT next = cursor.Next(&view);
-        if (next == CURSOR_END) break;
-        if (next == CURSOR_TRUNCATED) {
-            LogDescriptorRefusal(group.InterfaceNumber, 0, cursor.Remaining() > 2 ? at[2] : 0,
-                                 "a descriptor is truncated or shorter than its kind needs");
-            status = STATUS_UNSUCCESSFUL;
-            break;
-        }
-        if (view.Type == USB_INTERFACE_DESCRIPTOR_TYPE && view.Bytes[2] == group.InterfaceNumber) {
-            group.AlternateSetting = view.Bytes[3];
-        } else if (view.Type == USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Subtype == UAC_AS_GENERAL) {
-            status = OnUac2AsGeneral(view.Bytes, &group);
-        } else if (view.Type == USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Subtype == UAC_FORMAT_TYPE) {
-            status = OnUac2FormatType(view.Bytes, &group);
-        } else if (view.Type != USB_CS_INTERFACE_DESCRIPTOR_TYPE && view.Type != USB_ENDPOINT_DESCRIPTOR_TYPE &&
-                   view.Type != USB_CS_ENDPOINT_DESCRIPTOR_TYPE) {
-            *end = at;
-            inGroup = false;
-        }
-    }
+    NTSTATUS status = WalkStreamingGroup(this, first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING_2, &group, end,
+                                         &CUac2Hal::OnUac2AsGeneral, &CUac2Hal::OnUac2FormatType);
     if (NT_SUCCESS(status) && group.Stream != NULL) {
         status = AddExtraUnits(group.Stream);
         if (NT_SUCCESS(status)) status = group.Stream->AllocateBuffers();
