@@ -140,21 +140,11 @@ NTSTATUS CUac2Hal::Stop() {
     return STATUS_SUCCESS;
 }
 
-// Never with ModelLock held: the thread may be waiting for it.
+// The class 1.0 ending, which also forgets the bulk pipe. Never with
+// ModelLock held: the thread may be waiting for it.
 VOID CUac2Hal::EndInterruptThread() {
-    KeSetEvent(&StopEvent, IO_NO_INCREMENT, FALSE);
-    KeWaitForSingleObject(&ThreadExitedEvent, Executive, KernelMode, FALSE, NULL);
-    if (StatusThread != NULL) {
-        KeWaitForSingleObject(StatusThread, Executive, KernelMode, FALSE, NULL);
-        ObDereferenceObject(StatusThread);
-        StatusThread = NULL;
-    }
-    if (AcInterfaceInfo != NULL) ExFreePoolWithTag(AcInterfaceInfo, kUrbTag);
-    AcInterfaceInfo = NULL;
-    StatusPipeIndex = UAC_NO_STATUS_PIPE;
+    EndStatusThread();
     BulkPipeIndex = UAC_NO_STATUS_PIPE;
-    KeClearEvent(&StopEvent);
-    KeClearEvent(&ThreadExitedEvent);
 }
 
 // ---- output-type changes ------------------------------------------------------------
