@@ -370,19 +370,24 @@ NTSTATUS CUacOutputTerminal::CreateNodes(IAudioHal* builder) {
     if (!NT_SUCCESS(status)) {
         return status;
     }
+    status = PrepareTypes(builder->GetDeviceObject());
+    return NT_SUCCESS(status) ? CreateTypeNodes(builder, UAC1_NODE_TAG) : status;
+}
+
+NTSTATUS CUacOutputTerminal::CreateTypeNodes(IAudioHal* builder, ULONG tag) {
     ULONG nextId = builder->GetUnitCount();
     PDEVICE_OBJECT settings = builder->GetDeviceObject();
-    status = PrepareTypes(settings);
     IUnknown* self = static_cast<ITerminal*>(this);
+    NTSTATUS status = STATUS_SUCCESS;
     for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i) {
         ENDPOINT_CAPS caps = {};
         builder->GetEndpointCapabilities(FALSE, m_TypeList[i].Type, &caps);
         status = CreateNode<COutputPinNode>(
-            builder, UAC1_NODE_TAG, &nextId, false,
+            builder, tag, &nextId, false,
             [self, &caps](COutputPinNode* pin) { return pin->InitFromEntity(self, &caps); }, i);
     }
     if (NT_SUCCESS(status) && m_TypeCount > 1) {
-        status = CreateNode<CTerminalTypeNode>(builder, UAC1_NODE_TAG, &nextId, false,
+        status = CreateNode<CTerminalTypeNode>(builder, tag, &nextId, false,
                                                [self, settings, builder](CTerminalTypeNode* node) {
                                                    return node->InitFromEntity(self, settings, builder);
                                                });

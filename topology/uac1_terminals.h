@@ -108,6 +108,9 @@ protected:
     PDEVICE_OBJECT SettingsDevice();
     NTSTATUS AllocTypeArrays(ULONG count);
     NTSTATUS PrepareTypes(PDEVICE_OBJECT settings);
+    // CreateNodes after the types are prepared: a pin node per type and,
+    // with several types, the type node, all under tag.
+    NTSTATUS CreateTypeNodes(IAudioHal* builder, ULONG tag);
     NTSTATUS ReadTypeList();
     ULONG ListedType(ULONG chosen, ULONG stored) const;
     LONG TypeIndex(ULONG type) const;

@@ -217,24 +217,8 @@ NTSTATUS CUac2OutputTerminal::CreateNodes(IAudioHal* builder) {
     if (builder == NULL || m_Descriptor == NULL) return STATUS_INVALID_PARAMETER;
     NTSTATUS status = TakeIdentity(1, m_Descriptor + kOutputSourceOffset);
     if (!NT_SUCCESS(status)) return status;
-    ULONG nextId = builder->GetUnitCount();
-    PDEVICE_OBJECT settings = builder->GetDeviceObject();
-    status = PrepareUac2Types(settings);
-    IUnknown* self = static_cast<ITerminal*>(this);
-    for (ULONG i = 0; i < m_TypeCount && NT_SUCCESS(status); ++i) {
-        ENDPOINT_CAPS caps = {};
-        builder->GetEndpointCapabilities(FALSE, m_TypeList[i].Type, &caps);
-        status = CreateNode<COutputPinNode>(
-            builder, UAC2_NODE_TAG, &nextId, false,
-            [self, &caps](COutputPinNode* pin) { return pin->InitFromEntity(self, &caps); }, i);
-    }
-    if (NT_SUCCESS(status) && m_TypeCount > 1) {
-        status = CreateNode<CTerminalTypeNode>(builder, UAC2_NODE_TAG, &nextId, false,
-                                               [self, settings, builder](CTerminalTypeNode* node) {
-                                                   return node->InitFromEntity(self, settings, builder);
-                                               });
-    }
-    return status;
+    status = PrepareUac2Types(builder->GetDeviceObject());
+    return NT_SUCCESS(status) ? CreateTypeNodes(builder, UAC2_NODE_TAG) : status;
 }
 
 NTSTATUS CUac2OutputTerminal::SelectType(ULONG type) {
