@@ -13,9 +13,26 @@ endfunction()
 # its cases registered with ctest individually through gtest_discover_tests. Every one links
 # test_support (tests/support), which turns broken stand-in rules into test failures.
 include(GoogleTest)
+
+# Every test program shares one precompiled header of GoogleTest and
+# GoogleMock: parsing them is a third of a typical test file's compile time.
+# GCC only (a clang PCH refuses any flag difference); a file the header does
+# not fit is simply compiled without it.
+option(TEST_PCH "Precompile the GoogleTest headers for the test programs" ON)
+if(TEST_PCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(_pch_source ${CMAKE_BINARY_DIR}/test_pch_host.cpp)
+  file(WRITE ${_pch_source} "int main() { return 0; }\n")
+  add_executable(test_pch_host ${_pch_source})
+  target_link_libraries(test_pch_host PRIVATE GTest::gtest GTest::gmock)
+  target_precompile_headers(test_pch_host PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+endif()
+
 function(add_gtest name)
   cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(TARGET test_pch_host)
+    target_precompile_headers(${name} REUSE_FROM test_pch_host)
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gmock Threads::Threads)
   if(NOT T_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
