@@ -127,6 +127,8 @@ class Uac2FieldTest : public Uac2ParserTest, public ::testing::WithParamInterfac
 TEST_P(Uac2FieldTest, FormatsTheStreamCannotCarryAreSkippedAndTheParseGoesOn) {
     const FieldCase& c = GetParam();
     DeviceOptions o;
+    // Into speakers, whose endpoints offer formats of any channel count.
+    o.outputType = simusb::UAC_TERMINAL_SPEAKER;
     o.formats = c.formats;
     o.channels = c.channels;
     o.subslot = c.subslot;
@@ -147,12 +149,51 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Uac2ParserTest, RateZeroAndByteRatesPast32BitsAreSkipped) {
     DeviceOptions o;
+    o.outputType = simusb::UAC_TERMINAL_SPEAKER;
     o.channels = 255;
     o.subslot = 4;
     // 255 x 4 bytes at 5 MHz is past 2^32 bytes per second.
     ASSERT_EQ(Start(o, {0, 48000, 5000000}), STATUS_SUCCESS);
     EXPECT_EQ(Formats(), (std::vector<std::string>{"1 255 24/32 48000 pcm"}));
 }
+
+struct OfferCase {
+    const char* name;
+    USHORT outputType;
+    UCHAR channels;
+    bool secondAlternate;  // adds 16-bit stereo
+    NTSTATUS expected;
+};
+void PrintTo(const OfferCase& c, std::ostream* os) { *os << c.name; }
+
+class Uac2OfferTest : public Uac2ParserTest, public ::testing::WithParamInterface<OfferCase> {};
+
+// A headphone endpoint offers only 2-channel formats; a render interface
+// into headphones without one could get no wave filter and is refused
+// with STATUS_NOT_SUPPORTED, leaving nothing behind.
+TEST_P(Uac2OfferTest, ARenderInterfaceItsEndpointCannotOfferIsRefused) {
+    const OfferCase& c = GetParam();
+    DeviceOptions o;
+    o.outputType = c.outputType;
+    o.channels = c.channels;
+    o.secondAlternate = c.secondAlternate;
+    ASSERT_EQ(Start(o, {48000}), c.expected);
+    if (c.expected != STATUS_SUCCESS) return;
+    ASSERT_NE(Engine(0), nullptr);
+    EXPECT_GT(Engine(0)->GetFormatCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2OfferTest,
+    ::testing::Values(OfferCase{"HeadphonesStereo", simusb::UAC_TERMINAL_HEADPHONES, 2, false, STATUS_SUCCESS},
+                      OfferCase{"HeadphonesFourChannels", simusb::UAC_TERMINAL_HEADPHONES, 4, false,
+                                STATUS_NOT_SUPPORTED},
+                      OfferCase{"HeadphonesTenChannels", simusb::UAC_TERMINAL_HEADPHONES, 10, false,
+                                STATUS_NOT_SUPPORTED},
+                      OfferCase{"HeadphonesTenChannelsAndAStereoSetting", simusb::UAC_TERMINAL_HEADPHONES, 10, true,
+                                STATUS_SUCCESS},
+                      OfferCase{"SpeakersTenChannels", simusb::UAC_TERMINAL_SPEAKER, 10, false, STATUS_SUCCESS}),
+    [](const ::testing::TestParamInfo<OfferCase>& info) { return std::string(info.param.name); });
 
 struct RefusalCase {
     const char* name;
