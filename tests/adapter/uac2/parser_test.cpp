@@ -157,6 +157,78 @@ TEST_F(Uac2ParserTest, RateZeroAndByteRatesPast32BitsAreSkipped) {
     EXPECT_EQ(Formats(), (std::vector<std::string>{"1 255 24/32 48000 pcm"}));
 }
 
+// ---- the clock's RANGE answer --------------------------------------------------
+
+struct ClockRangeCase {
+    const char* name;
+    std::vector<simusb::ClockSubrange> subranges;
+    ULONG shortTo;  // every RANGE answer of the clock cut to this (0: whole)
+    NTSTATUS expected;
+    std::vector<ULONG> rates;  // of engine 0's formats, in order
+};
+void PrintTo(const ClockRangeCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<simusb::ClockSubrange> Discrete(std::vector<ULONG> rates) {
+    std::vector<simusb::ClockSubrange> out;
+    for (ULONG r : rates) out.push_back({r, r, 0});
+    return out;
+}
+
+std::vector<ULONG> Rates(ULONG count) {
+    std::vector<ULONG> out;
+    for (ULONG i = 0; i < count; ++i) out.push_back(8000 + 1000 * i);
+    return out;
+}
+
+class Uac2ClockRangeTest : public Uac2ParserTest, public ::testing::WithParamInterface<ClockRangeCase> {};
+
+// Discrete subranges give one format per rate in the device's order; a
+// list the clock cannot give as discrete rates (a range, MIN above MAX, a
+// RES on a single rate), none at all, more than 30 rates or an answer
+// shorter than asked refuse the start with the clock node's status,
+// leaving nothing behind.
+TEST_P(Uac2ClockRangeTest, FormatsFromTheDiscreteRatesOrARefusal) {
+    const ClockRangeCase& c = GetParam();
+    Plug(Uac2Device({}));
+    // No rates of its own: the subranges are all the clock lists.
+    Device().model().SetClockRates(kClockId, {});
+    Device().model().SetClockSubranges(kClockId, c.subranges);
+    if (c.shortTo != 0) {
+        simusb::ControlRule rule;
+        rule.bmRequestType = 0xA1;
+        rule.bRequest = 0x02;  // RANGE
+        rule.wValue = 0x0100;  // sampling frequency
+        rule.wIndex = (USHORT)(kClockId << 8);
+        rule.action = simusb::ControlRule::Short;
+        rule.shortTo = c.shortTo;
+        Device().AddControlRule(rule);
+    }
+    ASSERT_EQ(InitAdapter(), c.expected);
+    if (c.expected != STATUS_SUCCESS) return;
+    std::vector<ULONG> rates;
+    for (const CYCLIC_FORMAT_ENTRY& e : View(0)->FormatEntries()) rates.push_back(e.Format.Format.nSamplesPerSec);
+    EXPECT_EQ(rates, c.rates);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2ClockRangeTest,
+    ::testing::Values(
+        ClockRangeCase{"ThreeRates", Discrete({44100, 48000, 96000}), 0, STATUS_SUCCESS, {44100, 48000, 96000}},
+        ClockRangeCase{"DeviceOrderKept", Discrete({96000, 44100, 192000}), 0, STATUS_SUCCESS, {96000, 44100, 192000}},
+        ClockRangeCase{"ThirtyRates", Discrete(Rates(30)), 0, STATUS_SUCCESS, Rates(30)},
+        // Refused before the list is read: the clock node's result.
+        ClockRangeCase{"ThirtyOneRates", Discrete(Rates(31)), 0, STATUS_INSUFFICIENT_RESOURCES, {}},
+        ClockRangeCase{"NoSubranges", {}, 0, STATUS_UNSUCCESSFUL, {}},
+        ClockRangeCase{"RangeAmongRates", {{48000, 48000, 0}, {8000, 192000, 1}}, 0, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"MinAboveMax", {{48000, 44100, 0}}, 0, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"RangeWithResolutionZero", {{44100, 48000, 0}}, 0, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"OneRateWithAResolution", {{48000, 48000, 1}}, 0, STATUS_INVALID_PARAMETER, {}},
+        // The count's answer (14 bytes asked) cut inside the subrange.
+        ClockRangeCase{"ShortCountAnswer", Discrete({44100, 48000}), 6, STATUS_UNSUCCESSFUL, {}},
+        // The list (2 + 12 x 3 bytes asked) cut to one subrange.
+        ClockRangeCase{"ShortListAnswer", Discrete({44100, 48000, 96000}), 14, STATUS_UNSUCCESSFUL, {}}),
+    [](const ::testing::TestParamInfo<ClockRangeCase>& info) { return std::string(info.param.name); });
+
 struct OfferCase {
     const char* name;
     USHORT outputType;
