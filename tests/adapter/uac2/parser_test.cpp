@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <cstdio>
@@ -162,10 +163,25 @@ TEST_F(Uac2ParserTest, RateZeroAndByteRatesPast32BitsAreSkipped) {
 struct ClockRangeCase {
     const char* name;
     std::vector<simusb::ClockSubrange> subranges;
-    ULONG shortTo;  // every RANGE answer of the clock cut to this (0: whole)
+    std::optional<simusb::ControlRule> rule;  // on every RANGE answer of the clock
     NTSTATUS expected;
     std::vector<ULONG> rates;  // of engine 0's formats, in order
 };
+
+// A rule on the clock's sampling-frequency RANGE answers: cut to shortTo
+// bytes, or with wNumSubRanges' low byte replaced.
+simusb::ControlRule RangeRule(simusb::ControlRule::Action action, ULONG shortTo, UCHAR countByte = 0) {
+    simusb::ControlRule rule;
+    rule.bmRequestType = 0xA1;
+    rule.bRequest = 0x02;  // RANGE
+    rule.wValue = 0x0100;  // sampling frequency
+    rule.wIndex = (USHORT)(kClockId << 8);
+    rule.action = action;
+    rule.shortTo = shortTo;
+    rule.offset = 0;
+    rule.value = countByte;
+    return rule;
+}
 void PrintTo(const ClockRangeCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<simusb::ClockSubrange> Discrete(std::vector<ULONG> rates) {
@@ -193,16 +209,7 @@ TEST_P(Uac2ClockRangeTest, FormatsFromTheDiscreteRatesOrARefusal) {
     // No rates of its own: the subranges are all the clock lists.
     Device().model().SetClockRates(kClockId, {});
     Device().model().SetClockSubranges(kClockId, c.subranges);
-    if (c.shortTo != 0) {
-        simusb::ControlRule rule;
-        rule.bmRequestType = 0xA1;
-        rule.bRequest = 0x02;  // RANGE
-        rule.wValue = 0x0100;  // sampling frequency
-        rule.wIndex = (USHORT)(kClockId << 8);
-        rule.action = simusb::ControlRule::Short;
-        rule.shortTo = c.shortTo;
-        Device().AddControlRule(rule);
-    }
+    if (c.rule) Device().AddControlRule(*c.rule);
     ASSERT_EQ(InitAdapter(), c.expected);
     if (c.expected != STATUS_SUCCESS) return;
     std::vector<ULONG> rates;
@@ -216,20 +223,28 @@ TEST_P(Uac2ClockRangeTest, FormatsFromTheDiscreteRatesOrARefusal) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Uac2ClockRangeTest,
     ::testing::Values(
-        ClockRangeCase{"ThreeRates", Discrete({44100, 48000, 96000}), 0, STATUS_SUCCESS, {44100, 48000, 96000}},
-        ClockRangeCase{"DeviceOrderKept", Discrete({96000, 44100, 192000}), 0, STATUS_SUCCESS, {96000, 44100, 192000}},
-        ClockRangeCase{"ThirtyRates", Discrete(Rates(30)), 0, STATUS_SUCCESS, Rates(30)},
+        ClockRangeCase{"ThreeRates", Discrete({44100, 48000, 96000}), std::nullopt, STATUS_SUCCESS,
+                       {44100, 48000, 96000}},
+        ClockRangeCase{"DeviceOrderKept", Discrete({96000, 44100, 192000}), std::nullopt, STATUS_SUCCESS,
+                       {96000, 44100, 192000}},
+        ClockRangeCase{"ThirtyRates", Discrete(Rates(30)), std::nullopt, STATUS_SUCCESS, Rates(30)},
         // Refused before the list is read: the clock node's result.
-        ClockRangeCase{"ThirtyOneRates", Discrete(Rates(31)), 0, STATUS_INSUFFICIENT_RESOURCES, {}},
-        ClockRangeCase{"NoSubranges", {}, 0, STATUS_UNSUCCESSFUL, {}},
-        ClockRangeCase{"RangeAmongRates", {{48000, 48000, 0}, {8000, 192000, 1}}, 0, STATUS_INVALID_PARAMETER, {}},
-        ClockRangeCase{"MinAboveMax", {{48000, 44100, 0}}, 0, STATUS_INVALID_PARAMETER, {}},
-        ClockRangeCase{"RangeWithResolutionZero", {{44100, 48000, 0}}, 0, STATUS_INVALID_PARAMETER, {}},
-        ClockRangeCase{"OneRateWithAResolution", {{48000, 48000, 1}}, 0, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"ThirtyOneRates", Discrete(Rates(31)), std::nullopt, STATUS_INSUFFICIENT_RESOURCES, {}},
+        ClockRangeCase{"NoSubranges", {}, std::nullopt, STATUS_UNSUCCESSFUL, {}},
+        ClockRangeCase{"RangeAmongRates", {{48000, 48000, 0}, {8000, 192000, 1}}, std::nullopt,
+                       STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"MinAboveMax", {{48000, 44100, 0}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"RangeWithResolutionZero", {{44100, 48000, 0}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"OneRateWithAResolution", {{48000, 48000, 1}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
         // The count's answer (14 bytes asked) cut inside the subrange.
-        ClockRangeCase{"ShortCountAnswer", Discrete({44100, 48000}), 6, STATUS_UNSUCCESSFUL, {}},
+        ClockRangeCase{"ShortCountAnswer", Discrete({44100, 48000}), RangeRule(simusb::ControlRule::Short, 6),
+                       STATUS_UNSUCCESSFUL, {}},
         // The list (2 + 12 x 3 bytes asked) cut to one subrange.
-        ClockRangeCase{"ShortListAnswer", Discrete({44100, 48000, 96000}), 14, STATUS_UNSUCCESSFUL, {}}),
+        ClockRangeCase{"ShortListAnswer", Discrete({44100, 48000, 96000}), RangeRule(simusb::ControlRule::Short, 14),
+                       STATUS_UNSUCCESSFUL, {}},
+        // Whole answers that count no subrange.
+        ClockRangeCase{"ZeroCount", Discrete({48000}), RangeRule(simusb::ControlRule::AlterByte, 0, 0),
+                       STATUS_UNSUCCESSFUL, {}}),
     [](const ::testing::TestParamInfo<ClockRangeCase>& info) { return std::string(info.param.name); });
 
 struct OfferCase {
