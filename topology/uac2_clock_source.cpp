@@ -1,6 +1,7 @@
 // UAC 2.0 clock source entity.
 #include "topology/uac2_clock_source.h"
 
+#include "nt/dbg.h"
 #include "nt/pool.h"
 #include "nt/rtl.h"
 #include "topology/switch_nodes.h"
@@ -58,7 +59,11 @@ NTSTATUS CUac2ClockSource::GetSampleRates(ULONG* count, ULONG* rates) {
     ULONG n = 0;
     NTSTATUS status = GetSampleRateCount(&n);
     if (!NT_SUCCESS(status)) return status;
-    if (n > CLOCK_MAX_RATES) return STATUS_INSUFFICIENT_RESOURCES;
+    if (n > CLOCK_MAX_RATES) {
+        DbgPrint("clock %u lists %u subranges, more than the %u rates taken\n", (unsigned)EntityId(), (unsigned)n,
+                 (unsigned)CLOCK_MAX_RATES);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     ULONG wanted = *count < n ? *count : n;
     if (wanted != 0 && rates == NULL) return STATUS_INVALID_PARAMETER;
     const ULONG bytes = 2 + kSubrangeBytes * wanted;
@@ -72,10 +77,14 @@ NTSTATUS CUac2ClockSource::GetSampleRates(ULONG* count, ULONG* rates) {
         for (ULONG i = 0; i < wanted; ++i) {
             const BYTE* subrange = list + 2 + kSubrangeBytes * i;
             const ULONG minimum = Le32(subrange), maximum = Le32(subrange + 4), resolution = Le32(subrange + 8);
-            if (minimum == maximum && resolution == 0)
+            if (minimum == maximum && resolution == 0) {
                 rates[i] = maximum;
-            else
+            } else {
+                DbgPrint("clock %u subrange %u {%u, %u, %u} is no single rate; only discrete rates are taken\n",
+                         (unsigned)EntityId(), (unsigned)i, (unsigned)minimum, (unsigned)maximum,
+                         (unsigned)resolution);
                 status = STATUS_INVALID_PARAMETER;
+            }
         }
         *count = wanted;
     }

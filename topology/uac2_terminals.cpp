@@ -15,7 +15,6 @@ constexpr UCHAR kSelectorSubtype = 5;
 constexpr UCHAR kExtensionSubtype = 9;
 constexpr ULONG kInputTerminalLength = 17;
 constexpr ULONG kOutputTerminalLength = 12;
-constexpr ULONG kTerminalTypeOffset = 4;
 constexpr ULONG kInputClockOffset = 7;
 constexpr ULONG kInputControlsOffset = 14;
 constexpr ULONG kOutputSourceOffset = 7;

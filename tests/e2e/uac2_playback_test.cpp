@@ -19,16 +19,23 @@ namespace {
 
 constexpr UCHAR kRenderEndpoint = 0x01;
 
-// The built-in asynchronous device's layout at full speed: 16-bit render
-// of the given channels with a 3-byte feedback endpoint of bInterval 1,
-// 16-bit stereo capture, clock source 10.
-std::string FullSpeedDeviceFile(UCHAR channels = 2) {
+// The built-in asynchronous device's layout with 16-bit render of the
+// given channels into an output terminal of the given type: at full speed
+// with a 3-byte feedback endpoint of bInterval 1, at high speed with a
+// 4-byte one of bInterval 4 (data every microframe); 16-bit stereo
+// capture, clock source 10.
+std::string DeviceFile(simusb::UsbSpeed speed, UCHAR channels = 2,
+                       USHORT outputType = simusb::UAC_TERMINAL_HEADPHONES) {
     using simusb::ConfigBuilder;
+    const bool high = speed == simusb::UsbSpeed::High;
     const UCHAR kAudio = USB_DEVICE_CLASS_AUDIO;
     const UCHAR kAs = USB_AUDIO_SUBCLASS_AUDIOSTREAMING;
     const UCHAR kV2 = USB_AUDIO_PROTOCOL_2_0;
     const UCHAR kIsoAsync = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS;
-    const ULONG channelMask = (1u << channels) - 1;
+    const ULONG channelMask = channels >= 32 ? 0xFFFFFFFFu : (1u << channels) - 1;
+    // Frames per packet with an asynchronous stream's slack: 48 kHz at
+    // full speed, 192 kHz at high speed.
+    const USHORT framesPerPacket = high ? 25 : 50;
     std::vector<ULONG> featureControls(channels + 1u, 0x0C);
     featureControls[0] = 0x0F;
     ConfigBuilder c;
@@ -38,7 +45,7 @@ std::string FullSpeedDeviceFile(UCHAR channels = 2) {
         .Uac2ClockSource(10, 0x03, 0x07)
         .Uac2InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, 10, channels, channelMask)
         .Uac2FeatureUnit(2, 1, featureControls)
-        .Uac2OutputTerminal(3, simusb::UAC_TERMINAL_HEADPHONES, 2, 10)
+        .Uac2OutputTerminal(3, outputType, 2, 10)
         .Uac2InputTerminal(4, simusb::UAC_TERMINAL_LINE_CONNECTOR, 10, 2, 0x3)
         .Uac2FeatureUnit(5, 4, {0x0F, 0, 0})
         .Uac2OutputTerminal(6, simusb::UAC_TERMINAL_USB_STREAMING, 5, 10)
@@ -47,14 +54,14 @@ std::string FullSpeedDeviceFile(UCHAR channels = 2) {
         .Interface(1, 1, kAudio, kAs, kV2)
         .Uac2AsGeneral(1, 0x05, UAC_FORMAT_TYPE_I, 0x00000001, channels, channelMask)
         .Uac2FormatTypeI(2, 16)
-        .Endpoint(kRenderEndpoint, kIsoAsync, (USHORT)(50 * 2 * channels), 1)
+        .Endpoint(kRenderEndpoint, kIsoAsync, (USHORT)(framesPerPacket * 2 * channels), 1)
         .Uac2IsoEndpoint()
-        .Endpoint(0x81, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_USAGE_FEEDBACK, 3, 1)
+        .Endpoint(0x81, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_USAGE_FEEDBACK, high ? 4 : 3, high ? 4 : 1)
         .Interface(2, 0, kAudio, kAs, kV2)
         .Interface(2, 1, kAudio, kAs, kV2)
         .Uac2AsGeneral(6, 0x05, UAC_FORMAT_TYPE_I, 0x00000001, 2, 0x3)
         .Uac2FormatTypeI(2, 16)
-        .Endpoint(0x82, kIsoAsync, 50 * 4, 1)
+        .Endpoint(0x82, kIsoAsync, (USHORT)(framesPerPacket * 4), 1)
         .Uac2IsoEndpoint();
     simusb::DeviceFields d;
     d.bcdUSB = 0x0200;
@@ -64,7 +71,8 @@ std::string FullSpeedDeviceFile(UCHAR channels = 2) {
     set.device = simusb::BuildDeviceDescriptor(d);
     set.configuration = c.Build();
     set.strings[0] = simusb::BuildLanguageIds({0x0409});
-    const std::string dir = TestDirectory("uac2-full-speed-" + std::to_string(channels));
+    const std::string dir = TestDirectory(std::string("uac2-") + (high ? "high" : "full") + "-speed-" +
+                                          std::to_string(channels) + "-" + std::to_string(outputType));
     EXPECT_TRUE(host::MakeDirectories(dir));
     const std::string path = dir + "/device.txt";
     EXPECT_TRUE(simusb::SaveDescriptorFile(path, set));
@@ -89,6 +97,9 @@ struct PlayCase {
     ULONG rate;
     double ppm;
     double seconds;
+    // Stereo plays into headphones (the fixture file at high speed); more
+    // channels into speakers, whose endpoints offer every channel count.
+    UCHAR channels = 2;
 };
 void PrintTo(const PlayCase& c, std::ostream* os) { *os << c.name; }
 
@@ -117,11 +128,17 @@ void ExpectRampArrives(host::HostSession& session, ULONG rate, USHORT channels, 
 
 TEST_P(Uac2PlaybackTest, RampArrivesBitExactAndTheDeviceBufferNeverOverflows) {
     const PlayCase& c = GetParam();
-    const std::string file = c.highSpeed ? std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt"
-                                         : FullSpeedDeviceFile();
-    ASSERT_EQ(StartSession(file, "", c.highSpeed ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full), STATUS_SUCCESS);
+    const simusb::UsbSpeed speed = c.highSpeed ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full;
+    std::string file;
+    if (c.channels != 2)
+        file = DeviceFile(speed, c.channels, simusb::UAC_TERMINAL_SPEAKER);
+    else if (c.highSpeed)
+        file = std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt";
+    else
+        file = DeviceFile(speed);
+    ASSERT_EQ(StartSession(file, "", speed), STATUS_SUCCESS);
     Session().Device().SetSinkDriftPpm(kRenderEndpoint, c.ppm);
-    ExpectRampArrives(Session(), c.rate, 2, c.seconds);
+    ExpectRampArrives(Session(), c.rate, c.channels, c.seconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,8 +146,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PlayCase{"HighSpeed48k", true, 48000, 0, 2.0}, PlayCase{"HighSpeed192kFast", true, 192000, 300, 2.0},
                       PlayCase{"HighSpeed48kSlow", true, 48000, -300, 2.0},
                       PlayCase{"FullSpeed44k1Fast", false, 44100, 300, 2.0},
-                      PlayCase{"FullSpeed44k1Slow", false, 44100, -300, 2.0}),
+                      PlayCase{"FullSpeed44k1Slow", false, 44100, -300, 2.0},
+                      // Past the 8 channels the data path processes: the
+                      // stream passes through untouched.
+                      PlayCase{"HighSpeed48kTenChannelsFast", true, 48000, 300, 2.0, 10},
+                      PlayCase{"HighSpeed192kTenChannelsSlow", true, 192000, -300, 2.0, 10},
+                      PlayCase{"FullSpeed48kTenChannels", false, 48000, 300, 2.0, 10}),
     [](const ::testing::TestParamInfo<PlayCase>& info) { return std::string(info.param.name); });
+
+// Headphone endpoints offer only 2-channel formats: a device whose
+// headphone interface has none is refused at start with
+// STATUS_NOT_SUPPORTED (not a shortage of memory) and leaves nothing.
+TEST_F(E2eTest, Uac2HeadphonesWithoutAStereoFormatAreRefused) {
+    for (const auto speed : {simusb::UsbSpeed::Full, simusb::UsbSpeed::High})
+        for (const UCHAR channels : {3, 10}) {
+            EXPECT_EQ(StartSession(DeviceFile(speed, channels), "", speed), STATUS_NOT_SUPPORTED)
+                << (int)channels << " channels";
+            session_.reset();
+        }
+}
 
 TEST_F(E2eTest, Uac2RecordingIsWhatTheDeviceSent) {
     ASSERT_EQ(StartSession(std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt", "",

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <cstdio>
@@ -127,6 +128,8 @@ class Uac2FieldTest : public Uac2ParserTest, public ::testing::WithParamInterfac
 TEST_P(Uac2FieldTest, FormatsTheStreamCannotCarryAreSkippedAndTheParseGoesOn) {
     const FieldCase& c = GetParam();
     DeviceOptions o;
+    // Into speakers, whose endpoints offer formats of any channel count.
+    o.outputType = simusb::UAC_TERMINAL_SPEAKER;
     o.formats = c.formats;
     o.channels = c.channels;
     o.subslot = c.subslot;
@@ -147,12 +150,140 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Uac2ParserTest, RateZeroAndByteRatesPast32BitsAreSkipped) {
     DeviceOptions o;
+    o.outputType = simusb::UAC_TERMINAL_SPEAKER;
     o.channels = 255;
     o.subslot = 4;
     // 255 x 4 bytes at 5 MHz is past 2^32 bytes per second.
     ASSERT_EQ(Start(o, {0, 48000, 5000000}), STATUS_SUCCESS);
     EXPECT_EQ(Formats(), (std::vector<std::string>{"1 255 24/32 48000 pcm"}));
 }
+
+// ---- the clock's RANGE answer --------------------------------------------------
+
+struct ClockRangeCase {
+    const char* name;
+    std::vector<simusb::ClockSubrange> subranges;
+    std::optional<simusb::ControlRule> rule;  // on every RANGE answer of the clock
+    NTSTATUS expected;
+    std::vector<ULONG> rates;  // of engine 0's formats, in order
+};
+
+// A rule on the clock's sampling-frequency RANGE answers: cut to shortTo
+// bytes, or with wNumSubRanges' low byte replaced.
+simusb::ControlRule RangeRule(simusb::ControlRule::Action action, ULONG shortTo, UCHAR countByte = 0) {
+    simusb::ControlRule rule;
+    rule.bmRequestType = 0xA1;
+    rule.bRequest = 0x02;  // RANGE
+    rule.wValue = 0x0100;  // sampling frequency
+    rule.wIndex = (USHORT)(kClockId << 8);
+    rule.action = action;
+    rule.shortTo = shortTo;
+    rule.offset = 0;
+    rule.value = countByte;
+    return rule;
+}
+void PrintTo(const ClockRangeCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<simusb::ClockSubrange> Discrete(std::vector<ULONG> rates) {
+    std::vector<simusb::ClockSubrange> out;
+    for (ULONG r : rates) out.push_back({r, r, 0});
+    return out;
+}
+
+std::vector<ULONG> Rates(ULONG count) {
+    std::vector<ULONG> out;
+    for (ULONG i = 0; i < count; ++i) out.push_back(8000 + 1000 * i);
+    return out;
+}
+
+class Uac2ClockRangeTest : public Uac2ParserTest, public ::testing::WithParamInterface<ClockRangeCase> {};
+
+// Discrete subranges give one format per rate in the device's order; a
+// list the clock cannot give as discrete rates (a range, MIN above MAX, a
+// RES on a single rate), none at all, more than 30 rates or an answer
+// shorter than asked refuse the start with the clock node's status,
+// leaving nothing behind.
+TEST_P(Uac2ClockRangeTest, FormatsFromTheDiscreteRatesOrARefusal) {
+    const ClockRangeCase& c = GetParam();
+    Plug(Uac2Device({}));
+    // No rates of its own: the subranges are all the clock lists.
+    Device().model().SetClockRates(kClockId, {});
+    Device().model().SetClockSubranges(kClockId, c.subranges);
+    if (c.rule) Device().AddControlRule(*c.rule);
+    ASSERT_EQ(InitAdapter(), c.expected);
+    if (c.expected != STATUS_SUCCESS) return;
+    std::vector<ULONG> rates;
+    for (const CYCLIC_FORMAT_ENTRY& e : View(0)->FormatEntries()) {
+        const ULONG rate = e.Format.Format.nSamplesPerSec;  // a packed field: copied, never referenced
+        rates.push_back(rate);
+    }
+    EXPECT_EQ(rates, c.rates);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2ClockRangeTest,
+    ::testing::Values(
+        ClockRangeCase{"ThreeRates", Discrete({44100, 48000, 96000}), std::nullopt, STATUS_SUCCESS,
+                       {44100, 48000, 96000}},
+        ClockRangeCase{"DeviceOrderKept", Discrete({96000, 44100, 192000}), std::nullopt, STATUS_SUCCESS,
+                       {96000, 44100, 192000}},
+        ClockRangeCase{"ThirtyRates", Discrete(Rates(30)), std::nullopt, STATUS_SUCCESS, Rates(30)},
+        // Refused before the list is read: the clock node's result.
+        ClockRangeCase{"ThirtyOneRates", Discrete(Rates(31)), std::nullopt, STATUS_INSUFFICIENT_RESOURCES, {}},
+        ClockRangeCase{"NoSubranges", {}, std::nullopt, STATUS_UNSUCCESSFUL, {}},
+        ClockRangeCase{"RangeAmongRates", {{48000, 48000, 0}, {8000, 192000, 1}}, std::nullopt,
+                       STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"MinAboveMax", {{48000, 44100, 0}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"RangeWithResolutionZero", {{44100, 48000, 0}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
+        ClockRangeCase{"OneRateWithAResolution", {{48000, 48000, 1}}, std::nullopt, STATUS_INVALID_PARAMETER, {}},
+        // The count's answer (14 bytes asked) cut inside the subrange.
+        ClockRangeCase{"ShortCountAnswer", Discrete({44100, 48000}), RangeRule(simusb::ControlRule::Short, 6),
+                       STATUS_UNSUCCESSFUL, {}},
+        // The list (2 + 12 x 3 bytes asked) cut to one subrange.
+        ClockRangeCase{"ShortListAnswer", Discrete({44100, 48000, 96000}), RangeRule(simusb::ControlRule::Short, 14),
+                       STATUS_UNSUCCESSFUL, {}},
+        // Whole answers that count no subrange.
+        ClockRangeCase{"ZeroCount", Discrete({48000}), RangeRule(simusb::ControlRule::AlterByte, 0, 0),
+                       STATUS_UNSUCCESSFUL, {}}),
+    [](const ::testing::TestParamInfo<ClockRangeCase>& info) { return std::string(info.param.name); });
+
+struct OfferCase {
+    const char* name;
+    USHORT outputType;
+    UCHAR channels;
+    bool secondAlternate;  // adds 16-bit stereo
+    NTSTATUS expected;
+};
+void PrintTo(const OfferCase& c, std::ostream* os) { *os << c.name; }
+
+class Uac2OfferTest : public Uac2ParserTest, public ::testing::WithParamInterface<OfferCase> {};
+
+// A headphone endpoint offers only 2-channel formats; a render interface
+// into headphones without one could get no wave filter and is refused
+// with STATUS_NOT_SUPPORTED, leaving nothing behind.
+TEST_P(Uac2OfferTest, ARenderInterfaceItsEndpointCannotOfferIsRefused) {
+    const OfferCase& c = GetParam();
+    DeviceOptions o;
+    o.outputType = c.outputType;
+    o.channels = c.channels;
+    o.secondAlternate = c.secondAlternate;
+    ASSERT_EQ(Start(o, {48000}), c.expected);
+    if (c.expected != STATUS_SUCCESS) return;
+    ASSERT_NE(Engine(0), nullptr);
+    EXPECT_GT(Engine(0)->GetFormatCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2OfferTest,
+    ::testing::Values(OfferCase{"HeadphonesStereo", simusb::UAC_TERMINAL_HEADPHONES, 2, false, STATUS_SUCCESS},
+                      OfferCase{"HeadphonesFourChannels", simusb::UAC_TERMINAL_HEADPHONES, 4, false,
+                                STATUS_NOT_SUPPORTED},
+                      OfferCase{"HeadphonesTenChannels", simusb::UAC_TERMINAL_HEADPHONES, 10, false,
+                                STATUS_NOT_SUPPORTED},
+                      OfferCase{"HeadphonesTenChannelsAndAStereoSetting", simusb::UAC_TERMINAL_HEADPHONES, 10, true,
+                                STATUS_SUCCESS},
+                      OfferCase{"SpeakersTenChannels", simusb::UAC_TERMINAL_SPEAKER, 10, false, STATUS_SUCCESS}),
+    [](const ::testing::TestParamInfo<OfferCase>& info) { return std::string(info.param.name); });
 
 struct RefusalCase {
     const char* name;

@@ -26,7 +26,7 @@ DescriptorSet Uac2Device(const DeviceOptions& o) {
     for (const Bytes& e : o.extraEntities) c.Descriptor(Bytes(e.begin() + 1, e.end()));
     c.Uac2InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, o.terminalClock, o.channels, 0x3)
         .Uac2FeatureUnit(2, 1, {Pair(1, 3) | Pair(2, 3), Pair(2, 3), Pair(2, 3)})
-        .Uac2OutputTerminal(3, simusb::UAC_TERMINAL_HEADPHONES, 2, kClockId, o.typedOutput ? 0x0004 : 0)
+        .Uac2OutputTerminal(3, o.outputType, 2, kClockId, o.typedOutput ? 0x0004 : 0)
         .Uac2InputTerminal(4, simusb::UAC_TERMINAL_LINE_CONNECTOR, kClockId, 2, 0x3)
         .Uac2FeatureUnit(5, 4, {Pair(1, 3) | Pair(2, 3), 0, 0})
         .Uac2OutputTerminal(6, simusb::UAC_TERMINAL_USB_STREAMING, 5, kClockId);

@@ -40,6 +40,9 @@ struct DeviceOptions {
     // Output terminal 3 with its connector control (the device can then
     // list several types behind it, and must list each type's jacks).
     bool typedOutput = false;
+    // Output terminal 3's type (headphone endpoints offer only their
+    // 2-channel formats).
+    USHORT outputType = simusb::UAC_TERMINAL_HEADPHONES;
     // Further render paths IT 20 + k USB streaming -> OT 30 + k speaker,
     // streamed by interface 3 + k.
     UCHAR extraRenderPaths = 0;

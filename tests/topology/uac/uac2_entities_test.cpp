@@ -5,6 +5,8 @@
 // gain pad, software volume, DSP switch) on the real entities.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "sim/pool.h"
 #include "tests/topology/uac/uac_fixture.h"
 #include "topology/level_nodes.h"
@@ -410,6 +412,53 @@ TEST_F(Uac2EntityTest, ClockRatesCappedByTheCallersRoom) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1].setup.wLength, 2 + 12 * 2);
 }
+
+// The list's answer (the second RANGE of GetSampleRates) altered: a count
+// below the first answer's gives only the rates it counts; a list cut short
+// fails. The caller's slots past what was taken keep their bytes.
+struct ClockListCase {
+    const char* name;
+    simusb::ControlRule::Action action;
+    ULONG shortTo;
+    UCHAR countByte;  // AlterByte: the answer's new wNumSubRanges
+    NTSTATUS expected;
+    ULONG count;                 // *count afterwards
+    std::array<ULONG, 4> rates;  // the caller's slots afterwards
+};
+void PrintTo(const ClockListCase& c, std::ostream* os) { *os << c.name; }
+
+class Uac2ClockListTest : public Uac2EntityTest, public ::testing::WithParamInterface<ClockListCase> {};
+
+TEST_P(Uac2ClockListTest, SecondAnswerDecidesWhatIsTaken) {
+    const ClockListCase& c = GetParam();
+    uac().SetClockRates(10, {44100, 48000, 96000});
+    ASSERT_EQ(BuildAll(), STATUS_SUCCESS);
+    simusb::ControlRule rule;
+    rule.bmRequestType = 0xA1;
+    rule.bRequest = 0x02;
+    rule.wValue = 0x0100;
+    rule.wIndex = 10 << 8;
+    rule.action = c.action;
+    rule.shortTo = c.shortTo;
+    rule.offset = 0;
+    rule.value = c.countByte;
+    rule.skip = 1;  // the count's answer passes
+    rule.count = 1;
+    device().AddControlRule(rule);
+    std::array<ULONG, 4> rates = {7, 7, 7, 7};
+    ULONG count = 3;
+    EXPECT_EQ(EntityAs<CUac2ClockSource>(10)->GetSampleRates(&count, rates.data()), c.expected);
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(rates, c.rates);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2ClockListTest,
+    ::testing::Values(
+        ClockListCase{"CountShrinks", simusb::ControlRule::AlterByte, 0, 1, STATUS_SUCCESS, 1, {44100, 7, 7, 7}},
+        ClockListCase{"CountGrows", simusb::ControlRule::AlterByte, 0, 9, STATUS_SUCCESS, 3, {44100, 48000, 96000, 7}},
+        ClockListCase{"ListCutShort", simusb::ControlRule::Short, 14, 0, STATUS_UNSUCCESSFUL, 3, {7, 7, 7, 7}}),
+    [](const ::testing::TestParamInfo<ClockListCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Uac2EntityTest, ContinuousClockRangeFailsTheClockNode) {
     uac().SetClockSubranges(10, {{8000, 192000, 1}});
