@@ -191,6 +191,34 @@ TEST_F(Uac2EntityTest, VolumeRangeDecodesOneSubrangeOfWords) {
     EXPECT_EQ(step, Db(1));
 }
 
+// A feature unit's RANGE answer must count exactly one subrange: the level
+// node has one minimum, maximum and step, so a count of 0 or of several is
+// refused rather than read as the first.
+class Uac2LevelRangeCountTest : public Uac2EntityTest, public ::testing::WithParamInterface<UCHAR> {};
+
+TEST_P(Uac2LevelRangeCountTest, OtherCountsThanOneAreRefused) {
+    ASSERT_EQ(BuildAll(), STATUS_SUCCESS);
+    ASSERT_TRUE(uac().SetRange(2, UAC_CS_VOLUME, 1, -32512, 0, 256));
+    simusb::ControlRule rule;
+    rule.bmRequestType = 0xA1;
+    rule.bRequest = 0x02;
+    rule.wValue = (USHORT)(UAC_CS_VOLUME << 8 | 1);
+    rule.wIndex = 2 << 8;
+    rule.action = simusb::ControlRule::AlterByte;
+    rule.offset = 0;
+    rule.value = GetParam();
+    rule.count = 1;
+    device().AddControlRule(rule);
+    LONG maximum = 7, minimum = 7, step = 7;
+    EXPECT_EQ(EntityAs<CUac2FeatureUnit>(2)->GetLevelRange(UAC_CS_VOLUME, &maximum, &minimum, &step),
+              STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(maximum, 7);
+    EXPECT_EQ(minimum, 7);
+    EXPECT_EQ(step, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, Uac2LevelRangeCountTest, ::testing::Values(0, 2, 3));
+
 TEST_F(Uac2EntityTest, ToneRangeDecodesSignedBytesOfQuarterDecibels) {
     ASSERT_EQ(BuildAll(), STATUS_SUCCESS);
     LONG maximum = 0, minimum = 0, step = 0;
