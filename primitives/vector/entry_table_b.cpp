@@ -9,15 +9,18 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
+#include "primitives/vector/sp_vec_cpu.h"
 
 #define NB(name) spNotBuilt<name##Fn>
 #define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
 #define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
 #define SAME_ALL(body) {body, body, body, body}
+#define ALL_BUILDS(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Sse41}
+#define B3_USES_B2(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Ssse3}
 
 const SpEntryTableB spEntryTableB = {
     /*  0 */ GEN_ONLY(spCopyF32),
-    /*  1 */ GEN_ONLY(spSetF32),
+    /*  1 */ ALL_BUILDS(spSetF32),
     /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ GEN_ONLY(spSqrtF32InPlace),
     /*  4 */ GEN_ONLY(spAbsF32InPlace),

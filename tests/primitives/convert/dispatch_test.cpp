@@ -13,6 +13,7 @@
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
+#include "primitives/vector/sp_vec_cpu.h"
 #include "tests/primitives/support/dispatch.h"
 #include "tests/primitives/support/entry_cases.h"
 #include "tests/primitives/support/ulp.h"
@@ -85,7 +86,7 @@ std::vector<RowExpectation> expectedTableA() {
 std::vector<RowExpectation> expectedTableB() {
     return {
         GEN_ONLY(spEntryTableB, spCopyF32),
-        GEN_ONLY(spEntryTableB, spSetF32),
+        ALL_BUILDS(spEntryTableB, spSetF32),
         ALL_BUILDS(spEntryTableB, spScaleF32),
         GEN_ONLY(spEntryTableB, spSqrtF32InPlace),
         GEN_ONLY(spEntryTableB, spAbsF32InPlace),
