@@ -39,7 +39,7 @@ const SpEntryTableB spEntryTableB = {
     /* 16 */ B3_USES_B2(spMulF32),
     /* 17 */ SAME_ALL(spAddProductF32_Gen),
     /* 18 */ ALL_BUILDS(spSquareF32),
-    /* 19 */ GEN_ONLY(spDivF32),
+    /* 19 */ ALL_BUILDS(spDivF32),
     /* 20 */ GEN_ONLY(spExpF32InPlace),
     /* 21 */ GEN_ONLY(spLnF32InPlace),
     /* 22 */ GEN_ONLY(spSumF32),

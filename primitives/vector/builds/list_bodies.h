@@ -12,4 +12,5 @@
     X(B12, spMulF32InPlace, SpStatus, (const float* src, float* srcDst, int len))                 \
     X(B12, spAddF32, SpStatus, (const float* src1, const float* src2, float* dst, int len))       \
     X(B12, spSubF32, SpStatus, (const float* src1, const float* src2, float* dst, int len))       \
-    X(B12, spMulF32, SpStatus, (const float* src1, const float* src2, float* dst, int len))
+    X(B12, spMulF32, SpStatus, (const float* src1, const float* src2, float* dst, int len))       \
+    X(ALL, spDivF32, SpStatus, (const float* src1, const float* src2, float* dst, int len))

@@ -104,7 +104,7 @@ std::vector<RowExpectation> expectedTableB() {
         B3_USES_B2(spEntryTableB, spMulF32),
         SAME(spEntryTableB, spAddProductF32, spAddProductF32_Gen),
         ALL_BUILDS(spEntryTableB, spSquareF32),
-        GEN_ONLY(spEntryTableB, spDivF32),
+        ALL_BUILDS(spEntryTableB, spDivF32),
         GEN_ONLY(spEntryTableB, spExpF32InPlace),
         GEN_ONLY(spEntryTableB, spLnF32InPlace),
         GEN_ONLY(spEntryTableB, spSumF32),
