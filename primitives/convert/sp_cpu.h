@@ -116,6 +116,8 @@ enum SpNtCounter : int {
     SP_NT_FILL,        // 16/32/64/128-bit fills
     SP_NT_F64_OUT,     // double-output conversion kernels
     SP_NT_SCALE,       // spScaleF32Kernel
+    SP_NT_ADD_SUB,     // vector add and subtract kernels (no store fence)
+    SP_NT_ADD_SCALED,  // add-scaled kernels (no store fence)
     SP_NT_COUNTER_COUNT
 };
 extern std::atomic<uint64_t> spNtCalls[SP_NT_COUNTER_COUNT];

@@ -9,34 +9,37 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
+#include "primitives/vector/sp_vec_cpu.h"
 
 #define NB(name) spNotBuilt<name##Fn>
 #define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
 #define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
 #define SAME_ALL(body) {body, body, body, body}
+#define ALL_BUILDS(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Sse41}
+#define B3_USES_B2(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Ssse3}
 
 const SpEntryTableB spEntryTableB = {
     /*  0 */ GEN_ONLY(spCopyF32),
-    /*  1 */ GEN_ONLY(spSetF32),
+    /*  1 */ ALL_BUILDS(spSetF32),
     /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ GEN_ONLY(spSqrtF32InPlace),
-    /*  4 */ GEN_ONLY(spAbsF32InPlace),
-    /*  5 */ GEN_ONLY(spMaxF32),
-    /*  6 */ GEN_ONLY(spMinF32),
+    /*  4 */ ALL_BUILDS(spAbsF32InPlace),
+    /*  5 */ ALL_BUILDS(spMaxF32),
+    /*  6 */ ALL_BUILDS(spMinF32),
     /*  7 */ {spComplexFftCreate_Gen, spComplexFftCreate_Sse3, spComplexFftCreate_Ssse3,
              spComplexFftCreate_Sse41},
     /*  8 */ SAME_ALL(spComplexFftDestroy_Gen),
     /*  9 */ GEN_ONLY(spComplexFftForward),
     /* 10 */ SAME_ALL(spMallocF32_Gen),
     /* 11 */ SAME_ALL(spFreeAligned),
-    /* 12 */ GEN_ONLY(spReverseF32),
-    /* 13 */ GEN_ONLY(spMulF32InPlace),
-    /* 14 */ GEN_ONLY(spAddF32),
-    /* 15 */ GEN_ONLY(spSubF32),
-    /* 16 */ GEN_ONLY(spMulF32),
+    /* 12 */ ALL_BUILDS(spReverseF32),
+    /* 13 */ B3_USES_B2(spMulF32InPlace),
+    /* 14 */ B3_USES_B2(spAddF32),
+    /* 15 */ B3_USES_B2(spSubF32),
+    /* 16 */ B3_USES_B2(spMulF32),
     /* 17 */ SAME_ALL(spAddProductF32_Gen),
-    /* 18 */ GEN_ONLY(spSquareF32),
-    /* 19 */ GEN_ONLY(spDivF32),
+    /* 18 */ ALL_BUILDS(spSquareF32),
+    /* 19 */ ALL_BUILDS(spDivF32),
     /* 20 */ GEN_ONLY(spExpF32InPlace),
     /* 21 */ GEN_ONLY(spLnF32InPlace),
     /* 22 */ GEN_ONLY(spSumF32),

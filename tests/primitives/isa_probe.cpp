@@ -6,12 +6,13 @@
 #include "primitives/convert/entry_table_a.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/vector/entry_table_b.h"
+#include "primitives/vector/sp_vec_cpu.h"
 
 #define SP_ADDRESS_ONE(fullName, result, params) reinterpret_cast<const void*>(&fullName),
 #define SP_ADDRESS(builds, name, result, params) SP_CPU_FOR_BUILDS(builds, SP_ADDRESS_ONE, name, result, params)
 
 int main() {
-    const void* const everything[] = {SP_CPU_LIST(SP_ADDRESS) & spEntryTableA, &spEntryTableB,
+    const void* const everything[] = {SP_CPU_LIST(SP_ADDRESS) SP_VEC_CPU_LIST(SP_ADDRESS) & spEntryTableA, &spEntryTableB,
                                       reinterpret_cast<const void*>(&spInitCpu)};
     uintptr_t sum = 0;
     for (const void* p : everything) sum ^= reinterpret_cast<uintptr_t>(p);

@@ -13,6 +13,7 @@
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
+#include "primitives/vector/sp_vec_cpu.h"
 #include "tests/primitives/support/dispatch.h"
 #include "tests/primitives/support/entry_cases.h"
 #include "tests/primitives/support/ulp.h"
@@ -85,25 +86,25 @@ std::vector<RowExpectation> expectedTableA() {
 std::vector<RowExpectation> expectedTableB() {
     return {
         GEN_ONLY(spEntryTableB, spCopyF32),
-        GEN_ONLY(spEntryTableB, spSetF32),
+        ALL_BUILDS(spEntryTableB, spSetF32),
         ALL_BUILDS(spEntryTableB, spScaleF32),
         GEN_ONLY(spEntryTableB, spSqrtF32InPlace),
-        GEN_ONLY(spEntryTableB, spAbsF32InPlace),
-        GEN_ONLY(spEntryTableB, spMaxF32),
-        GEN_ONLY(spEntryTableB, spMinF32),
+        ALL_BUILDS(spEntryTableB, spAbsF32InPlace),
+        ALL_BUILDS(spEntryTableB, spMaxF32),
+        ALL_BUILDS(spEntryTableB, spMinF32),
         ALL_BUILDS(spEntryTableB, spComplexFftCreate),
         SAME(spEntryTableB, spComplexFftDestroy, spComplexFftDestroy_Gen),
         GEN_ONLY(spEntryTableB, spComplexFftForward),
         SAME(spEntryTableB, spMallocF32, spMallocF32_Gen),
         SAME(spEntryTableB, spFree, spFreeAligned),
-        GEN_ONLY(spEntryTableB, spReverseF32),
-        GEN_ONLY(spEntryTableB, spMulF32InPlace),
-        GEN_ONLY(spEntryTableB, spAddF32),
-        GEN_ONLY(spEntryTableB, spSubF32),
-        GEN_ONLY(spEntryTableB, spMulF32),
+        ALL_BUILDS(spEntryTableB, spReverseF32),
+        B3_USES_B2(spEntryTableB, spMulF32InPlace),
+        B3_USES_B2(spEntryTableB, spAddF32),
+        B3_USES_B2(spEntryTableB, spSubF32),
+        B3_USES_B2(spEntryTableB, spMulF32),
         SAME(spEntryTableB, spAddProductF32, spAddProductF32_Gen),
-        GEN_ONLY(spEntryTableB, spSquareF32),
-        GEN_ONLY(spEntryTableB, spDivF32),
+        ALL_BUILDS(spEntryTableB, spSquareF32),
+        ALL_BUILDS(spEntryTableB, spDivF32),
         GEN_ONLY(spEntryTableB, spExpF32InPlace),
         GEN_ONLY(spEntryTableB, spLnF32InPlace),
         GEN_ONLY(spEntryTableB, spSumF32),
