@@ -58,5 +58,23 @@ void f32ToI32Trunc(const float* a, int32_t* d, int n) {
         d[i] = (int32_t)(v >= 2147483647.0 ? 2147483647.0 : v <= -2147483648.0 ? -2147483648.0 : v);
     }
 }
+void mul(const float* a, const float* b, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = a[i] * b[i];
+}
+void mulInPlace(const float* a, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] *= a[i];
+}
+void square(const float* a, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = a[i] * a[i];
+}
+// b / a: the divisor first, as the primitives take it.
+void div(const float* a, const float* b, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = b[i] / a[i];
+}
+float min(const float* a, int n) {
+    float m = a[0];
+    for (int i = 1; i < n; ++i) m = a[i] < m ? a[i] : m;
+    return m;
+}
 
 }  // namespace splain

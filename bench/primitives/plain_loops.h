@@ -21,5 +21,10 @@ void i16ToF32(const int16_t* a, float* d, int n);
 void f32ToI16Trunc(const float* a, int16_t* d, int n);
 void i32ToF32(const int32_t* a, float* d, int n);
 void f32ToI32Trunc(const float* a, int32_t* d, int n);
+void mul(const float* a, const float* b, float* d, int n);
+void mulInPlace(const float* a, float* d, int n);
+void square(const float* a, float* d, int n);
+void div(const float* a, const float* b, float* d, int n);
+float min(const float* a, int n);
 
 }  // namespace splain
