@@ -59,7 +59,13 @@ public:
     }
 
 private:
-    float p(size_t i) const { return x_[i] * y_[i]; }
+    // Products read through memcpy: the arrays may sit off 4-byte boundaries.
+    static float at(const float* p, size_t i) {
+        float v;
+        std::memcpy(&v, (const char*)p + 4 * i, 4);
+        return v;
+    }
+    float p(size_t i) const { return at(x_, i) * at(y_, i); }
     void advance(size_t k) {
         x_ += k;
         y_ += k;
@@ -315,7 +321,7 @@ TEST(VecDotOther, Int16DotsAreExact) {
 
 // Round half to even with saturation, from an exact rational value num / 2^sh.
 int32_t roundScaledExact(__int128 num, int sh) {
-    __int128 q = num >> sh, rem = num - (q << sh), half = (__int128)1 << (sh - 1);
+    __int128 q = num >> sh, rem = num - q * ((__int128)1 << sh), half = (__int128)1 << (sh - 1);
     if (rem > half || (rem == half && (q & 1))) ++q;
     if (q > INT32_MAX) return INT32_MAX;
     if (q < INT32_MIN) return INT32_MIN;
