@@ -77,4 +77,31 @@ float min(const float* a, int n) {
     return m;
 }
 
+// glibc's float functions, as a caller without the primitives would write it.
+void sqrtInPlace(float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = std::sqrt(d[i]);
+}
+void expInPlace(float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = std::exp(d[i]);
+}
+void lnInPlace(float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = std::log(d[i]);
+}
+float sum(const float* a, int n) {
+    float s = 0;
+    for (int i = 0; i < n; ++i) s += a[i];
+    return s;
+}
+float dot(const float* a, const float* b, int n) {
+    float s = 0;
+    for (int i = 0; i < n; ++i) s += a[i] * b[i];
+    return s;
+}
+void minEveryInPlace(const float* a, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = a[i] < d[i] ? a[i] : d[i];
+}
+void maxEveryInPlace(const float* a, float* d, int n) {
+    for (int i = 0; i < n; ++i) d[i] = a[i] > d[i] ? a[i] : d[i];
+}
+
 }  // namespace splain

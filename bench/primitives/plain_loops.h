@@ -26,5 +26,12 @@ void mulInPlace(const float* a, float* d, int n);
 void square(const float* a, float* d, int n);
 void div(const float* a, const float* b, float* d, int n);
 float min(const float* a, int n);
+void sqrtInPlace(float* d, int n);
+void expInPlace(float* d, int n);
+void lnInPlace(float* d, int n);
+float sum(const float* a, int n);
+float dot(const float* a, const float* b, int n);
+void minEveryInPlace(const float* a, float* d, int n);
+void maxEveryInPlace(const float* a, float* d, int n);
 
 }  // namespace splain

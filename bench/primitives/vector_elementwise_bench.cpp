@@ -90,6 +90,63 @@ std::vector<Op> ops() {
          [](Arrays& a, int n) { splain::square(a.p[0], a.p[1], n); }},
         {"Div", [](Arrays& a, int n) { spDivF32(a.p[0], a.p[1], a.p[2], n); },
          [](Arrays& a, int n) { splain::div(a.p[0], a.p[1], a.p[2], n); }},
+        // Square root, exponential and logarithm work in place: sqrt stays in
+        // range when repeated; exp and ln take a fresh copy of array 0 into
+        // array 1 first, in every impl alike (the memcpy row is the same copy).
+        {"SqrtInPlace", [](Arrays& a, int n) { spSqrtF32InPlace(a.p[0], n); },
+         [](Arrays& a, int n) { splain::sqrtInPlace(a.p[0], n); }},
+        {"ExpInPlace",
+         [](Arrays& a, int n) {
+             std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+             spExpF32InPlace(a.p[1], n);
+         },
+         [](Arrays& a, int n) {
+             std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+             splain::expInPlace(a.p[1], n);
+         }},
+        {"LnInPlace",
+         [](Arrays& a, int n) {
+             std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+             spLnF32InPlace(a.p[1], n);
+         },
+         [](Arrays& a, int n) {
+             std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+             splain::lnInPlace(a.p[1], n);
+         }},
+        {"Sum",
+         [](Arrays& a, int n) {
+             float s;
+             spSumF32(a.p[0], n, &s, 0);
+             benchmark::DoNotOptimize(s);
+         },
+         [](Arrays& a, int n) { benchmark::DoNotOptimize(splain::sum(a.p[0], n)); }},
+        {"SumFast",
+         [](Arrays& a, int n) {
+             float s;
+             spSumF32(a.p[0], n, &s, 1);
+             benchmark::DoNotOptimize(s);
+         },
+         nullptr},
+        {"Mean",
+         [](Arrays& a, int n) {
+             float s;
+             spMeanF32(a.p[0], n, &s, 0);
+             benchmark::DoNotOptimize(s);
+         },
+         nullptr},
+        {"Dot",
+         [](Arrays& a, int n) {
+             float s;
+             spDotProductF32(a.p[0], a.p[1], n, &s);
+             benchmark::DoNotOptimize(s);
+         },
+         [](Arrays& a, int n) { benchmark::DoNotOptimize(splain::dot(a.p[0], a.p[1], n)); }},
+        {"MinEvery", [](Arrays& a, int n) { spMinEveryF32InPlace(a.p[0], a.p[1], n); },
+         [](Arrays& a, int n) { splain::minEveryInPlace(a.p[0], a.p[1], n); }},
+        {"MaxEvery", [](Arrays& a, int n) { spMaxEveryF32InPlace(a.p[0], a.p[1], n); },
+         [](Arrays& a, int n) { splain::maxEveryInPlace(a.p[0], a.p[1], n); }},
+        {"AddScaled", [](Arrays& a, int n) { spAddScaledF32(a.p[0], 0.001f, a.p[1], n); },
+         [](Arrays& a, int n) { splain::addScaled(a.p[0], 0.001f, a.p[1], n); }},
     };
 }
 
@@ -115,6 +172,7 @@ struct VolkPeer {
     const char* aligned;
     const char* unaligned;
     void (*call)(Arrays&, int n, const char* impl);
+    const char* label = "volk_sse";
 };
 const VolkPeer kVolk[] = {
     {"Add", "a_sse", "u_sse",
@@ -127,6 +185,35 @@ const VolkPeer kVolk[] = {
      [](Arrays& a, int n, const char* impl) { volk_32f_x2_multiply_32f_manual(a.p[1], a.p[0], a.p[1], n, impl); }},
     {"Div", "a_sse", nullptr,
      [](Arrays& a, int n, const char* impl) { volk_32f_x2_divide_32f_manual(a.p[2], a.p[1], a.p[0], n, impl); }},
+    {"SqrtInPlace", "a_sse", nullptr,
+     [](Arrays& a, int n, const char* impl) { volk_32f_sqrt_32f_manual(a.p[0], a.p[0], n, impl); }},
+    {"ExpInPlace", "a_sse2", "u_sse2",
+     [](Arrays& a, int n, const char* impl) {
+         std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+         volk_32f_exp_32f_manual(a.p[1], a.p[1], n, impl);
+     }},
+    {"ExpInPlace", "a_sse4_1", "u_sse4_1",
+     [](Arrays& a, int n, const char* impl) {
+         std::memcpy(a.p[1], a.p[0], (size_t)n * 4);
+         volk_32f_expfast_32f_manual(a.p[1], a.p[1], n, impl);
+     },
+     "volk_expfast"},
+    {"Sum", "a_sse", "u_sse",
+     [](Arrays& a, int n, const char* impl) {
+         float s;
+         volk_32f_accumulator_s32f_manual(&s, a.p[0], n, impl);
+         benchmark::DoNotOptimize(s);
+     }},
+    {"Dot", "a_sse", "u_sse",
+     [](Arrays& a, int n, const char* impl) {
+         float s;
+         volk_32f_x2_dot_prod_32f_manual(&s, a.p[0], a.p[1], n, impl);
+         benchmark::DoNotOptimize(s);
+     }},
+    {"MaxEvery", "a_sse", nullptr,
+     [](Arrays& a, int n, const char* impl) { volk_32f_x2_max_32f_manual(a.p[1], a.p[0], a.p[1], n, impl); }},
+    {"MinEvery", "a_sse", nullptr,
+     [](Arrays& a, int n, const char* impl) { volk_32f_x2_min_32f_manual(a.p[1], a.p[0], a.p[1], n, impl); }},
 };
 #endif
 
@@ -150,7 +237,7 @@ int registerAll() {
                     const char* impl = offset == 0 ? v.aligned : v.unaligned;
                     if (impl == nullptr) continue;
                     auto call = v.call;
-                    registerRun(op.name, "volk_sse", offset, n, -1, [call, impl](Arrays& a, int len) { call(a, len, impl); });
+                    registerRun(op.name, v.label, offset, n, -1, [call, impl](Arrays& a, int len) { call(a, len, impl); });
                 }
 #endif
             }
