@@ -3,4 +3,6 @@
 #include "primitives/convert/builds/sp_build.h"
 
 #include "primitives/fft/sp_fft_cpu.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
+#include "primitives/fft_simd/copy_kernel.h"
 #include "primitives/fft_simd/recombine.h"

@@ -8,6 +8,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/sp_filter_gen.h"
 
 #define NB(name) spNotBuilt<name##Fn>
@@ -16,7 +17,7 @@
 #define SAME_ALL(body) {body, body, body, body}
 
 const SpEntryTableB spEntryTableB = {
-    /*  0 */ GEN_ONLY(spCopyF32),
+    /*  0 */ {spCopyF32_Gen, spCopyF32_Sse3, spCopyF32_Ssse3, spCopyF32_Sse41},
     /*  1 */ GEN_ONLY(spSetF32),
     /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ GEN_ONLY(spSqrtF32InPlace),

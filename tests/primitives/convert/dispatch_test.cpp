@@ -11,6 +11,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
 #include "tests/primitives/support/dispatch.h"
@@ -84,7 +85,7 @@ std::vector<RowExpectation> expectedTableA() {
 
 std::vector<RowExpectation> expectedTableB() {
     return {
-        GEN_ONLY(spEntryTableB, spCopyF32),
+        ALL_BUILDS(spEntryTableB, spCopyF32),
         GEN_ONLY(spEntryTableB, spSetF32),
         ALL_BUILDS(spEntryTableB, spScaleF32),
         GEN_ONLY(spEntryTableB, spSqrtF32InPlace),
@@ -139,11 +140,12 @@ TEST(EntryTables, EveryCellHoldsItsBodyOrThePlaceholder) {
     expectCells(expectedTableB(), sizeof(SpEntryTableB) / sizeof(spEntryTableB.spCopyF32));
 }
 
-// The scale bodies reach the float copy through one slot per build; the
-// slots wait for the copies of the FFT CPU builds.
-TEST(EntryTables, ScaleCopySlotsHoldThePlaceholderUntilTheCopiesExist) {
-    for (SpCopyF32Body* slot : {spScaleF32Copy_Sse3, spScaleF32Copy_Ssse3, spScaleF32Copy_Sse41})
-        EXPECT_EQ(slot, spNotBuilt<SpCopyF32Body>);
+// The scale bodies reach the float copy through one slot per build, each
+// holding its own build's copy.
+TEST(EntryTables, ScaleCopySlotsHoldTheirBuildsCopy) {
+    EXPECT_EQ(spScaleF32Copy_Sse3, &spCopyF32_Sse3);
+    EXPECT_EQ(spScaleF32Copy_Ssse3, &spCopyF32_Ssse3);
+    EXPECT_EQ(spScaleF32Copy_Sse41, &spCopyF32_Sse41);
 }
 
 TEST(EntryTables, DispatchIndexStartsAtTheGenericBuild) { EXPECT_EQ(spDispatchIndex.load(), SP_BUILD_GEN); }

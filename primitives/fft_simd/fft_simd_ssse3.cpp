@@ -1,0 +1,7 @@
+// CPU build 2 of the FFT kernels.
+#define SP_BUILD 2
+#include "primitives/convert/builds/sp_build.h"
+
+#include "primitives/fft/sp_fft_cpu.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
+#include "primitives/fft_simd/copy_kernel.h"

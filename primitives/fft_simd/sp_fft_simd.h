@@ -1,0 +1,48 @@
+// The FFT kernels of the CPU builds (fft_simd_sse3.cpp, fft_simd_ssse3.cpp,
+// fft_simd_sse41.cpp), listed once as X(builds, name, result, (parameters))
+// with the build sets of sp_cpu_list.h (ALL, B12, B1, B2), and the plain
+// helpers the copy kernels share (copy_cache.cpp, the generic build).
+//
+// Kernels check nothing; the bodies that call them check the arguments.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "primitives/convert/sp_cpu_list.h"
+#include "primitives/convert/sp_types.h"
+
+#define SP_FFT_SIMD_LIST(X)                                                                        \
+    /* Byte copy kernel: count >= 0, the ranges do not overlap; returns dst. */                  \
+    X(ALL, spCopyKernel, void*, (const void* src, void* dst, int count))                          \
+    X(ALL, spCopyU8, SpStatus, (const uint8_t* src, uint8_t* dst, int len))                       \
+    X(ALL, spCopyF32, SpStatus, (const float* src, float* dst, int len))
+
+#define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
+#define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
+    SP_CPU_FOR_BUILDS(builds, SP_FFT_SIMD_DECLARE_ONE, name, result, params)
+SP_FFT_SIMD_LIST(SP_FFT_SIMD_DECLARE)
+#undef SP_FFT_SIMD_DECLARE
+#undef SP_FFT_SIMD_DECLARE_ONE
+
+// ---- Shared by the copy kernels (copy_cache.cpp) ----------------------------
+
+// Cache share of a copy kernel in bytes, 0 for none, read through the
+// CPUID provider on every call: the leaf-2 size of spCacheProbe, divided
+// by the package's core identifiers (leaf 4, 1 when the highest leaf is
+// below 4) when perCore is set (build 1); whole for builds 2 and 3.
+uint64_t spCopyCacheShare(bool perCore);
+
+// Core identifiers of the package from leaf 0 and leaf 4 (sub-leaf 0).
+uint32_t spCopyCoreCount(uint32_t maxLeaf, uint32_t leaf4Eax);
+
+// Builds 2 and 3, aligned data: true when the copy runs front to back,
+// from the two positions' offsets within their 4096-byte pages.
+bool spCopyRunsForward(uintptr_t src, uintptr_t dst);
+
+// Builds 2 and 3, misaligned source: true when the source is realigned
+// with aligned loads and byte shifts (4, 8 or 12 mod 16).
+bool spCopyRealigns(uintptr_t src);
+
+// Copies that used non-temporal stores (relaxed; read by tests).
+extern std::atomic<uint64_t> spCopyStreamedCopies;
