@@ -5,4 +5,5 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/fft_simd/copy_kernel.h"
+#include "primitives/fft_simd/bitrev.h"
 #include "primitives/fft_simd/recombine.h"

@@ -5,3 +5,4 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/fft_simd/copy_kernel.h"
+#include "primitives/fft_simd/bitrev.h"

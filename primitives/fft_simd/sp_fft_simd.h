@@ -16,7 +16,29 @@
     /* Byte copy kernel: count >= 0, the ranges do not overlap; returns dst. */                  \
     X(ALL, spCopyKernel, void*, (const void* src, void* dst, int count))                          \
     X(ALL, spCopyU8, SpStatus, (const uint8_t* src, uint8_t* dst, int len))                       \
-    X(ALL, spCopyF32, SpStatus, (const float* src, float* dst, int len))
+    X(ALL, spCopyF32, SpStatus, (const float* src, float* dst, int len))                          \
+    /* Bit reversal of n elements. Pair kernels: SpBitRevPairTable; n < 4 does */                \
+    /* nothing in place, a copy below 8 reads no table. */                                       \
+    X(ALL, spFftBitReversePairs32, void, (float* data, int n, const int32_t* table))              \
+    X(ALL, spFftBitReversePairs32Alt, void, (float* data, int n, const int32_t* table))           \
+    X(ALL, spFftBitReversePairs64, void, (double* data, int n, const int32_t* table))             \
+    X(ALL, spFftBitReversePairs, void, (float* data, int n, const int32_t* table))                \
+    X(ALL, spFftBitReversePairs64Alt, void, (double* data, int n, const int32_t* table))          \
+    X(ALL, spFftBitReversePairs128, void, (double* data, int n, const int32_t* table))            \
+    X(ALL, spFftBitReversePairsCopy32, void, (const float* src, float* dst, int n, const int32_t* table)) \
+    X(ALL, spFftBitReversePairsCopy64, void, (const double* src, double* dst, int n, const int32_t* table)) \
+    /* Block kernels: SpBitRevIndexList; n = 8 (no table) or n >= 16. */                          \
+    X(ALL, spFftBitReverseInPlaceF32, void, (float* data, int n, const int32_t* list))            \
+    X(ALL, spFftBitReverseInPlace, void, (float* data, int n, const int32_t* list))               \
+    X(ALL, spFftBitReverseInPlaceF64, void, (double* data, int n, const int32_t* list))           \
+    X(ALL, spFftBitReverseInPlaceComplexF64, void, (double* data, int n, const int32_t* list))    \
+    X(ALL, spFftBitReverseCopyF32, void, (const float* src, float* dst, int n, const int32_t* list)) \
+    X(ALL, spFftBitReverseCopy, void, (const float* src, float* dst, int n, const int32_t* list)) \
+    X(ALL, spFftBitReverseCopyF64, void, (const double* src, double* dst, int n, const int32_t* list)) \
+    X(ALL, spFftBitReverseCopyComplexF64, void, (const double* src, double* dst, int n, const int32_t* list)) \
+    /* Tiled in-place reversal of complex points: SpBitRevLargeTable (b = 6), */                \
+    /* a 65536-byte work area; n < 4096 does nothing. */                                         \
+    X(ALL, spFftBitReverseInPlaceLarge, void, (float* data, int n, const int32_t* table, uint8_t* work))
 
 #define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
