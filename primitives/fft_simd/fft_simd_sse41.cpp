@@ -6,3 +6,5 @@
 #include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/fft_simd/copy_kernel.h"
 #include "primitives/fft_simd/bitrev.h"
+#include "primitives/fft/fft_cpu_schedule.h"
+#include "primitives/fft_simd/radix4_engine.h"

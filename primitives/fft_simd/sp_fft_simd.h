@@ -38,7 +38,20 @@
     X(ALL, spFftBitReverseCopyComplexF64, void, (const double* src, double* dst, int n, const int32_t* list)) \
     /* Tiled in-place reversal of complex points: SpBitRevLargeTable (b = 6), */                \
     /* a 65536-byte work area; n < 4096 does nothing. */                                         \
-    X(ALL, spFftBitReverseInPlaceLarge, void, (float* data, int n, const int32_t* table, uint8_t* work))
+    X(ALL, spFftBitReverseInPlaceLarge, void, (float* data, int n, const int32_t* table, uint8_t* work)) \
+    /* Radix-4/8 complex FFTs of n points (build 1 up to 65536, builds 2 and 3 up */             \
+    /* to 131072), unscaled, natural-order output; tables of the build's own     */             \
+    /* builders for this n, a 16-byte aligned work area of 8n bytes. Whole-       */             \
+    /* transform kernels from n = 8, dst may be src; in-place kernels from n = 64 */             \
+    /* on bit-reversed data, flag 1 interleaved output, else grouped.             */             \
+    X(ALL, spFftRadix4FwdBitRev, void, (const float* src, float* dst, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
+    X(ALL, spFftRadix4InvBitRev, void, (const float* src, float* dst, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
+    X(ALL, spFftRadix4Fwd, void, (float* data, int n, const float* twiddles, float* work, int flag)) \
+    X(ALL, spFftRadix4Inv, void, (float* data, int n, const float* twiddles, float* work, int flag)) \
+    X(ALL, spFftRadix4FwdBitRevSplit, void, (const float* srcRe, const float* srcIm, float* dstRe, float* dstIm, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
+    X(ALL, spFftRadix4InvBitRevSplit, void, (const float* srcRe, const float* srcIm, float* dstRe, float* dstIm, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
+    X(ALL, spFftRadix4FwdSplit, void, (float* re, float* im, int n, const float* twiddles, float* work)) \
+    X(ALL, spFftRadix4InvSplit, void, (float* re, float* im, int n, const float* twiddles, float* work))
 
 #define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
