@@ -39,6 +39,7 @@
     X(B12, spComplexFftFwdOrder2Scaled, void, (const float* src, float* dst, float scale))       \
     X(ALL, spComplexFftFwdOrder3, void, (const float* src, float* dst))                          \
     X(ALL, spComplexFftFwdOrder3Scaled, void, (const float* src, float* dst, float scale))       \
+    X(ALL, spComplexFftForward, SpStatus, (const float* src, float* dst, const SpFftSpec* spec, uint8_t* workBuf)) \
     /* Product of packed spectra; dst may be src1 or src2. */                                  \
     X(B1, spMulPackedSpectraF32, SpStatus, (const float* src1, const float* src2, float* dst, int len)) \
     /* Complex pair products (count interleaved pairs). */                                        \

@@ -60,6 +60,20 @@ SP_FFT_SIMD_LIST(SP_FFT_SIMD_DECLARE)
 #undef SP_FFT_SIMD_DECLARE
 #undef SP_FFT_SIMD_DECLARE_ONE
 
+// ---- Large-transform drivers ------------------------------------------------
+
+struct SpFftSpec;
+// Forward complex transform of 2^L points above the build's direct limit,
+// with the record's forward scaling; src may equal dst; work holds the
+// record's workSize bytes.
+using SpFftLargeDriver = void (*)(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
+// The driver each build's complex forward calls above its direct limit;
+// null until the build's large driver exists (the transform then answers
+// SP_STS_NOT_BUILT after its checks). Tests install a stand-in.
+extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse3;
+extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Ssse3;
+extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse41;
+
 // ---- Shared by the copy kernels (copy_cache.cpp) ----------------------------
 
 // Cache share of a copy kernel in bytes, 0 for none, read through the

@@ -1,0 +1,30 @@
+// A stand-in for a CPU build's large complex forward driver: the forward
+// DFT of 2^L points computed in double (radix-2, exact twiddle angles),
+// times the record's scale when scaleFwd is set; src may equal dst; the
+// work area is not used. ScopedLargeDftStandIn installs it as a build's
+// large-driver routine for a scope and counts its calls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "primitives/fft_simd/sp_fft_simd.h"
+
+namespace sptest {
+
+void largeDftStandIn(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
+
+class ScopedLargeDftStandIn {
+public:
+    explicit ScopedLargeDftStandIn(int build);
+    ~ScopedLargeDftStandIn();
+    ScopedLargeDftStandIn(const ScopedLargeDftStandIn&) = delete;
+    ScopedLargeDftStandIn& operator=(const ScopedLargeDftStandIn&) = delete;
+    static uint64_t calls();
+
+private:
+    std::atomic<SpFftLargeDriver>* slot_;
+    SpFftLargeDriver saved_;
+};
+
+}  // namespace sptest
