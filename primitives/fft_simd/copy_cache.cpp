@@ -10,6 +10,9 @@ std::atomic<uint64_t> spCopyStreamedCopies{0};
 std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse3{nullptr};
 std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Ssse3{nullptr};
 std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse41{nullptr};
+std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse3{nullptr};
+std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Ssse3{nullptr};
+std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse41{nullptr};
 
 uint32_t spCopyCoreCount(uint32_t maxLeaf, uint32_t leaf4Eax) {
     if (maxLeaf < 4) return 1;

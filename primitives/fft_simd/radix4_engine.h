@@ -56,6 +56,14 @@ static inline void fft4(const Cv* q, Cv* y) {
     y[3] = cvAddI(dif0, dif1);
 }
 
+// log2 of a power of two (a plain loop: the bit-scan builtin may encode as
+// an instruction beyond the build's set).
+static inline int log2Of(int n) {
+    int m = 0;
+    while ((1 << m) < n) ++m;
+    return m;
+}
+
 // ---- Grouped storage --------------------------------------------------------
 
 static inline Cv loadGroup(const float* scratch, int64_t point) {
@@ -332,14 +340,14 @@ static void radix4BitRev(const float* src, float* dst, int n, const float* tw, c
         list = kList16;
     }
     firstPassBitRev<Inv>(src, scratch, n, list);
-    runPasses(scratch, __builtin_ctz(static_cast<unsigned>(n)), tw, StoreInterleaved<Inv>{dst});
+    runPasses(scratch, log2Of(n), tw, StoreInterleaved<Inv>{dst});
 }
 
 template <bool Inv>
 static void radix4InPlace(float* data, int n, const float* tw, float* work, int flag) {
     float* scratch = aligned16(data) ? data : work;
     firstPassInPlace<Inv>(data, scratch, n);
-    const int m = __builtin_ctz(static_cast<unsigned>(n));
+    const int m = log2Of(n);
     if (flag == 1) {
         runPasses(scratch, m, tw, StoreInterleaved<Inv>{data});
     } else {
@@ -360,13 +368,13 @@ static void radix4BitRevSplit(const float* srcRe, const float* srcIm, float* dst
         return;
     }
     firstPassBitRevSplit<Inv>(srcRe, srcIm, work, n, list);
-    runPasses(work, __builtin_ctz(static_cast<unsigned>(n)), tw, StoreSplit<Inv>{dstRe, dstIm});
+    runPasses(work, log2Of(n), tw, StoreSplit<Inv>{dstRe, dstIm});
 }
 
 template <bool Inv>
 static void radix4InPlaceSplit(float* re, float* im, int n, const float* tw, float* work) {
     firstPassInPlaceSplit<Inv>(re, im, work, n);
-    runPasses(work, __builtin_ctz(static_cast<unsigned>(n)), tw, StoreSplit<Inv>{re, im});
+    runPasses(work, log2Of(n), tw, StoreSplit<Inv>{re, im});
 }
 
 }  // namespace SP_NS

@@ -51,7 +51,24 @@
     X(ALL, spFftRadix4FwdBitRevSplit, void, (const float* srcRe, const float* srcIm, float* dstRe, float* dstIm, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
     X(ALL, spFftRadix4InvBitRevSplit, void, (const float* srcRe, const float* srcIm, float* dstRe, float* dstIm, int n, const float* twiddles, const int32_t* bitRevTable, float* work)) \
     X(ALL, spFftRadix4FwdSplit, void, (float* re, float* im, int n, const float* twiddles, float* work)) \
-    X(ALL, spFftRadix4InvSplit, void, (float* re, float* im, int n, const float* twiddles, float* work))
+    X(ALL, spFftRadix4InvSplit, void, (float* re, float* im, int n, const float* twiddles, float* work)) \
+    /* Small real kernels of rows 4 to 15 of SP_REAL_FFT_SMALL_KERNELS. */                       \
+    X(B12, spRealFftOrder1, void, (const float* src, float* dst))                                 \
+    X(B12, spRealFftOrder1Scaled, void, (const float* src, float* dst, float scale))              \
+    X(B12, spRealFftFwdOrder2, void, (const float* src, float* dst))                              \
+    X(B12, spRealFftFwdOrder2Scaled, void, (const float* src, float* dst, float scale))           \
+    X(B12, spRealFftInvOrder2, void, (const float* src, float* dst))                              \
+    X(B12, spRealFftInvOrder2Scaled, void, (const float* src, float* dst, float scale))           \
+    X(ALL, spRealFftFwdOrder3, void, (const float* src, float* dst))                              \
+    X(ALL, spRealFftFwdOrder3Scaled, void, (const float* src, float* dst, float scale))           \
+    X(ALL, spRealFftInvOrder3, void, (const float* src, float* dst))                              \
+    X(ALL, spRealFftInvOrder3Scaled, void, (const float* src, float* dst, float scale))           \
+    /* Real transforms into and out of the packed spectrum; src may equal dst. */               \
+    X(ALL, spRealFftForwardOutOfPlace, SpStatus, (const float* src, float* dst, const SpFftSpec* spec, uint8_t* workBuf)) \
+    X(ALL, spRealFftInverseOutOfPlace, SpStatus, (const float* src, float* dst, const SpFftSpec* spec, uint8_t* workBuf)) \
+    X(ALL, spRealFftForward, SpStatus, (float* srcDst, const SpFftSpec* spec, uint8_t* workBuf))  \
+    X(ALL, spRealFftInverse, SpStatus, (float* srcDst, const SpFftSpec* spec, uint8_t* workBuf))  \
+    X(ALL, spMulPackedSpectraF32InPlace, SpStatus, (const float* src, float* srcDst, int len))
 
 #define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
@@ -62,17 +79,20 @@ SP_FFT_SIMD_LIST(SP_FFT_SIMD_DECLARE)
 
 // ---- Large-transform drivers ------------------------------------------------
 
-struct SpFftSpec;
-// Forward complex transform of 2^L points above the build's direct limit,
-// with the record's forward scaling; src may equal dst; work holds the
-// record's workSize bytes.
+#include "primitives/sp_records.h"
+// Forward (or inverse) complex transform of 2^L points above the build's
+// direct limit, with the record's scaling of that direction; src may equal
+// dst; work holds the record's workSize bytes.
 using SpFftLargeDriver = void (*)(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
-// The driver each build's complex forward calls above its direct limit;
-// null until the build's large driver exists (the transform then answers
-// SP_STS_NOT_BUILT after its checks). Tests install a stand-in.
+// The drivers each build's transforms call above its direct limit; null
+// until the build's large drivers exist (the transforms then answer
+// SP_STS_NOT_BUILT after their checks). Tests install a stand-in.
 extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse3;
 extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Ssse3;
 extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse41;
+extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse3;
+extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Ssse3;
+extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse41;
 
 // ---- Shared by the copy kernels (copy_cache.cpp) ----------------------------
 

@@ -1,8 +1,8 @@
-// A stand-in for a CPU build's large complex forward driver: the forward
+// Stand-ins for a CPU build's large complex drivers: the forward (inverse)
 // DFT of 2^L points computed in double (radix-2, exact twiddle angles),
-// times the record's scale when scaleFwd is set; src may equal dst; the
-// work area is not used. ScopedLargeDftStandIn installs it as a build's
-// large-driver routine for a scope and counts its calls.
+// times the record's scale when scaleFwd (scaleInv) is set; src may equal
+// dst; the work area is not used. ScopedLargeDftStandIn installs both as a
+// build's large-driver routines for a scope and counts their calls.
 #pragma once
 
 #include <atomic>
@@ -13,6 +13,7 @@
 namespace sptest {
 
 void largeDftStandIn(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
+void largeIdftStandIn(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
 
 class ScopedLargeDftStandIn {
 public:
@@ -23,8 +24,9 @@ public:
     static uint64_t calls();
 
 private:
-    std::atomic<SpFftLargeDriver>* slot_;
-    SpFftLargeDriver saved_;
+    std::atomic<SpFftLargeDriver>* fwd_;
+    std::atomic<SpFftLargeDriver>* inv_;
+    SpFftLargeDriver savedFwd_, savedInv_;
 };
 
 }  // namespace sptest
