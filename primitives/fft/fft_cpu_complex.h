@@ -6,7 +6,6 @@
 // build's large driver does the transform and its scaling.
 #pragma once
 
-#include "primitives/convert/not_built.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
 
 SpStatus SP_NAME(spComplexFftForward)(const float* src, float* dst, const SpFftSpec* spec,
@@ -26,14 +25,12 @@ SpStatus SP_NAME(spComplexFftForward)(const float* src, float* dst, const SpFftS
         return SP_STS_OK;
     }
     constexpr int D = sp::SP_NS::FftSchedule::kDirectLimit;
-    const SpFftLargeDriver driver = SP_NAME(spFftFwdLargeRoutine).load(std::memory_order_relaxed);
-    if (order > D && driver == nullptr) return SP_STS_NOT_BUILT;
     sp::gen::FftWork work;
     const SpStatus st = sp::gen::fftAcquireWork(spec, workBuf, &work);
     if (st != SP_STS_OK) return st;
     const int n = 1 << order;
     if (order > D) {
-        driver(spec, src, dst, order, work.buffer);
+        SP_NAME(spFftFwdLarge)(spec, src, dst, order, reinterpret_cast<uint8_t*>(work.buffer));
     } else {
         if (order < D) {
             SP_NAME(spFftRadix4FwdBitRev)(src, dst, n, spec->radix4Twiddles, spec->bitRevTable, work.buffer);

@@ -1,18 +1,11 @@
-// The copy kernels' processor query and their plain choices, and the
-// large-driver routines, in the generic build: integer code and data every
-// CPU build uses.
+// The copy kernels' processor query and their plain choices, in the generic
+// build: integer code every CPU build calls.
 #include "primitives/convert/cpuid.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
 
 std::atomic<uint64_t> spCopyStreamedCopies{0};
 
-std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse3{nullptr};
-std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Ssse3{nullptr};
-std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse41{nullptr};
-std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse3{nullptr};
-std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Ssse3{nullptr};
-std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse41{nullptr};
 
 uint32_t spCopyCoreCount(uint32_t maxLeaf, uint32_t leaf4Eax) {
     if (maxLeaf < 4) return 1;

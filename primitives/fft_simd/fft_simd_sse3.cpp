@@ -11,4 +11,5 @@
 #include "primitives/fft/fft_cpu_schedule.h"
 #include "primitives/fft_simd/radix4_engine.h"
 #include "primitives/fft_simd/recombine.h"
+#include "primitives/fft_simd/large_fft.h"
 #include "primitives/fft_simd/real_fft_cpu.h"

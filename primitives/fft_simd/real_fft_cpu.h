@@ -10,7 +10,6 @@
 // record's table; the inverse body pre-combines and then transforms back.
 #pragma once
 
-#include "primitives/convert/not_built.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/sp_records.h"
 
@@ -165,11 +164,10 @@ static inline SpStatus checkReal(const float* src, const float* dst, const SpFft
 }
 
 // n complex points src -> dst by the build's path for m = log2 n.
-static inline void complexForward(const SpFftSpec* spec, const float* src, float* dst, int m, float* work,
-                                  SpFftLargeDriver large) {
+static inline void complexForward(const SpFftSpec* spec, const float* src, float* dst, int m, float* work) {
     const int n = 1 << m;
     if (m > FftSchedule::kDirectLimit) {
-        large(spec, src, dst, m, work);
+        SP_NAME(spFftFwdLarge)(spec, src, dst, m, reinterpret_cast<uint8_t*>(work));
         return;
     }
     if (m < FftSchedule::kDirectLimit) {
@@ -185,11 +183,10 @@ static inline void complexForward(const SpFftSpec* spec, const float* src, float
     if (spec->scaleFwd != 0) SP_NAME(spScaleF32InPlace)(spec->scale, dst, 2 * n);
 }
 
-static inline void complexInverseInPlace(const SpFftSpec* spec, float* data, int m, float* work,
-                                         SpFftLargeDriver large) {
+static inline void complexInverseInPlace(const SpFftSpec* spec, float* data, int m, float* work) {
     const int n = 1 << m;
     if (m > FftSchedule::kDirectLimit) {
-        large(spec, data, data, m, work);
+        SP_NAME(spFftInvLarge)(spec, data, data, m, reinterpret_cast<uint8_t*>(work));
         return;
     }
     if (m < FftSchedule::kDirectLimit) {
@@ -223,12 +220,10 @@ SpStatus SP_NAME(spRealFftForwardOutOfPlace)(const float* src, float* dst, const
         return SP_STS_OK;
     }
     const int m = spec->order - 1;
-    const SpFftLargeDriver large = SP_NAME(spFftFwdLargeRoutine).load(std::memory_order_relaxed);
-    if (m > FftSchedule::kDirectLimit && large == nullptr) return SP_STS_NOT_BUILT;
     RealWork work;
     const SpStatus st = acquireWork(spec, workBuf, &work);
     if (st != SP_STS_OK) return st;
-    complexForward(spec, src, dst, m, work.buffer, large);
+    complexForward(spec, src, dst, m, work.buffer);
     const float r = dst[0], i = dst[1];
     dst[0] = r + i;
     dst[1] = r - i;
@@ -246,8 +241,6 @@ SpStatus SP_NAME(spRealFftInverseOutOfPlace)(const float* src, float* dst, const
         return SP_STS_OK;
     }
     const int m = spec->order - 1;
-    const SpFftLargeDriver large = SP_NAME(spFftInvLargeRoutine).load(std::memory_order_relaxed);
-    if (m > FftSchedule::kDirectLimit && large == nullptr) return SP_STS_NOT_BUILT;
     RealWork work;
     const SpStatus st = acquireWork(spec, workBuf, &work);
     if (st != SP_STS_OK) return st;
@@ -255,7 +248,7 @@ SpStatus SP_NAME(spRealFftInverseOutOfPlace)(const float* src, float* dst, const
     SP_NAME(spRealFftRecombineInv)(src, dst, 1 << m, -1, spec->recombineInv);
     dst[0] = x0 + x1;
     dst[1] = x0 - x1;
-    complexInverseInPlace(spec, dst, m, work.buffer, large);
+    complexInverseInPlace(spec, dst, m, work.buffer);
     spFreeAligned(work.owned);
     return SP_STS_OK;
 }

@@ -68,7 +68,29 @@
     X(ALL, spRealFftInverseOutOfPlace, SpStatus, (const float* src, float* dst, const SpFftSpec* spec, uint8_t* workBuf)) \
     X(ALL, spRealFftForward, SpStatus, (float* srcDst, const SpFftSpec* spec, uint8_t* workBuf))  \
     X(ALL, spRealFftInverse, SpStatus, (float* srcDst, const SpFftSpec* spec, uint8_t* workBuf))  \
-    X(ALL, spMulPackedSpectraF32InPlace, SpStatus, (const float* src, float* srcDst, int len))
+    X(ALL, spMulPackedSpectraF32InPlace, SpStatus, (const float* src, float* srcDst, int len))  \
+    /* Large transforms above the direct limit (log2n up to 27): forward or     */              \
+    /* inverse of 2^log2n points with the record's scaling of that direction;   */              \
+    /* src may equal dst; work holds the record's workSize bytes, 16-aligned.   */              \
+    X(ALL, spFftFwdLarge, void, (const SpFftSpec* spec, const float* src, float* dst, int log2n, uint8_t* work)) \
+    X(ALL, spFftInvLarge, void, (const SpFftSpec* spec, const float* src, float* dst, int log2n, uint8_t* work)) \
+    /* One level on bit-reversed data; interleaved result at depth 0, else grouped. */           \
+    X(ALL, spFftFwdRecursive, void, (const SpFftSpec* spec, float* data, int log2n, int depth, uint8_t* work)) \
+    X(ALL, spFftInvRecursive, void, (const SpFftSpec* spec, float* data, int log2n, int depth, uint8_t* work)) \
+    /* Column groups: counts in points (split rowStride in floats), cols a      */              \
+    /* multiple of 8, span a multiple of 4; work 16-byte aligned.               */              \
+    X(ALL, spFftGatherColumns, void, (const float* src, float* work, int rowStride, int rows, int cols)) \
+    X(ALL, spFftScatterColumns, void, (float* dst, const float* work, int rowStride, int rows, int cols, int interleave)) \
+    X(ALL, spFftGatherColumnsSplit, void, (const float* re, const float* im, float* work, int rowStride, int rows, int cols)) \
+    X(ALL, spFftScatterColumnsSplit, void, (float* re, float* im, const float* work, int rowStride, int rows, int cols)) \
+    X(ALL, spFftColumnsRadix2Fwd, void, (const float* src, float* dst, int span, int blocks, const float* twiddles)) \
+    X(ALL, spFftColumnsRadix2Inv, void, (const float* src, float* dst, int span, int blocks, const float* twiddles)) \
+    X(ALL, spFftColumnsRadix4Fwd, void, (const float* src, float* dst, int span, int blocks, const float* twiddles)) \
+    X(ALL, spFftColumnsRadix4Inv, void, (const float* src, float* dst, int span, int blocks, const float* twiddles)) \
+    X(ALL, spFftColumnsRadix8Fwd, void, (float* data, float* dst, int span, int blocks, const float* twiddles)) \
+    X(ALL, spFftColumnsRadix8Inv, void, (float* data, float* dst, int span, int blocks, const float* twiddles)) \
+    /* The drivers' input copy: bytes in spCopyU8 pieces of at most limit.      */              \
+    X(ALL, spFftCopyChunked, void, (const void* src, void* dst, int64_t bytes, int64_t limit))
 
 #define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
@@ -76,23 +98,6 @@
 SP_FFT_SIMD_LIST(SP_FFT_SIMD_DECLARE)
 #undef SP_FFT_SIMD_DECLARE
 #undef SP_FFT_SIMD_DECLARE_ONE
-
-// ---- Large-transform drivers ------------------------------------------------
-
-#include "primitives/sp_records.h"
-// Forward (or inverse) complex transform of 2^L points above the build's
-// direct limit, with the record's scaling of that direction; src may equal
-// dst; work holds the record's workSize bytes.
-using SpFftLargeDriver = void (*)(const SpFftSpec* spec, const float* src, float* dst, int L, float* work);
-// The drivers each build's transforms call above its direct limit; null
-// until the build's large drivers exist (the transforms then answer
-// SP_STS_NOT_BUILT after their checks). Tests install a stand-in.
-extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse3;
-extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Ssse3;
-extern std::atomic<SpFftLargeDriver> spFftFwdLargeRoutine_Sse41;
-extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse3;
-extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Ssse3;
-extern std::atomic<SpFftLargeDriver> spFftInvLargeRoutine_Sse41;
 
 // ---- Shared by the copy kernels (copy_cache.cpp) ----------------------------
 

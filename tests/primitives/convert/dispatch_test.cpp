@@ -94,7 +94,7 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spMinF32),
         ALL_BUILDS(spEntryTableB, spComplexFftCreate),
         SAME(spEntryTableB, spComplexFftDestroy, spComplexFftDestroy_Gen),
-        GEN_ONLY(spEntryTableB, spComplexFftForward),
+        ALL_BUILDS(spEntryTableB, spComplexFftForward),
         SAME(spEntryTableB, spMallocF32, spMallocF32_Gen),
         SAME(spEntryTableB, spFree, spFreeAligned),
         GEN_ONLY(spEntryTableB, spReverseF32),
@@ -114,8 +114,8 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spDotProductF32),
         ALL_BUILDS(spEntryTableB, spRealFftCreate),
         SAME(spEntryTableB, spRealFftDestroy, spRealFftDestroy_Gen),
-        GEN_ONLY(spEntryTableB, spRealFftForward),
-        GEN_ONLY(spEntryTableB, spRealFftInverse),
+        ALL_BUILDS(spEntryTableB, spRealFftForward),
+        ALL_BUILDS(spEntryTableB, spRealFftInverse),
         ALL_BUILDS(spEntryTableB, spMulPackedSpectraF32),
         GEN_ONLY(spEntryTableB, spIirCreate),
         SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
@@ -158,8 +158,7 @@ SpStatus callWithZeros(SpStatus (*entry)(Args...)) {
 
 // The FFT and filter rows have their generic bodies; their CPU columns wait
 // for the CPU builds, except the destroy rows, which name one body in every
-// column, and the FFT creates and the packed product, which have their CPU
-// bodies.
+// column, and the FFT rows, which have their CPU bodies.
 TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
@@ -167,10 +166,7 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
         for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirStateSize), callWithZeros(spFirMultirateInit),
                            callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
                            callWithZeros(spFirOneDirectF32), callWithZeros(spIirFilterF32InPlace),
-                           callWithZeros(spIirStateSize), callWithZeros(spIirInit),
-                           callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
-                           callWithZeros(spRealFftInverse),
-                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
+                           callWithZeros(spIirStateSize), callWithZeros(spIirInit), callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
                            callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32)})
             statuses.push_back(s);
     }
@@ -179,7 +175,10 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
         ScopedDispatchIndex index(b);
         for (SpStatus s : {callWithZeros(spComplexFftDestroy), callWithZeros(spRealFftDestroy),
                            callWithZeros(spComplexFftCreate), callWithZeros(spRealFftCreate),
-                           callWithZeros(spIirDestroy), callWithZeros(spFirDestroy)})
+                           callWithZeros(spIirDestroy), callWithZeros(spFirDestroy),
+                           callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
+                           callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
+                           callWithZeros(spCopyF32)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }

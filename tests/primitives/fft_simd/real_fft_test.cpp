@@ -1,6 +1,6 @@
 // Real-FFT entry bodies of the three CPU builds: the small kernels' generic
 // bits, the statuses and work buffers, accuracy against FFTW on every path
-// (the large orders through the test-side driver stand-in), exact impulse
+// (the large driver's orders included), exact impulse
 // and constant, and the in-place and three-operand packed products.
 #include <gtest/gtest.h>
 
@@ -17,7 +17,6 @@
 #include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/vector/entry_table_b.h"
 #include "sim/pool.h"
-#include "tests/fakes/primitives/large_dft_stand_in.h"
 #include "tests/primitives/support/dispatch.h"
 #include "tests/primitives/support/fftw_ref.h"
 
@@ -186,7 +185,6 @@ std::vector<float> scaledF(std::vector<float> v, bool on, float scale) {
 TEST_F(RealFft, EveryPathMatchesFftw) {
     SP_REQUIRE_FFTW();
     forEachBuild([&](const Build& b) {
-        sptest::ScopedLargeDftStandIn driver(b.build);
         for (int order = 0; order <= b.directLimit + 2; ++order) {
             const std::vector<float> x = seeded(size_t{1} << order, 70 + order);
             for (int flag : {SP_FFT_DIV_FWD_BY_N, SP_FFT_DIV_INV_BY_N, SP_FFT_DIV_BY_SQRTN, SP_FFT_NODIV_BY_ANY}) {
@@ -209,7 +207,6 @@ TEST_F(RealFft, EveryPathMatchesFftw) {
                 if (flag == SP_FFT_DIV_INV_BY_N) {
                     EXPECT_LE(sptest::relativeRmsError(back, sptest::toDouble(x)), 2 * bound) << "round trip " << order;
                 }
-                if (order > b.directLimit + 1) continue;  // the stand-in's bits are its own
                 EXPECT_TRUE(sameBits(run(b.forward, s, x, true, false), X)) << "in place forward " << order;
                 EXPECT_TRUE(sameBits(run(b.inverse, s, X, true, true), back)) << "in place inverse " << order;
             }
