@@ -8,6 +8,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/sp_vec_cpu.h"
 
@@ -19,7 +20,7 @@
 #define B3_USES_B2(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Ssse3}
 
 const SpEntryTableB spEntryTableB = {
-    /*  0 */ GEN_ONLY(spCopyF32),
+    /*  0 */ ALL_BUILDS(spCopyF32),
     /*  1 */ ALL_BUILDS(spSetF32),
     /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ ALL_BUILDS(spSqrtF32InPlace),
@@ -29,7 +30,8 @@ const SpEntryTableB spEntryTableB = {
     /*  7 */ {spComplexFftCreate_Gen, spComplexFftCreate_Sse3, spComplexFftCreate_Ssse3,
              spComplexFftCreate_Sse41},
     /*  8 */ SAME_ALL(spComplexFftDestroy_Gen),
-    /*  9 */ GEN_ONLY(spComplexFftForward),
+    /*  9 */ {spComplexFftForward_Gen, spComplexFftForward_Sse3, spComplexFftForward_Ssse3,
+             spComplexFftForward_Sse41},
     /* 10 */ SAME_ALL(spMallocF32_Gen),
     /* 11 */ SAME_ALL(spFreeAligned),
     /* 12 */ ALL_BUILDS(spReverseF32),
@@ -50,9 +52,10 @@ const SpEntryTableB spEntryTableB = {
     /* 27 */ {spRealFftCreate_Gen, spRealFftCreate_Sse3, spRealFftCreate_Ssse3,
              spRealFftCreate_Sse41},
     /* 28 */ SAME_ALL(spRealFftDestroy_Gen),
-    /* 29 */ GEN_ONLY(spRealFftForward),
-    /* 30 */ GEN_ONLY(spRealFftInverse),
-    /* 31 */ GEN_ONLY(spMulPackedSpectraF32),
+    /* 29 */ {spRealFftForward_Gen, spRealFftForward_Sse3, spRealFftForward_Ssse3, spRealFftForward_Sse41},
+    /* 30 */ {spRealFftInverse_Gen, spRealFftInverse_Sse3, spRealFftInverse_Ssse3, spRealFftInverse_Sse41},
+    /* 31 */ {spMulPackedSpectraF32_Gen, spMulPackedSpectraF32_Sse3, spMulPackedSpectraF32_Ssse3,
+             spMulPackedSpectraF32_Sse41},
     /* 32 */ GEN_ONLY(spIirCreate),
     /* 33 */ SAME_ALL(spIirDestroy_Gen),
     /* 34 */ GEN_ONLY(spIirFilterF32),
