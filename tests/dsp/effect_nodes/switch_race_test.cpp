@@ -16,6 +16,8 @@ struct RaceCase {
     bool surround;
 };
 
+void PrintTo(const RaceCase& c, std::ostream* os) { *os << c.name; }
+
 class SwitchRaceTest : public EffectNodeTest, public ::testing::WithParamInterface<RaceCase> {};
 
 // Every block the render thread sees latches 0 or 1 and comes out finite;
