@@ -203,28 +203,91 @@ private:
     CSurroundVirtualizer* m_Virtualizer;
 };
 
-class ChipCSurroundTest : public E2eTest {};
+class ChipCSurroundTest : public E2eTest {
+protected:
+    // Plugs the chip-C speaker with its vendor control block and starts
+    // it, its registry kept in stateDir when one is given; the 8-channel
+    // format its render filter offers.
+    WAVEFORMATEXTENSIBLE StartSpeaker(const std::string& stateDir = "") {
+        if (session_) session_->Remove();
+        session_ = std::make_unique<host::HostSession>();
+        std::string error;
+        if (!stateDir.empty()) {
+            EXPECT_TRUE(session_->UseStateDirectory(stateDir, &error)) << error;
+        }
+        host::DeviceChoice choice;
+        choice.descriptorFile = E2E_SOURCE_DIR "/tests/fixtures/uac1/chip_c_speaker.txt";
+        EXPECT_TRUE(session_->PlugDevice(choice, &error)) << error;
+        {
+            auto lock = Session().Device().lock();
+            Session().Device().model().SetMemory(kFeatureUnit, VendorBlock());
+        }
+        EXPECT_EQ(Session().Start(), STATUS_SUCCESS);
+        nodes = host::FindEffectNodes(Session());
+        EXPECT_TRUE(nodes.hasSurround);
+        const auto offered = host::OfferedFormats(Session(), Session().FindWaveFilter(false));
+        EXPECT_EQ(offered.size(), 1u);
+        WAVEFORMATEXTENSIBLE format = offered.empty() ? WAVEFORMATEXTENSIBLE{} : offered[0];
+        EXPECT_EQ(format.Format.nChannels, kChannels);
+        EXPECT_EQ(format.Format.nSamplesPerSec, kRate);
+        EXPECT_EQ(format.Format.wBitsPerSample, 16);
+        return format;
+    }
+
+    // Vendor SET_CURs of 0x8B on the unit carrying `value`.
+    size_t VendorSets(uint8_t value) {
+        size_t sets = 0;
+        for (const simusb::ControlLogEntry& e : Session().Device().RequestLog())
+            sets += e.setup.bmRequestType == 0x41 && e.setup.wValue == 0x8B00 &&
+                    (e.setup.wIndex >> 8) == kFeatureUnit && e.data == std::vector<uint8_t>{value};
+        return sets;
+    }
+
+    host::EffectNodes nodes;
+};
+
+// The engine's input for a played signal: the lead-in's silence first.
+std::vector<int16_t> EngineInput(const std::vector<int16_t>& pcm) {
+    std::vector<int16_t> input(kLeadFrames * kChannels, 0);
+    input.insert(input.end(), pcm.begin(), pcm.end());
+    return input;
+}
+
+// The speaker's stereo frames, as many as the engine input has.
+std::vector<int16_t> SpeakerFrames(const std::vector<uint8_t>& received, const std::vector<int16_t>& input) {
+    const size_t frames = std::min(received.size() / 4, input.size() / kChannels);
+    std::vector<int16_t> speaker(frames * 2);
+    memcpy(speaker.data(), received.data(), speaker.size() * 2);
+    return speaker;
+}
+
+// The switch stored across a restart: the start sends it to the device and
+// the first block latches it, so the whole played signal comes out through
+// the virtualizer (the first block's fade from dry lies in the lead-in's
+// silence).
+TEST_F(ChipCSurroundTest, StoredSurroundSwitchRendersFromTheFirstBlockAfterARestart) {
+    const std::string state = TestDirectory("state");
+    StartSpeaker(state);
+    ASSERT_EQ(host::SetEffectSwitch(Session(), nodes.surroundNode, true), STATUS_SUCCESS);
+    const WAVEFORMATEXTENSIBLE format = StartSpeaker(state);
+    EXPECT_EQ(VendorSets(1), 1u) << "the start applies the stored switch";
+
+    const std::vector<int16_t> pcm = Tones(20 * kTransferFrames);
+    std::vector<uint8_t> bytes(pcm.size() * 2);
+    memcpy(bytes.data(), pcm.data(), bytes.size());
+    host::StreamRun run = host::Play(Session(), format, bytes, nullptr);
+    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    const std::vector<int16_t> input = EngineInput(pcm);
+    const std::vector<int16_t> speaker = SpeakerFrames(run.bytes, input);
+    ASSERT_GT(speaker.size() / 2, (size_t)20 * kTransferFrames);
+    const std::vector<int16_t> expected = ExpectedPath(0).Run(input);
+    size_t m = 0;
+    while (m < speaker.size() && speaker[m] == expected[m]) ++m;
+    EXPECT_EQ(m, speaker.size()) << "speaker frame " << m / 2 << " channel " << m % 2;
+}
 
 TEST_F(ChipCSurroundTest, SurroundSwitchedOnWhilePlayingReachesDeviceRegistryAndSamples) {
-    session_ = std::make_unique<host::HostSession>();
-    host::DeviceChoice choice;
-    choice.descriptorFile = E2E_SOURCE_DIR "/tests/fixtures/uac1/chip_c_speaker.txt";
-    std::string error;
-    ASSERT_TRUE(session_->PlugDevice(choice, &error)) << error;
-    {
-        auto lock = Session().Device().lock();
-        Session().Device().model().SetMemory(kFeatureUnit, VendorBlock());
-    }
-    ASSERT_EQ(Session().Start(), STATUS_SUCCESS);
-    const host::EffectNodes nodes = host::FindEffectNodes(Session());
-    ASSERT_TRUE(nodes.hasSurround);
-    const auto offered = host::OfferedFormats(Session(), Session().FindWaveFilter(false));
-    ASSERT_EQ(offered.size(), 1u);
-    const WAVEFORMATEXTENSIBLE format = offered[0];
-    ASSERT_EQ(format.Format.nChannels, kChannels);
-    ASSERT_EQ(format.Format.nSamplesPerSec, kRate);
-    ASSERT_EQ(format.Format.wBitsPerSample, 16);
-
+    const WAVEFORMATEXTENSIBLE format = StartSpeaker();
     const ULONG played = 50 * kTransferFrames;  // 250 ms
     const std::vector<int16_t> pcm = Tones(played);
     std::vector<uint8_t> bytes(pcm.size() * 2);
@@ -245,24 +308,17 @@ TEST_F(ChipCSurroundTest, SurroundSwitchedOnWhilePlayingReachesDeviceRegistryAnd
     ASSERT_EQ(switched, STATUS_SUCCESS);
 
     // The vendor SET_CUR of 0x8B on the unit, once, with 1.
-    size_t vendorSets = 0;
-    for (const simusb::ControlLogEntry& e : Session().Device().RequestLog())
-        vendorSets += e.setup.bmRequestType == 0x41 && e.setup.wValue == 0x8B00 &&
-                      (e.setup.wIndex >> 8) == kFeatureUnit && e.data == std::vector<uint8_t>{1};
-    EXPECT_EQ(vendorSets, 1u);
+    EXPECT_EQ(VendorSets(1), 1u);
     // The switch stored: one "UnitNN_" value now holds 1, none did before.
     for (const auto& [name, data] : before) EXPECT_NE(data, std::vector<uint8_t>{1});
     size_t storedOn = 0;
     for (const auto& [name, data] : StoredSwitches(u"\\Registry\\Machine")) storedOn += data == std::vector<uint8_t>{1};
     EXPECT_EQ(storedOn, 1u);
 
-    // The engine's input: the lead-in's silence, then the client's frames.
-    std::vector<int16_t> input(kLeadFrames * kChannels, 0);
-    input.insert(input.end(), pcm.begin(), pcm.end());
-    const size_t compared = std::min(received.size() / 4, input.size() / kChannels);
+    const std::vector<int16_t> input = EngineInput(pcm);
+    const std::vector<int16_t> speaker = SpeakerFrames(received, input);
+    const size_t compared = speaker.size() / 2;
     ASSERT_GT(compared, (size_t)played);
-    std::vector<int16_t> speaker(compared * 2);
-    memcpy(speaker.data(), received.data(), speaker.size() * 2);
 
     // Before the switch the speaker has the all-dry path; the fade starts
     // at the first block after the request, whose first frame still
