@@ -359,6 +359,13 @@ NTSTATUS CVendorSwitchNode::Init(IUnknown* entity, ULONG controlSelector,
     return CEffectUnit::Init(0);
 }
 
+// The render path latches m_Enabled under m_SpinLock while a control
+// request may be storing a newer byte: the store takes the same lock.
+void CVendorSwitchNode::StoreEnabled(BYTE on) {
+    CInStackLockHold hold(&m_SpinLock);
+    m_Enabled = on;
+}
+
 void CVendorSwitchNode::RaiseFlags() {
     InterlockedCompareExchange(&m_Pending, 1, 0);
     InterlockedCompareExchange(&m_Changed, 1, 0);
@@ -372,7 +379,7 @@ NTSTATUS CVendorSwitchNode::SetValue(BYTE on) {
     }
     NTSTATUS status = control->SetBool(m_ControlSelector, 0, on);
     if (NT_SUCCESS(status)) {
-        m_Enabled = on;
+        StoreEnabled(on);
     }
     RaiseFlags();
     if (NT_SUCCESS(status)) {
@@ -399,7 +406,7 @@ NTSTATUS CVendorSwitchNode::ReadBack() {
     UCHAR value = 0;
     NTSTATUS status = control->GetBool(m_ControlSelector, 0, &value);
     if (NT_SUCCESS(status)) {
-        m_Enabled = value;
+        StoreEnabled(value);
         RaiseFlags();
         Store().WriteUnit(&value, sizeof(value));
     }

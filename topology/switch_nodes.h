@@ -209,6 +209,7 @@ public:
 protected:
     NODE_STORE Store() const { return {m_DeviceObject, m_Id}; }
     void RaiseFlags();
+    void StoreEnabled(BYTE on);
     // The start of every block of an effect node: takes the changed flag
     // (its old value is returned); when it was set, latches the switch
     // (only while the node has its engine) and starts the cross-fade

@@ -17,7 +17,7 @@ def values(path):
     import numpy as np
     with open(path) as f:
         text = f.read()
-    body = text[text.index("\nconst "):]
+    body = text[re.search(r"\n(?:inline )?const(?:expr)? ", text).start():]
     return np.array([float.fromhex(v[:-1]) for v in LITERAL.findall(body)], dtype=np.float32)
 
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "portcls/portcls_guids.h"
-#include "tests/fakes/dsp/fake_effect_blocks.h"
 #include "sim/pool.h"
 #include "tests/fakes/dsp/limiter_recorder.h"
 #include "common/zvk/audioapp.h"
@@ -83,6 +82,13 @@ Block Silence(ULONG frames) {
     Block b;
     b.frames = frames;
     return b;
+}
+
+std::array<std::vector<float>, 2> Virtualize(CSurroundVirtualizer* virtualizer, const Block& in) {
+    Block copy = in;
+    virtualizer->Process(copy.Channels(), copy.Channels(), (int)copy.frames);
+    return {std::vector<float>(copy.data[0].begin(), copy.data[0].begin() + copy.frames),
+            std::vector<float>(copy.data[1].begin(), copy.data[1].begin() + copy.frames)};
 }
 
 Block Compose(const Block& dry, const Block& wet, ULONG channels, bool wetSet, std::optional<bool> fadeTo,
@@ -183,7 +189,6 @@ void EffectNodeTest::SetUp() {
     entity->values[{UAC_CS_VENDOR_SWITCH_B, 0}] = 0;
     entity->values[{UAC_CS_VENDOR_SWITCH_C, 0}] = 0;
     limiterrecorder::ClearCalls();
-    virtualizerfake::ClearCalls();
 }
 
 void EffectNodeTest::TearDown() {

@@ -45,7 +45,9 @@ class SurroundProbe : public Probe<CSurroundEffect> {
 public:
     using Probe<CSurroundEffect>::Probe;
     bool HasEngine() const { return m_pVirtualizer != nullptr; }
+    CSurroundVirtualizer* Virtualizer() const { return m_pVirtualizer; }
 };
+
 
 class HeadphoneProbe : public Probe<CHeadphoneEffect> {
 public:
@@ -101,6 +103,9 @@ struct Block {
 // Distinct tones per channel, amplitude below 0.5, continuing over blocks.
 Block Tones(ULONG frames, ULONG offset);
 Block Silence(ULONG frames);
+// The two outputs of a virtualizer on a copy of the block (the block
+// itself stays).
+std::array<std::vector<float>, 2> Virtualize(CSurroundVirtualizer* virtualizer, const Block& in);
 
 // What a node outputs from the dry and the wet set of a block: the chosen
 // set, channels 0 and 1 over the cross-fade of a switch change (fadeTo:
