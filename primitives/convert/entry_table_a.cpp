@@ -5,6 +5,7 @@
 #include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 
 std::atomic<int32_t> spDispatchIndex{SP_BUILD_GEN};
@@ -34,7 +35,7 @@ const SpEntryTableA spEntryTableA = {
     /* 14 */ GEN_ONLY(spFirMultirateInit),
     /* 15 */ GEN_ONLY(spFirMultirateStateSize),
     /* 16 */ GEN_ONLY(spFirFilterF32),
-    /* 17 */ GEN_ONLY(spFirOneDirectF32),
+    /* 17 */ ALL_BUILDS(spFirOneDirectF32),
     /* 18 */ GEN_ONLY(spIirFilterF32InPlace),
     /* 19 */ GEN_ONLY(spIirStateSize),
     /* 20 */ GEN_ONLY(spIirInit),

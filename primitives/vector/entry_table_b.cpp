@@ -8,6 +8,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 
 #define NB(name) spNotBuilt<name##Fn>
@@ -55,8 +56,9 @@ const SpEntryTableB spEntryTableB = {
     /* 34 */ GEN_ONLY(spIirFilterF32),
     /* 35 */ GEN_ONLY(spFirCreate),
     /* 36 */ SAME_ALL(spFirDestroy_Gen),
-    /* 37 */ GEN_ONLY(spUpsampleF32),
-    /* 38 */ GEN_ONLY(spDownsampleF32),
+    /* 37 */ {spUpsampleF32_Gen, spUpsampleF32_Sse3, spUpsampleF32_Ssse3, spUpsampleF32_Sse41},
+    /* 38 */ {spDownsampleF32_Gen, spDownsampleF32_Sse3, spDownsampleF32_Ssse3,
+             spDownsampleF32_Sse41},
     /* 39 */ GEN_ONLY(spAddScaledF32),
 };
 

@@ -11,6 +11,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
 #include "tests/primitives/support/dispatch.h"
@@ -70,7 +71,7 @@ std::vector<RowExpectation> expectedTableA() {
         GEN_ONLY(spEntryTableA, spFirMultirateInit),
         GEN_ONLY(spEntryTableA, spFirMultirateStateSize),
         GEN_ONLY(spEntryTableA, spFirFilterF32),
-        GEN_ONLY(spEntryTableA, spFirOneDirectF32),
+        ALL_BUILDS(spEntryTableA, spFirOneDirectF32),
         GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
         GEN_ONLY(spEntryTableA, spIirStateSize),
         GEN_ONLY(spEntryTableA, spIirInit),
@@ -121,8 +122,8 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spIirFilterF32),
         GEN_ONLY(spEntryTableB, spFirCreate),
         SAME(spEntryTableB, spFirDestroy, spFirDestroy_Gen),
-        GEN_ONLY(spEntryTableB, spUpsampleF32),
-        GEN_ONLY(spEntryTableB, spDownsampleF32),
+        ALL_BUILDS(spEntryTableB, spUpsampleF32),
+        ALL_BUILDS(spEntryTableB, spDownsampleF32),
         GEN_ONLY(spEntryTableB, spAddScaledF32),
     };
 }
@@ -163,12 +164,11 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
         ScopedDispatchIndex index(b);
         for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirStateSize), callWithZeros(spFirMultirateInit),
                            callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
-                           callWithZeros(spFirOneDirectF32), callWithZeros(spIirFilterF32InPlace),
+                           callWithZeros(spIirFilterF32InPlace),
                            callWithZeros(spIirStateSize), callWithZeros(spIirInit),
                            callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
                            callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
-                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
-                           callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32)})
+                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate)})
             statuses.push_back(s);
     }
     for (SpStatus s : statuses) EXPECT_EQ(s, SP_STS_NOT_BUILT);
@@ -176,7 +176,9 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
         ScopedDispatchIndex index(b);
         for (SpStatus s : {callWithZeros(spComplexFftDestroy), callWithZeros(spRealFftDestroy),
                            callWithZeros(spComplexFftCreate), callWithZeros(spRealFftCreate),
-                           callWithZeros(spIirDestroy), callWithZeros(spFirDestroy)})
+                           callWithZeros(spIirDestroy), callWithZeros(spFirDestroy),
+                           callWithZeros(spFirOneDirectF32), callWithZeros(spUpsampleF32),
+                           callWithZeros(spDownsampleF32)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }
