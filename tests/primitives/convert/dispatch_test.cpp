@@ -67,9 +67,9 @@ std::vector<RowExpectation> expectedTableA() {
         ALL_BUILDS(spEntryTableA, spMoveF32),
         ALL_BUILDS(spEntryTableA, spScaleF32InPlace),
         GEN_ONLY(spEntryTableA, spFirInit),
-        GEN_ONLY(spEntryTableA, spFirStateSize),
+        ALL_BUILDS(spEntryTableA, spFirStateSize),
         GEN_ONLY(spEntryTableA, spFirMultirateInit),
-        GEN_ONLY(spEntryTableA, spFirMultirateStateSize),
+        ALL_BUILDS(spEntryTableA, spFirMultirateStateSize),
         GEN_ONLY(spEntryTableA, spFirFilterF32),
         ALL_BUILDS(spEntryTableA, spFirOneDirectF32),
         GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
@@ -162,8 +162,7 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
         ScopedDispatchIndex index(b);
-        for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirStateSize), callWithZeros(spFirMultirateInit),
-                           callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
+        for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirMultirateInit), callWithZeros(spFirFilterF32),
                            callWithZeros(spIirFilterF32InPlace),
                            callWithZeros(spIirStateSize), callWithZeros(spIirInit),
                            callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
@@ -178,7 +177,8 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spComplexFftCreate), callWithZeros(spRealFftCreate),
                            callWithZeros(spIirDestroy), callWithZeros(spFirDestroy),
                            callWithZeros(spFirOneDirectF32), callWithZeros(spUpsampleF32),
-                           callWithZeros(spDownsampleF32)})
+                           callWithZeros(spDownsampleF32), callWithZeros(spFirStateSize),
+                           callWithZeros(spFirMultirateStateSize)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }
