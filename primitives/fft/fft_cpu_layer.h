@@ -160,10 +160,8 @@ SpStatus spRealFftGetBufferSize_Ssse3(const SpFftSpec* spec, int* size) {
 }
 #endif
 
-#if SP_BUILD == 1
 // The pair kernel does every complex pair; it reads both operands of a pair
-// before storing, so dst may be src1 or src2. (Builds 2 and 3 get this body
-// with their own pair kernels.)
+// before storing, so dst may be src1 or src2.
 SpStatus SP_NAME(spMulPackedSpectraF32)(const float* src1, const float* src2, float* dst,
                                         int len) {
     if (src1 == nullptr || src2 == nullptr || dst == nullptr) return SP_STS_NULL_PTR;
@@ -178,4 +176,3 @@ SpStatus SP_NAME(spMulPackedSpectraF32)(const float* src1, const float* src2, fl
     if (pairs > 0) SP_NAME(spMulComplexPairsF32)(src1 + first, src2 + first, dst + first, pairs);
     return SP_STS_OK;
 }
-#endif

@@ -1,5 +1,5 @@
-// CPU build 2 of the FFT layer: its table builders, record bodies and small
-// complex kernels.
+// CPU build 2 of the FFT layer: its table builders, record bodies, small
+// complex kernels and complex forward transform.
 #define SP_BUILD 2
 #include "primitives/convert/builds/sp_build.h"
 
@@ -7,3 +7,4 @@
 #include "primitives/fft/fft_cpu_tables.h"
 #include "primitives/fft/fft_cpu_layer.h"
 #include "primitives/fft/fft_cpu_small.h"
+#include "primitives/fft/fft_cpu_complex.h"

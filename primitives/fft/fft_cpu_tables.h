@@ -23,6 +23,7 @@
 #error "include sp_build.h before fft_cpu_tables.h"
 #endif
 
+#include "primitives/fft/fft_cpu_schedule.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/sp_records.h"
@@ -37,32 +38,6 @@
 
 namespace sp {
 namespace SP_NS {
-
-// Build 1: radix 8 first when t = 3 or L is 7, 10, 11, 13 or 14, radix 8
-// later when t = 3 or t > 4; t is the count of index bits still to cover.
-struct FftScheduleB1 {
-    static constexpr int kDirectLimit = 16;
-    static constexpr int kTiledFrom = 20;
-    static int radix(int L, int t, bool first) {
-        if (t == 3) return 8;
-        if (first) return (L == 7 || L == 10 || L == 11 || L == 13 || L == 14) ? 8 : 4;
-        return t > 4 ? 8 : 4;
-    }
-};
-
-// Builds 2 and 3: radix 4 while t is not a multiple of 3, so every radix-4
-// pass comes before the radix-8 passes.
-struct FftScheduleB2 {
-    static constexpr int kDirectLimit = 17;
-    static constexpr int kTiledFrom = 19;
-    static int radix(int /*L*/, int t, bool /*first*/) { return t % 3 != 0 ? 4 : 8; }
-};
-
-#if SP_BUILD == 1
-using FftSchedule = FftScheduleB1;
-#else
-using FftSchedule = FftScheduleB2;
-#endif
 
 static inline int64_t fftRoundDown32(int64_t x) { return x & ~int64_t{31}; }
 template <typename T>

@@ -8,6 +8,7 @@
 #include "primitives/fft/fft_complex.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 
 using sp::gen::Cx;
 using sp::gen::load;
@@ -470,17 +471,25 @@ void spComplexFftFwdOrder3Scaled_Gen(const float* src, float* dst, float scale) 
     {spComplexFftFwdOrder0Scaled_Gen, spComplexFftFwdOrder1Scaled_Gen,                         \
      spComplexFftFwdOrder2Scaled_Gen, spComplexFftFwdOrder3Scaled_Gen}
 
-// Rows 4 to 15 (real) belong to the CPU builds; until they bring their own
-// kernels (which must give these bits) they name the generic ones. Complex
-// rows 2 to 7 hold the builds' own order-2 and order-3 kernels (build 3
-// takes build 2's order-2 kernels); orders 0 and 1 stay generic.
+// Rows 4 to 15 (real) and 2 to 7 (complex) hold the CPU builds' own kernels,
+// which give the generic bits; orders 0 (and 1 of the complex rows) stay
+// generic, and build 3 takes build 2's real orders 1 and 2 and complex
+// order 2.
+#define SP_REAL_CPU_ROWS(b12, b3)                                                              \
+    {spRealFftOrder0_Gen, spRealFftOrder1##b12, spRealFftFwdOrder2##b12, spRealFftFwdOrder3##b3}, \
+    {spRealFftOrder0Scaled_Gen, spRealFftOrder1Scaled##b12, spRealFftFwdOrder2Scaled##b12,       \
+     spRealFftFwdOrder3Scaled##b3},                                                              \
+    {spRealFftOrder0_Gen, spRealFftOrder1##b12, spRealFftInvOrder2##b12, spRealFftInvOrder3##b3}, \
+    {spRealFftOrder0Scaled_Gen, spRealFftOrder1Scaled##b12, spRealFftInvOrder2Scaled##b12,       \
+     spRealFftInvOrder3Scaled##b3}
 #define SP_COMPLEX_CPU_ROWS(b2, b3)                                                            \
     {spComplexFftFwdOrder0_Gen, spComplexFftFwdOrder1_Gen, spComplexFftFwdOrder2##b2,            \
      spComplexFftFwdOrder3##b3},                                                                 \
     {spComplexFftFwdOrder0Scaled_Gen, spComplexFftFwdOrder1Scaled_Gen,                         \
      spComplexFftFwdOrder2Scaled##b2, spComplexFftFwdOrder3Scaled##b3}
 const SpFftSmallKernel SP_REAL_FFT_SMALL_KERNELS[SP_REAL_FFT_SMALL_ROWS][4] = {
-    SP_REAL_ROWS, SP_REAL_ROWS, SP_REAL_ROWS, SP_REAL_ROWS};
+    SP_REAL_ROWS, SP_REAL_CPU_ROWS(_Sse3, _Sse3), SP_REAL_CPU_ROWS(_Ssse3, _Ssse3),
+    SP_REAL_CPU_ROWS(_Ssse3, _Sse41)};
 const SpFftSmallKernel SP_COMPLEX_FFT_SMALL_KERNELS[SP_COMPLEX_FFT_SMALL_ROWS][4] = {
     SP_COMPLEX_ROWS, SP_COMPLEX_CPU_ROWS(_Sse3, _Sse3), SP_COMPLEX_CPU_ROWS(_Ssse3, _Ssse3),
     SP_COMPLEX_CPU_ROWS(_Ssse3, _Sse41)};

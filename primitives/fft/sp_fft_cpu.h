@@ -39,14 +39,15 @@
     X(B12, spComplexFftFwdOrder2Scaled, void, (const float* src, float* dst, float scale))       \
     X(ALL, spComplexFftFwdOrder3, void, (const float* src, float* dst))                          \
     X(ALL, spComplexFftFwdOrder3Scaled, void, (const float* src, float* dst, float scale))       \
+    X(ALL, spComplexFftForward, SpStatus, (const float* src, float* dst, const SpFftSpec* spec, uint8_t* workBuf)) \
     /* Product of packed spectra; dst may be src1 or src2. */                                  \
-    X(B1, spMulPackedSpectraF32, SpStatus, (const float* src1, const float* src2, float* dst, int len)) \
+    X(ALL, spMulPackedSpectraF32, SpStatus, (const float* src1, const float* src2, float* dst, int len)) \
     /* Complex pair products (count interleaved pairs). */                                        \
-    X(B1, spMulComplexPairsF32, void, (const float* src1, const float* src2, float* dst, unsigned count)) \
-    X(B1, spMulComplexPairsF32InPlace, void, (const float* src, float* srcDst, unsigned count))  \
+    X(ALL, spMulComplexPairsF32, void, (const float* src1, const float* src2, float* dst, unsigned count)) \
+    X(ALL, spMulComplexPairsF32InPlace, void, (const float* src, float* srcDst, unsigned count))  \
     /* Real-FFT recombination over n complex points (n >= 8); direction unread. */             \
-    X(B1, spRealFftRecombineFwd, void, (float* data, int n, int direction, const float* table)) \
-    X(B1, spRealFftRecombineInv, void, (const float* src, float* dst, int n, int direction, const float* table)) \
+    X(ALL, spRealFftRecombineFwd, void, (float* data, int n, int direction, const float* table)) \
+    X(ALL, spRealFftRecombineInv, void, (const float* src, float* dst, int n, int direction, const float* table)) \
     /* Large-path sizes C, init (0) and W, in 64 bits. */                                         \
     X(ALL, spFftGetSizeLarge, void, (int L, int64_t* specSize, int64_t* initSize, int64_t* workSize)) \
     X(ALL, spFftGetSizeRecursive, void, (int k, int depth, int64_t* specSize, int64_t* initSize, int64_t* workSize))

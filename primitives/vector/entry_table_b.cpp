@@ -8,6 +8,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 
@@ -17,7 +18,7 @@
 #define SAME_ALL(body) {body, body, body, body}
 
 const SpEntryTableB spEntryTableB = {
-    /*  0 */ GEN_ONLY(spCopyF32),
+    /*  0 */ {spCopyF32_Gen, spCopyF32_Sse3, spCopyF32_Ssse3, spCopyF32_Sse41},
     /*  1 */ GEN_ONLY(spSetF32),
     /*  2 */ {spScaleF32_Gen, spScaleF32_Sse3, spScaleF32_Ssse3, spScaleF32_Sse41},
     /*  3 */ GEN_ONLY(spSqrtF32InPlace),
@@ -50,7 +51,8 @@ const SpEntryTableB spEntryTableB = {
     /* 28 */ SAME_ALL(spRealFftDestroy_Gen),
     /* 29 */ GEN_ONLY(spRealFftForward),
     /* 30 */ GEN_ONLY(spRealFftInverse),
-    /* 31 */ GEN_ONLY(spMulPackedSpectraF32),
+    /* 31 */ {spMulPackedSpectraF32_Gen, spMulPackedSpectraF32_Sse3, spMulPackedSpectraF32_Ssse3,
+             spMulPackedSpectraF32_Sse41},
     /* 32 */ GEN_ONLY(spIirCreate),
     /* 33 */ SAME_ALL(spIirDestroy_Gen),
     /* 34 */ GEN_ONLY(spIirFilterF32),

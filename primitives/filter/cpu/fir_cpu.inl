@@ -13,6 +13,7 @@
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/sp_filter_gen.h"
 
 namespace sp {
@@ -20,7 +21,7 @@ namespace SP_NS {
 
 // The routines this build's FIR bodies call.
 struct FirRoutines {
-    static SpStatus copy(const float* src, float* dst, int len) { return SP_NAME(spMoveF32)(src, dst, len); }
+    static SpStatus copy(const float* src, float* dst, int len) { return SP_NAME(spCopyF32)(src, dst, len); }
     static SpStatus move(const float* src, float* dst, int len) { return SP_NAME(spMoveF32)(src, dst, len); }
     static SpStatus zero(float* dst, int len) { return SP_NAME(spZeroF32)(dst, len); }
     static SpStatus fftSizes(int order, int* spec, int* init, int* work) {

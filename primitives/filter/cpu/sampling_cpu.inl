@@ -5,10 +5,10 @@
 //
 // Every kernel stays inside [src, src + count) and the outputs it owns:
 // alignment heads stop when the count runs out, so a block of one to three
-// samples at any offset writes exactly its own outputs. Factor 1 moves the
-// block with the build's byte move (bit for bit; src and dst never overlap
-// there, so its overlap handling costs nothing).
+// samples at any offset writes exactly its own outputs. Factor 1 is the
+// build's float copy.
 #include "primitives/convert/sp_cpu.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 
 namespace sp {
 namespace SP_NS {
@@ -218,7 +218,7 @@ SpStatus SP_NAME(spUpsampleF32)(const float* src, int srcLen, float* dst, int* d
     const int64_t total = int64_t{srcLen} * factor;
     if (total > 0x7FFFFFFF) return SP_STS_SIZE;
     *dstLen = static_cast<int>(total);
-    if (factor == 1) return SP_NAME(spMoveF32)(src, dst, srcLen);
+    if (factor == 1) return SP_NAME(spCopyF32)(src, dst, srcLen);
     if (factor == 2) {
         SP_NAME(spUpsample2Kernel)(src, srcLen, dst, *phase);
         return SP_STS_OK;
@@ -238,7 +238,7 @@ SpStatus SP_NAME(spDownsampleF32)(const float* src, int srcLen, float* dst, int*
     const SpStatus status = checkSampling(src, srcLen, dst, dstLen, factor, phase);
     if (status != SP_STS_OK) return status;
     if (factor == 1) {
-        SP_NAME(spMoveF32)(src, dst, srcLen);
+        SP_NAME(spCopyF32)(src, dst, srcLen);
         *dstLen = srcLen;
         return SP_STS_OK;
     }

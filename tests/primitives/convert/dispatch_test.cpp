@@ -11,6 +11,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
+#include "primitives/fft_simd/sp_fft_simd.h"
 #include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
@@ -85,7 +86,7 @@ std::vector<RowExpectation> expectedTableA() {
 
 std::vector<RowExpectation> expectedTableB() {
     return {
-        GEN_ONLY(spEntryTableB, spCopyF32),
+        ALL_BUILDS(spEntryTableB, spCopyF32),
         GEN_ONLY(spEntryTableB, spSetF32),
         ALL_BUILDS(spEntryTableB, spScaleF32),
         GEN_ONLY(spEntryTableB, spSqrtF32InPlace),
@@ -116,7 +117,7 @@ std::vector<RowExpectation> expectedTableB() {
         SAME(spEntryTableB, spRealFftDestroy, spRealFftDestroy_Gen),
         GEN_ONLY(spEntryTableB, spRealFftForward),
         GEN_ONLY(spEntryTableB, spRealFftInverse),
-        GEN_ONLY(spEntryTableB, spMulPackedSpectraF32),
+        ALL_BUILDS(spEntryTableB, spMulPackedSpectraF32),
         GEN_ONLY(spEntryTableB, spIirCreate),
         SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
         GEN_ONLY(spEntryTableB, spIirFilterF32),
@@ -140,11 +141,12 @@ TEST(EntryTables, EveryCellHoldsItsBodyOrThePlaceholder) {
     expectCells(expectedTableB(), sizeof(SpEntryTableB) / sizeof(spEntryTableB.spCopyF32));
 }
 
-// The scale bodies reach the float copy through one slot per build; the
-// slots wait for the copies of the FFT CPU builds.
-TEST(EntryTables, ScaleCopySlotsHoldThePlaceholderUntilTheCopiesExist) {
-    for (SpCopyF32Body* slot : {spScaleF32Copy_Sse3, spScaleF32Copy_Ssse3, spScaleF32Copy_Sse41})
-        EXPECT_EQ(slot, spNotBuilt<SpCopyF32Body>);
+// The scale bodies reach the float copy through one slot per build, each
+// holding its own build's copy.
+TEST(EntryTables, ScaleCopySlotsHoldTheirBuildsCopy) {
+    EXPECT_EQ(spScaleF32Copy_Sse3, &spCopyF32_Sse3);
+    EXPECT_EQ(spScaleF32Copy_Ssse3, &spCopyF32_Ssse3);
+    EXPECT_EQ(spScaleF32Copy_Sse41, &spCopyF32_Sse41);
 }
 
 TEST(EntryTables, DispatchIndexStartsAtTheGenericBuild) { EXPECT_EQ(spDispatchIndex.load(), SP_BUILD_GEN); }
@@ -157,7 +159,8 @@ SpStatus callWithZeros(SpStatus (*entry)(Args...)) {
 
 // The FFT and filter rows have their generic bodies; their CPU columns wait
 // for the CPU builds, except the destroy rows, which name one body in every
-// column, and the FFT creates, which have their CPU bodies.
+// column, and the FFT creates and the packed product, which have their CPU
+// bodies.
 TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
@@ -166,7 +169,7 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spIirFilterF32InPlace),
                            callWithZeros(spIirStateSize), callWithZeros(spIirInit),
                            callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
-                           callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
+                           callWithZeros(spRealFftInverse),
                            callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate)})
             statuses.push_back(s);
     }

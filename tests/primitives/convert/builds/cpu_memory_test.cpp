@@ -308,23 +308,21 @@ TEST(ScaleBodies, StreamingStoresAbove16384BlocksGiveTheSameValues) {
     });
 }
 
-// Until the builds' float copies exist, factor 1.0 (and a divide by 1.0)
-// makes its checks, then answers NOT_BUILT with nothing written.
-TEST(ScaleBodies, FactorOneWaitsForTheCopies) {
+// Factor 1.0 (and a divide by 1.0) copies through the build's float copy:
+// the source's bits, NaN and signed zeros included, after the usual checks.
+TEST(ScaleBodies, FactorOneCopiesTheSourceBits) {
     forEachCpuBuild([&](int b, const SpCpuKernels& k) {
-        SpBuffer<float> src(8, 0), dst(8, 0);
+        SpBuffer<float> src(37, 4), dst(37, 0);
+        for (int i = 0; i < 37; ++i) src.set(i, i % 5 == 0 ? -0.0f : i % 7 == 0 ? NAN : 0.25f * (float)(i - 18));
         dst.fillBytes(0x42);
         EXPECT_EQ(k.spScaleF32(nullptr, 1.0f, dst.data(), 8), SP_STS_NULL_PTR);
         EXPECT_EQ(k.spScaleF32(src.data(), 1.0f, dst.data(), 0), SP_STS_SIZE);
-        EXPECT_EQ(k.spScaleF32(src.data(), 1.0f, dst.data(), 8), SP_STS_NOT_BUILT);
+        EXPECT_EQ(k.spScaleF32(src.data(), 1.0f, dst.data(), 37), SP_STS_OK);
+        EXPECT_TRUE(dst.checkCanaries());
+        EXPECT_EQ(std::memcmp(dst.data(), src.data(), 4 * 37), 0);
         ScopedDispatchIndex index(b);
-        EXPECT_EQ(spDivConstF32InPlace(1.0f, dst.data(), 8), SP_STS_NOT_BUILT);
-        for (int i = 0; i < 8; ++i) {
-            uint32_t bits;
-            float f = dst.get(i);
-            std::memcpy(&bits, &f, 4);
-            EXPECT_EQ(bits, 0x42424242u);
-        }
+        EXPECT_EQ(spDivConstF32InPlace(1.0f, src.data(), 37), SP_STS_OK);
+        EXPECT_EQ(std::memcmp(dst.data(), src.data(), 4 * 37), 0);
     });
 }
 
