@@ -56,7 +56,7 @@ const SpEntryTableB spEntryTableB = {
     /* 32 */ GEN_ONLY(spIirCreate),
     /* 33 */ SAME_ALL(spIirDestroy_Gen),
     /* 34 */ GEN_ONLY(spIirFilterF32),
-    /* 35 */ GEN_ONLY(spFirCreate),
+    /* 35 */ {spFirCreate_Gen, spFirCreate_Sse3, spFirCreate_Ssse3, spFirCreate_Sse41},
     /* 36 */ SAME_ALL(spFirDestroy_Gen),
     /* 37 */ {spUpsampleF32_Gen, spUpsampleF32_Sse3, spUpsampleF32_Ssse3, spUpsampleF32_Sse41},
     /* 38 */ {spDownsampleF32_Gen, spDownsampleF32_Sse3, spDownsampleF32_Ssse3,

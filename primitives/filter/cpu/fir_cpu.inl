@@ -5,10 +5,8 @@
 // 'FI01' keeps every tap four times in coefTable (after dlyLine in a caller
 // buffer, after the reserved slot in a created block); indexed 'FI03'
 // states keep one row of histLen coefficients per output of the cycle.
-//
-// The FFT path of 'FI01' states is not part of these bodies yet: the
-// builders lay out and size its areas with this build's FFT sizes but leave
-// fftLen at -1, so every block takes the direct path.
+// A state of 64 or more taps also owns this build's real FFT and filters
+// blocks of 512 or more samples by overlap-save, as the generic build does.
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/fft/sp_fft_cpu.h"
@@ -27,9 +25,36 @@ struct FirRoutines {
     static SpStatus fftSizes(int order, int* spec, int* init, int* work) {
         return SP_NAME(spRealFftGetSize)(order, SP_FFT_DIV_INV_BY_N, 0, spec, init, work);
     }
+    static SpStatus fftInit(SpFftSpec** spec, int order, uint8_t* mem, uint8_t* init) {
+        return SP_NAME(spRealFftInit)(spec, order, SP_FFT_DIV_INV_BY_N, 0, mem, init);
+    }
+    static SpStatus fftCreate(SpFftSpec** spec, int order) {
+        return SP_NAME(spRealFftCreate)(spec, order, SP_FFT_DIV_INV_BY_N, 0);
+    }
+    // Build 1 asks the generic query, builds 2 and 3 build 2's copy of it.
+    static SpStatus bufferSize(const SpFftSpec* spec, int* size) {
+#if SP_BUILD == 1
+        return spRealFftGetBufferSize_Gen(spec, size);
+#else
+        return spRealFftGetBufferSize_Ssse3(spec, size);
+#endif
+    }
+    static SpStatus forward(float* srcDst, const SpFftSpec* spec, uint8_t* work) {
+        return SP_NAME(spRealFftForward)(srcDst, spec, work);
+    }
+    static SpStatus forwardOut(const float* src, float* dst, const SpFftSpec* spec, uint8_t* work) {
+        return SP_NAME(spRealFftForwardOutOfPlace)(src, dst, spec, work);
+    }
+    static SpStatus inverseOut(const float* src, float* dst, const SpFftSpec* spec, uint8_t* work) {
+        return SP_NAME(spRealFftInverseOutOfPlace)(src, dst, spec, work);
+    }
+    static SpStatus product(const float* src, float* srcDst, int len) {
+        return SP_NAME(spMulPackedSpectraF32InPlace)(src, srcDst, len);
+    }
 };
 
 constexpr int kFftMinTaps = 64;
+constexpr int kFftMinBlock = 512;
 constexpr int64_t kInt32Max = 0x7FFFFFFF;
 constexpr int64_t kReservedSlot = 16;
 constexpr int kModeGroups = 1;
@@ -46,12 +71,16 @@ struct FftPlan {
     int64_t N, specSize, initSize, workSize;
 };
 
+static int fftOrderFor(int tapsLen) {
+    int order = 1;
+    while (order < 31 && tapsLen >= (int64_t{1} << order)) ++order;
+    return order + 1;
+}
+
 static FftPlan planFft(int tapsLen) {
     FftPlan plan{0, 0, 0, 0, 0};
     if (tapsLen < kFftMinTaps) return plan;
-    int order = 1;
-    while (order < 31 && tapsLen >= (int64_t{1} << order)) ++order;
-    ++order;
+    const int order = fftOrderFor(tapsLen);
     int spec = 0, init = 0, work = 0;
     if (FirRoutines::fftSizes(order, &spec, &init, &work) != SP_STS_OK) return plan;
     plan.order = order;
@@ -104,6 +133,57 @@ static void filterDirect(const float* src, float* dst, int numIters, SpFirState*
     SP_NAME(spFirDirectKernelF32)(st->coefTable, dly + 1, dst, G, L);
     FirRoutines::copy(src + (numIters - L), dly, L);
     SP_NAME(spFirDirectKernelF32)(st->coefTable, src + (G - L + 1), dst + G, numIters - G, L);
+}
+
+// tapsSpectrum := forward FFT of the taps padded with zeros to N.
+static SpStatus transformTaps(SpFirState* st, const float* taps) {
+    FirRoutines::copy(taps, st->tapsSpectrum, st->tapsLen);
+    FirRoutines::zero(st->tapsSpectrum + st->tapsLen, st->fftLen - st->tapsLen);
+    return FirRoutines::forward(st->tapsSpectrum, st->fftSpec, st->fftWorkBuf);
+}
+
+// Product with the taps' spectrum and the inverse transform of fftBlock.
+static SpStatus convolveBlock(SpFirState* st) {
+    FirRoutines::product(st->tapsSpectrum, st->fftBlock, st->fftLen);
+    return FirRoutines::inverseOut(st->fftBlock, st->fftBlock, st->fftSpec, st->fftWorkBuf);
+}
+
+// Overlap-save in blocks of B = N - L + 1 new inputs: the generic schedule
+// with this build's transforms. A call of at most B inputs stores its new
+// history before the transforms; a longer one after its first block.
+static SpStatus filterFft(const float* src, float* dst, int numIters, SpFirState* st) {
+    const int L = st->tapsLen;
+    const int N = st->fftLen;
+    const int B = N - L + 1;
+    float* blk = st->fftBlock;
+    float* dly = st->dlyLine;
+    FirRoutines::copy(dly + 1, blk, L - 1);
+    const int first = numIters < B ? numIters : B;
+    FirRoutines::copy(src, blk + (L - 1), first);
+    if (numIters <= B) FirRoutines::copy(blk + (numIters - 1), dly, L);
+    FirRoutines::zero(blk + (first + L - 1), B - first);  // length 0 writes nothing
+    SpStatus s = FirRoutines::forwardOut(blk, blk, st->fftSpec, st->fftWorkBuf);
+    if (s >= SP_STS_OK) s = convolveBlock(st);
+    if (s < SP_STS_OK) return s;
+    FirRoutines::copy(blk + (L - 1), dst, first);
+    if (numIters <= B) return SP_STS_OK;
+    FirRoutines::copy(src + (numIters - L), dly, L);
+    for (int64_t done = B; done < numIters; done += B) {
+        const float* window = src + (done - L + 1);
+        const int64_t left = numIters - done;
+        if (left >= N) {
+            s = FirRoutines::forwardOut(window, blk, st->fftSpec, st->fftWorkBuf);
+        } else {
+            const int count = static_cast<int>(min64(left + L - 1, N));
+            FirRoutines::copy(window, blk, count);
+            FirRoutines::zero(blk + count, N - count);
+            s = FirRoutines::forwardOut(blk, blk, st->fftSpec, st->fftWorkBuf);
+        }
+        if (s == SP_STS_OK) s = convolveBlock(st);
+        if (s != SP_STS_OK) return s;
+        FirRoutines::copy(blk + (L - 1), dst + done, static_cast<int>(min64(left, B)));
+    }
+    return SP_STS_OK;
 }
 
 // ---- Multirate -------------------------------------------------------------
@@ -293,12 +373,29 @@ SpStatus SP_NAME(spFirMultirateStateSize)(int tapsLen, int upFactor, int downFac
 
 // ---- Builders ----------------------------------------------------------------
 
+// Caller buffer: header, tapsRev, dlyLine, coefTable (4 A), reserved slot,
+// FFT spec memory, its init buffer, tapsSpectrum, work buffer, fftBlock,
+// scratch.
 SpStatus SP_NAME(spFirInitState)(SpFirState** state, const float* taps, int tapsLen, const float* dlyLine,
                                  uint8_t* buf) {
+    const int64_t L = tapsLen;
+    const FftPlan plan = planFft(tapsLen);
     SpFirState* st = reinterpret_cast<SpFirState*>(alignUp16(buf));
-    float* coef = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(st) + sizeof(SpFirState) +
-                                           ceil16(4 * int64_t{tapsLen}) + ceil16(12 * int64_t{tapsLen} + 16));
-    setSingleRate(st, taps, tapsLen, dlyLine, 0, coef);
+    uint8_t* coef = reinterpret_cast<uint8_t*>(st) + sizeof(SpFirState) + ceil16(4 * L) + ceil16(12 * L + 16);
+    setSingleRate(st, taps, tapsLen, dlyLine, 0, reinterpret_cast<float*>(coef));
+    uint8_t* specMem = coef + 4 * ceil16(4 * L) + kReservedSlot;
+    uint8_t* initBuf = specMem + plan.specSize;
+    uint8_t* spectrum = initBuf + plan.initSize;
+    uint8_t* work = spectrum + ceil16(4 * plan.N);
+    SpFftSpec* spec = nullptr;
+    if (plan.N > 0 && FirRoutines::fftInit(&spec, plan.order, specMem, initBuf) == SP_STS_OK) {
+        st->fftSpec = spec;
+        st->fftLen = static_cast<int32_t>(plan.N);
+        st->tapsSpectrum = reinterpret_cast<float*>(spectrum);
+        st->fftWorkBuf = plan.workSize > 0 ? work : nullptr;
+        st->fftBlock = reinterpret_cast<float*>(work + plan.workSize);
+        if (transformTaps(st, taps) != SP_STS_OK) st->fftLen = -1;
+    }
     *state = st;
     return SP_STS_OK;
 }
@@ -309,16 +406,50 @@ SpStatus SP_NAME(spFirInit)(SpFirState** state, const float* taps, int tapsLen, 
     return SP_NAME(spFirInitState)(state, taps, tapsLen, dlyLine, buf);
 }
 
+// One block: header, tapsRev, dlyLine, reserved slot, coefTable (4 A),
+// tapsSpectrum, work buffer, fftBlock, scratch; the FFT spec is its own
+// block, owned by the state. *state is written only on success.
 SpStatus SP_NAME(spFirCreateState)(SpFirState** state, const float* taps, int tapsLen, const float* dlyLine) {
     const int64_t L = tapsLen;
     const int64_t A = ceil16(4 * L);
-    const int64_t size = A + ceil16(12 * L + 16) + 4 * A + 16560;
-    if (size > kInt32Max) return SP_STS_FIR_LEN;
-    uint8_t* block = static_cast<uint8_t*>(spMallocAligned(static_cast<int>(size)));
-    if (block == nullptr) return SP_STS_MEM_ALLOC;
+    SpFftSpec* spec = nullptr;
+    int64_t N = 0;
+    int bufSize = 0;
+    if (tapsLen >= kFftMinTaps) {
+        const int order = fftOrderFor(tapsLen);
+        SpStatus s = FirRoutines::fftCreate(&spec, order);
+        if (s != SP_STS_OK) return s;
+        s = FirRoutines::bufferSize(spec, &bufSize);
+        if (s != SP_STS_OK) {
+            spRealFftDestroy_Gen(spec);
+            return s;
+        }
+        N = int64_t{1} << order;
+    }
+    const int64_t size = A + ceil16(12 * L + 16) + 4 * A + 2 * ceil16(4 * N) + bufSize + 16560;
+    uint8_t* block = size <= kInt32Max ? static_cast<uint8_t*>(spMallocAligned(static_cast<int>(size))) : nullptr;
+    if (block == nullptr) {
+        if (spec != nullptr) spRealFftDestroy_Gen(spec);
+        return SP_STS_MEM_ALLOC;
+    }
     SpFirState* st = reinterpret_cast<SpFirState*>(block);
-    float* coef = reinterpret_cast<float*>(block + sizeof(SpFirState) + A + ceil16(12 * L + 16) + kReservedSlot);
-    setSingleRate(st, taps, tapsLen, dlyLine, 1, coef);
+    uint8_t* coef = block + sizeof(SpFirState) + A + ceil16(12 * L + 16) + kReservedSlot;
+    setSingleRate(st, taps, tapsLen, dlyLine, 1, reinterpret_cast<float*>(coef));
+    if (spec != nullptr) {
+        uint8_t* spectrum = coef + 4 * A;
+        uint8_t* work = spectrum + ceil16(4 * N);
+        st->fftSpec = spec;
+        st->fftLen = static_cast<int32_t>(N);
+        st->tapsSpectrum = reinterpret_cast<float*>(spectrum);
+        st->fftWorkBuf = bufSize > 0 ? work : nullptr;
+        st->fftBlock = reinterpret_cast<float*>(work + bufSize);
+        const SpStatus s = transformTaps(st, taps);
+        if (s != SP_STS_OK) {
+            spRealFftDestroy_Gen(spec);
+            spFreeAligned(block);
+            return s;
+        }
+    }
     *state = st;
     return SP_STS_OK;
 }
@@ -402,6 +533,7 @@ SpStatus SP_NAME(spFirFilterF32)(const float* src, float* dst, int numIters, SpF
     if (numIters <= 0) return SP_STS_SIZE;
     if (state->id == SP_CTX_FIR_MR) return filterMultirate(src, dst, numIters, state);
     if (state->id != SP_CTX_FIR) return SP_STS_CONTEXT_MISMATCH;
+    if (numIters >= kFftMinBlock && state->fftLen > 0) return filterFft(src, dst, numIters, state);
     filterDirect(src, dst, numIters, state);
     return SP_STS_OK;
 }

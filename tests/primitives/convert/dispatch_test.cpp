@@ -67,11 +67,11 @@ std::vector<RowExpectation> expectedTableA() {
         ALL_BUILDS(spEntryTableA, spDivConstF32InPlace),
         ALL_BUILDS(spEntryTableA, spMoveF32),
         ALL_BUILDS(spEntryTableA, spScaleF32InPlace),
-        GEN_ONLY(spEntryTableA, spFirInit),
+        ALL_BUILDS(spEntryTableA, spFirInit),
         ALL_BUILDS(spEntryTableA, spFirStateSize),
-        GEN_ONLY(spEntryTableA, spFirMultirateInit),
+        ALL_BUILDS(spEntryTableA, spFirMultirateInit),
         ALL_BUILDS(spEntryTableA, spFirMultirateStateSize),
-        GEN_ONLY(spEntryTableA, spFirFilterF32),
+        ALL_BUILDS(spEntryTableA, spFirFilterF32),
         ALL_BUILDS(spEntryTableA, spFirOneDirectF32),
         GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
         GEN_ONLY(spEntryTableA, spIirStateSize),
@@ -121,7 +121,7 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spIirCreate),
         SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
         GEN_ONLY(spEntryTableB, spIirFilterF32),
-        GEN_ONLY(spEntryTableB, spFirCreate),
+        ALL_BUILDS(spEntryTableB, spFirCreate),
         SAME(spEntryTableB, spFirDestroy, spFirDestroy_Gen),
         ALL_BUILDS(spEntryTableB, spUpsampleF32),
         ALL_BUILDS(spEntryTableB, spDownsampleF32),
@@ -165,12 +165,11 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
         ScopedDispatchIndex index(b);
-        for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirMultirateInit), callWithZeros(spFirFilterF32),
-                           callWithZeros(spIirFilterF32InPlace),
+        for (SpStatus s : {callWithZeros(spIirFilterF32InPlace),
                            callWithZeros(spIirStateSize), callWithZeros(spIirInit),
                            callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
                            callWithZeros(spRealFftInverse),
-                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate)})
+                           callWithZeros(spIirCreate), callWithZeros(spIirFilterF32)})
             statuses.push_back(s);
     }
     for (SpStatus s : statuses) EXPECT_EQ(s, SP_STS_NOT_BUILT);
@@ -181,7 +180,9 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spIirDestroy), callWithZeros(spFirDestroy),
                            callWithZeros(spFirOneDirectF32), callWithZeros(spUpsampleF32),
                            callWithZeros(spDownsampleF32), callWithZeros(spFirStateSize),
-                           callWithZeros(spFirMultirateStateSize)})
+                           callWithZeros(spFirMultirateStateSize), callWithZeros(spFirInit),
+                           callWithZeros(spFirMultirateInit), callWithZeros(spFirFilterF32),
+                           callWithZeros(spFirCreate)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }

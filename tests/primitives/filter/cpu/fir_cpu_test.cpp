@@ -10,6 +10,7 @@
 // gamma(k) = k 2^-24 / (1 - k 2^-24).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -143,7 +144,8 @@ std::vector<StreamCase> streamCases() {
 
 class FirCpuStreams : public ::testing::TestWithParam<StreamCase> {};
 
-// Random splits (1, S, S + 1, long calls) through the build's bodies: every
+// Random splits (1, S, S + 1, long calls; direct path only, the FFT path
+// has its own test) through the build's bodies: every
 // output within the bound of the exact convolution, the delay line after
 // every call bit for bit the generic build's, and the same bits in every
 // build. Destination offsets 0-3 floats.
@@ -173,6 +175,7 @@ TEST_P(FirCpuStreams, WithinBoundAndDelayLinesMatchGeneric) {
             const int choices[] = {1, S / c.down, S / c.down + 1, 511, 512, static_cast<int>(rng() % 700) + 1};
             int iters = choices[call % 6];
             iters = static_cast<int>(std::min<int64_t>(iters, (inputs - used) / c.down));
+            if (st->id == SP_CTX_FIR && st->fftLen > 0) iters = std::min(iters, 511);  // direct path here
             if (iters <= 0) break;
             const int off = call % 4;
             std::vector<float> out(static_cast<size_t>(iters) * c.up + off), genOut(out.size());
@@ -223,6 +226,48 @@ TEST(FirCpuMultirate, StagedSlotsAreClearedAfterEveryCall) {
             }
         }
     });
+}
+
+// Overlap-save: per call, max |y - exact| of a build <= 4 x the generic
+// FFT path's + 1e-7 sum|h| max|x|; the delay line after every call equals
+// the generic build's bit for bit; 511 samples take the direct path.
+TEST(FirCpuFftPath, WithinFourTimesTheGenericErrorAndSameDelayLines) {
+    for (int L : {64, 101, 256}) {
+        const std::vector<float> taps = randomFloats(L, 300 + L);
+        const std::vector<float> x = randomFloats(8000, 400 + L);
+        double sumH = 0.0;
+        for (float t : taps) sumH += std::fabs(t);
+        forEachFilterBuild([&](int, const SpFilterKernels& k) {
+            int size = 0, genSize = 0;
+            ASSERT_EQ(k.spFirStateSize(L, &size), SP_STS_OK);
+            ASSERT_EQ(spFirStateSize_Gen(L, &genSize), SP_STS_OK);
+            std::vector<uint8_t> buf(size), genBuf(genSize);
+            SpFirState *st = nullptr, *gen = nullptr;
+            ASSERT_EQ(k.spFirInit(&st, taps.data(), L, nullptr, buf.data() + 5), SP_STS_OK);
+            ASSERT_EQ(spFirInit_Gen(&gen, taps.data(), L, nullptr, genBuf.data()), SP_STS_OK);
+            ASSERT_GT(st->fftLen, 0);
+            const int B = st->fftLen - L + 1;
+            int64_t used = 0;
+            for (int n : {512, B, B + 1, 511, 2000, 513}) {
+                if (n < 512 && n != 511) n = 512;
+                ASSERT_LE(used + n, 8000);
+                std::vector<float> out(n), genOut(n);
+                ASSERT_EQ(k.spFirFilterF32(x.data() + used, out.data(), n, st), SP_STS_OK);
+                ASSERT_EQ(spFirFilterF32_Gen(x.data() + used, genOut.data(), n, gen), SP_STS_OK);
+                ASSERT_EQ(std::memcmp(st->dlyLine, gen->dlyLine, 4 * static_cast<size_t>(L)), 0) << "call of " << n;
+                double errCpu = 0.0, errGen = 0.0;
+                for (int i = 0; i < n; ++i) {
+                    const int64_t t = used + i;
+                    double y = 0.0;
+                    for (int kk = 0; kk < L && kk <= t; ++kk) y += static_cast<double>(taps[kk]) * x[t - kk];
+                    errCpu = std::max(errCpu, std::fabs(out[i] - y));
+                    errGen = std::max(errGen, std::fabs(genOut[i] - y));
+                }
+                EXPECT_LE(errCpu, 4 * errGen + 1e-7 * sumH) << L << " taps, call of " << n;
+                used += n;
+            }
+        });
+    }
 }
 
 TEST(FirCpuMultirate, ModeOutsideOneToThreeIsRefused) {
