@@ -1,9 +1,8 @@
 // The filter family's CPU-build bodies and kernels, listed once as
 //   X(builds, name, result, (parameters))
 // with the build sets of sp_cpu_list.h (ALL: _Sse3, _Ssse3, _Sse41; B12:
-// _Sse3, _Ssse3; B2: _Ssse3 only). The list feeds these declarations, the
-// entry-table cells, the per-build kernel tables of the tests and the
-// benchmark cases.
+// _Sse3, _Ssse3; B2: _Ssse3 only). The list feeds these declarations and
+// the tests' per-build pointer tables (tests/primitives/filter/cpu/).
 //
 // Kernels check nothing and return no status: the body that calls them has
 // checked every pointer and count. Kernels that no entry reaches (other
