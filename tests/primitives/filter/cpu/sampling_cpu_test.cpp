@@ -277,7 +277,7 @@ TEST_P(OtherWidths, EqualSlicingOfRawBits) {
                         down(src.start, n, dst.start, &dstLen, factor, &ph);
                         EXPECT_EQ(dstLen, want.dstLen);
                         EXPECT_EQ(ph, want.phase);
-                        EXPECT_TRUE(std::memcmp(dst.start, want.out.data(), want.out.size()) == 0);
+                        EXPECT_TRUE(want.out.empty() || std::memcmp(dst.start, want.out.data(), want.out.size()) == 0);
                         EXPECT_TRUE(dst.markIntact());
                         if (up && (factor == 2) == c.factor2Only) {
                             const size_t outBytes = static_cast<size_t>(n) * factor * c.width;
