@@ -5,6 +5,7 @@
 #include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 
 std::atomic<int32_t> spDispatchIndex{SP_BUILD_GEN};
@@ -29,12 +30,12 @@ const SpEntryTableA spEntryTableA = {
     /*  9 */ ALL_BUILDS(spDivConstF32InPlace),
     /* 10 */ ALL_BUILDS(spMoveF32),
     /* 11 */ ALL_BUILDS(spScaleF32InPlace),
-    /* 12 */ GEN_ONLY(spFirInit),
-    /* 13 */ GEN_ONLY(spFirStateSize),
-    /* 14 */ GEN_ONLY(spFirMultirateInit),
-    /* 15 */ GEN_ONLY(spFirMultirateStateSize),
-    /* 16 */ GEN_ONLY(spFirFilterF32),
-    /* 17 */ GEN_ONLY(spFirOneDirectF32),
+    /* 12 */ ALL_BUILDS(spFirInit),
+    /* 13 */ ALL_BUILDS(spFirStateSize),
+    /* 14 */ ALL_BUILDS(spFirMultirateInit),
+    /* 15 */ ALL_BUILDS(spFirMultirateStateSize),
+    /* 16 */ ALL_BUILDS(spFirFilterF32),
+    /* 17 */ ALL_BUILDS(spFirOneDirectF32),
     /* 18 */ GEN_ONLY(spIirFilterF32InPlace),
     /* 19 */ GEN_ONLY(spIirStateSize),
     /* 20 */ GEN_ONLY(spIirInit),

@@ -31,14 +31,7 @@ constexpr int kModeGroups = 1;
 constexpr int kModeIndexedUp1 = 2;
 constexpr int kModeIndexed = 3;
 
-// Every derived quantity of (L, up, down), in 64 bits.
-struct Geometry {
-    int64_t L, up, down;
-    int64_t H, M, K, G, X;
-    int mode;
-    int64_t phaseEntries;  // up + 1 (groups) or 4 up + 1 (indexed)
-    int64_t size;
-};
+using Geometry = SpFirMrGeometry;
 
 int chooseMode(int64_t L, int64_t up, int64_t down) {
     const float r = static_cast<float>(L) / static_cast<float>(L + 3 * down);
@@ -71,14 +64,10 @@ Geometry geometry(int tapsLen, int upFactor, int downFactor, int mode) {
 }
 
 Geometry geometryFor(int tapsLen, int upFactor, int downFactor) {
-    return geometry(tapsLen, upFactor, downFactor, chooseMode(tapsLen, upFactor, downFactor));
+    return spFirMrGeometry_Gen(tapsLen, upFactor, downFactor);
 }
 
-// Everything the state and the filter's indexes use fits a positive int32.
-bool fits(const Geometry& g) {
-    return g.M <= kInt32Max && g.H + g.G + 1 <= kInt32Max && g.X <= kInt32Max &&
-           4 * g.up <= kInt32Max && 4 * g.down <= kInt32Max && g.size <= kInt32Max;
-}
+bool fits(const Geometry& g) { return spFirMrGeometryFits_Gen(g); }
 
 // Coefficient column c at upsampled offset p (zero outside its tap span).
 float column(const float* taps, const Geometry& g, int c, int64_t p) {
@@ -86,9 +75,22 @@ float column(const float* taps, const Geometry& g, int c, int64_t p) {
     return (k >= 0 && k < g.L) ? taps[g.L - 1 - k] : 0.0f;
 }
 
-// The phase walk: A_j (first input of group j's window, counted from the
-// oldest history sample) and F_j (offset into the columns).
-void phaseWalk(const Geometry& g, int upPhase, int downPhase, int64_t* A, int64_t* F) {
+}  // namespace
+
+SpFirMrGeometry spFirMrGeometry_Gen(int tapsLen, int upFactor, int downFactor) {
+    return geometry(tapsLen, upFactor, downFactor, chooseMode(tapsLen, upFactor, downFactor));
+}
+
+bool spFirMrGeometryFits_Gen(const SpFirMrGeometry& g) {
+    return g.M <= kInt32Max && g.H + g.G + 1 <= kInt32Max && g.X <= kInt32Max &&
+           4 * g.up <= kInt32Max && 4 * g.down <= kInt32Max && g.size <= kInt32Max;
+}
+
+float spFirMrColumn_Gen(const float* taps, const SpFirMrGeometry& g, int c, int64_t p) {
+    return column(taps, g, c, p);
+}
+
+void spFirMrPhaseWalk_Gen(const SpFirMrGeometry& g, int upPhase, int downPhase, int64_t* A, int64_t* F) {
     const int64_t t = upPhase + (g.L - 1) % g.up;
     int64_t C = t < g.up ? t : t - g.up;
     int64_t a = t < g.up ? 1 : 0;
@@ -102,6 +104,12 @@ void phaseWalk(const Geometry& g, int upPhase, int downPhase, int64_t* A, int64_
         A[j] = a;
         F[j] = C - D;
     }
+}
+
+namespace {
+
+void phaseWalk(const Geometry& g, int upPhase, int downPhase, int64_t* A, int64_t* F) {
+    spFirMrPhaseWalk_Gen(g, upPhase, downPhase, A, F);
 }
 
 void buildGroups(SpFirState* st, const float* taps, const Geometry& g, const int64_t* A,

@@ -45,6 +45,26 @@ SpStatus spFirMultirateFilterF32_Gen(const float* src, float* dst, int numIters,
 int64_t spFirMultirateGroupsSize_Gen(int tapsLen, int upFactor, int downFactor);
 int64_t spFirMultirateIndexedSize_Gen(int tapsLen, int upFactor, int downFactor);
 
+// The derived quantities of a multirate state, shared by the builders of
+// every build (plain functions: no inline code crosses builds). All in 64
+// bits; mode 1 groups, 2 indexed with up 1, 3 indexed.
+struct SpFirMrGeometry {
+    int64_t L, up, down;
+    int64_t H, M, K, G, X;  // history, column length, taps per group, stageLen, stagedOutLen
+    int mode;
+    int64_t phaseEntries;  // up + 1 (groups) or 4 up + 1 (indexed)
+    int64_t size;          // bytes of the state in a caller buffer
+};
+// The layout the size query and the builders choose for (L, up, down).
+SpFirMrGeometry spFirMrGeometry_Gen(int tapsLen, int upFactor, int downFactor);
+// Everything the state and the filter's indexes use fits a positive int32.
+bool spFirMrGeometryFits_Gen(const SpFirMrGeometry& g);
+// Coefficient column c (0..3) at upsampled offset p, zero outside its span.
+float spFirMrColumn_Gen(const float* taps, const SpFirMrGeometry& g, int c, int64_t p);
+// The phase walk: A_j (first input of group j's window, counted from the
+// oldest history sample) and F_j (offset into the columns), up entries each.
+void spFirMrPhaseWalk_Gen(const SpFirMrGeometry& g, int upPhase, int downPhase, int64_t* A, int64_t* F);
+
 // ---- IIR (iir.cpp) -------------------------------------------------------------
 SpStatus spIirStateSize_Gen(int order, int* size);
 SpStatus spIirInit_Gen(SpIirState** state, const float* taps, int order, const float* dlyLine,

@@ -9,6 +9,7 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/sp_vec_cpu.h"
 
@@ -59,10 +60,11 @@ const SpEntryTableB spEntryTableB = {
     /* 32 */ GEN_ONLY(spIirCreate),
     /* 33 */ SAME_ALL(spIirDestroy_Gen),
     /* 34 */ GEN_ONLY(spIirFilterF32),
-    /* 35 */ GEN_ONLY(spFirCreate),
+    /* 35 */ {spFirCreate_Gen, spFirCreate_Sse3, spFirCreate_Ssse3, spFirCreate_Sse41},
     /* 36 */ SAME_ALL(spFirDestroy_Gen),
-    /* 37 */ GEN_ONLY(spUpsampleF32),
-    /* 38 */ GEN_ONLY(spDownsampleF32),
+    /* 37 */ {spUpsampleF32_Gen, spUpsampleF32_Sse3, spUpsampleF32_Ssse3, spUpsampleF32_Sse41},
+    /* 38 */ {spDownsampleF32_Gen, spDownsampleF32_Sse3, spDownsampleF32_Ssse3,
+             spDownsampleF32_Sse41},
     /* 39 */ B3_USES_B2(spAddScaledF32),
 };
 

@@ -13,8 +13,52 @@
 #     hold a store fence, except the vector add, subtract and add-scaled
 #     kernels (and the loop they share when it is not inlined), whose
 #     callers order the stores.
+#   check_generic_isa.sh --weak GENERIC B1 B2 B3
+#     four colon-separated object lists (generic, CPU builds 1-3): no weak
+#     symbol (an inline or template copy the linker may merge) of one build's
+#     objects is also defined by the generic objects or another build's, so
+#     no build can end up running another build's instructions.
 # VEX/EVEX-encoded instructions (and so FMA) are outside every ceiling.
 set -eu
+
+# Defined symbols of a colon-separated object list, "<type> <name>" per line.
+defined_symbols() {
+  old_ifs=$IFS; IFS=:
+  for obj in $1; do
+    nm --defined-only "$obj" | awk 'NF >= 3 { print $2 " " $3 }'
+  done
+  IFS=$old_ifs
+}
+
+if [ "${1:-}" = "--weak" ]; then
+  tmp=${TMPDIR:-/tmp}/sp_weak_$$
+  mkdir -p "$tmp"
+  defined_symbols "$2" > "$tmp/0"
+  defined_symbols "$3" > "$tmp/1"
+  defined_symbols "$4" > "$tmp/2"
+  defined_symbols "$5" > "$tmp/3"
+  for g in 0 1 2 3; do
+    awk '{ print $2 }' "$tmp/$g" | sort -u > "$tmp/names$g"
+  done
+  status=0
+  for b in 1 2 3; do
+    # The placeholder bodies of unbuilt table cells (not_built.h) only
+    # return a constant; they are the one template every build may share.
+    awk '$1 ~ /^[WVuw]$/ && $2 !~ /SpNotBuiltBody/ { print $2 }' "$tmp/$b" | sort -u > "$tmp/weak$b"
+    for other in 0 1 2 3; do
+      [ "$other" = "$b" ] && continue
+      shared=$(comm -12 "$tmp/weak$b" "$tmp/names$other")
+      if [ -n "$shared" ]; then
+        echo "weak symbols of build $b also defined by group $other (0 = generic):"
+        echo "$shared" | c++filt
+        status=1
+      fi
+    done
+  done
+  rm -rf "$tmp"
+  [ $status -eq 0 ] && echo "no weak symbol of a CPU build is defined by another build or the generic objects"
+  exit $status
+fi
 
 SSE3='addsubp[sd]|h(add|sub)p[sd]|lddqu|movddup|movs[hl]dup|fisttp[a-z]*|monitor|mwait'
 SSSE3='pabs[bwd]|palignr|ph(add|sub)(w|d|sw)|pmaddubsw|pmulhrsw|pshufb|psign[bwd]'

@@ -12,6 +12,7 @@
 #include "primitives/fft/sp_fft_cpu.h"
 #include "primitives/fft/sp_fft_gen.h"
 #include "primitives/fft_simd/sp_fft_simd.h"
+#include "primitives/filter/cpu/sp_filter_cpu.h"
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/entry_table_b.h"
 #include "primitives/vector/sp_vec_cpu.h"
@@ -67,12 +68,12 @@ std::vector<RowExpectation> expectedTableA() {
         ALL_BUILDS(spEntryTableA, spDivConstF32InPlace),
         ALL_BUILDS(spEntryTableA, spMoveF32),
         ALL_BUILDS(spEntryTableA, spScaleF32InPlace),
-        GEN_ONLY(spEntryTableA, spFirInit),
-        GEN_ONLY(spEntryTableA, spFirStateSize),
-        GEN_ONLY(spEntryTableA, spFirMultirateInit),
-        GEN_ONLY(spEntryTableA, spFirMultirateStateSize),
-        GEN_ONLY(spEntryTableA, spFirFilterF32),
-        GEN_ONLY(spEntryTableA, spFirOneDirectF32),
+        ALL_BUILDS(spEntryTableA, spFirInit),
+        ALL_BUILDS(spEntryTableA, spFirStateSize),
+        ALL_BUILDS(spEntryTableA, spFirMultirateInit),
+        ALL_BUILDS(spEntryTableA, spFirMultirateStateSize),
+        ALL_BUILDS(spEntryTableA, spFirFilterF32),
+        ALL_BUILDS(spEntryTableA, spFirOneDirectF32),
         GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
         GEN_ONLY(spEntryTableA, spIirStateSize),
         GEN_ONLY(spEntryTableA, spIirInit),
@@ -121,10 +122,10 @@ std::vector<RowExpectation> expectedTableB() {
         GEN_ONLY(spEntryTableB, spIirCreate),
         SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
         GEN_ONLY(spEntryTableB, spIirFilterF32),
-        GEN_ONLY(spEntryTableB, spFirCreate),
+        ALL_BUILDS(spEntryTableB, spFirCreate),
         SAME(spEntryTableB, spFirDestroy, spFirDestroy_Gen),
-        GEN_ONLY(spEntryTableB, spUpsampleF32),
-        GEN_ONLY(spEntryTableB, spDownsampleF32),
+        ALL_BUILDS(spEntryTableB, spUpsampleF32),
+        ALL_BUILDS(spEntryTableB, spDownsampleF32),
         B3_USES_B2(spEntryTableB, spAddScaledF32),
     };
 }
@@ -164,11 +165,8 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
     std::vector<SpStatus> statuses;
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
         ScopedDispatchIndex index(b);
-        for (SpStatus s : {callWithZeros(spFirInit), callWithZeros(spFirStateSize), callWithZeros(spFirMultirateInit),
-                           callWithZeros(spFirMultirateStateSize), callWithZeros(spFirFilterF32),
-                           callWithZeros(spFirOneDirectF32), callWithZeros(spIirFilterF32InPlace),
-                           callWithZeros(spIirStateSize), callWithZeros(spIirInit), callWithZeros(spIirCreate), callWithZeros(spIirFilterF32), callWithZeros(spFirCreate),
-                           callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32)})
+        for (SpStatus s : {callWithZeros(spIirFilterF32InPlace), callWithZeros(spIirStateSize),
+                           callWithZeros(spIirInit), callWithZeros(spIirCreate), callWithZeros(spIirFilterF32)})
             statuses.push_back(s);
     }
     for (SpStatus s : statuses) EXPECT_EQ(s, SP_STS_NOT_BUILT);
@@ -179,7 +177,11 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spIirDestroy), callWithZeros(spFirDestroy),
                            callWithZeros(spComplexFftForward), callWithZeros(spRealFftForward),
                            callWithZeros(spRealFftInverse), callWithZeros(spMulPackedSpectraF32),
-                           callWithZeros(spCopyF32)})
+                           callWithZeros(spCopyF32), callWithZeros(spFirOneDirectF32),
+                           callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32),
+                           callWithZeros(spFirStateSize), callWithZeros(spFirMultirateStateSize),
+                           callWithZeros(spFirInit), callWithZeros(spFirMultirateInit),
+                           callWithZeros(spFirFilterF32), callWithZeros(spFirCreate)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }

@@ -3,8 +3,10 @@
 sample first, of float32 products taps[L-1-i] * x[n-L+1+i] accumulated in
 float64 sequentially (np.add.accumulate, not numpy's pairwise sum) and
 rounded to float32 once. Every output picks a tap row from a polyphase
-table, as the sample-rate converters do. Writes fir_one_cases.bin into the
-directory given."""
+table, as the sample-rate converters do. The complex cases (interleaved
+re, im pairs) give the exact complex sums in float64 of complex64 taps and
+samples, for the CPU builds' complex kernel. Writes fir_one_cases.bin into
+the directory given."""
 import sys
 
 import numpy as np
@@ -14,6 +16,7 @@ from spref_arrays import write_arrays
 TAP_COUNTS = (1, 3, 20, 24, 48)
 ROWS = 7
 STEPS = 300
+COMPLEX_TAP_COUNTS = (1, 2, 3, 4, 5, 17)
 
 
 def main(out_dir):
@@ -33,6 +36,14 @@ def main(out_dir):
         arrays["x%d" % L] = x
         arrays["rows%d" % L] = rows.astype(np.float64)
         arrays["y%d" % L] = y
+    for L in COMPLEX_TAP_COUNTS:
+        taps = (rng.uniform(-1, 1, L) + 1j * rng.uniform(-1, 1, L)).astype(np.complex64)
+        x = (rng.uniform(-1, 1, STEPS) + 1j * rng.uniform(-1, 1, STEPS)).astype(np.complex64)
+        history = np.concatenate([np.zeros(L - 1, np.complex128), x.astype(np.complex128)])
+        y = np.array([np.sum(taps[::-1].astype(np.complex128) * history[n:n + L]) for n in range(STEPS)])
+        arrays["ctaps%d" % L] = taps.view(np.float32).astype(np.float64)
+        arrays["cx%d" % L] = x.view(np.float32).astype(np.float64)
+        arrays["cy%d" % L] = y.view(np.float64)
     write_arrays(out_dir + "/fir_one_cases.bin", arrays)
 
 

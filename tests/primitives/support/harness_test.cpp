@@ -83,7 +83,7 @@ TEST(Builds, ForEachBuildRunsBuiltRunnableCellsUnderTheirIndex) {
     });
     EXPECT_EQ(seen, runnable);  // every column holds a body
     seen.clear();
-    forEachBuild(spEntryTableA.spFirInit, [&](int build) { seen.push_back(build); });
+    forEachBuild(spEntryTableA.spIirInit, [&](int build) { seen.push_back(build); });
     EXPECT_EQ(seen, std::vector<int>{0});  // CPU columns still placeholders
     EXPECT_EQ(spDispatchIndex.load(), SP_BUILD_GEN);
 }
