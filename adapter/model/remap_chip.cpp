@@ -173,7 +173,10 @@ NTSTATUS CUac1RemapHal::Stop() {
 
 struct CUac1RemapHal::JACK_POLL {
     HID_REQUEST Request;
-    IUsbAudioDevice* Usb;  // one reference, released by the thread
+    // Not counted: the adapter (the outer unknown) destroys the model,
+    // whose destructor ends this thread first. A counted reference would
+    // keep the adapter alive for as long as the thread runs.
+    IUsbAudioDevice* Usb;
 };
 
 VOID CUac1RemapHal::JackPollThreadStart(PVOID model) {
@@ -210,10 +213,14 @@ VOID CUac1RemapHal::JackPollThread() {
     history.Position = 1;
     history.State = JACK_STATE_PASS;
     auto* poll = static_cast<JACK_POLL*>(ExAllocatePoolWithTag(NonPagedPoolNx, sizeof(JACK_POLL), m_PoolTag));
-    InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
+    IUsbAudioDevice* usb = NULL;
+    {
+        InterfaceRef<IUsbAudioDevice> query(GetOuterUnknown(), IID_IUsbAudioDevice);
+        usb = query.get();
+    }
     UCHAR sample = 0;
-    if (poll != NULL && usb.get() != NULL) {
-        poll->Usb = usb.get();
+    if (poll != NULL && usb != NULL) {
+        poll->Usb = usb;
         if (NT_SUCCESS(ReadJackSample(poll, &sample))) {
             history.Samples[0] = sample;
             LARGE_INTEGER due;
