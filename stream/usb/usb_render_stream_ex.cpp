@@ -66,13 +66,16 @@ NTSTATUS CUsbRenderStreamEx::Open(PCYCLIC_CLIENT client, PULONG frameNumber) {
 }
 
 // Results are not checked: the stream plays whatever the codec answered.
+// The non-audio bit follows the format's tag whether the client gave it
+// plain or extensible: a plain-tag AC-3 client (the only way the wave
+// filter opens AC-3) must not go out flagged as audio, and a plain PCM
+// client after it must not stay flagged as data.
 VOID CUsbRenderStreamEx::WriteFormatRegisters(const WAVEFORMATEXTENSIBLE* format) {
     if (m_pRemapHal == NULL) return;
     for (const RATE_CODE& r : kRateCodes)
         if (r.Rate == format->Format.nSamplesPerSec) m_pRemapHal->WriteChipRegister(kSpdifRegister, r.Code, kRateMask);
-    if (format->Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE)
-        m_pRemapHal->WriteChipRegister(kSpdifRegister, StreamFormatTag(format) == WAVE_FORMAT_PCM ? 0 : kNonAudioMask,
-                                       kNonAudioMask);
+    m_pRemapHal->WriteChipRegister(kSpdifRegister, StreamFormatTag(format) == WAVE_FORMAT_PCM ? 0 : kNonAudioMask,
+                                   kNonAudioMask);
 }
 
 NTSTATUS CUsbRenderStreamEx::SetName(PCWSTR name) {

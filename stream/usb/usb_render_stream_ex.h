@@ -3,8 +3,8 @@
 //
 // - after every successful Open, the codec's S/PDIF register (register 0)
 //   takes the stream's rate code (bits 12-14: 0 for 44.1 kHz, 2 for 48 kHz,
-//   6 for 96 kHz; another rate writes no code) and, for an extensible
-//   format, its non-audio bit (bit 1: set unless the SubFormat is PCM);
+//   6 for 96 kHz; another rate writes no code) and its non-audio bit
+//   (bit 1: set unless the format's tag, plain or extensible, is PCM);
 //   bit 15 (S/PDIF selected) belongs to the output terminal;
 // - whenever the engine is named for an endpoint type, the format lists
 //   follow the type: speakers offer neither AC-3 nor 96 kHz PCM,
