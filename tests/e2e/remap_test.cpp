@@ -148,6 +148,30 @@ TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
     EXPECT_EQ(RegisterWritesFrom(beforeOpen), (std::vector<RegisterWrite>{{0, 0xA004}, {0, 0xA006}}));
 }
 
+// Each type's lists, whatever came before: speakers neither AC-3 nor
+// 96 kHz PCM (the descriptor's own AC-3 included), headphones 96 kHz PCM,
+// S/PDIF the AC-3 rates and 96 kHz PCM once each.
+TEST_F(RemapE2eTest, OutputTypesRebuildTheFormatLists) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    const ULONG node = OutputTypeNode();
+    ASSERT_NE(node, KSFILTER_NODE);
+    auto extra = [this] {
+        std::vector<std::pair<USHORT, ULONG>> out;
+        for (const auto& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+            if (Tag(f) != 1 || f.Format.nSamplesPerSec == 96000) out.push_back({Tag(f), f.Format.nSamplesPerSec});
+        return out;
+    };
+    using List = std::vector<std::pair<USHORT, ULONG>>;
+    const List spdif = {{0x164, 96000}, {0x92, 44100}, {0x92, 48000}, {0x92, 96000}, {1, 96000}};
+    EXPECT_EQ(extra(), (List{{0x164, 96000}}));
+    for (const auto& [type, expected] : std::vector<std::pair<ULONG, List>>{
+             {ENDPOINT_SPDIF, spdif}, {ENDPOINT_HP, {{0x164, 96000}, {1, 96000}}}, {ENDPOINT_SPDIF, spdif},
+             {ENDPOINT_SPK, {{0x164, 96000}}}}) {
+        ASSERT_EQ(SetNodeRaw(node, &type, sizeof(type)), STATUS_SUCCESS) << "type " << type;
+        EXPECT_EQ(extra(), expected) << "type " << type;
+    }
+}
+
 TEST_F(RemapE2eTest, BadOutputTypeRequestsChangeNothing) {
     ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
     const ULONG node = OutputTypeNode();
