@@ -74,6 +74,7 @@ public:
     NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* out) override;
     // The bound volume's initialisation, then every gain.
     NTSTATUS Init(IUnknown* entity, ULONG controlSelector, PDEVICE_OBJECT deviceObject);
+    using CVolumeNode::Init;
     NTSTATUS SetValue(ULONG channel, LONG level) override;
     NTSTATUS SelectProfile(ULONG profile, PVOID callbackObject) override;
     NTSTATUS ReadBack() override;
@@ -93,6 +94,7 @@ public:
     // The driver-only mute's initialisation; the registers of the model
     // behind builder (none: every SetValue is refused).
     NTSTATUS Init(IUnknown* entity, PDEVICE_OBJECT deviceObject, IAudioHal* builder);
+    using CSoftMuteNode::Init;
     // Channel 0 only; the register write first, the value kept only when
     // it succeeded.
     NTSTATUS SetValue(ULONG channel, BYTE value) override;

@@ -172,6 +172,36 @@ TEST_F(RemapE2eTest, OutputTypesRebuildTheFormatLists) {
     }
 }
 
+// 8-channel PCM on a device with 8-channel output: the channel swap
+// exchanges the rear and side pairs on the way to the speaker; with the
+// 8-channel output off there is no swap (and no 8-channel format).
+TEST_F(RemapE2eTest, EightChannelsArriveWithRearAndSidePairsExchanged) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    WAVEFORMATEXTENSIBLE format = {};
+    bool found = false;
+    for (const auto& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+        if (!found && Tag(f) == 1 && f.Format.nChannels == 8 && f.Format.nSamplesPerSec == 48000) format = f, found = true;
+    ASSERT_TRUE(found);
+    // Channel c of every frame holds c + 1 (times 256).
+    std::vector<uint8_t> played;
+    for (int n = 0; n < 4800; n++)
+        for (int c = 0; c < 8; c++) {
+            played.push_back(0);
+            played.push_back((uint8_t)(c + 1));
+        }
+    host::BytesSource source(played);
+    std::vector<uint8_t> received;
+    host::StreamRun run = host::Play(
+        Session(), format, source, [&](const uint8_t* d, size_t b) { received.insert(received.end(), d, d + b); },
+        nullptr);
+    EXPECT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    size_t i = 0;
+    while (i + 16 <= received.size() && received[i + 1] == 0) i += 16;
+    ASSERT_LT(i + 16, received.size());
+    const std::vector<int> expected = {1, 2, 3, 4, 7, 8, 5, 6};
+    for (int c = 0; c < 8; c++) EXPECT_EQ(received[i + 2 * c + 1], expected[c]) << "channel " << c;
+}
+
 TEST_F(RemapE2eTest, BadOutputTypeRequestsChangeNothing) {
     ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
     const ULONG node = OutputTypeNode();

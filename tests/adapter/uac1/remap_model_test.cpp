@@ -78,6 +78,32 @@ INSTANTIATE_TEST_SUITE_P(
                      false}),
     [](const ::testing::TestParamInfo<HardwareCase>& info) { return std::string(info.param.name); });
 
+TEST(RemapProductTable, SortedUniqueWithTheDefaultLast) {
+    ASSERT_GE(REMAP_PRODUCT_TABLE_ROWS, 1u);
+    const REMAP_PRODUCT_ROW& last = REMAP_PRODUCT_TABLE[REMAP_PRODUCT_TABLE_ROWS - 1];
+    EXPECT_EQ(last.VendorId, 0);
+    for (ULONG i = 1; i + 1 < REMAP_PRODUCT_TABLE_ROWS; ++i) {
+        const auto& a = REMAP_PRODUCT_TABLE[i - 1];
+        const auto& b = REMAP_PRODUCT_TABLE[i];
+        EXPECT_LT((a.VendorId << 16) | a.ProductId, (b.VendorId << 16) | b.ProductId) << "row " << i;
+    }
+    EXPECT_EQ(LookupRemapProduct(0x1E7D, 0x3751), &last);
+    // Either the vendor or the product id alone keeps the channels unswapped.
+    EXPECT_TRUE(RemapEntityFlags(0x28DA, 0x0001) & REMAP_ENTITY_NO_CHANNEL_SWAP);
+    EXPECT_TRUE(RemapEntityFlags(0x1209, 0x268E) & REMAP_ENTITY_NO_CHANNEL_SWAP);
+    EXPECT_FALSE(RemapEntityFlags(0x1209, 0x7A20) & REMAP_ENTITY_NO_CHANNEL_SWAP);
+}
+
+// A switch value longer than its 4 bytes is no switch: the default stays.
+TEST_F(RemapModelTest, OversizedSwitchValueKeepsTheDefault) {
+    PlugRemap();
+    StoreBytes(u"DisableStereoMixRecUnit", {0, 0, 0, 0, 0, 0, 0, 0});
+    StoreBytes(u"SupportHPOut", {0, 0, 0, 0, 0});
+    ASSERT_EQ(InitAdapter(), STATUS_SUCCESS);
+    EXPECT_EQ(Remap()->Switches().DisableStereoMixRecUnit, 1);
+    EXPECT_EQ(Remap()->Switches().SupportHPOut, 1);
+}
+
 TEST_F(RemapModelTest, OnlyTheSecondIdRequestFailingFailsTheStart) {
     for (USHORT stalled : {9, 8}) {
         PlugRemap();
