@@ -75,7 +75,7 @@ void BM_ChannelSwap(benchmark::State& s) {
 }
 
 // The remapped family's processed nodes with their condition met (the
-// S/PDIF profile, channel 0 muted; gains of unity cost what any gain does).
+// S/PDIF profile, channel 0 muted, every channel at -6 dB).
 void BM_ProcessedMuteMuted(benchmark::State& s) {
     CProcessedMuteNode* node = new (NonPagedPoolNx, REMAP_NODE_TAG) CProcessedMuteNode(NULL, 1);
     node->AddRef();
@@ -88,7 +88,9 @@ void BM_ProcessedVolume(benchmark::State& s) {
     CProcessedVolumeNode* node = new (NonPagedPoolNx, REMAP_NODE_TAG) CProcessedVolumeNode(NULL, 1);
     node->AddRef();
     node->CLevelUnit::Init(0, (ULONG)s.range(1), 0, -96 * 65536, 65536);
-    node->CLevelUnit::SelectProfile(ENDPOINT_SPDIF, NULL);
+    for (ULONG c = 0; c < (ULONG)s.range(1); ++c) node->CLevelUnit::SetValue(c, -6 * 65536);
+    // Nothing stored for the profile: the levels stay, the gains follow.
+    node->SelectProfile(ENDPOINT_SPDIF, NULL);
     RunNode(s, node);
 }
 
