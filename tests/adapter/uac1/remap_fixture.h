@@ -28,9 +28,8 @@ std::ostream& operator<<(std::ostream& out, const RegisterWrite& w);
 
 class RemapModelTest : public ModelTest {
 protected:
-    // Plugs the reference under the ids; chipId answers the two
-    // identification requests (X 0x9F, Y 0x03) or leaves both stalled
-    // except Y (0x00), so only a chip-less product runs.
+    // Plugs the reference under the ids; the two identification requests
+    // read X 0x9F and Y 0x03 with chipId, 0 and 0 without.
     void PlugRemap(USHORT vendor = kTestVendor, USHORT product = kTestProduct, bool chipId = false);
     // A switch or other "Settings" value: 4 bytes, or the given bytes.
     void StoreSwitch(const std::u16string& name, ULONG value);
@@ -40,7 +39,7 @@ protected:
     CUac1RemapHal* Remap() { return static_cast<CUac1RemapHal*>(Model()); }
     std::vector<RegisterWrite> RegisterWrites();
     void ClearRegisterWrites();
-    // Settles the device's HID log at its current length.
+    // RegisterWrites starts at this entry of the device's HID log.
     size_t m_RegisterBase = 0;
 };
 
