@@ -19,6 +19,7 @@
 
 #include "adapter/model/uac1_chip_hals.h"
 #include "adapter/model/uac1_hal.h"
+#include "adapter/model/uac1_remap_hal.h"
 #include "adapter/model/uac2_hal.h"
 #include "stream/wave/miniport_wave_cyclic.h"
 #include "topology/miniport_topology.h"
@@ -57,7 +58,7 @@ bool BeginsWith(const UCHAR* descriptor, ULONG units, const CHOICE_ROW& row) {
 const DRIVER_FACTORIES kBuiltInFactories = {
     // A model slot stays empty until its model is built into the driver;
     // a device of that family fails its start with STATUS_NOT_SUPPORTED.
-    {CreateUac1Hal, CreateUac2Hal, NULL, CreateUac1ChipAHal, CreateUac1ChipBHal, CreateUac1ChipCHal},
+    {CreateUac1Hal, CreateUac2Hal, CreateUac1RemapHal, CreateUac1ChipAHal, CreateUac1ChipBHal, CreateUac1ChipCHal},
     CreateMiniportTopology,
     CreateMiniportWaveCyclic,
 };

@@ -85,6 +85,15 @@ NTSTATUS CUacFeatureUnit::Init(const BYTE* descriptor, IUnknown* device, IAudioH
     return status;
 }
 
+NTSTATUS CUacFeatureUnit::InitSimple(const BYTE* descriptor, IUnknown* device, IAudioHal* builder) {
+    NTSTATUS status = CheckEntityDescriptor(descriptor, device, builder, kFeatureUnitSubtype, kControlsOffset);
+    if (NT_SUCCESS(status)) status = CheckControlLayout(descriptor, device);
+    if (NT_SUCCESS(status)) status = SetDescriptor(descriptor, device);
+    if (NT_SUCCESS(status)) status = CreateNodes(builder);
+    if (NT_SUCCESS(status)) ChainNodes();
+    return status;
+}
+
 NTSTATUS CUacFeatureUnit::CheckControlLayout(const BYTE* descriptor, IUnknown* device) {
     const ULONG controlSize = descriptor[kControlSizeOffset];
     if ((controlSize != 1 && controlSize != 2) || descriptor[0] < kFixedBytes + controlSize) {

@@ -38,6 +38,8 @@ public:
     // descriptor copy, the vendor control block (its absence is no
     // failure), CreateNodes and ChainNodes.
     NTSTATUS Init(const BYTE* descriptor, IUnknown* device, IAudioHal* builder);
+    // Init without the vendor control block.
+    NTSTATUS InitSimple(const BYTE* descriptor, IUnknown* device, IAudioHal* builder);
 
     BOOLEAN HasControl(ULONG controlSelector);
 

@@ -195,7 +195,6 @@ VOID CUac1Hal::EndStatusThread() {
 // ---- output-type changes ------------------------------------------------------------
 
 NTSTATUS CUac1Hal::UpdateSubdevices(ULONG unitId) {
-    UNREFERENCED_PARAMETER(unitId);
     ModelLock.Lock();
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     const ULONG count = GetStreamEngineCount();
@@ -209,7 +208,7 @@ NTSTATUS CUac1Hal::UpdateSubdevices(ULONG unitId) {
             status = STATUS_UNSUCCESSFUL;
             break;
         }
-        status = ReinstallSubdevice(engine, name);
+        status = ReinstallSubdevice(engine, name, unitId);
         ExFreePoolWithTag(name, HAL_TEMP_TAG);
         if (!NT_SUCCESS(status)) break;
     }
@@ -221,7 +220,7 @@ NTSTATUS CUac1Hal::UpdateSubdevices(ULONG unitId) {
 // type: the number of the last subdevice of that type and direction named
 // at start-up (the counters are not changed here). A type without a name
 // is refused before anything is removed.
-NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name) {
+NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name, ULONG unitId) {
     const ULONG type = engine->GetEndpointType();
     if (type >= ENDPOINT_TYPE_COUNT) return STATUS_INVALID_PARAMETER;
     NTSTATUS status = engine->RemoveMiniport(Fdo);
@@ -231,8 +230,13 @@ NTSTATUS CUac1Hal::ReinstallSubdevice(IStreamEngine* engine, PWSTR name) {
     const UCHAR counter = capture ? context->CaptureNameCounter[type] : context->RenderNameCounter[type];
     status = FormatEndpointName(name, capture, type, counter != 0 ? counter - 1u : 0u);
     if (NT_SUCCESS(status)) status = engine->SetName(name);
-    if (NT_SUCCESS(status)) status = engine->InstallMiniport(Fdo, NULL, AudioHal());
+    if (NT_SUCCESS(status)) status = InstallRenamed(engine, unitId);
     return status;
+}
+
+NTSTATUS CUac1Hal::InstallRenamed(IStreamEngine* engine, ULONG unitId) {
+    UNREFERENCED_PARAMETER(unitId);
+    return engine->InstallMiniport(Fdo, NULL, AudioHal());
 }
 
 // ---- power ------------------------------------------------------------------------

@@ -153,7 +153,10 @@ protected:
     VOID FollowStatusTransfers(STATUS_RUN* run);
     BOOLEAN SubmitStatusTransfer(STATUS_RUN* run);
     VOID AbortStatusTransfer(STATUS_RUN* run);
-    NTSTATUS ReinstallSubdevice(IStreamEngine* engine, PWSTR nameBuffer);
+    NTSTATUS ReinstallSubdevice(IStreamEngine* engine, PWSTR nameBuffer, ULONG unitId);
+    // The last step of ReinstallSubdevice, once the engine has its new
+    // name: installs its wave subdevice.
+    virtual NTSTATUS InstallRenamed(IStreamEngine* engine, ULONG unitId);
     NTSTATUS ReadBackNodes(CUacEntity* entity);
 
     CMutexLock ModelLock;

@@ -11,6 +11,7 @@
 #include "sim/executor.h"
 #include "topology/dsp_mute_node.h"
 #include "topology/jack_state_node.h"
+#include "topology/remap_nodes.h"
 
 namespace {
 
@@ -73,6 +74,26 @@ void BM_ChannelSwap(benchmark::State& s) {
     RunNode(s, node);
 }
 
+// The remapped family's processed nodes with their condition met (the
+// S/PDIF profile, channel 0 muted, every channel at -6 dB).
+void BM_ProcessedMuteMuted(benchmark::State& s) {
+    CProcessedMuteNode* node = new (NonPagedPoolNx, REMAP_NODE_TAG) CProcessedMuteNode(NULL, 1);
+    node->AddRef();
+    node->CBoolUnit::Init(0, 1);
+    node->CBoolUnit::SetValue(0, 1);
+    node->CBoolUnit::SelectProfile(ENDPOINT_SPDIF, NULL);
+    RunNode(s, node);
+}
+void BM_ProcessedVolume(benchmark::State& s) {
+    CProcessedVolumeNode* node = new (NonPagedPoolNx, REMAP_NODE_TAG) CProcessedVolumeNode(NULL, 1);
+    node->AddRef();
+    node->CLevelUnit::Init(0, (ULONG)s.range(1), 0, -96 * 65536, 65536);
+    for (ULONG c = 0; c < (ULONG)s.range(1); ++c) node->CLevelUnit::SetValue(c, -6 * 65536);
+    // Nothing stored for the profile: the levels stay, the gains follow.
+    node->SelectProfile(ENDPOINT_SPDIF, NULL);
+    RunNode(s, node);
+}
+
 void BM_PeerMemset(benchmark::State& state) {
     Chunk chunk((ULONG)state.range(0), (ULONG)state.range(1));
     AtDispatch(state, [&] {
@@ -111,6 +132,8 @@ BENCHMARK(BM_JackPass)->CHUNKS;
 BENCHMARK(BM_JackAttenuate)->CHUNKS;
 BENCHMARK(BM_JackSilence)->CHUNKS;
 BENCHMARK(BM_ChannelSwap)->CHUNKS;
+BENCHMARK(BM_ProcessedMuteMuted)->CHUNKS;
+BENCHMARK(BM_ProcessedVolume)->CHUNKS;
 BENCHMARK(BM_PeerMemset)->CHUNKS;
 BENCHMARK(BM_PeerScalarMultiply)->CHUNKS;
 BENCHMARK(BM_PeerEmptyCall)->CHUNKS;

@@ -374,6 +374,11 @@ bool SimDevice::Hid(const SetupPacket& s, uint8_t* data, ULONG length, ControlRe
         hidSetReports_.emplace_back(data, data + length);
         *r = Done(length);
     } else if (IsIn(s) && s.bRequest == HID_REQUEST_GET_REPORT) {
+        auto script = hidInputScripts_.find(s.wValue);
+        if (script != hidInputScripts_.end() && !script->second.empty()) {
+            hidInputReports_[s.wValue] = std::move(script->second.front());
+            script->second.pop_front();
+        }
         auto it = hidInputReports_.find(s.wValue);
         if (it != hidInputReports_.end()) *r = Reply(it->second, data, length);
     } else if (!IsIn(s) && s.bRequest == HID_REQUEST_SET_IDLE) {
@@ -421,6 +426,11 @@ std::vector<Bytes> SimDevice::HidSetReports() const {
 void SimDevice::SetHidInputReport(USHORT wValue, Bytes report) {
     std::lock_guard<std::mutex> guard(mutex_);
     hidInputReports_[wValue] = std::move(report);
+}
+
+void SimDevice::ScriptHidInputReports(USHORT wValue, std::vector<Bytes> reports) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    hidInputScripts_[wValue] = std::deque<Bytes>(reports.begin(), reports.end());
 }
 
 void SimDevice::SetHidReportHook(std::function<void(const SetupPacket&, const Bytes&)> hook) {

@@ -113,6 +113,9 @@ public:
     // hook); GET_REPORT answers the report set here for its wValue.
     std::vector<Bytes> HidSetReports() const;
     void SetHidInputReport(USHORT wValue, Bytes report);
+    // A sequence of input reports for wValue: each GET_REPORT takes the
+    // next; the last one stays as the report set for wValue.
+    void ScriptHidInputReports(USHORT wValue, std::vector<Bytes> reports);
     void SetHidReportHook(std::function<void(const SetupPacket&, const Bytes&)> hook);
 
     // Bus-side state changes: port reset returns every interface to
@@ -172,6 +175,7 @@ private:
     VendorResponder vendorResponder_;
     std::vector<Bytes> hidSetReports_;
     std::map<USHORT, Bytes> hidInputReports_;
+    std::map<USHORT, std::deque<Bytes>> hidInputScripts_;
     std::function<void(const SetupPacket&, const Bytes&)> hidHook_;
     std::map<UCHAR, bool> halted_;
 };

@@ -1,0 +1,262 @@
+// The remapped family end to end on the reference layout
+// (tests/fixtures/uac1/remap_reference.txt): an output-type change to
+// S/PDIF through a raw property request on "GlobalTopo" writes the
+// codec's registers and re-registers the render filter with AC-3 and
+// 96 kHz formats; an AC-3 stream opens alternate setting 2 and writes the
+// rate and non-audio bits; on the polling product a plugged jack mutes
+// the speaker after 30 samples.
+#include <algorithm>
+#include <cstring>
+
+#include "ks/ks_guids.h"
+#include "ks/ks_types.h"
+#include "sim/ioctl_harness.h"
+#include "tests/e2e/e2e_fixture.h"
+#include "tools/host/host_stream.h"
+#include "topology/topo_guids.h"
+
+namespace e2etest {
+namespace {
+
+const char* const kReference = E2E_SOURCE_DIR "/tests/fixtures/uac1/remap_reference.txt";
+
+struct RegisterWrite {
+    ULONG index;
+    USHORT value;
+    bool operator==(const RegisterWrite& o) const { return index == o.index && value == o.value; }
+};
+std::ostream& operator<<(std::ostream& out, const RegisterWrite& w) {
+    return out << "{reg " << w.index << " = 0x" << std::hex << w.value << std::dec << "}";
+}
+
+class RemapE2eTest : public E2eTest {
+protected:
+    // The reference under these ids; chipId answers the identification.
+    NTSTATUS StartRemap(USHORT vendor, USHORT product, bool chipId, const std::vector<simusb::Bytes>& jack = {}) {
+        session_ = std::make_unique<host::HostSession>();
+        host::DeviceChoice choice;
+        choice.descriptorFile = kReference;
+        std::string error;
+        EXPECT_TRUE(session_->PlugDevice(choice, &error)) << error;
+        auto& d = Session().Device();
+        {
+            // The ids of the device descriptor (bytes 8 to 11).
+            auto lock = d.lock();
+            auto& device = const_cast<simusb::DescriptorSet&>(d.descriptors()).device;
+            device[8] = (uint8_t)vendor;
+            device[9] = (uint8_t)(vendor >> 8);
+            device[10] = (uint8_t)product;
+            device[11] = (uint8_t)(product >> 8);
+        }
+        d.SetVendorAnswer(0xC3, 0x81, 0, 9, {(uint8_t)(chipId ? 0x9F : 0)});
+        d.SetVendorAnswer(0xC3, 0x81, 0, 8, {(uint8_t)(chipId ? 0x03 : 0)});
+        if (!jack.empty()) d.ScriptHidInputReports(0x0100, jack);
+        return session_->Start();
+    }
+
+    std::vector<RegisterWrite> RegisterWritesFrom(size_t first) {
+        std::vector<RegisterWrite> out;
+        const auto reports = Session().Device().HidSetReports();
+        for (size_t i = first; i < reports.size(); i++)
+            if (reports[i].size() == 4) out.push_back({reports[i][3], (USHORT)(reports[i][1] | reports[i][2] << 8)});
+        return out;
+    }
+
+    // The topology node that selects the output type.
+    ULONG OutputTypeNode() {
+        const PCFILTER_DESCRIPTOR* topology = Session().TopologyDescriptor();
+        for (ULONG i = 0; topology != NULL && i < topology->NodeCount; i++)
+            if (topology->Nodes[i].Name != NULL && *topology->Nodes[i].Name == NODENAME_OUTPUT_TYPE) return i;
+        return KSFILTER_NODE;
+    }
+
+    // A raw DEV_SPECIFIC SET on the node with `bytes` of value.
+    NTSTATUS SetNodeRaw(ULONG node, const void* value, ULONG bytes) {
+        KSNODEPROPERTY_AUDIO_DEV_SPECIFIC request = {};
+        request.NodeProperty.Property.Set = KSPROPSETID_Audio;
+        request.NodeProperty.Property.Id = KSPROPERTY_AUDIO_DEV_SPECIFIC;
+        request.NodeProperty.Property.Flags = KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_TOPOLOGY;
+        request.NodeProperty.NodeId = node;
+        request.Length = bytes;
+        sim::UserProcess client;
+        sim::UserHandle filter(client);
+        NTSTATUS status = filter.OpenDevice(Session().Fdo(), u"\\GlobalTopo");
+        if (!NT_SUCCESS(status)) return status;
+        std::vector<uint8_t> buffer((const uint8_t*)value, (const uint8_t*)value + bytes);
+        sim::IoctlResult r = filter.DeviceIoControl(IOCTL_KS_PROPERTY, &request, sizeof(request),
+                                                    buffer.empty() ? nullptr : buffer.data(), bytes);
+        filter.Close();
+        return r.status;
+    }
+
+    bool HasRenderFilter(const std::u16string& prefix) {
+        for (const auto& name : Filters())
+            if (name.rfind(prefix, 0) == 0 && name.find(u"Out") != std::u16string::npos) return true;
+        return false;
+    }
+};
+
+USHORT Tag(const WAVEFORMATEXTENSIBLE& f) {
+    return f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? (USHORT)f.SubFormat.Data1 : f.Format.wFormatTag;
+}
+
+TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    ASSERT_TRUE(HasRenderFilter(u"SPK"));
+    const ULONG node = OutputTypeNode();
+    ASSERT_NE(node, KSFILTER_NODE);
+    const size_t before = Session().Device().HidSetReports().size();
+    const ULONG spdif = ENDPOINT_SPDIF;
+    ASSERT_EQ(SetNodeRaw(node, &spdif, sizeof(spdif)), STATUS_SUCCESS);
+    // Registers 2, 1 and 0 of the S/PDIF type over their start values.
+    EXPECT_EQ(RegisterWritesFrom(before), (std::vector<RegisterWrite>{{2, 0xE7F8}, {1, 0x3000}, {0, 0xA004}}));
+    EXPECT_TRUE(HasRenderFilter(u"SPDIF"));
+    EXPECT_FALSE(HasRenderFilter(u"SPK"));
+
+    const auto offered = host::OfferedFormats(Session(), Session().FindWaveFilter(false));
+    std::vector<std::pair<USHORT, ULONG>> extra;
+    for (const auto& f : offered)
+        if (Tag(f) == 0x0092 || f.Format.nSamplesPerSec == 96000) extra.push_back({Tag(f), f.Format.nSamplesPerSec});
+    // The descriptor's WMA Pro at 96 kHz stays; its AC-3 at 96 kHz was
+    // removed before AC-3 at 44.1, 48 and 96 kHz and 96 kHz PCM were added.
+    EXPECT_EQ(extra, (std::vector<std::pair<USHORT, ULONG>>{
+                         {0x164, 96000}, {0x92, 44100}, {0x92, 48000}, {0x92, 96000}, {1, 96000}}));
+
+    // An AC-3 stream asked for by the plain tag at 48 kHz: alternate
+    // setting 2, then the rate code and the non-audio bit in register 0.
+    WAVEFORMATEXTENSIBLE plain = {};
+    plain.Format.wFormatTag = 0x0092;
+    plain.Format.nChannels = 2;
+    plain.Format.nSamplesPerSec = 48000;
+    plain.Format.nAvgBytesPerSec = 192000;
+    plain.Format.nBlockAlign = 4;
+    plain.Format.wBitsPerSample = 16;
+    // Only the data format's header carries the subformat of a plain tag.
+    plain.SubFormat = {0x00000092, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    const WAVEFORMATEXTENSIBLE* ac3 = &plain;
+    Session().Device().ClearRequestLog();
+    const size_t beforeOpen = Session().Device().HidSetReports().size();
+    std::vector<uint8_t> burst(4 * 4800, 0x5A);
+    host::StreamRun run = host::Play(Session(), *ac3, burst, nullptr);
+    ASSERT_FALSE(run.formatRefused) << run.error << " " << host::FormatText(*ac3);
+    EXPECT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    bool alternate2 = false;
+    for (const auto& e : Session().Device().RequestLog())
+        if (e.setup.bmRequestType == 0x01 && e.setup.bRequest == 0x0B && e.setup.wIndex == 1 && e.setup.wValue == 2)
+            alternate2 = true;
+    EXPECT_TRUE(alternate2);
+    EXPECT_EQ(RegisterWritesFrom(beforeOpen), (std::vector<RegisterWrite>{{0, 0xA004}, {0, 0xA006}}));
+}
+
+// Each type's lists, whatever came before: speakers neither AC-3 nor
+// 96 kHz PCM (the descriptor's own AC-3 included), headphones 96 kHz PCM,
+// S/PDIF the AC-3 rates and 96 kHz PCM once each.
+TEST_F(RemapE2eTest, OutputTypesRebuildTheFormatLists) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    const ULONG node = OutputTypeNode();
+    ASSERT_NE(node, KSFILTER_NODE);
+    auto extra = [this] {
+        std::vector<std::pair<USHORT, ULONG>> out;
+        for (const auto& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+            if (Tag(f) != 1 || f.Format.nSamplesPerSec == 96000) out.push_back({Tag(f), f.Format.nSamplesPerSec});
+        return out;
+    };
+    using List = std::vector<std::pair<USHORT, ULONG>>;
+    const List spdif = {{0x164, 96000}, {0x92, 44100}, {0x92, 48000}, {0x92, 96000}, {1, 96000}};
+    EXPECT_EQ(extra(), (List{{0x164, 96000}}));
+    for (const auto& [type, expected] : std::vector<std::pair<ULONG, List>>{
+             {ENDPOINT_SPDIF, spdif}, {ENDPOINT_HP, {{0x164, 96000}, {1, 96000}}}, {ENDPOINT_SPDIF, spdif},
+             {ENDPOINT_SPK, {{0x164, 96000}}}}) {
+        ASSERT_EQ(SetNodeRaw(node, &type, sizeof(type)), STATUS_SUCCESS) << "type " << type;
+        EXPECT_EQ(extra(), expected) << "type " << type;
+    }
+}
+
+// 8-channel PCM on a device with 8-channel output: the channel swap
+// exchanges the rear and side pairs on the way to the speaker; with the
+// 8-channel output off there is no swap (and no 8-channel format).
+TEST_F(RemapE2eTest, EightChannelsArriveWithRearAndSidePairsExchanged) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    WAVEFORMATEXTENSIBLE format = {};
+    bool found = false;
+    for (const auto& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+        if (!found && Tag(f) == 1 && f.Format.nChannels == 8 && f.Format.nSamplesPerSec == 48000) format = f, found = true;
+    ASSERT_TRUE(found);
+    // Channel c of every frame holds c + 1 (times 256).
+    std::vector<uint8_t> played;
+    for (int n = 0; n < 4800; n++)
+        for (int c = 0; c < 8; c++) {
+            played.push_back(0);
+            played.push_back((uint8_t)(c + 1));
+        }
+    host::BytesSource source(played);
+    std::vector<uint8_t> received;
+    host::StreamRun run = host::Play(
+        Session(), format, source, [&](const uint8_t* d, size_t b) { received.insert(received.end(), d, d + b); },
+        nullptr);
+    EXPECT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    size_t i = 0;
+    while (i + 16 <= received.size() && received[i + 1] == 0) i += 16;
+    ASSERT_LT(i + 16, received.size());
+    const std::vector<int> expected = {1, 2, 3, 4, 7, 8, 5, 6};
+    for (int c = 0; c < 8; c++) EXPECT_EQ(received[i + 2 * c + 1], expected[c]) << "channel " << c;
+}
+
+TEST_F(RemapE2eTest, BadOutputTypeRequestsChangeNothing) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    const ULONG node = OutputTypeNode();
+    ASSERT_NE(node, KSFILTER_NODE);
+    const size_t before = Session().Device().HidSetReports().size();
+    const ULONG unknown = 25, spdif = ENDPOINT_SPDIF;
+    EXPECT_FALSE(NT_SUCCESS(SetNodeRaw(node, &unknown, sizeof(unknown))));
+    EXPECT_EQ(SetNodeRaw(node, &spdif, 2), STATUS_INVALID_PARAMETER);
+    EXPECT_FALSE(NT_SUCCESS(SetNodeRaw(node, nullptr, 0)));
+    // A refused type is rolled back by re-selecting the speaker: its own
+    // register values again, nothing else.
+    for (const RegisterWrite& w : RegisterWritesFrom(before))
+        EXPECT_TRUE(w == (RegisterWrite{2, 0xE000}) || w == (RegisterWrite{1, 0x3002}) || w == (RegisterWrite{0, 0x2004}))
+            << w;
+    EXPECT_TRUE(HasRenderFilter(u"SPK"));
+    EXPECT_FALSE(HasRenderFilter(u"SPDIF"));
+}
+
+// The polling product with its jack plugged all along: state 1 (a quarter
+// of the signal) from the first poll, silence from the 30th sample on.
+TEST_F(RemapE2eTest, PluggedJackMutesTheSpeakerAfterThirtySamples) {
+    const simusb::Bytes plugged = {0x00, 0x00, 0x00};
+    ASSERT_EQ(StartRemap(0x1E7D, 0x3750, true, {plugged}), STATUS_SUCCESS);
+    const LONGLONG started = sim::Now();
+    WAVEFORMATEXTENSIBLE format = {};
+    bool found = false;
+    for (const auto& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+        if (!found && Tag(f) == 1 && f.Format.nChannels == 2 && f.Format.nSamplesPerSec == 48000) format = f, found = true;
+    ASSERT_TRUE(found);
+    host::ToneSource tone(format, 1000.0, -6.0, 2.5);
+    std::vector<std::pair<LONGLONG, int>> peaks;  // per packet: time, largest |sample|
+    host::StreamRun run = host::Play(
+        Session(), format, tone,
+        [&](const uint8_t* data, size_t bytes) {
+            int peak = 0;
+            for (size_t i = 0; i + 1 < bytes; i += 2) {
+                int16_t s;
+                memcpy(&s, data + i, 2);
+                peak = std::max(peak, std::abs((int)s));
+            }
+            peaks.push_back({sim::Now() - started, peak});
+        },
+        nullptr);
+    EXPECT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    int early = 0, late = 0;
+    const LONGLONG muted = 29 * 50 * kMs;  // the 30th sample
+    for (const auto& [t, peak] : peaks) {
+        if (t > 100 * kMs && t < muted - 100 * kMs) early = std::max(early, peak);
+        if (t > muted + 100 * kMs) late = std::max(late, peak);
+    }
+    // -6 dBFS is 16422; a quarter of it, then nothing.
+    EXPECT_GT(early, 3000);
+    EXPECT_LE(early, 16422 / 4 + 2);
+    EXPECT_EQ(late, 0);
+}
+
+}  // namespace
+}  // namespace e2etest
