@@ -172,6 +172,7 @@ private:
     VOID AsioSendNotice(BOOLEAN start);
     PKEVENT AsioTakeBufferSwitchEvent(PASIO_CLIENT owner);
     VOID AsioStopOwner(PASIO_CLIENT owner);
+    VOID AsioSilenceRings();
     static VOID AsioCyclicControlCallback(PVOID context, PVOID argument1, PVOID argument2);
     VOID OnAsioCyclicControlMsg(const struct _CYCLIC_CONTROL_MSG* message);
     VOID AsioCopyToDevice(ULONG index, PUCHAR buffer, ULONG length);

@@ -1,11 +1,16 @@
 // Simulated user processes and the memory drivers map into them.
 //
 // A user process has its process record, user event handles and the
-// resources (device handles) it releases when it ends. There is one
-// address space: a mapping returns the described memory itself, but each
-// user mapping is recorded with its process so that the platform's rules
-// can be checked: unmap in the process that mapped, unmap before the MDL is
-// freed and before the process ends.
+// resources (device handles) it releases when it ends. All processes share
+// the host's address space, but a user mapping of pool pages is an alias of
+// them at an address of its own (below 4 GiB in a 32-bit process), so the
+// kernel address never reaches user mode; memory that is not a pool block
+// of whole pages cannot be aliased and maps to itself. Each user mapping is
+// recorded with its process so that the platform's rules can be checked:
+// unmap in the process that mapped, unmap before the MDL is freed and
+// before the process ends.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -18,6 +23,7 @@
 #include "platform/kernel/io_internal.h"
 #include "sim/iomgr.h"
 #include "sim/object.h"
+#include "sim/pool.h"
 #include "sim/user_process.h"
 
 namespace {
@@ -28,6 +34,8 @@ struct UserMapping {
     PMDL mdl;
     PEPROCESS process;
     PVOID address;
+    void* alias;  // the aliased pages, or NULL for a mapping of the memory itself
+    size_t aliasBytes;
 };
 
 std::mutex g_lock;
@@ -38,6 +46,24 @@ PVOID DescribedAddress(PMDL Mdl) { return MmGetMdlVirtualAddress(Mdl); }
 
 std::string ProcessText(PEPROCESS process) {
     return std::to_string(process->ProcessId) + " (" + (process->Name ? process->Name : "?") + ")";
+}
+
+// A second mapping of the MDL's whole pages (below 4 GiB for a 32-bit
+// process); NULL when they are not pool pages of their own.
+void* AliasPages(PMDL Mdl, bool low, size_t* bytes) {
+    *bytes = (Mdl->ByteOffset + Mdl->ByteCount + PAGE_SIZE - 1) & ~size_t(PAGE_SIZE - 1);
+    if (!sim::PoolPagesAliasable(Mdl->StartVa, *bytes)) return nullptr;
+    void* alias;
+    if (low) {
+        void* slot = mmap(nullptr, *bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+        if (slot == MAP_FAILED) throw NT_EXCEPTION{STATUS_INSUFFICIENT_RESOURCES};
+        alias = mremap(Mdl->StartVa, 0, *bytes, MREMAP_MAYMOVE | MREMAP_FIXED, slot);
+        if (alias == MAP_FAILED) munmap(slot, *bytes);
+    } else {
+        alias = mremap(Mdl->StartVa, 0, *bytes, MREMAP_MAYMOVE);
+    }
+    if (alias == MAP_FAILED) throw NT_EXCEPTION{STATUS_INSUFFICIENT_RESOURCES};
+    return alias;
 }
 
 PVOID MapIntoUserProcess(PMDL Mdl, PVOID RequestedAddress) {
@@ -54,8 +80,10 @@ PVOID MapIntoUserProcess(PMDL Mdl, PVOID RequestedAddress) {
         --g_failUserMappings;
         throw NT_EXCEPTION{STATUS_INSUFFICIENT_RESOURCES};
     }
-    PVOID address = DescribedAddress(Mdl);
-    g_mappings.push_back(UserMapping{Mdl, process, address});
+    size_t bytes = 0;
+    void* alias = AliasPages(Mdl, sim::Is32BitProcess(process), &bytes);
+    PVOID address = alias != nullptr ? static_cast<PUCHAR>(alias) + Mdl->ByteOffset : DescribedAddress(Mdl);
+    g_mappings.push_back(UserMapping{Mdl, process, address, alias, bytes});
     return address;
 }
 
@@ -68,6 +96,7 @@ bool UnmapFromUserProcess(PVOID BaseAddress, PMDL Mdl) {
     for (auto it = g_mappings.begin(); it != g_mappings.end(); ++it) {
         if (it->mdl != Mdl || it->address != BaseAddress) continue;
         if (it->process == current) {
+            if (it->alias != nullptr) munmap(it->alias, it->aliasBytes);
             g_mappings.erase(it);
             return true;
         }
@@ -232,7 +261,7 @@ HANDLE UserProcess::CreateEvent(bool manualReset, bool initialState) {
     if (event == NULL) return NULL;
     KeInitializeEvent(event, manualReset ? NotificationEvent : SynchronizationEvent,
                       initialState ? TRUE : FALSE);
-    HANDLE handle = ObCreateHandle(event);
+    HANDLE handle = ObCreateHandle(event, &process_);
     ObDereferenceObject(event);  // the handle holds the object now
     handles_.push_back(handle);
     return handle;
@@ -252,6 +281,7 @@ NTSTATUS UserProcess::CloseHandle(HANDLE handle) {
     auto it = std::find(handles_.begin(), handles_.end(), handle);
     if (it == handles_.end()) return STATUS_INVALID_HANDLE;
     handles_.erase(it);
+    ProcessScope scope(&process_);
     return ZwClose(handle);
 }
 

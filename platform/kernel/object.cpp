@@ -2,6 +2,7 @@
 // type and reference count; names live in one case-insensitive namespace;
 // handles are indexes into one table, each holding a reference.
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "nt/pool.h"
+#include "nt/ps.h"
 #include "sim/object.h"
 
 namespace {
@@ -29,6 +31,7 @@ struct Namespace {
     std::recursive_mutex lock;
     std::map<std::u16string, ObjectHeader*> names;
     std::vector<ObjectHeader*> handles;  // index + 1 is the handle value
+    std::vector<PEPROCESS> owners;       // per handle: its user process, NULL for a kernel handle
     std::vector<size_t> freeSlots;
     std::map<const _OBJECT_TYPE*, size_t> live;
 };
@@ -177,7 +180,7 @@ size_t ObLiveCount(const ObjectType* type) {
     return n;
 }
 
-HANDLE ObCreateHandle(PVOID body) {
+HANDLE ObCreateHandle(PVOID body, PEPROCESS owner) {
     ObjectHeader* h = HeaderOf(body);
     h->refs.fetch_add(1);
     Namespace& ns = Ns();
@@ -187,9 +190,11 @@ HANDLE ObCreateHandle(PVOID body) {
         slot = ns.freeSlots.back();
         ns.freeSlots.pop_back();
         ns.handles[slot] = h;
+        ns.owners[slot] = owner;
     } else {
         slot = ns.handles.size();
         ns.handles.push_back(h);
+        ns.owners.push_back(owner);
     }
     // Handle values are multiples of 4, as on the platform.
     return reinterpret_cast<HANDLE>((slot + 1) * 4);
@@ -217,6 +222,21 @@ size_t ObOpenHandleCount() {
 
 }  // namespace sim
 
+namespace {
+
+// The open handle's slot as the current process sees it: a user handle
+// resolves only in its own process. SIZE_MAX when there is none.
+size_t SlotHere(Namespace& ns, HANDLE handle) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(handle);
+    if (v == 0 || v % 4 != 0) return SIZE_MAX;
+    size_t slot = v / 4 - 1;
+    if (slot >= ns.handles.size() || ns.handles[slot] == nullptr) return SIZE_MAX;
+    if (ns.owners[slot] != NULL && ns.owners[slot] != PsGetCurrentProcess()) return SIZE_MAX;
+    return slot;
+}
+
+}  // namespace
+
 VOID ObReferenceObject(PVOID Object) { HeaderOf(Object)->refs.fetch_add(1); }
 
 VOID ObDereferenceObject(PVOID Object) {
@@ -236,8 +256,9 @@ NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POB
     UNREFERENCED_PARAMETER(AccessMode);
     Namespace& ns = Ns();
     std::lock_guard<std::recursive_mutex> guard(ns.lock);
-    PVOID body = sim::ObLookupHandle(Handle, NULL);
-    if (!body) return STATUS_INVALID_HANDLE;
+    const size_t slot = SlotHere(ns, Handle);
+    if (slot == SIZE_MAX) return STATUS_INVALID_HANDLE;
+    PVOID body = BodyOf(ns.handles[slot]);
     if (ObjectType && HeaderOf(body)->type != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
     ObReferenceObject(body);
     *Object = body;
@@ -256,14 +277,13 @@ NTSTATUS ObMakeTemporaryObject(PVOID Object) {
 NTSTATUS ZwClose(HANDLE Handle) {
     ObjectHeader* h;
     {
-        uintptr_t v = reinterpret_cast<uintptr_t>(Handle);
         Namespace& ns = Ns();
         std::lock_guard<std::recursive_mutex> guard(ns.lock);
-        size_t slot = v / 4 - 1;
-        if (v == 0 || v % 4 != 0 || slot >= ns.handles.size() || ns.handles[slot] == nullptr)
-            return STATUS_INVALID_HANDLE;
+        const size_t slot = SlotHere(ns, Handle);
+        if (slot == SIZE_MAX) return STATUS_INVALID_HANDLE;
         h = ns.handles[slot];
         ns.handles[slot] = nullptr;
+        ns.owners[slot] = NULL;
         ns.freeSlots.push_back(slot);
     }
     ObDereferenceObject(BodyOf(h));

@@ -1,5 +1,12 @@
 // Pool stand-in: every block has a hidden header recording size, tag and
 // pool type so frees can be checked and per-tag live counts kept.
+//
+// A block of whole pages lives in pages of its own (a shared anonymous
+// mapping, a guard page after it), so that the I/O manager can alias them
+// into a simulated user process as the platform maps an MDL's pages.
+// Other blocks come from the C library.
+#include <sys/mman.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,8 +34,10 @@ struct alignas(16) BlockHeader {
     uint64_t size;
     ULONG tag;
     ULONG poolType;
-    uint64_t lead;  // bytes of the allocation before the header
+    uint64_t lead;  // bytes of the allocation before the header, | kPageMapped
 };
+// Marks a block of whole pages in pages of its own (see above).
+constexpr uint64_t kPageMapped = 1ull << 63;
 static_assert(sizeof(BlockHeader) == 32, "pool header keeps 16-byte alignment");
 
 struct TagCounters {
@@ -46,6 +55,7 @@ struct PoolState {
     uint64_t failAfter = 0;      // attempts after which all fail
     bool failAfterSet = false;
     std::map<ULONG, bool> failTags;
+    std::map<uintptr_t, SIZE_T> pageBlocks;  // body -> bytes, live blocks of whole pages
 };
 
 PoolState& State() {
@@ -62,6 +72,17 @@ bool ShouldFail(PoolState& s, ULONG tag) {
     if (s.failNth != 0 && s.attempts == s.failNth) return true;
     if (s.failAfterSet && s.attempts > s.failAfter) return true;
     return s.failTags.count(tag) != 0;
+}
+
+// Header page, `bodyBytes` of body and a guard page: one shared anonymous
+// mapping, so that its pages can be aliased (mremap of old size 0).
+unsigned char* MapPages(SIZE_T bodyBytes) {
+    const SIZE_T total = bodyBytes + 2 * PAGE_SIZE;
+    void* raw = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto* bytes = static_cast<unsigned char*>(raw);
+    mprotect(bytes + PAGE_SIZE + bodyBytes, PAGE_SIZE, PROT_NONE);
+    return bytes;
 }
 
 [[noreturn]] void PoolBugcheck(const char* what, PVOID p) {
@@ -97,20 +118,24 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
     // A block of a page or more starts on a page, as the platform's pool
     // gives it; smaller ones are 16-byte aligned.
     const bool paged = NumberOfBytes >= PAGE_SIZE;
+    const bool wholePages = paged && NumberOfBytes % PAGE_SIZE == 0;
     const SIZE_T lead = paged ? PAGE_SIZE - sizeof(BlockHeader) : 0;
     const SIZE_T alignment = paged ? PAGE_SIZE : 16;
     const SIZE_T bodyBytes = paged ? (NumberOfBytes + PAGE_SIZE - 1) & ~SIZE_T(PAGE_SIZE - 1) : (NumberOfBytes + 15) & ~SIZE_T(15);
-    auto* raw = static_cast<unsigned char*>(std::aligned_alloc(alignment, lead + sizeof(BlockHeader) + bodyBytes));
+    unsigned char* raw = wholePages ? MapPages(bodyBytes)
+                                    : static_cast<unsigned char*>(
+                                          std::aligned_alloc(alignment, lead + sizeof(BlockHeader) + bodyBytes));
     if (!raw) return NULL;
     auto* header = reinterpret_cast<BlockHeader*>(raw + lead);
     header->magic = kLiveMagic;
     header->size = NumberOfBytes;
     header->tag = Tag;
     header->poolType = static_cast<ULONG>(PoolType);
-    header->lead = lead;
+    header->lead = lead | (wholePages ? kPageMapped : 0);
     PVOID body = header + 1;
     std::memset(body, sim::kPoolAllocPoison, NumberOfBytes);
     std::lock_guard<std::mutex> guard(s.lock);
+    if (wholePages) s.pageBlocks[reinterpret_cast<uintptr_t>(body)] = NumberOfBytes;
     TagCounters& c = s.tags[Tag];
     ++c.liveBlocks;
     c.liveBytes += static_cast<int64_t>(NumberOfBytes);
@@ -136,10 +161,15 @@ VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
         TagCounters& c = s.tags[header->tag];
         --c.liveBlocks;
         c.liveBytes -= static_cast<int64_t>(header->size);
+        if (header->lead & kPageMapped) s.pageBlocks.erase(reinterpret_cast<uintptr_t>(P));
     }
     std::memset(P, sim::kPoolFreePoison, header->size);
     header->magic = kDeadMagic;
-    std::free(reinterpret_cast<unsigned char*>(header) - header->lead);
+    unsigned char* raw = reinterpret_cast<unsigned char*>(header) - (header->lead & ~kPageMapped);
+    if (header->lead & kPageMapped)
+        munmap(raw, header->size + 2 * PAGE_SIZE);
+    else
+        std::free(raw);
 }
 
 VOID ExFreePool(PVOID P) { ExFreePoolWithTag(P, 0); }
@@ -206,6 +236,16 @@ SIZE_T PoolBlockSize(PVOID p) {
 ULONG PoolBlockTag(PVOID p) {
     BlockHeader* h = HeaderOf(p);
     return h->magic == kLiveMagic ? h->tag : 0;
+}
+
+bool PoolPagesAliasable(PVOID start, SIZE_T bytes) {
+    PoolState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+    auto it = s.pageBlocks.upper_bound(at);
+    if (it == s.pageBlocks.begin()) return false;
+    --it;
+    return at >= it->first && at + bytes <= it->first + it->second && bytes != 0;
 }
 
 POOL_TYPE PoolBlockType(PVOID p) { return static_cast<POOL_TYPE>(HeaderOf(p)->poolType); }

@@ -235,13 +235,7 @@ NTSTATUS CUsbAudioHal::AsioStop(PFILE_OBJECT file, PIRP irp) {
     if (PowerState != PowerDeviceD0) {
         if (irp != NULL) status = AsioParkStop(irp);
     } else if (AsioFindClient(file, &client) && client == m_Asio.m_pAsioOwner && client->BufferSwitchEvent != NULL) {
-        AsioStopOwner(client);
-        for (ULONG i = 0; i < m_Asio.m_nAsioPinCount; ++i) {
-            PASIO_PIN pin = &m_Asio.m_pAsioPins[i];
-            if (!Streams(pin)) continue;
-            const UCHAR fill = m_Asio.m_nAsioBufferIoFormat == ASIO_IO_FORMAT_DSD ? kDsdSilenceAtStop : 0;
-            RtlFillMemory(reinterpret_cast<PUCHAR>(pin->Buffer) + sizeof(ASIO_BUFFER), pin->Header.Size, fill);
-        }
+        AsioStopOwner(client);  // the rings are silent from here
         status = STATUS_SUCCESS;
     }
     DeviceLock.Unlock();
@@ -259,8 +253,22 @@ VOID CUsbAudioHal::AsioStopStreams() {
         control->ClientRelease(client->Registration);
         control->Release();
     }
+    AsioSilenceRings();
     m_Asio.m_bAsioStreaming = FALSE;
     AsioSendNotice(FALSE);
+}
+
+// Fills the streamed rings with silence once their streams are stopped (no
+// callback copies any more). A power-down stops the streams this way too:
+// when they restart at D0 their first transfers are filled before the
+// positions are reset, and must not replay what the ring held before.
+VOID CUsbAudioHal::AsioSilenceRings() {
+    const UCHAR fill = m_Asio.m_nAsioBufferIoFormat == ASIO_IO_FORMAT_DSD ? kDsdSilenceAtStop : 0;
+    for (ULONG i = 0; m_Asio.m_pAsioPins != NULL && i < m_Asio.m_nAsioPinCount; ++i) {
+        PASIO_PIN pin = &m_Asio.m_pAsioPins[i];
+        if (!Streams(pin)) continue;
+        RtlFillMemory(reinterpret_cast<PUCHAR>(pin->Buffer) + sizeof(ASIO_BUFFER), pin->Header.Size, fill);
+    }
 }
 
 VOID CUsbAudioHal::AsioSendNotice(BOOLEAN start) {

@@ -1,12 +1,19 @@
-// The private low-latency interface end to end: Windows plays through the
-// render wave filter while a user-mode ASIO driver in a process of its own
-// opens the interface, creates buffers, starts, keeps its mapped render
-// ring filled on every buffer-switch event, stops and lets go. The device
-// hears Windows' audio, then the ASIO signal bit-exact and unbroken, then
-// Windows' audio again.
+// The private low-latency interface end to end: Windows plays a seeded WAV
+// through the render wave filter while a user-mode ASIO driver in a
+// process of its own (64- or 32-bit) sets its rate and sample type, opens
+// the interface again (a type takes effect at a close), creates buffers
+// for every channel, starts, keeps its mapped render ring a lead ahead of
+// the kernel on every buffer-switch event, reads its capture ring, stops
+// and lets go. The device hears Windows' audio, then the ASIO signal
+// bit-exact and unbroken, then Windows' audio again and never an ASIO
+// sample after the hand-back; the capture ring holds the device's ramp.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
-#include <map>
 #include <random>
+#include <string>
+#include <unordered_set>
 
 #include "platform/usb/descriptor_file.h"
 #include "sim/iomgr.h"
@@ -18,49 +25,101 @@
 namespace e2etest {
 namespace {
 
-constexpr ULONG kRate = 48000;
-constexpr size_t kFrameBytes = 4;  // stereo 16-bit, on the wire and in the ring
+enum class Fixture {
+    Headset16,  // (i) stereo out, mono in, 16-bit
+    Stereo24,   // (ii) stereo out and in, 24-bit in 3-byte subframes
+};
 
-// The ASIO driver's signal: byte k of its stream (frame k / 4), distinct
-// per channel and never silent.
-UCHAR SignalByte(uint64_t k) {
-    const uint64_t frame = k / kFrameBytes, channel = (k % kFrameBytes) / 2;
-    const uint32_t sample = (uint32_t)((frame * 2654435761u + channel * 40503u + 17) >> 7) | 0x0101u;
-    return (UCHAR)(k % 2 == 0 ? sample : sample >> 8);
+struct AsioRow {
+    const char* name;
+    Fixture fixture;
+    bool is32Bit;
+    ULONG rate;        // the ASIO driver's
+    ULONG sampleType;  // ASIOSTInt16LSB or ASIOSTInt24LSB
+    ULONG bufferFrames;
+    ULONG windowsRate;
+    ULONG inputLatency, outputLatency;  // frames, at the default 20 ms index
+    bool capture;  // inputs requested too (the capture pin signals), else outputs only
+};
+
+// Latencies worked by hand: 20 ms of frames in, twice that out.
+const AsioRow kRows[] = {
+    {"Frames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true},
+    {"OutputsOnlyFrames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, false},
+    {"Frames96At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 96, 48000, 960, 1920, true},
+    {"Frames1024At44k1Type17", Fixture::Stereo24, false, 44100, ASIOSTInt24LSB, 1024, 44100, 880, 1760, true},
+    {"Process32BitFrames256", Fixture::Headset16, true, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true},
+};
+
+// The transfer geometry of a row's buffer size (1 ms USB frames): 2 to 7
+// ms one frame per transfer, longer buffers 2, 4 or 5 frames per transfer.
+ULONG BufferMs(const AsioRow& row) { return std::max<ULONG>(2, row.bufferFrames / (row.rate / 1000)); }
+ULONG FramesPerTransfer(const AsioRow& row) {
+    const ULONG ms = BufferMs(row);
+    return ms < 8 ? 1 : ms < 16 ? 2 : ms < 20 ? 4 : 5;
 }
-uint32_t SignalFrame(uint64_t frame) {
-    uint32_t value = 0;
-    for (size_t b = 0; b < kFrameBytes; ++b) value |= (uint32_t)SignalByte(frame * kFrameBytes + b) << (8 * b);
-    return value;
+ULONG RegisteredTransfers(const AsioRow& row) {
+    const ULONG n = std::min<ULONG>(BufferMs(row) / FramesPerTransfer(row), 5);
+    return n == 2 ? 2 : n - 1;
 }
 
-std::vector<uint32_t> Frames(const std::vector<uint8_t>& bytes) {
-    std::vector<uint32_t> frames(bytes.size() / kFrameBytes);
-    std::memcpy(frames.data(), bytes.data(), frames.size() * kFrameBytes);
+size_t RenderFrameBytes(Fixture f) { return f == Fixture::Headset16 ? 4 : 6; }
+ULONG SubframeBytes(Fixture f) { return f == Fixture::Headset16 ? 2 : 3; }
+ULONG CaptureChannels(Fixture f) { return f == Fixture::Headset16 ? 1 : 2; }
+
+// The ASIO driver's signal: frame f, distinct per channel and never
+// silent, as a little-endian value of `frameBytes` bytes.
+uint64_t SignalFrame(uint64_t frame, size_t frameBytes) {
+    uint64_t x = (frame + 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 31;
+    x *= 0x94D049BB133111EBull;
+    x ^= x >> 29;
+    const uint64_t mask = frameBytes >= 8 ? ~0ull : (1ull << (8 * frameBytes)) - 1;
+    return (x & mask) | 1;
+}
+UCHAR SignalByte(uint64_t k, size_t frameBytes) {
+    return (UCHAR)(SignalFrame(k / frameBytes, frameBytes) >> (8 * (k % frameBytes)));
+}
+
+std::vector<uint64_t> Frames(const std::vector<uint8_t>& bytes, size_t frameBytes) {
+    std::vector<uint64_t> frames(bytes.size() / frameBytes, 0);
+    for (size_t i = 0; i < frames.size(); ++i) std::memcpy(&frames[i], bytes.data() + i * frameBytes, frameBytes);
     return frames;
 }
 
-// What the ASIO driver did: the frames the kernel took from its ring.
+// What the ASIO driver did and saw.
 struct AsioRun {
     NTSTATUS open = STATUS_PENDING, create = STATUS_PENDING, start = STATUS_PENDING;
     NTSTATUS stop = STATUS_PENDING, dispose = STATUS_PENDING, close = STATUS_PENDING;
+    std::vector<ULONG> latencies, channels;
     ULONG switches = 0;
+    ULONG leadBytes = 0;
     uint64_t consumedFrames = 0;
+    std::vector<LONGLONG> writeTimes;  // per signal frame: when it entered the ring
+    std::vector<uint8_t> captured;     // capture ring bytes in the order the kernel wrote them
 };
 
-// The user-mode driver: waits `delay`, takes the render endpoint for
-// `switches` buffer switches, then lets it go.
+// The user-mode driver: waits `delay`, takes the endpoints for `switches`
+// buffer switches, then lets them go.
 class AsioDriver {
 public:
-    AsioDriver(const std::u16string& link, bool is32Bit) : m_Link(link), m_Process(is32Bit), m_Client(m_Process) {}
+    AsioDriver(const std::u16string& link, const AsioRow& row)
+        : m_Link(link), m_Row(row), m_Process(row.is32Bit), m_Client(m_Process) {}
 
     void Run(LONGLONG delay, ULONG switches, AsioRun* run) {
         sim::Sleep(delay);
-        if ((run->open = m_Client.Open(m_Link)) != STATUS_SUCCESS) return;
-        run->create = m_Client.CreateBuffers({{0, 0}, {0, 1}}, 256, 2);
-        ASIO_BUFFER* header = RenderHeader();
-        if (run->create == STATUS_SUCCESS && header != nullptr && (run->start = m_Client.Start()) == STATUS_SUCCESS) {
-            Stream(header, switches, run);
+        if ((run->open = Configure()) != STATUS_SUCCESS) return;
+        run->latencies = m_Client.Get(IOCTL_ASIO_GET_LATENCIES, 2);
+        run->channels = m_Client.Get(IOCTL_ASIO_GET_CHANNELS, 4);
+        std::vector<asiotest::Channel> all;
+        for (ULONG c = 0; c < run->channels[1]; ++c) all.push_back({0, c});
+        for (ULONG c = 0; m_Row.capture && c < run->channels[2]; ++c) all.push_back({1, c});
+        run->create = m_Client.CreateBuffers(all, m_Row.bufferFrames, run->channels[0]);
+        ASIO_BUFFER* render = Pin(0);
+        ASIO_BUFFER* capture = Pin(1);
+        if (run->create == STATUS_SUCCESS && render != nullptr && (capture != nullptr || !m_Row.capture) &&
+            (run->start = m_Client.Start()) == STATUS_SUCCESS) {
+            Stream(render, capture, switches, run);
             run->stop = m_Client.Stop();
         }
         run->dispose = m_Client.Dispose();
@@ -68,24 +127,51 @@ public:
     }
 
 private:
-    ASIO_BUFFER* RenderHeader() {
+    // Rate and type set, then a new handle: the type is in effect from the
+    // close of the first.
+    NTSTATUS Configure() {
+        NTSTATUS status = m_Client.Open(m_Link);
+        if (status != STATUS_SUCCESS) return status;
+        if ((status = m_Client.Set(IOCTL_ASIO_SET_SAMPLE_RATE, m_Row.rate)) != STATUS_SUCCESS) return status;
+        if ((status = m_Client.Set(IOCTL_ASIO_SET_SAMPLE_TYPE, m_Row.sampleType)) != STATUS_SUCCESS) return status;
+        if ((status = m_Client.Close()) != STATUS_SUCCESS) return status;
+        return m_Client.Open(m_Link);
+    }
+
+    ASIO_BUFFER* Pin(ULONG isInput) {
         for (size_t pin = 0; pin < m_Client.Addresses().size(); ++pin) {
             ASIO_BUFFER* h = m_Client.Header(pin);
-            if (h != nullptr && h->Selected && !h->IsInput) return h;
+            if (h != nullptr && h->Selected && h->IsInput == isInput) return h;
         }
         return nullptr;
     }
 
-    // Keeps every byte the kernel has read refilled with the stream's next
-    // bytes, so the ring always holds Size bytes ahead of its position.
-    void Stream(ASIO_BUFFER* header, ULONG switches, AsioRun* run) {
-        UCHAR* ring = reinterpret_cast<UCHAR*>(header + 1);
-        const ULONG size = header->Size;
-        const ULONG start = header->Position;
+    // Keeps the render ring `lead` bytes (the transfers in flight and one
+    // more) ahead of the kernel's position and collects what the kernel
+    // wrote into the capture ring since the last switch.
+    void Stream(ASIO_BUFFER* render, ASIO_BUFFER* capture, ULONG switches, AsioRun* run) {
+        const size_t frameBytes = RenderFrameBytes(m_Row.fixture);
+        UCHAR* ring = reinterpret_cast<UCHAR*>(render + 1);
+        const ULONG size = render->Size;
+        const ULONG transferBytes = render->RingBytes / std::max<ULONG>(1, Registered());
+        run->leadBytes = std::min(size, render->RingBytes + transferBytes);
+        const ULONG start = render->Position;
         ULONG last = start;
         uint64_t read = 0, written = 0;
         auto fill = [&] {
-            for (; written < read + size; ++written) ring[(start + written) % size] = SignalByte(written);
+            for (; written < read + run->leadBytes; ++written) {
+                if (written % frameBytes == 0) run->writeTimes.push_back(sim::Now());
+                ring[(start + written) % size] = SignalByte(written, frameBytes);
+            }
+        };
+        const UCHAR* captureRing = capture != nullptr ? reinterpret_cast<const UCHAR*>(capture + 1) : nullptr;
+        const ULONG captureSize = capture != nullptr ? capture->Size : 0;
+        ULONG captureLast = capture != nullptr ? capture->Position : 0;
+        auto collect = [&] {
+            if (capture == nullptr) return;
+            const ULONG position = capture->Position;
+            for (; captureLast != position; captureLast = (captureLast + 1) % captureSize)
+                run->captured.push_back(captureRing[captureLast]);
         };
         fill();
         PKEVENT event = m_Process.EventObject(m_Client.SwitchEvent());
@@ -94,29 +180,65 @@ private:
         while (run->switches < switches) {
             if (KeWaitForSingleObject(event, Executive, KernelMode, FALSE, &timeout) != STATUS_SUCCESS) break;
             ++run->switches;
-            const ULONG position = header->Position;
+            const ULONG position = render->Position;
             read += (position + size - last) % size;
             last = position;
             fill();
+            collect();
         }
-        run->consumedFrames = read / kFrameBytes;
+        run->consumedFrames = read / frameBytes;
     }
 
+    ULONG Registered() const { return RegisteredTransfers(m_Row); }
+
     std::u16string m_Link;
+    AsioRow m_Row;
     sim::UserProcess m_Process;
     asiotest::AsioClient m_Client;
 };
 
-class AsioEndToEndTest : public E2eTest {
+simusb::DescriptorSet Stereo24Device() {
+    simusb::DescriptorSet set = simusb::BuildUac1Headset();
+    simusb::ConfigBuilder c;
+    const USHORT mute = 0x0001, volume = 0x0002;
+    c.Configuration()
+        .Interface(0, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOCONTROL, 0)
+        .Uac1Header({1, 2})
+        .Uac1InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, 2, 0x0003)
+        .Uac1FeatureUnit(2, 1, 1, {mute, volume, volume})
+        .Uac1OutputTerminal(3, simusb::UAC_TERMINAL_HEADPHONES, 2)
+        .Uac1InputTerminal(4, simusb::UAC_TERMINAL_LINE_CONNECTOR, 2, 0x0003)
+        .Uac1FeatureUnit(5, 4, 1, {mute | volume, 0, 0})
+        .Uac1OutputTerminal(6, simusb::UAC_TERMINAL_USB_STREAMING, 5)
+        .AudioEndpoint(0x83, USB_ENDPOINT_TYPE_INTERRUPT, 2, 32)
+        // 49 frames of 6 bytes fit 44.1 and 48 kHz.
+        .Interface(1, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Interface(1, 1, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Uac1AsGeneral(1, 1, 0x0001)
+        .Uac1FormatTypeI(2, 3, 24, {48000, 44100})
+        .AudioEndpoint(0x01, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ADAPTIVE, 294, 1)
+        .Uac1IsoEndpoint(0x01)
+        .Interface(2, 0, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Interface(2, 1, USB_DEVICE_CLASS_AUDIO, USB_AUDIO_SUBCLASS_AUDIOSTREAMING, 0)
+        .Uac1AsGeneral(6, 1, 0x0001)
+        .Uac1FormatTypeI(2, 3, 24, {48000, 44100})
+        .AudioEndpoint(0x82, USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS, 294, 1)
+        .Uac1IsoEndpoint(0x01);
+    set.configuration = c.Build();
+    return set;
+}
+
+class AsioEndToEndTest : public E2eTest, public ::testing::WithParamInterface<AsioRow> {
 protected:
-    // The headset with the ASIO words: string 0x50 "XRW4QN", register A
+    // The device with the ASIO words: string 0x50 "XRW4QN", register A
     // 0x0E, register B 0.
-    void StartAsioHeadset() {
-        simusb::DescriptorSet set = simusb::BuildUac1Headset();
+    void StartAsioDevice(Fixture fixture) {
+        simusb::DescriptorSet set = fixture == Fixture::Headset16 ? simusb::BuildUac1Headset() : Stereo24Device();
         set.strings[0x50] = simusb::BuildStringDescriptor(u"XRW4QN");
-        const std::string dir = TestDirectory("device");
+        // Per process, so that parallel runs of this binary do not share it.
+        const std::string dir = TestDirectory("device-" + std::to_string(getpid()));
         ASSERT_TRUE(host::MakeDirectories(dir));
-        const std::string file = dir + "/asio_headset.txt";
+        const std::string file = dir + "/asio_device.txt";
         ASSERT_TRUE(simusb::SaveDescriptorFile(file, set));
         session_ = std::make_unique<host::HostSession>();
         std::string error;
@@ -133,18 +255,32 @@ protected:
         ADD_FAILURE() << "no ASIO interface";
         return u"";
     }
+    // The sampling frequencies the driver set on the render endpoint, in
+    // order, without repeats.
+    std::vector<ULONG> RenderRates() {
+        std::vector<ULONG> rates;
+        for (const simusb::ControlLogEntry& e : Session().Device().RequestLog()) {
+            if (e.setup.bmRequestType != 0x22 || e.setup.bRequest != 0x01 || e.setup.wValue != 0x0100 ||
+                e.setup.wIndex != 0x01 || e.data.size() != 3)
+                continue;
+            const ULONG rate = e.data[0] | (e.data[1] << 8) | (e.data[2] << 16);
+            if (rates.empty() || rates.back() != rate) rates.push_back(rate);
+        }
+        return rates;
+    }
 };
 
-std::vector<uint8_t> SeededNoise(size_t frames, unsigned seed) {
+std::vector<uint8_t> SeededNoise(size_t bytes, unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<uint8_t> bytes(frames * kFrameBytes);
-    for (uint8_t& b : bytes) b = (uint8_t)random();
-    return bytes;
+    std::vector<uint8_t> noise(bytes);
+    for (uint8_t& b : noise) b = (uint8_t)random();
+    return noise;
 }
 
 // Skips silent frames from *at and finds the first sound in wav (its index
 // in *wavIndex); false at the end or when the frame is not in wav.
-bool FindInWav(const std::vector<uint32_t>& frames, const std::vector<uint32_t>& wav, size_t* at, size_t* wavIndex) {
+bool FindInWav(const std::vector<uint64_t>& frames, const std::vector<uint64_t>& wav, size_t* at,
+               size_t* wavIndex) {
     while (*at < frames.size() && frames[*at] == 0) ++*at;
     if (*at >= frames.size()) return false;
     for (size_t i = 0; i < wav.size(); ++i)
@@ -155,26 +291,54 @@ bool FindInWav(const std::vector<uint32_t>& frames, const std::vector<uint32_t>&
     return false;
 }
 
-size_t MatchingRun(const std::vector<uint32_t>& frames, size_t at, const std::vector<uint32_t>& wav, size_t from) {
+size_t MatchingRun(const std::vector<uint64_t>& frames, size_t at, const std::vector<uint64_t>& wav, size_t from) {
     size_t n = 0;
     while (at + n < frames.size() && from + n < wav.size() && frames[at + n] == wav[from + n]) ++n;
     return n;
 }
 
-TEST_F(AsioEndToEndTest, TheDeviceHearsWindowsThenTheAsioSignalBitExactThenWindowsAgain) {
-    ASSERT_NO_FATAL_FAILURE(StartAsioHeadset());
+// The capture bytes are the device's ramp without a break: channel 0
+// counts up by one per frame, channel c runs c x 0x1000 above it, each a
+// 16-bit value left-aligned in its subframe.
+void ExpectUnbrokenRamp(const std::vector<uint8_t>& bytes, ULONG channels, ULONG subframe) {
+    const size_t frameBytes = channels * subframe;
+    ASSERT_GT(bytes.size(), frameBytes * 100) << "capture ran";
+    auto sample = [&](size_t frame, ULONG c) {
+        const uint8_t* at = bytes.data() + frame * frameBytes + c * subframe + (subframe - 2);
+        return (uint16_t)(at[0] | (at[1] << 8));
+    };
+    for (size_t f = 0; f < bytes.size() / frameBytes; ++f) {
+        for (ULONG c = 1; c < channels; ++c) {
+            ASSERT_EQ(sample(f, c), (uint16_t)(sample(f, 0) + c * 0x1000)) << "frame " << f << " channel " << c;
+        }
+        if (f == 0) continue;
+        ASSERT_EQ(sample(f, 0), (uint16_t)(sample(f - 1, 0) + 1)) << "the ramp broke at frame " << f;
+    }
+}
+
+TEST_P(AsioEndToEndTest, WindowsThenTheAsioSignalBitExactThenWindowsAgain) {
+    const AsioRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartAsioDevice(row.fixture));
     const std::u16string link = AsioLink();
     ASSERT_FALSE(link.empty());
-    const WAVEFORMATEXTENSIBLE format = streamfakes::PcmFormat(2, kRate, 16);
-    const std::vector<uint8_t> played = SeededNoise(kRate * 3 / 2, 7);
+    const size_t frameBytes = RenderFrameBytes(row.fixture);
+    const WAVEFORMATEXTENSIBLE format =
+        streamfakes::PcmFormat(2, row.windowsRate, (USHORT)(8 * SubframeBytes(row.fixture)));
+    const std::vector<uint8_t> played = SeededNoise(row.windowsRate * 3 / 2 * frameBytes, 7);
 
+    const ULONG switches = 300 / FramesPerTransfer(row);
     AsioRun run;
     std::vector<uint8_t> received;
+    std::vector<LONGLONG> arrivals;  // per received frame: when it reached the device
     {
-        AsioDriver driver(link, /*is32Bit=*/false);
-        sim::TestThread thread("asio-driver", [&] { driver.Run(300 * kMs, 300, &run); });
+        AsioDriver driver(link, row);
+        // 300 ms of switches, one per transfer, well within the WAV.
+        sim::TestThread thread("asio-driver", [&] { driver.Run(300 * kMs, switches, &run); });
         host::BytesSource source(played);
-        auto sink = [&](const uint8_t* data, size_t bytes) { received.insert(received.end(), data, data + bytes); };
+        auto sink = [&](const uint8_t* data, size_t bytes) {
+            received.insert(received.end(), data, data + bytes);
+            arrivals.resize(received.size() / frameBytes, sim::Now());
+        };
         host::StreamRun play = host::Play(Session(), format, source, sink, nullptr);
         thread.Join();
         ASSERT_EQ(play.status, STATUS_SUCCESS) << play.error;
@@ -182,30 +346,50 @@ TEST_F(AsioEndToEndTest, TheDeviceHearsWindowsThenTheAsioSignalBitExactThenWindo
     EXPECT_EQ(run.open, STATUS_SUCCESS);
     EXPECT_EQ(run.create, STATUS_SUCCESS);
     EXPECT_EQ(run.start, STATUS_SUCCESS);
-    EXPECT_EQ(run.switches, 300u);
+    EXPECT_EQ(run.switches, switches);
     EXPECT_EQ(run.stop, STATUS_SUCCESS);
     EXPECT_EQ(run.dispose, STATUS_SUCCESS);
     EXPECT_EQ(run.close, STATUS_SUCCESS);
-    ASSERT_GT(run.consumedFrames, (uint64_t)kRate / 10) << "the ASIO driver ran for 300 transfers";
+    EXPECT_EQ(run.latencies, (std::vector<ULONG>{row.inputLatency, row.outputLatency}));
+    EXPECT_EQ(run.channels, (std::vector<ULONG>{2, 2, CaptureChannels(row.fixture), 0}));
+    ASSERT_GT(run.consumedFrames, (uint64_t)row.rate / 10) << "the ASIO driver ran for 300 ms";
+    const std::vector<ULONG> rates = row.rate == row.windowsRate
+                                         ? std::vector<ULONG>{row.windowsRate}
+                                         : std::vector<ULONG>{row.windowsRate, row.rate, row.windowsRate};
+    EXPECT_EQ(RenderRates(), rates) << "the rate at take-over and hand-back";
 
-    const std::vector<uint32_t> frames = Frames(received), wav = Frames(played);
+    const std::vector<uint64_t> frames = Frames(received, frameBytes), wav = Frames(played, frameBytes);
     // Windows' audio from its first frame up to the take-over.
     size_t at = 0, wavIndex = 0;
     ASSERT_TRUE(FindInWav(frames, wav, &at, &wavIndex)) << "Windows' audio never arrived";
     EXPECT_EQ(wavIndex, 0u);
     const size_t before = MatchingRun(frames, at, wav, 0);
-    EXPECT_GT(before, (size_t)kRate / 10) << "Windows' audio before the ASIO driver";
-    // At most a few silent transfers while the stream changes hands (the
-    // ASIO run begins a few frames after the stream's last one), then the
-    // ASIO signal from its first frame, without a gap, for every frame the
-    // kernel took from the ring.
+    EXPECT_GT(before, (size_t)row.windowsRate / 10) << "Windows' audio before the ASIO driver";
+    // At most a few silent transfers while the stream changes hands, then
+    // the ASIO signal from its first frame, without a gap, for every frame
+    // the kernel took from the ring.
     size_t asioAt = at + before;
     while (asioAt < frames.size() && frames[asioAt] == 0) ++asioAt;
-    EXPECT_LE(asioAt - (at + before), (size_t)kRate / 100) << "silence at the take-over";
+    const size_t handOver = (RegisteredTransfers(row) + 2) * FramesPerTransfer(row) * row.rate / 1000;
+    EXPECT_LE(asioAt - (at + before), handOver) << "silence at the take-over";
     size_t asio = 0;
-    while (asioAt + asio < frames.size() && frames[asioAt + asio] == SignalFrame(asio)) ++asio;
+    while (asioAt + asio < frames.size() && asio < run.writeTimes.size() &&
+           frames[asioAt + asio] == SignalFrame(asio, frameBytes))
+        ++asio;
     EXPECT_GE(asio, run.consumedFrames) << "the ASIO signal broke off at frame " << asio << " of "
                                         << run.consumedFrames;
+    // Write to wire: a frame enters the ring at most the lead ahead of the
+    // kernel, then waits for its transfer and the transfers in flight.
+    const LONGLONG bound = (LONGLONG)(run.leadBytes / frameBytes) * sim::kTicksPerSecond / row.rate + 30 * kMs;
+    LONGLONG worst = 0;
+    for (size_t f = 0; f < asio; ++f) worst = std::max(worst, arrivals[asioAt + f] - run.writeTimes[f]);
+    EXPECT_LE(worst, bound) << "write-to-wire delay";
+    RecordProperty("WriteToWireMaxUs", std::to_string(worst / 10));
+    // After the hand-back no ASIO sample, old or new, reaches the device.
+    std::unordered_set<uint64_t> signal;
+    for (size_t f = 0; f < run.writeTimes.size(); ++f) signal.insert(SignalFrame(f, frameBytes));
+    for (size_t f = asioAt + asio; f < frames.size(); ++f)
+        ASSERT_EQ(signal.count(frames[f]), 0u) << "ASIO audio replayed at frame " << f << " after the hand-back";
     // Windows' audio again, later in the WAV, to its last frame: the rest
     // is stretches of the WAV in order, then the drain's silence.
     size_t after = asioAt + asio, wavEnd = before;
@@ -217,7 +401,15 @@ TEST_F(AsioEndToEndTest, TheDeviceHearsWindowsThenTheAsioSignalBitExactThenWindo
     }
     EXPECT_EQ(after, frames.size()) << "neither Windows' audio nor silence at frame " << after;
     EXPECT_EQ(wavEnd, wav.size()) << "Windows' audio did not come back to its end";
+    if (row.capture) {
+        ExpectUnbrokenRamp(run.captured, CaptureChannels(row.fixture), SubframeBytes(row.fixture));
+    } else {
+        EXPECT_TRUE(run.captured.empty());
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, AsioEndToEndTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<AsioRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace e2etest

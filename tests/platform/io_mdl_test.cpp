@@ -4,6 +4,7 @@
 #include "nt/ke.h"
 #include "nt/pool.h"
 #include "sim/iomgr.h"
+#include "sim/object.h"
 #include "sim/user_process.h"
 #include "tests/support/kernel_test.h"
 
@@ -47,6 +48,31 @@ TEST_F(IoMdlTest, UserMappingIsRecordedInItsProcessUntilUnmapped) {
         MmUnmapLockedPages(user, block.mdl);
     }
     EXPECT_EQ(client.UserMappingCount(), 0u);
+}
+
+// Pool blocks of whole pages are mapped as aliases: the user address is not
+// the kernel's, both see the same bytes, and a 32-bit process gets one
+// below 4 GiB; the alias goes with the unmap.
+TEST_F(IoMdlTest, UserMappingOfWholePagesIsAnAliasOfThem) {
+    for (bool is32Bit : {false, true}) {
+        sim::UserProcess client(is32Bit);
+        Block block(2 * PAGE_SIZE);
+        auto* kernel = static_cast<UCHAR*>(block.memory);
+        auto scope = client.Enter();
+        auto* user = static_cast<UCHAR*>(block.MapUser());
+        EXPECT_NE(user, kernel) << is32Bit;
+        EXPECT_EQ(reinterpret_cast<ULONG_PTR>(user) % PAGE_SIZE, 0u);
+        if (is32Bit) {
+            EXPECT_LT(reinterpret_cast<ULONG_PTR>(user) + 2 * PAGE_SIZE, ULONG_PTR(1) << 32);
+        }
+        kernel[0] = 0x5A;
+        user[2 * PAGE_SIZE - 1] = 0xA5;
+        EXPECT_EQ(user[0], 0x5A);
+        EXPECT_EQ(kernel[2 * PAGE_SIZE - 1], 0xA5);
+        MmUnmapLockedPages(user, block.mdl);
+        EXPECT_EQ(client.UserMappingCount(), 0u);
+        EXPECT_EQ(kernel[2 * PAGE_SIZE - 1], 0xA5) << "the kernel's pages stay";
+    }
 }
 
 TEST_F(IoMdlTest, FailedUserMappingRaisesAndRecordsNothing) {
@@ -160,6 +186,42 @@ TEST_F(IoMdlTest, DriverSignalsAUserEventThroughItsHandle) {
                                             nullptr),
                   STATUS_INVALID_HANDLE);
     }
+}
+
+// A user handle means something only in its own process; a kernel handle
+// in every one.
+TEST_F(IoMdlTest, UserHandleResolvesOnlyInItsProcess) {
+    sim::UserProcess owner, other;
+    HANDLE handle = owner.CreateEvent(false, false);
+    PVOID object = nullptr;
+    {
+        auto scope = other.Enter();
+        for (KPROCESSOR_MODE mode : {UserMode, KernelMode})
+            EXPECT_EQ(ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType, mode, &object, nullptr),
+                      STATUS_INVALID_HANDLE);
+        EXPECT_EQ(ZwClose(handle), STATUS_INVALID_HANDLE);
+    }
+    EXPECT_EQ(ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType, KernelMode, &object, nullptr),
+              STATUS_INVALID_HANDLE)
+        << "the system process";
+    {
+        auto scope = owner.Enter();
+        ASSERT_EQ(ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType, UserMode, &object, nullptr),
+                  STATUS_SUCCESS);
+        ObDereferenceObject(object);
+    }
+    auto* body = static_cast<PKEVENT>(sim::ObCreateObject(*ExEventObjectType, sizeof(KEVENT), kTag));
+    KeInitializeEvent(body, NotificationEvent, FALSE);
+    HANDLE kernelHandle = sim::ObCreateHandle(body);
+    ObDereferenceObject(body);
+    {
+        auto scope = other.Enter();
+        ASSERT_EQ(ObReferenceObjectByHandle(kernelHandle, EVENT_MODIFY_STATE, *ExEventObjectType, KernelMode, &object,
+                                            nullptr),
+                  STATUS_SUCCESS);
+        ObDereferenceObject(object);
+    }
+    EXPECT_EQ(ZwClose(kernelHandle), STATUS_SUCCESS);
 }
 
 TEST_F(IoMdlTest, Is32BitFollowsTheCurrentProcess) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "nt/ob.h"
+#include "nt/ps.h"
 
 namespace sim {
 
@@ -34,8 +35,11 @@ LONG ObGetRefCount(PVOID body);
 // Live objects of one type (NULL: all types).
 size_t ObLiveCount(const ObjectType* type = nullptr);
 
-// Handle table. A handle holds one reference to its object.
-HANDLE ObCreateHandle(PVOID body);
+// Handle table. A handle holds one reference to its object. A kernel
+// handle (owner NULL) resolves in every process; a user handle only in its
+// owner: ObReferenceObjectByHandle and ZwClose elsewhere give
+// STATUS_INVALID_HANDLE, as another process's handle table would.
+HANDLE ObCreateHandle(PVOID body, PEPROCESS owner = NULL);
 // Returns the object (without a new reference) or NULL when the handle is
 // not open or not of the type (type NULL matches any).
 PVOID ObLookupHandle(HANDLE handle, const ObjectType* type);

@@ -37,6 +37,9 @@ std::string PoolLeakReport();
 SIZE_T PoolBlockSize(PVOID p);
 ULONG PoolBlockTag(PVOID p);
 POOL_TYPE PoolBlockType(PVOID p);
+// TRUE when [start, start + bytes) lies in the pages of one live block of
+// whole pages: the pages a user mapping can alias.
+bool PoolPagesAliasable(PVOID start, SIZE_T bytes);
 
 // Failure injection. FailNth(n): the n-th allocation from now (1-based)
 // returns NULL. FailTag(tag): every allocation of that tag fails until

@@ -128,7 +128,10 @@ TEST_F(AsioBuffersTest, ThirtyTwoBitCallerGetsFourByteAddresses) {
     ASSERT_EQ(small.Open(AsioLink()), STATUS_SUCCESS);
     ASSERT_EQ(small.CreateBuffers({{0, 0}}, 256, 2), STATUS_SUCCESS);
     ASSERT_EQ(small.Addresses().size(), 2u);
-    EXPECT_EQ(small.Addresses()[0], (ULONGLONG)(ULONG)(ULONG_PTR)State().m_pAsioPins[0].UserAddress);
+    EXPECT_EQ(small.Addresses()[0], (ULONGLONG)(ULONG_PTR)State().m_pAsioPins[0].UserAddress)
+        << "the whole address, below 4 GiB";
+    EXPECT_NE(small.Header(0), State().m_pAsioPins[0].Buffer) << "the process's own view";
+    EXPECT_EQ(small.Header(0)->Size, State().m_pAsioPins[0].Header.Size);
     EXPECT_EQ(small.CreateBuffers({{0, 0}}, 256, 2, 16), STATUS_INVALID_PARAMETER) << "owner with buffers";
 }
 

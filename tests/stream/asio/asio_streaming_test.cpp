@@ -205,6 +205,26 @@ TEST_F(AsioStreamingTest, ResumedStreamsSignalTheKeptEvent) {
     ASSERT_EQ(m_Client->Stop(), STATUS_SUCCESS);
 }
 
+// The streams restart at D0 before the positions are reset, so their first
+// transfers are filled from where the power-down left the ring: that must
+// be silence, not what the driver wrote before the power-down.
+TEST_F(AsioStreamingTest, ResumedStreamsReplayNothingFromBeforeThePowerDown) {
+    CreateAll(256);
+    ASSERT_EQ(m_Client->Start(), STATUS_SUCCESS);
+    std::memset(m_Client->Ring(0), 0x11, m_Client->Header(0)->Size);
+    std::vector<UCHAR> transfer(192, 0);
+    Engine(0)->SendFill(transfer.data(), 192);
+    ASSERT_EQ(transfer[0], 0x11);
+    PowerChange(PowerDeviceD3);
+    PowerChange(PowerDeviceD0);
+    for (ULONG i = 0; i < 40; ++i) {
+        std::fill(transfer.begin(), transfer.end(), 0xEE);
+        Engine(0)->SendFill(transfer.data(), 192);
+        ASSERT_EQ(transfer, std::vector<UCHAR>(192, 0)) << "transfer " << i << " after the resume";
+    }
+    ASSERT_EQ(m_Client->Stop(), STATUS_SUCCESS);
+}
+
 TEST_F(AsioStreamingTest, CancelledParkedStopCompletesCancelled) {
     CreateAll();
     ASSERT_EQ(m_Client->Start(), STATUS_SUCCESS);
