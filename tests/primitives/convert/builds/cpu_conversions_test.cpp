@@ -268,14 +268,32 @@ TEST(Packed24Kernels, EdgeCases) {
     });
 }
 
+// Random int32 of every magnitude, with the halves at factor s, the
+// saturation limits of a shift by s and the int32 ends mixed in.
+int32_t drawI32For24(std::mt19937_64& rng, int s) {
+    int32_t v = (int32_t)rng() >> (rng() % 32);
+    int sh = s < 0 ? 0 : (s > 31 ? 31 : s);
+    switch (rng() % 6) {
+    case 0:
+        return (s >= 1 && s <= 31) ? (int32_t)(((uint32_t)v << s) | (1u << (s - 1))) : v;
+    case 1: {
+        const int32_t limits[] = {8388607 >> sh, (8388607 >> sh) + 1, -8388608 >> sh, (-8388608 >> sh) + 1,
+                                  INT32_MAX, INT32_MIN};
+        return limits[rng() % 6];
+    }
+    default:
+        return v;
+    }
+}
+
 TEST(Packed24Kernels, IntegerWritersMatchTheModelIncludingOutOfRangeFactors) {
     std::mt19937_64 rng(133);
     forEachCpuBuild([&](int, const SpCpuKernels& k) {
-        for (int s : {0, 1, 8, 23, 31, 32, 33, 40, 63, 64})
+        for (int s : {0, 1, 2, 8, 16, 23, 24, 31, 32, 33, 40, 63, 64})
             for (size_t off : {0, 4, 8, 12, 1})
                 for (int len = 1; len <= 40; ++len) {
                     SpBuffer<int32_t> src(len, off);
-                    for (int i = 0; i < len; ++i) src.set(i, (int32_t)rng() >> (rng() % 32));
+                    for (int i = 0; i < len; ++i) src.set(i, drawI32For24(rng, s));
                     SpBuffer<uint8_t> plain(3 * len, off), down(3 * len, off), up(3 * len, off);
                     k.spI32ToI24Kernel(src.data(), plain.data(), len);
                     k.spI32ToI24ScaledKernel(src.data(), down.data(), len, s);
