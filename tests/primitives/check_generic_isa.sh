@@ -4,6 +4,9 @@
 #   check_generic_isa.sh OBJECTS [CEILING]
 #     every object of the colon-separated list stays within CEILING (sse2,
 #     the default: the generic build; sse3, ssse3 or sse41: CPU builds 1-3).
+#     In a CPU build's objects a function that carries neither a build
+#     suffix nor a build namespace (an inline copy the linker may also hand
+#     to the generic build) is held to SSE2.
 #   check_generic_isa.sh --linked EXECUTABLE
 #     disassembles a program linked against sp_primitives (so the linker's
 #     choice among duplicate inline copies shows) and holds every function of
@@ -76,13 +79,17 @@ forbidden() {
   esac
 }
 
-if [ "${1:-}" = "--linked" ]; then
-  exe=$2
-  # One line per instruction: "<function>\t<mnemonic>".
-  objdump -d -C --no-show-raw-insn "$exe" | awk '
+# One line per instruction of FILE: "<function>\t<mnemonic>".
+function_mnemonics() {
+  objdump -d -C --no-show-raw-insn "$1" | awk '
     /^[0-9a-f]+ <.*>:$/ { name = substr($0, index($0, "<") + 1); sub(/>:$/, "", name); next }
     /^[[:space:]]+[0-9a-f]+:/ { split($0, parts, "\t"); m = parts[2]; sub(/ .*/, "", m); if (m != "") print name "\t" m }
-  ' > "${TMPDIR:-/tmp}/sp_isa_$$.txt"
+  '
+}
+
+if [ "${1:-}" = "--linked" ]; then
+  exe=$2
+  function_mnemonics "$exe" > "${TMPDIR:-/tmp}/sp_isa_$$.txt"
   status=0
   for build in sse3:_Sse3:sp::sse3:: ssse3:_Ssse3:sp::ssse3:: sse41:_Sse41:sp::sse41::; do
     ceiling=${build%%:*}; rest=${build#*:}; suffix=${rest%%:*}; ns=${rest#*:}
@@ -126,6 +133,16 @@ for obj in $1; do
     echo "$obj: instructions beyond $ceiling:"
     echo "$bad"
     status=1
+  fi
+  if [ "$ceiling" != sse2 ]; then
+    bad=$(function_mnemonics "$obj" |
+      awk -F '\t' '$1 !~ /_(Sse3|Ssse3|Sse41)\(|sp::(sse3|ssse3|sse41)::/' |
+      awk -F '\t' -v pat="$(forbidden sse2)" '$2 ~ pat { print $1 "\t" $2 }' | sort -u)
+    if [ -n "$bad" ]; then
+      echo "$obj: functions without a build suffix or namespace beyond sse2:"
+      echo "$bad"
+      status=1
+    fi
   fi
   IFS=:
 done

@@ -57,6 +57,7 @@ struct SpBuildTraits<SP_BUILD_SSE3> {
     static constexpr bool kPrefetch = false;                 // source prefetch in 2.120 bodies
     static constexpr bool kByteShuffle = false;              // int8 spread: unpack or pshufb
     static constexpr bool kSignedMove = false;               // move: unsigned ladder
+    static constexpr bool kI16Step16 = false;                // float -> int16: 16-element steps
 };
 
 template <>
@@ -66,6 +67,7 @@ struct SpBuildTraits<SP_BUILD_SSSE3> {
     static constexpr bool kPrefetch = true;
     static constexpr bool kByteShuffle = true;
     static constexpr bool kSignedMove = true;                // move: bit-driven pieces
+    static constexpr bool kI16Step16 = true;
 };
 
 template <>

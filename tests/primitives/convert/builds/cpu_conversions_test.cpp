@@ -63,7 +63,11 @@ TEST(IntFloatKernels, EveryKernelMatchesItsModelAtEveryOffsetAndLength) {
         const double m = 3.402823466e38;
         sweepAgainstModel<double, float>(
             k.spF64ToF32Kernel, [m](double v) { return (float)(std::isnan(v) ? m : std::fmax(std::fmin(v, m), -m)); },
-            [](std::mt19937_64& r) { return std::ldexp((double)(int64_t)r() / 9.2e18, (int)(r() % 300) - 150); });
+            [m](std::mt19937_64& r) {
+                const double special[] = {NAN, -NAN, INFINITY, -INFINITY, 1e300, -1e300, m, -m, 0.0, -0.0, 4.9e-324};
+                if (r() % 4 == 0) return special[r() % 11];
+                return std::ldexp((double)(int64_t)r() / 9.2e18, (int)(r() % 300) - 150);
+            });
     });
 }
 
@@ -134,6 +138,22 @@ int32_t modelI64(int64_t v, int s) {
     return r > INT32_MAX ? INT32_MAX : (r < INT32_MIN ? INT32_MIN : (int32_t)r);
 }
 
+// Random int64 values of every magnitude, with exact halves at factor s,
+// the int64 ends and the quotients next to the int32 ends mixed in.
+int64_t drawI64(std::mt19937_64& rng, int s) {
+    int64_t v = (int64_t)rng() >> (rng() % 64);
+    switch (rng() % 6) {
+    case 0:
+        return (s >= 1 && s <= 62) ? (int64_t)(((uint64_t)v << s) | ((uint64_t)1 << (s - 1))) : v;
+    case 1:
+        return rng() % 2 ? INT64_MAX : INT64_MIN;
+    case 2:
+        return (s >= 1 && s <= 32) ? (int64_t)(rng() % 2 ? INT32_MAX : INT32_MIN) * ((int64_t)1 << s) + (int64_t)(rng() % 5) - 2 : v;
+    default:
+        return v;
+    }
+}
+
 TEST(Int64ToInt32Kernel, RoundsHalfAwayAndSaturatesWithoutCarryOverflow) {
     struct Case {
         int64_t v;
@@ -168,11 +188,11 @@ TEST(Int64ToInt32Kernel, RoundsHalfAwayAndSaturatesWithoutCarryOverflow) {
         EXPECT_EQ(out[2], 3);
         EXPECT_EQ(out[3], -3);
         std::mt19937_64 rng(64);
-        for (int s : {0, 1, 15, 31, 32, 33, 40, 63, 64}) {
+        for (int s : {0, 1, 2, 15, 31, 32, 33, 40, 63, 64}) {
             for (size_t off = 0; off < 16; off += 4)
                 for (int len = 1; len <= 40; ++len) {
                     SpBuffer<int64_t> src(len, off);
-                    for (int i = 0; i < len; ++i) src.set(i, (int64_t)rng() >> (rng() % 64));
+                    for (int i = 0; i < len; ++i) src.set(i, drawI64(rng, s));
                     SpBuffer<int32_t> dst(len, off);
                     k.spI64ToI32ScaledKernel(src.data(), dst.data(), len, s);
                     ASSERT_TRUE(dst.checkCanaries());
@@ -248,14 +268,32 @@ TEST(Packed24Kernels, EdgeCases) {
     });
 }
 
+// Random int32 of every magnitude, with the halves at factor s, the
+// saturation limits of a shift by s and the int32 ends mixed in.
+int32_t drawI32For24(std::mt19937_64& rng, int s) {
+    int32_t v = (int32_t)rng() >> (rng() % 32);
+    int sh = s < 0 ? 0 : (s > 31 ? 31 : s);
+    switch (rng() % 6) {
+    case 0:
+        return (s >= 1 && s <= 31) ? (int32_t)(((uint32_t)v << s) | (1u << (s - 1))) : v;
+    case 1: {
+        const int32_t limits[] = {8388607 >> sh, (8388607 >> sh) + 1, -8388608 >> sh, (-8388608 >> sh) + 1,
+                                  INT32_MAX, INT32_MIN};
+        return limits[rng() % 6];
+    }
+    default:
+        return v;
+    }
+}
+
 TEST(Packed24Kernels, IntegerWritersMatchTheModelIncludingOutOfRangeFactors) {
     std::mt19937_64 rng(133);
     forEachCpuBuild([&](int, const SpCpuKernels& k) {
-        for (int s : {0, 1, 8, 23, 31, 32, 33, 40, 63, 64})
+        for (int s : {0, 1, 2, 8, 16, 23, 24, 31, 32, 33, 40, 63, 64})
             for (size_t off : {0, 4, 8, 12, 1})
                 for (int len = 1; len <= 40; ++len) {
                     SpBuffer<int32_t> src(len, off);
-                    for (int i = 0; i < len; ++i) src.set(i, (int32_t)rng() >> (rng() % 32));
+                    for (int i = 0; i < len; ++i) src.set(i, drawI32For24(rng, s));
                     SpBuffer<uint8_t> plain(3 * len, off), down(3 * len, off), up(3 * len, off);
                     k.spI32ToI24Kernel(src.data(), plain.data(), len);
                     k.spI32ToI24ScaledKernel(src.data(), down.data(), len, s);

@@ -179,7 +179,7 @@ TEST(FloatToIntKernels, NarrowKernelsMatchTheModelAtEveryOffsetAndLength) {
     forEachCpuBuild([&](int, const SpCpuKernels& k) {
         for (int mode : {0, 1, -1})
             for (int sf : {0, -8, 3})
-                for (size_t so = 0; so < 16; so += 3)
+                for (size_t so : {0, 3, 4, 6, 9, 12, 15})  // 4 with dst+10: both aligned after the head
                     for (size_t dof = 0; dof < 16; dof += 5)
                         for (int len = 1; len <= 40; ++len) {
                             SpBuffer<float> src(len, so);
@@ -406,6 +406,84 @@ TEST(HalfKernels, HalfToInt16ExhaustiveAgainstTheModel) {
                             want = r > 32767 ? 32767 : (r < -32768 ? -32768 : (int32_t)r);
                         }
                         ASSERT_EQ(out[i], want) << std::hex << i << std::dec << " sf " << sf << " mode " << mode;
+                    }
+                }
+    });
+}
+
+
+// The eight-element steps against the same kernel called one element at a
+// time (each such call runs the per-element path), at every source and
+// destination byte offset and lengths 1-40, with canaries around dst.
+std::vector<uint16_t> halfSample(size_t n) {
+    std::mt19937 rng(1217);
+    std::vector<uint16_t> v(n);
+    const uint16_t special[] = {0x0000, 0x8000, 0x0001, 0x83FF, 0x0400, 0x7BFF, 0xFBFF, 0x7C00, 0xFC00, 0x7E00, 0xFD01, 0x3800};
+    for (size_t i = 0; i < n; ++i) v[i] = (i % 3 == 0) ? special[(i / 3) % 12] : (uint16_t)rng();
+    return v;
+}
+
+template <typename In, typename Out, typename Run>
+void checkStepsAgainstSingles(const std::vector<In>& data, Run run, const char* what) {
+    for (size_t so = 0; so < 16; ++so)
+        for (size_t dof = 0; dof < 16; ++dof)
+            for (size_t len = 1; len <= 40; ++len) {
+                SpBuffer<In> src(std::vector<In>(data.begin(), data.begin() + (long)len), so);
+                SpBuffer<Out> dst(len, dof), one(1);
+                run(src.data(), dst.data(), (int)len);
+                for (size_t i = 0; i < len; ++i) {
+                    In x = src.get(i);
+                    run(&x, one.data(), 1);
+                    ASSERT_EQ(std::memcmp(one.bytes(), dst.bytes() + i * sizeof(Out), sizeof(Out)), 0)
+                        << what << " src+" << so << " dst+" << dof << " len " << len << " element " << i;
+                }
+                ASSERT_TRUE(dst.checkCanaries()) << what << " src+" << so << " dst+" << dof << " len " << len;
+            }
+}
+
+TEST(HalfKernels, StepsMatchSingleElementsAtEveryOffset) {
+    std::vector<uint16_t> halves = halfSample(40);
+    std::vector<int16_t> ints(40);
+    std::vector<float> floats(40);
+    std::mt19937 rng(99);
+    for (size_t i = 0; i < 40; ++i) {
+        ints[i] = (int16_t)(i == 0 ? -32768 : (i == 1 ? 32767 : (int)rng()));
+        floats[i] = f16cToFloatPortable(halves[i]) * (i % 2 ? 1.0f + 0x1p-12f : 1.0f);
+    }
+    floats[5] = 65520.0f, floats[6] = 1e10f, floats[7] = 0x1.8p-24f, floats[8] = -NAN;
+    forEachCpuBuild([&](int, const SpCpuKernels& k) {
+        for (int mode : {0, 1}) {
+            checkStepsAgainstSingles<int16_t, uint16_t>(
+                ints, [&](const int16_t* s, uint16_t* d, int n) { k.spI16ToF16Kernel(s, d, n, mode); }, "int16->half");
+            checkStepsAgainstSingles<float, uint16_t>(
+                floats, [&](const float* s, uint16_t* d, int n) { k.spF32ToF16Kernel(s, d, n, mode); }, "float->half");
+            for (int sf : {-200, -113, -112, -40, -15, 0, 1, 2, 16, 17, 40})
+                checkStepsAgainstSingles<uint16_t, int16_t>(
+                    halves, [&](const uint16_t* s, int16_t* d, int n) { k.spF16ToI16ScaledKernel(s, d, n, mode, sf); },
+                    "half->int16");
+        }
+        checkStepsAgainstSingles<uint16_t, float>(
+            halves, [&](const uint16_t* s, float* d, int n) { k.spF16ToF32Kernel(s, d, n); }, "half->float");
+    });
+}
+
+// Every half at the scale factors the exhaustive model leaves out: values
+// scaled past 2^31 and the factors where exponent arithmetic would leave
+// the float range, under nearest and toward zero.
+TEST(HalfKernels, HalfToInt16WideScaleFactorsMatchSingleElements) {
+    std::vector<uint16_t> all(65536);
+    for (uint32_t i = 0; i < 65536; ++i) all[i] = (uint16_t)i;
+    forEachCpuBuild([&](int, const SpCpuKernels& k) {
+        std::vector<int16_t> out(65536);
+        for (uint32_t mx : {kMxcsrDefault, kMxcsrDefault | kMxcsrRoundZero})
+            for (int mode : {0, 1})
+                for (int sf : {-113, -112, -111, -100, -64, -32, -31, -30, -21}) {
+                    MxcsrScope scope(mx);
+                    k.spF16ToI16ScaledKernel(all.data(), out.data(), 65536, mode, sf);
+                    for (uint32_t i = 0; i < 65536; ++i) {
+                        int16_t one;
+                        k.spF16ToI16ScaledKernel(&all[i], &one, 1, mode, sf);
+                        ASSERT_EQ(out[i], one) << std::hex << i << std::dec << " sf " << sf << " mode " << mode;
                     }
                 }
     });
