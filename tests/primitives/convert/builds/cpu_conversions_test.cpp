@@ -148,7 +148,12 @@ int64_t drawI64(std::mt19937_64& rng, int s) {
     case 1:
         return rng() % 2 ? INT64_MAX : INT64_MIN;
     case 2:
-        return (s >= 1 && s <= 32) ? (int64_t)(rng() % 2 ? INT32_MAX : INT32_MIN) * ((int64_t)1 << s) + (int64_t)(rng() % 5) - 2 : v;
+        // Offsets of -2..2 around the product; at s = 32 the product is an
+        // int64 end, so the sum wraps in unsigned arithmetic to the other end.
+        return (s >= 1 && s <= 32)
+                   ? (int64_t)((uint64_t)((int64_t)(rng() % 2 ? INT32_MAX : INT32_MIN) * ((int64_t)1 << s)) +
+                               rng() % 5 - 2)
+                   : v;
     default:
         return v;
     }
