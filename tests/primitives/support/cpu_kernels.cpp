@@ -1,23 +1,6 @@
 #include "tests/primitives/support/cpu_kernels.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-
-#include "tests/primitives/support/dispatch.h"
-
-#define SP_PICK_ALL_1(name) name##_Sse3
-#define SP_PICK_ALL_2(name) name##_Ssse3
-#define SP_PICK_ALL_3(name) name##_Sse41
-#define SP_PICK_B12_1(name) name##_Sse3
-#define SP_PICK_B12_2(name) name##_Ssse3
-#define SP_PICK_B12_3(name) name##_Ssse3
-#define SP_PICK_B2_1(name) nullptr
-#define SP_PICK_B2_2(name) name##_Ssse3
-#define SP_PICK_B2_3(name) name##_Ssse3
-#define SP_CELL_1(builds, name, result, params) SP_PICK_##builds##_1(name),
-#define SP_CELL_2(builds, name, result, params) SP_PICK_##builds##_2(name),
-#define SP_CELL_3(builds, name, result, params) SP_PICK_##builds##_3(name),
+#include "tests/primitives/support/build_cells.h"
 
 namespace sptest {
 
@@ -30,15 +13,6 @@ const SpCpuKernels& cpuKernels(int build) {
     return kBuilds[build - 1];
 }
 
-void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) {
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        if (!cpuHasBuild(b)) {
-            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
-            continue;
-        }
-        SCOPED_TRACE(buildName(b));
-        fn(b, cpuKernels(b));
-    }
-}
+void forEachCpuBuild(const std::function<void(int, const SpCpuKernels&)>& fn) { forEachKernelBuild(cpuKernels, fn); }
 
 }  // namespace sptest

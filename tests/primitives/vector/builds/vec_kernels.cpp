@@ -1,41 +1,18 @@
 #include "tests/primitives/vector/builds/vec_kernels.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-
-#include "tests/primitives/support/dispatch.h"
-
-#define SP_VEC_PICK_ALL_1(name) name##_Sse3
-#define SP_VEC_PICK_ALL_2(name) name##_Ssse3
-#define SP_VEC_PICK_ALL_3(name) name##_Sse41
-#define SP_VEC_PICK_B12_1(name) name##_Sse3
-#define SP_VEC_PICK_B12_2(name) name##_Ssse3
-#define SP_VEC_PICK_B12_3(name) name##_Ssse3
-#define SP_VEC_CELL_1(builds, name, result, params) SP_VEC_PICK_##builds##_1(name),
-#define SP_VEC_CELL_2(builds, name, result, params) SP_VEC_PICK_##builds##_2(name),
-#define SP_VEC_CELL_3(builds, name, result, params) SP_VEC_PICK_##builds##_3(name),
+#include "tests/primitives/support/build_cells.h"
 
 namespace sptest {
 
 const SpVecKernels& vecKernels(int build) {
     static const SpVecKernels kBuilds[3] = {
-        {SP_VEC_CPU_LIST(SP_VEC_CELL_1)},
-        {SP_VEC_CPU_LIST(SP_VEC_CELL_2)},
-        {SP_VEC_CPU_LIST(SP_VEC_CELL_3)},
+        {SP_VEC_CPU_LIST(SP_CELL_1)},
+        {SP_VEC_CPU_LIST(SP_CELL_2)},
+        {SP_VEC_CPU_LIST(SP_CELL_3)},
     };
     return kBuilds[build - 1];
 }
 
-void forEachVecBuild(const std::function<void(int, const SpVecKernels&)>& fn) {
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        if (!cpuHasBuild(b)) {
-            std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(b));
-            continue;
-        }
-        SCOPED_TRACE(buildName(b));
-        fn(b, vecKernels(b));
-    }
-}
+void forEachVecBuild(const std::function<void(int, const SpVecKernels&)>& fn) { forEachKernelBuild(vecKernels, fn); }
 
 }  // namespace sptest
