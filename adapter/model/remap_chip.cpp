@@ -135,20 +135,8 @@ NTSTATUS CUac1RemapHal::InitChip() {
 
 NTSTATUS CUac1RemapHal::Start() {
     if (!m_JackPollEnabled || m_JackPollRunning) return STATUS_SUCCESS;
-    KeClearEvent(&StopEvent);
-    KeClearEvent(&ThreadExitedEvent);
-    HANDLE thread = NULL;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-    NTSTATUS status =
-        PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, &attributes, NULL, NULL, JackPollThreadStart, this);
+    NTSTATUS status = StartModelThread(JackPollThreadStart, kPollPriority);
     if (!NT_SUCCESS(status)) return status;
-    PVOID object = NULL;
-    if (NT_SUCCESS(ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object, NULL))) {
-        StatusThread = static_cast<PKTHREAD>(object);
-        KeSetPriorityThread(StatusThread, kPollPriority);
-    }
-    ZwClose(thread);
     m_JackPollRunning = TRUE;
     return STATUS_SUCCESS;
 }

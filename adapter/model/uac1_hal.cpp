@@ -147,19 +147,21 @@ NTSTATUS CUac1Hal::SelectControlInterface(IUsbAudioDevice* usb) {
     return status;
 }
 
-NTSTATUS CUac1Hal::StartStatusThread() {
+NTSTATUS CUac1Hal::StartStatusThread() { return StartModelThread(InterruptThreadStart, kStatusThreadPriority); }
+
+NTSTATUS CUac1Hal::StartModelThread(PKSTART_ROUTINE start, KPRIORITY priority) {
     KeClearEvent(&StopEvent);
     KeClearEvent(&ThreadExitedEvent);
     HANDLE thread = NULL;
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
     NTSTATUS status =
-        PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, &attributes, NULL, NULL, InterruptThreadStart, this);
+        PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, &attributes, NULL, NULL, start, this);
     if (!NT_SUCCESS(status)) return status;
     PVOID object = NULL;
     if (NT_SUCCESS(ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object, NULL))) {
         StatusThread = static_cast<PKTHREAD>(object);
-        KeSetPriorityThread(StatusThread, kStatusThreadPriority);
+        KeSetPriorityThread(StatusThread, priority);
     }
     ZwClose(thread);
     return STATUS_SUCCESS;

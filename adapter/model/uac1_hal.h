@@ -22,6 +22,7 @@
 
 #include "adapter/base/mutex_lock.h"
 #include "adapter/uac_hal.h"
+#include "nt/ps.h"
 
 class CUacEntity;
 class CCyclicControl;
@@ -147,6 +148,11 @@ protected:
     // Start and the status thread.
     NTSTATUS SelectControlInterface(IUsbAudioDevice* usb);
     NTSTATUS StartStatusThread();
+    // Clears StopEvent and ThreadExitedEvent, starts a system thread at
+    // `start` with this model as its context, keeps its object in
+    // StatusThread and sets its priority. The class 2.0 interrupt thread and
+    // the remapped family's jack poller start through it too.
+    NTSTATUS StartModelThread(PKSTART_ROUTINE start, KPRIORITY priority);
     VOID EndStatusThread();
     struct STATUS_RUN;
     VOID InterruptThread();

@@ -118,21 +118,7 @@ NTSTATUS CUac2Hal::Start() {
 }
 
 NTSTATUS CUac2Hal::StartInterruptThread() {
-    KeClearEvent(&StopEvent);
-    KeClearEvent(&ThreadExitedEvent);
-    HANDLE thread = NULL;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-    NTSTATUS status =
-        PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, &attributes, NULL, NULL, InterruptThreadStart, this);
-    if (!NT_SUCCESS(status)) return status;
-    PVOID object = NULL;
-    if (NT_SUCCESS(ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object, NULL))) {
-        StatusThread = static_cast<PKTHREAD>(object);
-        KeSetPriorityThread(StatusThread, kInterruptThreadPriority);
-    }
-    ZwClose(thread);
-    return STATUS_SUCCESS;
+    return StartModelThread(InterruptThreadStart, kInterruptThreadPriority);
 }
 
 NTSTATUS CUac2Hal::Stop() {
