@@ -1,8 +1,7 @@
-// Table A cells and its 25 public entries. A cell that names spNotBuilt<...>
-// waits for its body; the identity test pins every cell.
+// Table A cells and its 25 public entries; the identity test pins every
+// cell.
 #include "primitives/convert/entry_table_a.h"
 
-#include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
 #include "primitives/filter/cpu/sp_filter_cpu.h"
@@ -10,9 +9,6 @@
 
 std::atomic<int32_t> spDispatchIndex{SP_BUILD_GEN};
 
-#define NB(name) spNotBuilt<name##Fn>
-#define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
-#define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
 // Every build its own body.
 #define ALL_BUILDS(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Sse41}
 // Build 3 runs build 2's body.
@@ -36,9 +32,9 @@ const SpEntryTableA spEntryTableA = {
     /* 15 */ ALL_BUILDS(spFirMultirateStateSize),
     /* 16 */ ALL_BUILDS(spFirFilterF32),
     /* 17 */ ALL_BUILDS(spFirOneDirectF32),
-    /* 18 */ GEN_ONLY(spIirFilterF32InPlace),
-    /* 19 */ GEN_ONLY(spIirStateSize),
-    /* 20 */ GEN_ONLY(spIirInit),
+    /* 18 */ ALL_BUILDS(spIirFilterF32InPlace),
+    /* 19 */ B3_USES_B2(spIirStateSize),
+    /* 20 */ ALL_BUILDS(spIirInit),
     /* 21 */ ALL_BUILDS(spI32ToF32),
     /* 22 */ B3_USES_B2(spAddConstF32InPlace),
     /* 23 */ ALL_BUILDS(spInterleaveF32),

@@ -124,7 +124,7 @@ extern std::atomic<uint64_t> spNtCalls[SP_NT_COUNTER_COUNT];
 
 // ---- Copy slots of the scale bodies ----------------------------------------
 // The routine each build's spScaleF32 calls for a factor of 1.0: the
-// placeholder spNotBuilt<SpCopyF32Body> until the build's float copy lands.
+// build's own float copy.
 using SpCopyF32Body = SpStatus(const float* src, float* dst, int len);
 extern SpCopyF32Body* const spScaleF32Copy_Sse3;
 extern SpCopyF32Body* const spScaleF32Copy_Ssse3;

@@ -1,8 +1,7 @@
-// Table B cells and its 40 public entries. A cell that names spNotBuilt<...>
-// waits for its body; the identity test pins every cell.
+// Table B cells and its 40 public entries; the identity test pins every
+// cell.
 #include "primitives/vector/entry_table_b.h"
 
-#include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
@@ -13,9 +12,6 @@
 #include "primitives/filter/sp_filter_gen.h"
 #include "primitives/vector/sp_vec_cpu.h"
 
-#define NB(name) spNotBuilt<name##Fn>
-#define NB_ALL(name) {NB(name), NB(name), NB(name), NB(name)}
-#define GEN_ONLY(name) {name##_Gen, NB(name), NB(name), NB(name)}
 #define SAME_ALL(body) {body, body, body, body}
 #define ALL_BUILDS(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Sse41}
 #define B3_USES_B2(name) {name##_Gen, name##_Sse3, name##_Ssse3, name##_Ssse3}
@@ -57,9 +53,9 @@ const SpEntryTableB spEntryTableB = {
     /* 30 */ {spRealFftInverse_Gen, spRealFftInverse_Sse3, spRealFftInverse_Ssse3, spRealFftInverse_Sse41},
     /* 31 */ {spMulPackedSpectraF32_Gen, spMulPackedSpectraF32_Sse3, spMulPackedSpectraF32_Ssse3,
              spMulPackedSpectraF32_Sse41},
-    /* 32 */ GEN_ONLY(spIirCreate),
+    /* 32 */ ALL_BUILDS(spIirCreate),
     /* 33 */ SAME_ALL(spIirDestroy_Gen),
-    /* 34 */ GEN_ONLY(spIirFilterF32),
+    /* 34 */ ALL_BUILDS(spIirFilterF32),
     /* 35 */ {spFirCreate_Gen, spFirCreate_Sse3, spFirCreate_Ssse3, spFirCreate_Sse41},
     /* 36 */ SAME_ALL(spFirDestroy_Gen),
     /* 37 */ {spUpsampleF32_Gen, spUpsampleF32_Sse3, spUpsampleF32_Ssse3, spUpsampleF32_Sse41},

@@ -2,7 +2,6 @@
 #define SP_BUILD 2
 #include "primitives/convert/builds/sp_build.h"
 
-#include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_gen.h"
 
 #include "primitives/convert/builds/f32_to_int.inc"

@@ -69,7 +69,26 @@
     X(ALL, spFirMultirateInit, SpStatus, (SpFirState** state, const float* taps, int tapsLen, int upFactor, int upPhase, int downFactor, int downPhase, const float* dlyLine, uint8_t* buf)) \
     X(ALL, spFirMultirateBuildGroups, SpStatus, (SpFirState** state, const float* taps, const SpFirMrGeometry* g, int upPhase, int downPhase, const float* dlyLine, uint8_t* buf)) \
     X(ALL, spFirMultirateBuildIndexed, SpStatus, (SpFirState** state, const float* taps, const SpFirMrGeometry* g, int upPhase, int downPhase, const float* dlyLine, uint8_t* buf)) \
-    X(ALL, spFirFilterF32, SpStatus, (const float* src, float* dst, int numIters, SpFirState* state))
+    X(ALL, spFirFilterF32, SpStatus, (const float* src, float* dst, int numIters, SpFirState* state)) \
+    /* Float IIR states: sizes (build 3 uses build 2's), builders, create and */                 \
+    /* filter bodies; kernels: one-sample steps ('II01', 'II02'), block */                       \
+    /* feed-forward into the work area and the four-output feedback ('II01', */                 \
+    /* and per biquad section: ffSection 12 floats, fbSection 20). */                             \
+    X(B12, spIirComputeStateSize, SpStatus, (int order, int* size, int32_t id))                    \
+    X(B12, spIirStateSize, SpStatus, (int order, int* size))                                       \
+    X(ALL, spIirSetTaps, SpStatus, (const float* taps, SpIirState* state))                         \
+    X(ALL, spIirInitState, SpStatus, (SpIirState** state, const float* taps, int order, const float* dlyLine, uint8_t* buf, int32_t id)) \
+    X(ALL, spIirInit, SpStatus, (SpIirState** state, const float* taps, int order, const float* dlyLine, uint8_t* buf)) \
+    X(ALL, spIirCreateState, SpStatus, (SpIirState** state, const float* taps, int order, const float* dlyLine, int32_t id)) \
+    X(ALL, spIirCreate, SpStatus, (SpIirState** state, const float* taps, int order, const float* dlyLine)) \
+    X(ALL, spIirFilterF32, SpStatus, (const float* src, float* dst, int len, SpIirState* state))   \
+    X(ALL, spIirFilterF32InPlace, SpStatus, (float* srcDst, int len, SpIirState* state))           \
+    X(ALL, spIirOneSample, void, (const float* x, float* y, SpIirState* state))                    \
+    X(ALL, spIirBiquadOneSample, void, (const float* x, float* y, SpIirState* state))              \
+    X(ALL, spIirBlockFeedforward, void, (const float* src, float* work, int count, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedback, void, (const float* work, float* dst, int count, const float* fbTable, int order)) \
+    X(ALL, spIirBiquadBlockFeedforward, void, (const float* src, float* work, int count, const float* ffSection)) \
+    X(ALL, spIirBiquadBlockFeedback, void, (const float* work, float* dst, int count, const float* fbSection))
 
 #define SP_FILTER_CPU_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FILTER_CPU_DECLARE(builds, name, result, params) \

@@ -1,11 +1,10 @@
-// Entry tables and dispatch: which body stands in every cell, what a
-// placeholder cell does, and the argument-check order of every built entry.
+// Entry tables and dispatch: which body stands in every cell and the
+// argument-check order of every built entry.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_alloc.h"
 #include "primitives/convert/sp_cpu.h"
 #include "primitives/convert/sp_gen.h"
@@ -31,10 +30,6 @@ struct RowExpectation {
 };
 
 template <typename Fn>
-const void* nb() {
-    return reinterpret_cast<const void*>(spNotBuilt<Fn>);
-}
-template <typename Fn>
 const void* body(Fn* f) {
     return reinterpret_cast<const void*>(f);
 }
@@ -44,9 +39,6 @@ const void* const* cellsOf(const Row& row) {
 }
 
 #define CELLS(table, name) #name, cellsOf(table.name)
-#define GEN_ONLY(table, name) \
-    {CELLS(table, name), {body(name##_Gen), nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>()}}
-#define ALL_NB(table, name) {CELLS(table, name), {nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>(), nb<name##Fn>()}}
 #define SAME(table, name, b) {CELLS(table, name), {body(b), body(b), body(b), body(b)}}
 #define ALL_BUILDS(table, name) \
     {CELLS(table, name), {body(name##_Gen), body(name##_Sse3), body(name##_Ssse3), body(name##_Sse41)}}
@@ -74,9 +66,9 @@ std::vector<RowExpectation> expectedTableA() {
         ALL_BUILDS(spEntryTableA, spFirMultirateStateSize),
         ALL_BUILDS(spEntryTableA, spFirFilterF32),
         ALL_BUILDS(spEntryTableA, spFirOneDirectF32),
-        GEN_ONLY(spEntryTableA, spIirFilterF32InPlace),
-        GEN_ONLY(spEntryTableA, spIirStateSize),
-        GEN_ONLY(spEntryTableA, spIirInit),
+        ALL_BUILDS(spEntryTableA, spIirFilterF32InPlace),
+        B3_USES_B2(spEntryTableA, spIirStateSize),
+        ALL_BUILDS(spEntryTableA, spIirInit),
         ALL_BUILDS(spEntryTableA, spI32ToF32),
         B3_USES_B2(spEntryTableA, spAddConstF32InPlace),
         ALL_BUILDS(spEntryTableA, spInterleaveF32),
@@ -119,9 +111,9 @@ std::vector<RowExpectation> expectedTableB() {
         ALL_BUILDS(spEntryTableB, spRealFftForward),
         ALL_BUILDS(spEntryTableB, spRealFftInverse),
         ALL_BUILDS(spEntryTableB, spMulPackedSpectraF32),
-        GEN_ONLY(spEntryTableB, spIirCreate),
+        ALL_BUILDS(spEntryTableB, spIirCreate),
         SAME(spEntryTableB, spIirDestroy, spIirDestroy_Gen),
-        GEN_ONLY(spEntryTableB, spIirFilterF32),
+        ALL_BUILDS(spEntryTableB, spIirFilterF32),
         ALL_BUILDS(spEntryTableB, spFirCreate),
         SAME(spEntryTableB, spFirDestroy, spFirDestroy_Gen),
         ALL_BUILDS(spEntryTableB, spUpsampleF32),
@@ -137,7 +129,7 @@ void expectCells(const std::vector<RowExpectation>& rows, size_t tableRows) {
             EXPECT_EQ(row.actual[b], row.expected[b]) << row.entry << " column " << b;
 }
 
-TEST(EntryTables, EveryCellHoldsItsBodyOrThePlaceholder) {
+TEST(EntryTables, EveryCellHoldsItsBody) {
     expectCells(expectedTableA(), sizeof(SpEntryTableA) / sizeof(spEntryTableA.spZeroF32));
     expectCells(expectedTableB(), sizeof(SpEntryTableB) / sizeof(spEntryTableB.spCopyF32));
 }
@@ -158,18 +150,9 @@ SpStatus callWithZeros(SpStatus (*entry)(Args...)) {
     return entry(Args{}...);
 }
 
-// The FFT and filter rows have their generic bodies; their CPU columns wait
-// for the CPU builds, except the destroy rows, which name one body in every
-// column, and the FFT rows, which have their CPU bodies.
-TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
-    std::vector<SpStatus> statuses;
-    for (int b = 1; b < SP_BUILD_COUNT; ++b) {
-        ScopedDispatchIndex index(b);
-        for (SpStatus s : {callWithZeros(spIirFilterF32InPlace), callWithZeros(spIirStateSize),
-                           callWithZeros(spIirInit), callWithZeros(spIirCreate), callWithZeros(spIirFilterF32)})
-            statuses.push_back(s);
-    }
-    for (SpStatus s : statuses) EXPECT_EQ(s, SP_STS_NOT_BUILT);
+// Every column of the FFT and filter rows holds a body that checks its
+// pointers first: all-zero arguments answer SP_STS_NULL_PTR.
+TEST(EntryTables, FftAndFilterColumnsAnswerNullPointers) {
     for (int b = 0; b < SP_BUILD_COUNT; ++b) {
         ScopedDispatchIndex index(b);
         for (SpStatus s : {callWithZeros(spComplexFftDestroy), callWithZeros(spRealFftDestroy),
@@ -181,7 +164,9 @@ TEST(EntryTables, FftAndFilterCpuColumnsAnswerNotBuilt) {
                            callWithZeros(spUpsampleF32), callWithZeros(spDownsampleF32),
                            callWithZeros(spFirStateSize), callWithZeros(spFirMultirateStateSize),
                            callWithZeros(spFirInit), callWithZeros(spFirMultirateInit),
-                           callWithZeros(spFirFilterF32), callWithZeros(spFirCreate)})
+                           callWithZeros(spFirFilterF32), callWithZeros(spFirCreate),
+                           callWithZeros(spIirFilterF32InPlace), callWithZeros(spIirStateSize),
+                           callWithZeros(spIirInit), callWithZeros(spIirCreate), callWithZeros(spIirFilterF32)})
             EXPECT_EQ(s, SP_STS_NULL_PTR) << "column " << b;
     }
 }
@@ -246,25 +231,16 @@ TEST_P(BuiltEntries, LengthZeroOrNegativeIsSizeAndWritesNothing) {
     }
 }
 
-// A CPU column of a built row either holds a body, which passes the valid
-// call like the generic one, or the placeholder, which answers NOT_BUILT and
-// writes nothing.
-TEST_P(BuiltTableEntries, CpuColumnsRunTheirBodyOrAnswerNotBuilt) {
+// Every CPU column of a built row passes the valid call like the generic one.
+TEST_P(BuiltTableEntries, CpuColumnsRunTheirBody) {
     const EntryCase& e = GetParam();
     for (int b = 1; b < SP_BUILD_COUNT; ++b) {
         EntryArgs args;
         args.fillValid();
-        EntryArgs untouchedCopy;
-        untouchedCopy.fillValid();
         void* p[3] = {args.slot(0), args.slot(1), args.slot(2)};
         ScopedDispatchIndex index(b);
         if (!cpuHasBuild(b)) continue;
-        SpStatus s = e.call(p, 4);
-        if (s != SP_STS_NOT_BUILT) {
-            EXPECT_GE(s, SP_STS_OK) << "column " << b;
-            continue;
-        }
-        EXPECT_EQ(std::memcmp(args.slot(0), untouchedCopy.slot(0), 3 * 64 * sizeof(float)), 0) << "column " << b;
+        EXPECT_GE(e.call(p, 4), SP_STS_OK) << "column " << b;
     }
 }
 

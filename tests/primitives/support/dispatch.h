@@ -1,6 +1,6 @@
 // Selecting builds in tests: set spDispatchIndex for a scope, walk the
-// builds of one table row (skipping placeholders and builds this CPU lacks)
-// and compare a build with the generic one on copies of one input.
+// builds of one table row (skipping builds this CPU lacks) and compare a
+// build with the generic one on copies of one input.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "primitives/convert/not_built.h"
 #include "primitives/convert/sp_types.h"
 
 namespace sptest {
@@ -31,20 +30,11 @@ const char* buildName(int build);
 // True when this processor can run the build's instructions.
 bool cpuHasBuild(int build);
 
-template <typename Fn>
-bool isPlaceholder(Fn* const (&row)[SP_BUILD_COUNT], int build) {
-    return row[build] == spNotBuilt<Fn>;
-}
-
-// Calls fn(build) with spDispatchIndex set to each build of the row that is
-// built and runnable here; prints a note for every skipped cell.
+// Calls fn(build) with spDispatchIndex set to each build of the row that
+// this processor runs; prints a note for every skipped build.
 template <typename Fn, typename Body>
-void forEachBuild(Fn* const (&row)[SP_BUILD_COUNT], Body&& fn) {
+void forEachBuild(Fn* const (&/*row*/)[SP_BUILD_COUNT], Body&& fn) {
     for (int build = 0; build < SP_BUILD_COUNT; ++build) {
-        if (isPlaceholder(row, build)) {
-            std::printf("[ note     ] %s: placeholder cell skipped\n", buildName(build));
-            continue;
-        }
         if (!cpuHasBuild(build)) {
             std::printf("[ note     ] %s: not supported by this CPU, skipped\n", buildName(build));
             continue;
