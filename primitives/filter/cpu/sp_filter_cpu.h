@@ -69,7 +69,19 @@
     X(ALL, spFirMultirateInit, SpStatus, (SpFirState** state, const float* taps, int tapsLen, int upFactor, int upPhase, int downFactor, int downPhase, const float* dlyLine, uint8_t* buf)) \
     X(ALL, spFirMultirateBuildGroups, SpStatus, (SpFirState** state, const float* taps, const SpFirMrGeometry* g, int upPhase, int downPhase, const float* dlyLine, uint8_t* buf)) \
     X(ALL, spFirMultirateBuildIndexed, SpStatus, (SpFirState** state, const float* taps, const SpFirMrGeometry* g, int upPhase, int downPhase, const float* dlyLine, uint8_t* buf)) \
-    X(ALL, spFirFilterF32, SpStatus, (const float* src, float* dst, int numIters, SpFirState* state))
+    X(ALL, spFirFilterF32, SpStatus, (const float* src, float* dst, int numIters, SpFirState* state)) \
+    /* IIR block kernels for 16-bit real, complex float (re, im) and complex 16-bit */        \
+    /* samples (no caller): len outputs, value arrays 16-byte aligned; feedback kernels */     \
+    /* hold the order's previous outputs in their first entries and write after them. */       \
+    /* Complex tables: iir_kernels_block.inl. */                                                 \
+    X(ALL, spIirBlockFeedforwardI16, void, (const int16_t* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbTable, int order, int16_t* dst, int sf)) \
+    X(ALL, spIirBiquadBlockFeedforwardI16, void, (const int16_t* src, float* values, int64_t len, const float* ffSection)) \
+    X(ALL, spIirBiquadBlockFeedbackI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbSection, int16_t* dst, int sf)) \
+    X(ALL, spIirBlockFeedforwardComplexF32, void, (const float* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackComplexF32, void, (const float* values, float* dst, int64_t len, const float* fbTable, int order)) \
+    X(ALL, spIirBlockFeedforwardComplexI16, void, (const int16_t* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackComplexI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbTable, int order, int16_t* dst, int sf))
 
 #define SP_FILTER_CPU_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FILTER_CPU_DECLARE(builds, name, result, params) \
