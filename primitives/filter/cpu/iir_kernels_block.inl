@@ -143,9 +143,11 @@ struct ComplexI16Source {
 // from order 4 a zero sum takes the coefficients four at a time from b'N
 // down, ((t0 + t1) + (t3 + t2)) per group, then the one to three left: s + t0,
 // s + (t0 + t1), or (s + t2) + (t0 + t1).
-template <class Source>
-static inline __m128 feedforwardSum(const Source& src, int64_t i, const float* ff, int N, bool one) {
-#define SP_T(j) Source::term(src.load(i + (j), one), ff, N - (j))
+// Order is N, or the fixed order 0-3 of the caller's path (-1: any).
+template <class Source, int Order, bool One>
+static inline __m128 feedforwardSum(const Source& src, int64_t i, const float* ff, int order) {
+    const int N = Order >= 0 ? Order : order;
+#define SP_T(j) Source::term(src.load(i + (j), One), ff, N - (j))
     switch (N) {
         case 0: return SP_T(0);
         case 1: return _mm_add_ps(SP_T(0), SP_T(1));
@@ -178,21 +180,34 @@ static inline const int* complexSteps(int N) {
     return kSteps[N <= 1 ? 0 : N <= 3 ? 1 : 2];
 }
 
-template <class Source>
-static void feedforward(const Source& src, float* values, int64_t len, const float* ff, int N, const int* steps) {
+template <class Source, int Order>
+static void feedforwardPath(const Source& src, float* values, int64_t len, const float* ff, int N, const int* steps) {
     constexpr int kPer = Source::kPerVector;
     constexpr int kFloats = Source::kFloats;
     int64_t i = 0;
     for (; *steps != 0; ++steps)
         for (; i + *steps <= len; i += *steps)
-            for (int v = 0; v < *steps; v += kPer) staPs(values + kFloats * (i + v), feedforwardSum(src, i + v, ff, N, false));
+            for (int v = 0; v < *steps; v += kPer)
+                staPs(values + kFloats * (i + v), feedforwardSum<Source, Order, false>(src, i + v, ff, N));
     for (; i < len; ++i) {
-        const __m128 s = feedforwardSum(src, i, ff, N, true);
+        const __m128 s = feedforwardSum<Source, Order, true>(src, i, ff, N);
         if (kFloats == 1) {
             stF32(values + i, _mm_cvtss_f32(s));
         } else {
             stLow64(values + 2 * i, s);
         }
+    }
+}
+
+// Orders 0-3 get their own code; from 4 on one loop over the coefficients.
+template <class Source>
+static void feedforward(const Source& src, float* values, int64_t len, const float* ff, int N, const int* steps) {
+    switch (N) {
+        case 0: feedforwardPath<Source, 0>(src, values, len, ff, N, steps); break;
+        case 1: feedforwardPath<Source, 1>(src, values, len, ff, N, steps); break;
+        case 2: feedforwardPath<Source, 2>(src, values, len, ff, N, steps); break;
+        case 3: feedforwardPath<Source, 3>(src, values, len, ff, N, steps); break;
+        default: feedforwardPath<Source, -1>(src, values, len, ff, N, steps); break;
     }
 }
 
