@@ -11,9 +11,11 @@
 // all-pole recursion four outputs per step through the look-ahead weights,
 // then one output at a time with c_m from the tables' first lanes.
 //
-// Every output is formed by one fixed sequence of single-precision
-// operations, whichever step size or history path computes it, so results
-// depend neither on the array offsets nor on the step sizes. Vector loads
+// A feed-forward value is formed by one fixed sequence of single-precision
+// operations whether a vector lane or a single step computes it; a feedback
+// output by the four-output step's sequence (the same whether the history
+// comes from registers or memory) or, after the last whole step, by the
+// one-output recursion. Results do not depend on the arrays' offsets. Vector loads
 // and stores stay inside the caller's arrays (overlapping loads at the
 // input, no reads past the last sample). 16-bit outputs are y 2^-sf rounded
 // by the processor's rounding mode (nearest-even unless the caller changed
@@ -111,7 +113,7 @@ struct RealI16Source {
     const int16_t* x;
     __m128 load(int64_t i, bool one) const { return one ? i16x1(x + i) : i16x4(x + i); }
     static __m128 term(__m128 v, const float* ff, int k) { return _mm_mul_ps(v, _mm_load_ps(ff + 4 * k)); }
-    static constexpr int kPerVector = 1 * 4;
+    static constexpr int kPerVector = 4;  // values per vector
     static constexpr int kFloats = 1;  // floats per value
 };
 
