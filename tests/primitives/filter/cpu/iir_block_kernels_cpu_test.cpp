@@ -108,8 +108,8 @@ struct KindInfo {
     const char* name;
     bool complex;
     size_t inBytes;    // bytes per input sample
-    int minFeedback;   // orders of the feedback kernel
-    int maxOrder;
+    int minFeedback;   // lowest order of the feedback kernel
+    int maxOrder;      // highest order tested, both kernels
     bool keepsEveryOutput(int N) const {  // every float output reaches the history array
         return kind == Kind::kRealI16 || kind == Kind::kComplexF32 || (kind == Kind::kComplexI16 && N >= 3);
     }
@@ -162,7 +162,6 @@ Tables randomTables(const KindInfo& info, int N, uint32_t seed) {
         t.b = ct.b;
         t.c = ct.c;
     } else {
-        // A feed-forward-only order 0 still needs a feedback table of order 1.
         RealIirTables rt = randomRealTables(N, seed);
         t.ff = rt.ff;
         t.fb = rt.fb;
@@ -210,7 +209,7 @@ Cd valueAt(const KindInfo& info, const float* v, int64_t i) {
     return info.complex ? Cd(v[2 * i], v[2 * i + 1]) : Cd(v[i], 0.0);
 }
 
-// |re| + |im| of each part's bound: sum over the products of that part.
+// |re| + |im|, for bounds: |z w| parts are at most l1(z) l1(w).
 double l1(const Cd& z) { return std::fabs(z.real()) + std::fabs(z.imag()); }
 
 // Runs fn in each build and expects the same bytes from every build.
