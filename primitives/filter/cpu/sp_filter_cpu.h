@@ -88,7 +88,19 @@
     X(ALL, spIirBlockFeedforward, void, (const float* src, float* work, int count, const float* ffTable, int order)) \
     X(ALL, spIirBlockFeedback, void, (const float* work, float* dst, int count, const float* fbTable, int order)) \
     X(ALL, spIirBiquadBlockFeedforward, void, (const float* src, float* work, int count, const float* ffSection)) \
-    X(ALL, spIirBiquadBlockFeedback, void, (const float* work, float* dst, int count, const float* fbSection))
+    X(ALL, spIirBiquadBlockFeedback, void, (const float* work, float* dst, int count, const float* fbSection)) \
+    /* IIR block kernels for 16-bit real, complex float (re, im) and complex 16-bit */        \
+    /* samples (no caller): len outputs, value arrays 16-byte aligned; feedback kernels */     \
+    /* hold the order's previous outputs in their first entries and write after them. */       \
+    /* Complex tables: iir_kernels_block.inl. */                                                 \
+    X(ALL, spIirBlockFeedforwardI16, void, (const int16_t* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbTable, int order, int16_t* dst, int sf)) \
+    X(ALL, spIirBiquadBlockFeedforwardI16, void, (const int16_t* src, float* values, int64_t len, const float* ffSection)) \
+    X(ALL, spIirBiquadBlockFeedbackI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbSection, int16_t* dst, int sf)) \
+    X(ALL, spIirBlockFeedforwardComplexF32, void, (const float* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackComplexF32, void, (const float* values, float* dst, int64_t len, const float* fbTable, int order)) \
+    X(ALL, spIirBlockFeedforwardComplexI16, void, (const int16_t* src, float* values, int64_t len, const float* ffTable, int order)) \
+    X(ALL, spIirBlockFeedbackComplexI16Scaled, void, (const float* values, float* history, int64_t len, const float* fbTable, int order, int16_t* dst, int sf))
 
 #define SP_FILTER_CPU_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FILTER_CPU_DECLARE(builds, name, result, params) \
