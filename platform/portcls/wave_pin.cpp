@@ -334,10 +334,29 @@ void WavePin::Service() {
         WriteAhead(base, size);
 }
 
+ULONG WavePin::BlockAlign() const {
+    WAVEFORMATEX wave = {};
+    if (m_Connect.size() < sizeof(KSDATAFORMAT) + sizeof(wave)) return 1;
+    std::memcpy(&wave, m_Connect.data() + sizeof(KSDATAFORMAT), sizeof(wave));
+    return wave.nBlockAlign != 0 ? wave.nBlockAlign : 1;
+}
+
 void WavePin::WriteAhead(PUCHAR base, ULONG size) {
+    // Whole frames only, as the audio engine writes them. A position may
+    // fall inside a frame (a miniport interpolates it, or counts another
+    // client's time in its own bytes); writing up to it, or starting again
+    // from it, would put the data a partial frame off for the rest of the
+    // stream.
+    const ULONG block = BlockAlign();
     uint64_t target = m_Played + m_Lead;
-    // The device has passed what was written: start again at its position.
-    if (m_Written < m_Played) m_Written = m_Played;
+    target -= target % block;
+    // The device has passed what was written: start again at its position,
+    // from the next whole frame; the part frame goes silent.
+    if (m_Written < m_Played) {
+        const ULONG part = ULONG((block - m_Played % block) % block);
+        if (part != 0) m_Stream->Silence(base + m_Played % size, part);
+        m_Written = m_Played + part;
+    }
     while (m_Written < target) {
         ULONG offset = ULONG(m_Written % size);
         ULONG n = ULONG(std::min<uint64_t>(target - m_Written, size - offset));

@@ -76,6 +76,8 @@ private:
     void ResetCounters();
     void Service();  // caller holds m_Lock (DISPATCH_LEVEL)
     void WriteAhead(PUCHAR base, ULONG size);
+    // The connected format's bytes per frame (1 when it has none).
+    ULONG BlockAlign() const;
     void ReadBehind(PUCHAR base, ULONG size);
 
     KSPIN_LOCK m_Lock;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <unordered_set>
 
@@ -28,6 +29,7 @@ namespace {
 enum class Fixture {
     Headset16,  // (i) stereo out, mono in, 16-bit
     Stereo24,   // (ii) stereo out and in, 24-bit in 3-byte subframes
+    Uac2Dsd,    // (iii) class 2.0 stereo out: 16-bit PCM, and DSD in 8-byte subslots
 };
 
 struct AsioRow {
@@ -40,20 +42,24 @@ struct AsioRow {
     ULONG windowsRate;
     ULONG inputLatency, outputLatency;  // frames, at the default 20 ms index
     bool capture;  // inputs requested too (the capture pin signals), else outputs only
+    ULONG ioFormat;  // ASIO_IO_FORMAT_PCM, or ASIO_IO_FORMAT_DSD (rate: the DSD bit rate)
 };
 
 // Latencies worked by hand: 20 ms of frames in, twice that out.
 const AsioRow kRows[] = {
-    {"Frames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true},
-    {"OutputsOnlyFrames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, false},
-    {"Frames96At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 96, 48000, 960, 1920, true},
-    {"Frames1024At44k1Type17", Fixture::Stereo24, false, 44100, ASIOSTInt24LSB, 1024, 44100, 880, 1760, true},
-    {"Process32BitFrames256", Fixture::Headset16, true, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true},
+    {"Frames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true, ASIO_IO_FORMAT_PCM},
+    {"OutputsOnlyFrames256At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, false, ASIO_IO_FORMAT_PCM},
+    {"Frames96At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 96, 48000, 960, 1920, true, ASIO_IO_FORMAT_PCM},
+    {"Frames1024At44k1Type17", Fixture::Stereo24, false, 44100, ASIOSTInt24LSB, 1024, 44100, 880, 1760, true, ASIO_IO_FORMAT_PCM},
+    {"Process32BitFrames256", Fixture::Headset16, true, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true, ASIO_IO_FORMAT_PCM},
 };
 
 // The transfer geometry of a row's buffer size (1 ms USB frames): 2 to 7
 // ms one frame per transfer, longer buffers 2, 4 or 5 frames per transfer.
-ULONG BufferMs(const AsioRow& row) { return std::max<ULONG>(2, row.bufferFrames / (row.rate / 1000)); }
+// A DSD frame is one 64-bit word per channel.
+bool IsDsd(const AsioRow& row) { return row.ioFormat == ASIO_IO_FORMAT_DSD; }
+ULONG FramesPerSecond(const AsioRow& row) { return IsDsd(row) ? row.rate / 64 : row.rate; }
+ULONG BufferMs(const AsioRow& row) { return std::max<ULONG>(2, row.bufferFrames / (FramesPerSecond(row) / 1000)); }
 ULONG FramesPerTransfer(const AsioRow& row) {
     const ULONG ms = BufferMs(row);
     return ms < 8 ? 1 : ms < 16 ? 2 : ms < 20 ? 4 : 5;
@@ -66,6 +72,8 @@ ULONG RegisteredTransfers(const AsioRow& row) {
 size_t RenderFrameBytes(Fixture f) { return f == Fixture::Headset16 ? 4 : 6; }
 ULONG SubframeBytes(Fixture f) { return f == Fixture::Headset16 ? 2 : 3; }
 ULONG CaptureChannels(Fixture f) { return f == Fixture::Headset16 ? 1 : 2; }
+// The bytes of one frame in the ASIO driver's render ring.
+size_t AsioFrameBytes(const AsioRow& row) { return IsDsd(row) ? 16 : RenderFrameBytes(row.fixture); }
 
 // The ASIO driver's signal: frame f, distinct per channel and never
 // silent, as a little-endian value of `frameBytes` bytes.
@@ -77,8 +85,11 @@ uint64_t SignalFrame(uint64_t frame, size_t frameBytes) {
     const uint64_t mask = frameBytes >= 8 ? ~0ull : (1ull << (8 * frameBytes)) - 1;
     return (x & mask) | 1;
 }
+// Byte k of the signal in units of a frame, or of one channel's 64-bit
+// word where a frame is wider (DSD).
 UCHAR SignalByte(uint64_t k, size_t frameBytes) {
-    return (UCHAR)(SignalFrame(k / frameBytes, frameBytes) >> (8 * (k % frameBytes)));
+    const size_t unit = std::min<size_t>(frameBytes, 8);
+    return (UCHAR)(SignalFrame(k / unit, unit) >> (8 * (k % unit)));
 }
 
 std::vector<uint64_t> Frames(const std::vector<uint8_t>& bytes, size_t frameBytes) {
@@ -97,7 +108,15 @@ struct AsioRun {
     uint64_t consumedFrames = 0;
     std::vector<LONGLONG> writeTimes;  // per signal frame: when it entered the ring
     std::vector<uint8_t> captured;     // capture ring bytes in the order the kernel wrote them
+    // The distinct byte values of the render ring after creation and after
+    // the stop.
+    std::set<uint8_t> createdRing, stoppedRing;
 };
+
+std::set<uint8_t> RingBytes(const ASIO_BUFFER* header) {
+    const UCHAR* ring = reinterpret_cast<const UCHAR*>(header + 1);
+    return std::set<uint8_t>(ring, ring + header->Size);
+}
 
 // The user-mode driver: waits `delay`, takes the endpoints for `switches`
 // buffer switches, then lets them go.
@@ -117,10 +136,12 @@ public:
         run->create = m_Client.CreateBuffers(all, m_Row.bufferFrames, run->channels[0]);
         ASIO_BUFFER* render = Pin(0);
         ASIO_BUFFER* capture = Pin(1);
+        if (render != nullptr) run->createdRing = RingBytes(render);
         if (run->create == STATUS_SUCCESS && render != nullptr && (capture != nullptr || !m_Row.capture) &&
             (run->start = m_Client.Start()) == STATUS_SUCCESS) {
             Stream(render, capture, switches, run);
             run->stop = m_Client.Stop();
+            run->stoppedRing = RingBytes(render);
         }
         run->dispose = m_Client.Dispose();
         run->close = m_Client.Close();
@@ -128,14 +149,18 @@ public:
 
 private:
     // Rate and type set, then a new handle: the type is in effect from the
-    // close of the first.
+    // close of the first. The I/O format belongs to a handle: DSD is asked
+    // for on both, before the rate (a DSD rate needs it).
     NTSTATUS Configure() {
         NTSTATUS status = m_Client.Open(m_Link);
         if (status != STATUS_SUCCESS) return status;
+        if (IsDsd(m_Row) && (status = m_Client.Set(IOCTL_ASIO_SET_IO_FORMAT, m_Row.ioFormat)) != STATUS_SUCCESS)
+            return status;
         if ((status = m_Client.Set(IOCTL_ASIO_SET_SAMPLE_RATE, m_Row.rate)) != STATUS_SUCCESS) return status;
         if ((status = m_Client.Set(IOCTL_ASIO_SET_SAMPLE_TYPE, m_Row.sampleType)) != STATUS_SUCCESS) return status;
         if ((status = m_Client.Close()) != STATUS_SUCCESS) return status;
-        return m_Client.Open(m_Link);
+        if ((status = m_Client.Open(m_Link)) != STATUS_SUCCESS) return status;
+        return IsDsd(m_Row) ? m_Client.Set(IOCTL_ASIO_SET_IO_FORMAT, m_Row.ioFormat) : STATUS_SUCCESS;
     }
 
     ASIO_BUFFER* Pin(ULONG isInput) {
@@ -150,7 +175,7 @@ private:
     // more) ahead of the kernel's position and collects what the kernel
     // wrote into the capture ring since the last switch.
     void Stream(ASIO_BUFFER* render, ASIO_BUFFER* capture, ULONG switches, AsioRun* run) {
-        const size_t frameBytes = RenderFrameBytes(m_Row.fixture);
+        const size_t frameBytes = AsioFrameBytes(m_Row);
         UCHAR* ring = reinterpret_cast<UCHAR*>(render + 1);
         const ULONG size = render->Size;
         const ULONG transferBytes = render->RingBytes / std::max<ULONG>(1, Registered());
@@ -228,13 +253,61 @@ simusb::DescriptorSet Stereo24Device() {
     return set;
 }
 
+// A class 2.0 full-speed device with one asynchronous render interface:
+// alternate 1 16-bit stereo PCM, alternate 2 stereo DSD, one 64-bit word
+// per channel in 8-byte subslots; clock source 10 at 44.1 or 48 kHz (DSD
+// 2,822,400 or 3,072,000 bits per second). No capture: every ASIO pin must
+// offer DSD for the DSD mode.
+simusb::DescriptorSet Uac2DsdDevice() {
+    using simusb::ConfigBuilder;
+    const UCHAR kAudio = USB_DEVICE_CLASS_AUDIO, kAs = USB_AUDIO_SUBCLASS_AUDIOSTREAMING;
+    const UCHAR kV2 = USB_AUDIO_PROTOCOL_2_0;
+    const UCHAR kIsoAsync = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS;
+    const UCHAR kFeedback = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_USAGE_FEEDBACK;
+    constexpr USHORT kFramesPerPacket = 50;  // 48 kHz with an asynchronous stream's slack
+    ConfigBuilder c;
+    c.Configuration()
+        .Interface(0, 0, kAudio, USB_AUDIO_SUBCLASS_AUDIOCONTROL, kV2)
+        .Uac2Header(0x0A)
+        .Uac2ClockSource(10, 0x03, 0x07)
+        .Uac2InputTerminal(1, simusb::UAC_TERMINAL_USB_STREAMING, 10, 2, 0x3)
+        .Uac2FeatureUnit(2, 1, {0x0F, 0x0C, 0x0C})
+        .Uac2OutputTerminal(3, simusb::UAC_TERMINAL_HEADPHONES, 2, 10)
+        .Interface(1, 0, kAudio, kAs, kV2)
+        .Interface(1, 1, kAudio, kAs, kV2)
+        .Uac2AsGeneral(1, 0x05, UAC_FORMAT_TYPE_I, 0x00000001, 2, 0x3)
+        .Uac2FormatTypeI(2, 16)
+        .Endpoint(0x01, kIsoAsync, kFramesPerPacket * 4, 1)
+        .Uac2IsoEndpoint()
+        .Endpoint(0x81, kFeedback, 3, 1)
+        .Interface(1, 2, kAudio, kAs, kV2)
+        .Uac2AsGeneral(1, 0x05, UAC_FORMAT_TYPE_I, 0x80000000, 2, 0x3)
+        .Uac2FormatTypeI(8, 64)
+        .Endpoint(0x01, kIsoAsync, kFramesPerPacket * 16, 1)
+        .Uac2IsoEndpoint()
+        .Endpoint(0x81, kFeedback, 3, 1);
+    simusb::DeviceFields d;
+    d.bcdUSB = 0x0200;
+    d.idVendor = simusb::kSimVendorId;
+    d.idProduct = 0x7A31;
+    simusb::DescriptorSet set;
+    set.device = simusb::BuildDeviceDescriptor(d);
+    set.configuration = c.Build();
+    set.strings[0] = simusb::BuildLanguageIds({0x0409});
+    set.clocks[10] = {{44100, 44100, 0}, {48000, 48000, 0}};
+    return set;
+}
+
 class AsioEndToEndTest : public E2eTest, public ::testing::WithParamInterface<AsioRow> {
 protected:
-    // The device with the ASIO words: string 0x50 "XRW4QN", register A
-    // 0x0E, register B 0.
+    // The class 1.0 devices with the ASIO words: string 0x50 "XRW4QN",
+    // register A 0x0E, register B 0; the class 2.0 device has them by
+    // default.
     void StartAsioDevice(Fixture fixture) {
-        simusb::DescriptorSet set = fixture == Fixture::Headset16 ? simusb::BuildUac1Headset() : Stereo24Device();
-        set.strings[0x50] = simusb::BuildStringDescriptor(u"XRW4QN");
+        simusb::DescriptorSet set = fixture == Fixture::Headset16 ? simusb::BuildUac1Headset()
+                                    : fixture == Fixture::Stereo24 ? Stereo24Device()
+                                                                   : Uac2DsdDevice();
+        if (fixture != Fixture::Uac2Dsd) set.strings[0x50] = simusb::BuildStringDescriptor(u"XRW4QN");
         // Per process, so that parallel runs of this binary do not share it.
         const std::string dir = TestDirectory("device-" + std::to_string(getpid()));
         ASSERT_TRUE(host::MakeDirectories(dir));
@@ -248,6 +321,9 @@ protected:
         Session().Device().SetVendorAnswer(0xC3, 0, 0x1A, 0, {0x0E});
         Session().Device().SetVendorAnswer(0xC3, 0, 0x20, 0, {0x00});
         ASSERT_EQ(session_->Start(), STATUS_SUCCESS);
+        // The start's own requests (the class 2.0 parser tries each DSD
+        // rate on the clock) are not the streams'.
+        Session().Device().ClearRequestLog();
     }
     std::u16string AsioLink() {
         for (const sim::DeviceInterface& i : sim::IoDeviceInterfaces())
@@ -255,15 +331,16 @@ protected:
         ADD_FAILURE() << "no ASIO interface";
         return u"";
     }
-    // The sampling frequencies the driver set on the render endpoint, in
-    // order, without repeats.
+    // The sampling frequencies the driver set on the render endpoint (class
+    // 1.0) or on clock source 10 (class 2.0), in order, without repeats.
     std::vector<ULONG> RenderRates() {
         std::vector<ULONG> rates;
         for (const simusb::ControlLogEntry& e : Session().Device().RequestLog()) {
-            if (e.setup.bmRequestType != 0x22 || e.setup.bRequest != 0x01 || e.setup.wValue != 0x0100 ||
-                e.setup.wIndex != 0x01 || e.data.size() != 3)
-                continue;
-            const ULONG rate = e.data[0] | (e.data[1] << 8) | (e.data[2] << 16);
+            const bool endpoint = e.setup.bmRequestType == 0x22 && e.setup.wIndex == 0x01 && e.data.size() == 3;
+            const bool clock = e.setup.bmRequestType == 0x21 && e.setup.wIndex == 0x0A00 && e.data.size() == 4;
+            if (!(endpoint || clock) || e.setup.bRequest != 0x01 || e.setup.wValue != 0x0100) continue;
+            ULONG rate = 0;
+            for (size_t i = 0; i < e.data.size(); ++i) rate |= (ULONG)e.data[i] << (8 * i);
             if (rates.empty() || rates.back() != rate) rates.push_back(rate);
         }
         return rates;
@@ -409,6 +486,132 @@ TEST_P(AsioEndToEndTest, WindowsThenTheAsioSignalBitExactThenWindowsAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AsioEndToEndTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<AsioRow>& info) { return std::string(info.param.name); });
+
+// DSD through the ASIO interface on the class 2.0 device, while Windows
+// plays 16-bit PCM at 44.1 kHz: the ring is DSD silence (0x69) when made;
+// the device hears Windows' audio, then every 64-bit word the ASIO driver
+// wrote, bit-exact from its first, then Windows' audio again to its end
+// and never a DSD word after the hand-back; the stopped ring holds the
+// other DSD silence (0x96); the clock goes back to Windows' rate.
+const AsioRow kDsdRows[] = {
+    {"Dsd2822400Frames2048", Fixture::Uac2Dsd, false, 2822400, ASIOSTInt16LSB, 2048, 44100, 56320, 112640, false,
+     ASIO_IO_FORMAT_DSD},
+    {"Dsd3072000Frames512", Fixture::Uac2Dsd, false, 3072000, ASIOSTInt16LSB, 512, 44100, 61440, 122880, false,
+     ASIO_IO_FORMAT_DSD},
+    {"Dsd2822400Process32Bit", Fixture::Uac2Dsd, true, 2822400, ASIOSTInt16LSB, 2048, 44100, 56320, 112640, false,
+     ASIO_IO_FORMAT_DSD},
+};
+
+class AsioDsdEndToEndTest : public AsioEndToEndTest {};
+
+// The offset of the first `bytes` of the signal in `received` from `from`
+// on, at steps of `step`; SIZE_MAX when absent.
+size_t FindSignal(const std::vector<uint8_t>& received, size_t from, size_t step, size_t bytes, size_t frameBytes) {
+    std::vector<uint8_t> head(bytes);
+    for (size_t k = 0; k < bytes; ++k) head[k] = SignalByte(k, frameBytes);
+    for (size_t at = from; at + bytes <= received.size(); at += step)
+        if (std::memcmp(received.data() + at, head.data(), bytes) == 0) return at;
+    return SIZE_MAX;
+}
+
+TEST_P(AsioDsdEndToEndTest, DsdSignalBitExactBetweenWindowsAudio) {
+    const AsioRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartAsioDevice(row.fixture));
+    const std::u16string link = AsioLink();
+    ASSERT_FALSE(link.empty());
+    constexpr size_t kPcmFrame = 4, kDsdFrame = 16;
+    const WAVEFORMATEXTENSIBLE format = streamfakes::PcmFormat(2, row.windowsRate, 16);
+    const std::vector<uint8_t> played = SeededNoise(row.windowsRate * 3 / 2 * kPcmFrame, 11);
+    const ULONG switches = 300 / FramesPerTransfer(row);
+    AsioRun run;
+    std::vector<uint8_t> received;
+    {
+        AsioDriver driver(link, row);
+        sim::TestThread thread("asio-dsd-driver", [&] { driver.Run(300 * kMs, switches, &run); });
+        host::BytesSource source(played);
+        auto sink = [&](const uint8_t* data, size_t bytes) { received.insert(received.end(), data, data + bytes); };
+        host::StreamRun play = host::Play(Session(), format, source, sink, nullptr);
+        thread.Join();
+        ASSERT_EQ(play.status, STATUS_SUCCESS) << play.error;
+    }
+    EXPECT_EQ(run.open, STATUS_SUCCESS);
+    EXPECT_EQ(run.create, STATUS_SUCCESS);
+    EXPECT_EQ(run.start, STATUS_SUCCESS);
+    EXPECT_EQ(run.switches, switches);
+    EXPECT_EQ(run.stop, STATUS_SUCCESS);
+    EXPECT_EQ(run.dispose, STATUS_SUCCESS);
+    EXPECT_EQ(run.close, STATUS_SUCCESS);
+    // Latencies in bits: 20 ms and 40 ms of 64-bit words times 64.
+    EXPECT_EQ(run.latencies, (std::vector<ULONG>{row.inputLatency, row.outputLatency}));
+    EXPECT_EQ(run.channels, (std::vector<ULONG>{1, 2, 0, 0}));
+    EXPECT_EQ(run.createdRing, (std::set<uint8_t>{0x69})) << "DSD silence in the new ring";
+    EXPECT_EQ(run.stoppedRing, (std::set<uint8_t>{0x96})) << "DSD silence in the stopped ring";
+    ASSERT_GT(run.consumedFrames, (uint64_t)FramesPerSecond(row) / 10) << "the ASIO driver ran for 300 ms";
+    const std::vector<ULONG> rates = FramesPerSecond(row) == row.windowsRate
+                                         ? std::vector<ULONG>{row.windowsRate}
+                                         : std::vector<ULONG>{row.windowsRate, FramesPerSecond(row), row.windowsRate};
+    EXPECT_EQ(RenderRates(), rates) << "the clock at take-over and hand-back";
+
+    // Windows' audio from its first frame up to the take-over (PCM frames).
+    const std::vector<uint64_t> wav = Frames(played, kPcmFrame);
+    const std::vector<uint64_t> head = Frames(received, kPcmFrame);
+    size_t at = 0, wavIndex = 0;
+    ASSERT_TRUE(FindInWav(head, wav, &at, &wavIndex)) << "Windows' audio never arrived";
+    EXPECT_EQ(wavIndex, 0u);
+    const size_t before = MatchingRun(head, at, wav, 0);
+    EXPECT_GT(before, (size_t)row.windowsRate / 10) << "Windows' audio before the ASIO driver";
+    const size_t pcmEnd = (at + before) * kPcmFrame;
+    // Then the ASIO signal from its first word, on a DSD frame's boundary
+    // (every packet holds whole frames), unbroken for every frame the
+    // kernel took from the ring.
+    const size_t asioAt = FindSignal(received, pcmEnd, kPcmFrame, kDsdFrame, kDsdFrame);
+    ASSERT_NE(asioAt, SIZE_MAX) << "the DSD signal never arrived";
+    for (size_t k = pcmEnd; k < asioAt; ++k)
+        ASSERT_TRUE(received[k] == 0 || received[k] == 0x69)
+            << "neither silence nor DSD silence at the take-over, byte " << k << ": " << (int)received[k];
+    size_t asio = 0;
+    while (asioAt + asio < received.size() && received[asioAt + asio] == SignalByte(asio, kDsdFrame)) ++asio;
+    EXPECT_GE(asio / kDsdFrame, run.consumedFrames)
+        << "the DSD signal broke off at frame " << asio / kDsdFrame << " of " << run.consumedFrames;
+    // After the hand-back no word of the signal reaches the device again.
+    std::unordered_set<uint64_t> words;
+    for (size_t w = 0; w < run.writeTimes.size() * 2; ++w) words.insert(SignalFrame(w, 8));
+    const size_t asioEnd = asioAt + asio / kDsdFrame * kDsdFrame;
+    for (size_t k = asioEnd; k + 8 <= received.size(); k += 8) {
+        uint64_t word;
+        std::memcpy(&word, received.data() + k, 8);
+        ASSERT_EQ(words.count(word), 0u) << "DSD audio replayed at byte " << k << " after the hand-back";
+    }
+    // Windows' audio again, later in the WAV, to its last frame, with
+    // silence (PCM or DSD) only between. A changed format makes the wave
+    // stream start its positions again at the hand-back, and Windows' audio
+    // may then come back once up to one cyclic buffer (50 ms) early: the
+    // PCM rows keep one format and check the strict order.
+    const std::vector<uint8_t> rest(received.begin() + asioEnd, received.end());
+    const std::vector<uint64_t> tail = Frames(rest, kPcmFrame);
+    const size_t cyclicFrames = row.windowsRate / 20;
+    size_t after = 0, wavEnd = before, jumpsBack = 0;
+    while (after < tail.size()) {
+        const uint64_t f = tail[after];
+        if (f == 0 || f == 0x69696969ull || f == 0x96969696ull) {
+            ++after;
+            continue;
+        }
+        ASSERT_TRUE(FindInWav(tail, wav, &after, &wavIndex)) << "neither Windows' audio nor silence at frame " << after;
+        if (wavIndex < wavEnd) {
+            ++jumpsBack;
+            EXPECT_LE(wavEnd - wavIndex, cyclicFrames) << "Windows' audio went back at frame " << after;
+        }
+        const size_t n = MatchingRun(tail, after, wav, wavIndex);
+        after += n;
+        wavEnd = wavIndex + n;
+    }
+    EXPECT_LE(jumpsBack, 1u);
+    EXPECT_EQ(wavEnd, wav.size()) << "Windows' audio did not come back to its end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AsioDsdEndToEndTest, ::testing::ValuesIn(kDsdRows),
                          [](const ::testing::TestParamInfo<AsioRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ks/ks_types.h"
 #include "sim/ioctl_harness.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/fakes/stream/formats.h"
 #include "tools/host/host_stream.h"
 #include "topology/topo_guids.h"
 
@@ -100,6 +101,20 @@ USHORT Tag(const WAVEFORMATEXTENSIBLE& f) {
     return f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? (USHORT)f.SubFormat.Data1 : f.Format.wFormatTag;
 }
 
+// AC-3 over S/PDIF asked for by its plain tag at 48 kHz; only the data
+// format's header carries the subformat of a plain tag.
+WAVEFORMATEXTENSIBLE PlainAc3At48k() {
+    WAVEFORMATEXTENSIBLE plain = {};
+    plain.Format.wFormatTag = 0x0092;
+    plain.Format.nChannels = 2;
+    plain.Format.nSamplesPerSec = 48000;
+    plain.Format.nAvgBytesPerSec = 192000;
+    plain.Format.nBlockAlign = 4;
+    plain.Format.wBitsPerSample = 16;
+    plain.SubFormat = {0x00000092, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    return plain;
+}
+
 TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
     ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
     ASSERT_TRUE(HasRenderFilter(u"SPK"));
@@ -124,15 +139,7 @@ TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
 
     // An AC-3 stream asked for by the plain tag at 48 kHz: alternate
     // setting 2, then the rate code and the non-audio bit in register 0.
-    WAVEFORMATEXTENSIBLE plain = {};
-    plain.Format.wFormatTag = 0x0092;
-    plain.Format.nChannels = 2;
-    plain.Format.nSamplesPerSec = 48000;
-    plain.Format.nAvgBytesPerSec = 192000;
-    plain.Format.nBlockAlign = 4;
-    plain.Format.wBitsPerSample = 16;
-    // Only the data format's header carries the subformat of a plain tag.
-    plain.SubFormat = {0x00000092, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    const WAVEFORMATEXTENSIBLE plain = PlainAc3At48k();
     const WAVEFORMATEXTENSIBLE* ac3 = &plain;
     Session().Device().ClearRequestLog();
     const size_t beforeOpen = Session().Device().HidSetReports().size();
@@ -146,6 +153,57 @@ TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
             alternate2 = true;
     EXPECT_TRUE(alternate2);
     EXPECT_EQ(RegisterWritesFrom(beforeOpen), (std::vector<RegisterWrite>{{0, 0xA004}, {0, 0xA006}}));
+}
+
+// After an AC-3 stream on S/PDIF, a power-down and return: at D0 the codec
+// gets every register back as the host last wrote it (S/PDIF selected,
+// 48 kHz, non-audio), and the S/PDIF filter plays again: a PCM stream at
+// 44.1 kHz rewrites the rate and clears the non-audio bit at its open and
+// reaches the device exactly as the same stream did before the power-down.
+TEST_F(RemapE2eTest, PowerCycleAfterAnSpdifStreamRestoresTheCodecAndPlaysAgain) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
+    const ULONG node = OutputTypeNode();
+    ASSERT_NE(node, KSFILTER_NODE);
+    const ULONG spdif = ENDPOINT_SPDIF;
+    ASSERT_EQ(SetNodeRaw(node, &spdif, sizeof(spdif)), STATUS_SUCCESS);
+    const WAVEFORMATEXTENSIBLE pcm = streamfakes::PcmFormat(2, 44100, 16);
+    std::vector<uint8_t> ramp(4 * 44100);
+    for (size_t i = 0; i < ramp.size() / 2; ++i) {
+        const uint16_t v = (uint16_t)(1 + i % 65535);
+        ramp[2 * i] = (uint8_t)v;
+        ramp[2 * i + 1] = (uint8_t)(v >> 8);
+    }
+    const host::StreamRun reference = host::Play(Session(), pcm, ramp, nullptr);
+    ASSERT_EQ(reference.status, STATUS_SUCCESS) << reference.error;
+    ASSERT_TRUE(std::any_of(reference.bytes.begin(), reference.bytes.end(), [](uint8_t b) { return b != 0; }));
+    const std::vector<uint8_t> burst(4 * 4800, 0x5A);
+    host::StreamRun ac3 = host::Play(Session(), PlainAc3At48k(), burst, nullptr);
+    ASSERT_EQ(ac3.status, STATUS_SUCCESS) << ac3.error;
+
+    auto& pnp = Session().Port().harness();
+    ASSERT_EQ(pnp.SetDevicePower(PowerDeviceD3), STATUS_SUCCESS);
+    const size_t atD0 = Session().Device().HidSetReports().size();
+    ASSERT_EQ(pnp.SetDevicePower(PowerDeviceD0), STATUS_SUCCESS);
+    // The chip's start-up with every shadow, then the output terminal's
+    // S/PDIF registers again: nothing but the values of before.
+    const std::vector<RegisterWrite> replay = {{5, 0x0000}, {5, 0x3000}, {0, 0xA006}, {1, 0x3000},
+                                               {2, 0xE7F8}, {3, 0x143F}, {4, 0x0000}};
+    const std::vector<RegisterWrite> writes = RegisterWritesFrom(atD0);
+    ASSERT_GE(writes.size(), replay.size());
+    EXPECT_EQ(std::vector<RegisterWrite>(writes.begin(), writes.begin() + replay.size()), replay);
+    for (size_t i = replay.size(); i < writes.size(); ++i)
+        EXPECT_TRUE(writes[i] == (RegisterWrite{2, 0xE7F8}) || writes[i] == (RegisterWrite{1, 0x3000}) ||
+                    writes[i] == (RegisterWrite{0, 0xA006}))
+            << writes[i];
+    EXPECT_TRUE(HasRenderFilter(u"SPDIF"));
+
+    const size_t beforeOpen = Session().Device().HidSetReports().size();
+    const host::StreamRun run = host::Play(Session(), pcm, ramp, nullptr);
+    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    EXPECT_EQ(RegisterWritesFrom(beforeOpen), (std::vector<RegisterWrite>{{0, 0x8006}, {0, 0x8004}}));
+    EXPECT_EQ(run.leadFrames, reference.leadFrames);
+    EXPECT_EQ(run.signalFrames, reference.signalFrames);
+    EXPECT_TRUE(run.bytes == reference.bytes) << "the device received other bytes than before the power-down";
 }
 
 // Each type's lists, whatever came before: speakers neither AC-3 nor

@@ -58,4 +58,20 @@ std::vector<RegisterWrite> RemapModelTest::RegisterWrites() {
 
 void RemapModelTest::ClearRegisterWrites() { m_RegisterBase = Device().HidSetReports().size(); }
 
+std::vector<int> RemapModelTest::Unit11Mutes() {
+    std::vector<int> out;
+    for (const auto& e : Device().RequestLog())
+        if (e.setup.bmRequestType == 0x21 && e.setup.bRequest == 0x01 && e.setup.wValue == 0x0100 &&
+            e.setup.wIndex == (11 << 8) && !e.data.empty())
+            out.push_back(e.data[0]);
+    return out;
+}
+
+size_t RemapModelTest::JackReads() {
+    size_t n = 0;
+    for (const auto& e : Device().RequestLog())
+        if (e.setup.bmRequestType == 0xA1 && e.setup.bRequest == 0x01 && e.setup.wValue == 0x0100) ++n;
+    return n;
+}
+
 }  // namespace uac1test

@@ -39,6 +39,11 @@ protected:
     CUac1RemapHal* Remap() { return static_cast<CUac1RemapHal*>(Model()); }
     std::vector<RegisterWrite> RegisterWrites();
     void ClearRegisterWrites();
+    // The mute bytes sent to feature unit 11 (SET_CUR, channel 0), and the
+    // jack reports read (HID GET_REPORT of input report 0), from the
+    // device's request log.
+    std::vector<int> Unit11Mutes();
+    size_t JackReads();
     // RegisterWrites starts at this entry of the device's HID log.
     size_t m_RegisterBase = 0;
 };

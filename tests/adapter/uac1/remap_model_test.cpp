@@ -4,7 +4,6 @@
 // descriptor of another layout refused; the codec registers.
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <typeinfo>
 
 #include "adapter/model/remap_products.h"
@@ -256,24 +255,6 @@ TEST_F(RemapRegisterTest, ReturnToD0ReplaysWhatTheHostLastWrote) {
     const auto writes = RegisterWrites();
     ASSERT_GE(writes.size(), 3u);
     EXPECT_EQ(writes[2], (RegisterWrite{0, 0xA004}));
-}
-
-// Two writers on disjoint fields of register 0: each field ends as its
-// writer left it, in the shadow and on the device.
-TEST_F(RemapRegisterTest, ConcurrentWritersOfOneRegisterLoseNoBits) {
-    constexpr int kRounds = 200;
-    auto writer = [this](USHORT mask, USHORT a, USHORT b) {
-        for (int i = 0; i < kRounds; ++i) Remap()->WriteChipRegister(0, (i % 2) ? a : b, mask);
-    };
-    sim::TestThread rate("rate", [&] { writer(0x7000, 0x6000, 0x2000); });
-    sim::TestThread audio("nonaudio", [&] { writer(0x0002, 0x0000, 0x0002); });
-    rate.Join();
-    audio.Join();
-    const USHORT expected = (0x2004 & ~0x7002) | 0x6000 | 0x0000;
-    EXPECT_EQ(Remap()->ChipRegister(0).Value, expected);
-    const auto writes = RegisterWrites();
-    ASSERT_FALSE(writes.empty());
-    EXPECT_EQ(writes.back(), (RegisterWrite{0, expected}));
 }
 
 }  // namespace

@@ -230,6 +230,40 @@ TEST_F(WavePinTest, RenderWritesAheadOfThePositionAcrossTheWrapThenSilence) {
     EXPECT_EQ(pin.ServiceCount(), 7u);  // the prefill and one pass per notification
 }
 
+// Positions inside a frame (4 bytes here): the pin writes up to the last
+// whole frame before position + lead, and, when the device has passed what
+// was written, starts again at the next whole frame with the part frame
+// silent. The client's frames stay on the buffer's frame boundaries.
+TEST_F(WavePinTest, RenderWritesWholeFramesWhenThePositionFallsInsideAFrame) {
+    Start();
+    std::vector<uint8_t> connect = Connect();
+    sim::WavePin pin;
+    ASSERT_EQ(pin.Open(port_, 0, connect.data(), ULONG(connect.size())), STATUS_SUCCESS);
+    FakeStream* stream = Stream(pin);
+    std::vector<uint8_t> client = Pattern(20000, 3);
+    pin.QueueRender(client.data(), client.size());
+    ASSERT_EQ(pin.SetState(KSSTATE_RUN), STATUS_SUCCESS);
+
+    // Up to 1001 + lead, rounded down to a frame: client bytes [0, 4840).
+    stream->SetPosition(1001);
+    stream->Notify();
+    sim::Settle();
+    EXPECT_EQ(pin.QueuedRenderBytes(), client.size() - 4840);
+    ExpectBufferHolds(stream->Buffer(), client, 0, 4840);
+
+    // Past what was written, inside a frame: bytes 6002 and 6003 go silent
+    // and the client's next frame starts at 6004.
+    stream->SetPosition(6002);
+    stream->Notify();
+    sim::Settle();
+    const uint8_t* buffer = stream->Buffer();
+    EXPECT_EQ(buffer[6002], 0);
+    EXPECT_EQ(buffer[6003], 0);
+    EXPECT_EQ(std::memcmp(buffer + 6004, client.data() + 4840, kBufferSize - 6004), 0)
+        << "the client's frames moved off the buffer's frame boundaries";
+    EXPECT_EQ(pin.QueuedRenderBytes() % 4, 0u);
+}
+
 TEST_F(WavePinTest, CaptureReadsUpToThePositionAcrossTheWrap) {
     Start(true);
     std::vector<uint8_t> connect = Connect();
