@@ -156,23 +156,31 @@ NTSTATUS CFeatureUnitDbScale::GetLevelRange(ULONG cs, LONG* maximum, LONG* minim
 
 // ---- node-making feature units ---------------------------------------------------------
 
+namespace {
+
+// The processed volume node takes its entity through Init; the other
+// control nodes through InitFromEntity.
+template <class Node>
+NTSTATUS InitControlNode(Node* node, IUnknown* entity, ULONG cs, PDEVICE_OBJECT settings) {
+    return node->InitFromEntity(entity, cs, settings);
+}
+
+NTSTATUS InitControlNode(CProcessedVolumeNode* node, IUnknown* entity, ULONG cs, PDEVICE_OBJECT settings) {
+    return node->Init(entity, cs, settings);
+}
+
+// Initialises a control node of the remapped units from its entity.
+constexpr auto kInitControlNode = [](auto* node, IUnknown* entity, ULONG cs, PDEVICE_OBJECT settings) {
+    return InitControlNode(node, entity, cs, settings);
+};
+
+}  // namespace
+
 NTSTATUS CFeatureUnitDbScaleBNodes::CreateNodes(IAudioHal* builder) {
-    if (builder == NULL || m_Descriptor == NULL) return STATUS_INVALID_PARAMETER;
-    NTSTATUS status = TakeIdentity(1, m_Descriptor + kSourceIdOffset);
+    ULONG nextId = 0;
+    NTSTATUS status = BeginNodes(builder, &nextId);
     if (!NT_SUCCESS(status)) return status;
-    if (!HasControl(UAC_CS_MUTE)) return STATUS_INSUFFICIENT_RESOURCES;
-    ULONG nextId = builder->GetUnitCount();
-    IUnknown* self = static_cast<IBoolControl*>(this);
-    PDEVICE_OBJECT settings = builder->GetDeviceObject();
-    status = CreateNode<CProcessedSoftMuteNode>(builder, REMAP_NODE_TAG, &nextId, false,
-                                                [self, settings](CProcessedSoftMuteNode* node) {
-                                                    return node->InitFromEntity(self, UAC_CS_MUTE, settings);
-                                                });
-    if (NT_SUCCESS(status) && HasControl(UAC_CS_VOLUME))
-        status = CreateNode<CVolumeNode>(builder, REMAP_NODE_TAG, &nextId, true, [self, settings](CVolumeNode* node) {
-            return node->InitFromEntity(self, UAC_CS_VOLUME, settings);
-        });
-    return status;
+    return CreateMuteAndVolumeNodes<CProcessedSoftMuteNode, CVolumeNode>(builder, REMAP_NODE_TAG, nextId, kInitControlNode);
 }
 
 NTSTATUS CFeatureUnitDbScaleBLedMute::Init(const BYTE* descriptor, IUnknown* device, IAudioHal* builder) {
@@ -193,11 +201,9 @@ NTSTATUS CFeatureUnitDbScaleBLedMute::Init(const BYTE* descriptor, IUnknown* dev
 }
 
 NTSTATUS CFeatureUnitMuteOnly::CreateNodes(IAudioHal* builder) {
-    if (builder == NULL || m_Descriptor == NULL) return STATUS_INVALID_PARAMETER;
-    NTSTATUS status = TakeIdentity(1, m_Descriptor + kSourceIdOffset);
+    ULONG nextId = 0;
+    NTSTATUS status = BeginNodes(builder, &nextId);
     if (!NT_SUCCESS(status)) return status;
-    if (!HasControl(UAC_CS_MUTE)) return STATUS_INSUFFICIENT_RESOURCES;
-    ULONG nextId = builder->GetUnitCount();
     IUnknown* self = static_cast<IBoolControl*>(this);
     PDEVICE_OBJECT settings = builder->GetDeviceObject();
     return CreateNode<CProcessedMuteNodeEx>(builder, REMAP_NODE_TAG, &nextId, false,
@@ -282,23 +288,11 @@ NTSTATUS CFeatureUnitMuteLed::SetBool(ULONG cs, ULONG channelIndex, UCHAR value)
 }
 
 NTSTATUS CFeatureUnitMuteLed::CreateNodes(IAudioHal* builder) {
-    if (builder == NULL || m_Descriptor == NULL) return STATUS_INVALID_PARAMETER;
-    NTSTATUS status = TakeIdentity(1, m_Descriptor + kSourceIdOffset);
+    ULONG nextId = 0;
+    NTSTATUS status = BeginNodes(builder, &nextId);
     if (!NT_SUCCESS(status)) return status;
-    if (!HasControl(UAC_CS_MUTE)) return STATUS_INSUFFICIENT_RESOURCES;
-    ULONG nextId = builder->GetUnitCount();
-    IUnknown* self = static_cast<IBoolControl*>(this);
-    PDEVICE_OBJECT settings = builder->GetDeviceObject();
-    status = CreateNode<CProcessedMuteNode>(builder, REMAP_NODE_TAG, &nextId, false,
-                                            [self, settings](CProcessedMuteNode* node) {
-                                                return node->InitFromEntity(self, UAC_CS_MUTE, settings);
-                                            });
-    if (NT_SUCCESS(status) && HasControl(UAC_CS_VOLUME))
-        status = CreateNode<CProcessedVolumeNode>(builder, REMAP_NODE_TAG, &nextId, true,
-                                                  [self, settings](CProcessedVolumeNode* node) {
-                                                      return node->Init(self, UAC_CS_VOLUME, settings);
-                                                  });
-    return status;
+    return CreateMuteAndVolumeNodes<CProcessedMuteNode, CProcessedVolumeNode>(builder, REMAP_NODE_TAG, nextId,
+                                                                               kInitControlNode);
 }
 
 NTSTATUS CFeatureUnitMuteLed::GetLevel(ULONG cs, ULONG channelIndex, LONG* level) {

@@ -329,7 +329,7 @@ NTSTATUS CUacFeatureUnit::CreateNodes(IAudioHal* builder) {
     return CreateNodesWithTag(builder, m_NodeTag);
 }
 
-NTSTATUS CUacFeatureUnit::CreateNodesWithTag(IAudioHal* builder, ULONG tag) {
+NTSTATUS CUacFeatureUnit::BeginNodes(IAudioHal* builder, ULONG* nextId) {
     if (builder == NULL || m_Descriptor == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -337,10 +337,19 @@ NTSTATUS CUacFeatureUnit::CreateNodesWithTag(IAudioHal* builder, ULONG tag) {
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    ULONG nextId = builder->GetUnitCount();
+    *nextId = builder->GetUnitCount();
     if (!HasControl(UAC_CS_MUTE)) {
         LogEntityRefusal(m_Descriptor, m_Device, "a feature unit needs a mute control");
         return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUacFeatureUnit::CreateNodesWithTag(IAudioHal* builder, ULONG tag) {
+    ULONG nextId = 0;
+    NTSTATUS status = BeginNodes(builder, &nextId);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     status = CreateControlNode(builder, UAC_CS_MUTE, tag, &nextId);
     // The optional nodes in their order, each only where the unit has it.

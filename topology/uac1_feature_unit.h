@@ -18,6 +18,7 @@
 #pragma once
 
 #include "topology/uac_entity.h"
+#include "usb/usb_descriptors.h"
 
 // Offsets of the vendor control block.
 #define UAC1_VENDOR_BLOCK_LENGTH_OFFSET 16
@@ -84,6 +85,29 @@ protected:
     // The walk of CreateNodes: every node allocated with `tag`, the vendor
     // controls made by CreateVendorNode.
     NTSTATUS CreateNodesWithTag(IAudioHal* builder, ULONG tag);
+    // The checks every CreateNodes starts with: a builder and a descriptor
+    // (else STATUS_INVALID_PARAMETER), the unit's identity, and a mute
+    // control (else STATUS_INSUFFICIENT_RESOURCES). On success *nextId is
+    // the id of the first node to make.
+    NTSTATUS BeginNodes(IAudioHal* builder, ULONG* nextId);
+    // A mute node of MuteNode from id nextId on, then, when the unit has a
+    // volume control, an optional volume node of VolumeNode. Both keep
+    // their values under the builder's device object; initNode(node, this
+    // unit, control selector, device object) initialises each.
+    template <class MuteNode, class VolumeNode, class InitNode>
+    NTSTATUS CreateMuteAndVolumeNodes(IAudioHal* builder, ULONG tag, ULONG nextId, InitNode initNode) {
+        IUnknown* self = static_cast<IBoolControl*>(this);
+        PDEVICE_OBJECT settings = builder->GetDeviceObject();
+        NTSTATUS status = CreateNode<MuteNode>(builder, tag, &nextId, false, [&](MuteNode* node) {
+            return initNode(node, self, UAC_FU_MUTE, settings);
+        });
+        if (NT_SUCCESS(status) && HasControl(UAC_FU_VOLUME)) {
+            status = CreateNode<VolumeNode>(builder, tag, &nextId, true, [&](VolumeNode* node) {
+                return initNode(node, self, UAC_FU_VOLUME, settings);
+            });
+        }
+        return status;
+    }
     NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG tag, ULONG* nextId);
     NTSTATUS CreateControlNode(IAudioHal* builder, ULONG controlSelector, ULONG* nextId) {
         return CreateControlNode(builder, controlSelector, m_NodeTag, nextId);

@@ -209,7 +209,8 @@ protected:
     // it, its registry kept in stateDir when one is given; the 8-channel
     // format its render filter offers.
     WAVEFORMATEXTENSIBLE StartSpeaker(const std::string& stateDir = "") {
-        if (session_) session_->Remove();
+        // The old session ends first (see E2eTest::StartSession).
+        session_.reset();
         session_ = std::make_unique<host::HostSession>();
         std::string error;
         if (!stateDir.empty()) {
@@ -271,6 +272,9 @@ TEST_F(ChipCSurroundTest, StoredSurroundSwitchRendersFromTheFirstBlockAfterARest
     ASSERT_EQ(host::SetEffectSwitch(Session(), nodes.surroundNode, true), STATUS_SUCCESS);
     const WAVEFORMATEXTENSIBLE format = StartSpeaker(state);
     EXPECT_EQ(VendorSets(1), 1u) << "the start applies the stored switch";
+    bool on = false;
+    EXPECT_EQ(host::GetEffectSwitch(Session(), nodes.surroundNode, &on), STATUS_SUCCESS);
+    EXPECT_TRUE(on);
 
     const std::vector<int16_t> pcm = Tones(20 * kTransferFrames);
     std::vector<uint8_t> bytes(pcm.size() * 2);

@@ -30,6 +30,9 @@ protected:
     // started; the start's status.
     NTSTATUS StartSession(const std::string& file = "", const std::string& stateDir = "",
                           simusb::UsbSpeed speed = simusb::UsbSpeed::Full) {
+        // The old session goes first: its end resets the stand-in's global
+        // state (front-end hooks, registry file), which the new one sets up.
+        session_.reset();
         session_ = std::make_unique<host::HostSession>();
         std::string error;
         if (!stateDir.empty()) {

@@ -34,6 +34,9 @@ class RemapE2eTest : public E2eTest {
 protected:
     // The reference under these ids; chipId answers the identification.
     NTSTATUS StartRemap(USHORT vendor, USHORT product, bool chipId, const std::vector<simusb::Bytes>& jack = {}) {
+        // The old session goes first: its end resets the stand-in's global
+        // state (front-end hooks, registry file), which the new one sets up.
+        session_.reset();
         session_ = std::make_unique<host::HostSession>();
         host::DeviceChoice choice;
         choice.descriptorFile = kReference;

@@ -36,6 +36,10 @@ struct WaveFilter {
     const PCFILTER_DESCRIPTOR* descriptor;
 };
 
+// One session at a time in a process: the session sets up the stand-in's
+// global state (front-end hooks, registry file, system root) and its end
+// resets it, so a session made while another lives loses that state when
+// the older one ends.
 class HostSession {
 public:
     HostSession();
