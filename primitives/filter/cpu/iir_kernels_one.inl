@@ -77,7 +77,11 @@ static inline void outF64(float* p, double y, int) { *p = static_cast<float>(y);
 static inline void outF64(double* p, double y, int) { *p = y; }
 
 // Complex values live in the low two lanes ({re, im}) of an __m128 (float)
-// or in an __m128d (double).
+// or in an __m128d (double). ldC32/stC32 move one complex float (8 bytes at
+// any 4-byte alignment) in or out of the low lanes.
+static inline __m128 ldC32(const float* p) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
+static inline void stC32(float* p, __m128 v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v)); }
+
 static inline __m128 inC32(const int16_t* p) {
     return _mm_setr_ps(static_cast<float>(p[0]), static_cast<float>(p[1]), 0.0f, 0.0f);
 }
@@ -96,7 +100,7 @@ static inline void outC32(int16_t* p, __m128 y, int sf) {
     outF32(p, laneF32(y, 0), sf);
     outF32(p + 1, laneF32(y, 1), sf);
 }
-static inline void outC32(float* p, __m128 y, int) { _mm_storel_pi(reinterpret_cast<__m64*>(p), y); }
+static inline void outC32(float* p, __m128 y, int) { stC32(p, y); }
 static inline void outC64(int16_t* p, __m128d y, int sf) {
     outF64(p, _mm_cvtsd_f64(y), sf);
     outF64(p + 1, _mm_cvtsd_f64(_mm_unpackhi_pd(y, y)), sf);
@@ -111,7 +115,7 @@ static inline void outC64(float* p, __m128d y, int) {
 }
 static inline void outC64(double* p, __m128d y, int) { _mm_storeu_pd(p, y); }
 
-static inline void rawC32(float* raw, __m128 y) { _mm_storel_pi(reinterpret_cast<__m64*>(raw), y); }
+static inline void rawC32(float* raw, __m128 y) { stC32(raw, y); }
 
 static inline const double* asF64(const float* p) { return reinterpret_cast<const double*>(p); }
 static inline double* asF64(float* p) { return reinterpret_cast<double*>(p); }
@@ -215,8 +219,6 @@ static inline __m128 mulC32(const float* c, __m128 x) {
     const __m128 sign = _mm_setr_ps(-1.0f, 1.0f, 0.0f, 0.0f);
     return _mm_add_ps(_mm_mul_ps(cr, x), _mm_mul_ps(_mm_mul_ps(ci, sign), xs));
 }
-static inline __m128 ldC32(const float* p) { return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))); }
-static inline void stC32(float* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
 
 // Plain coefficients (2N+1 complex values), one delay element at a time.
 static inline __m128 directPlainC32(__m128 x, const SpIirState* st) {
