@@ -195,8 +195,13 @@ private:
         put(a, 2 * i, v.real());
         put(a, 2 * i + 1, v.imag());
     }
+    void put2(uint8_t* a, size_t i, double v0, double v1) const {
+        put(a, i, v0);
+        put(a, i + 1, v1);
+    }
     void put4(uint8_t* a, size_t i, double v0, double v1, double v2, double v3) const {
-        put(a, i, v0), put(a, i + 1, v1), put(a, i + 2, v2), put(a, i + 3, v3);
+        put2(a, i, v0, v1);
+        put2(a, i + 2, v2, v3);
     }
     std::vector<double> read(const uint8_t* a, size_t n) const;
     void writeDirect(const KernelRow& r, const FilterSpec& f, uint8_t* coeffs, uint8_t* table);
@@ -291,10 +296,10 @@ void IirOneState::writeDirect(const KernelRow& r, const FilterSpec& f, uint8_t* 
             for (int e = 0; e < 2 && j + e < n; ++e) {
                 const cd bb = b(j + 1 + e), aa = a(j + 1 + e);
                 const size_t o = g + 2 * e;
-                put(table, o, bb.real()), put(table, o + 1, bb.real());
-                put(table, o + 4, -bb.imag()), put(table, o + 5, bb.imag());
-                put(table, o + 8, -aa.real()), put(table, o + 9, -aa.imag());
-                put(table, o + 12, aa.imag()), put(table, o + 13, -aa.real());
+                put2(table, o, bb.real(), bb.real());
+                put2(table, o + 4, -bb.imag(), bb.imag());
+                put2(table, o + 8, -aa.real(), -aa.imag());
+                put2(table, o + 12, aa.imag(), -aa.real());
             }
         }
     }
@@ -316,10 +321,10 @@ void IirOneState::writeBiquad(const KernelRow& r, const FilterSpec& f, uint8_t* 
         const size_t t = static_cast<size_t>(k);
         if (!r.complex && !r.f64) {  // table 1
             put4(table, 8 * t, c[0].real(), c[1].real(), c[2].real(), std::numeric_limits<double>::quiet_NaN());
-            put(table, 8 * t + 4, -c[3].real()), put(table, 8 * t + 5, -c[4].real());
+            put2(table, 8 * t + 4, -c[3].real(), -c[4].real());
         } else if (!r.complex) {  // table 4
             put4(table, 6 * t, c[0].real(), c[0].real(), c[1].real(), c[2].real());
-            put(table, 6 * t + 4, -c[3].real()), put(table, 6 * t + 5, -c[4].real());
+            put2(table, 6 * t + 4, -c[3].real(), -c[4].real());
         } else if (r.f64) {  // table 6
             const cd v[5] = {c[0], c[1], c[2], -c[3], -c[4]};
             for (size_t i = 0; i < 5; ++i) put4(table, 20 * t + 4 * i, v[i].real(), v[i].imag(), v[i].imag(), v[i].real());
