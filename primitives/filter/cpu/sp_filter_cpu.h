@@ -41,6 +41,39 @@
     X(ALL, spFirOneDirectF32, SpStatus, (float src, float* dst, const float* taps, int tapsLen, float* dly, int* idx)) \
     X(ALL, spFirOneDirectKernel, void, (const float* src, float* dst, const float* taps, int tapsLen, float* dly, int* idx)) \
     X(ALL, spFirOneDirectComplexKernel, void, (const float* x, float* y, const float* taps, int tapsLen, float* dly, int* idx)) \
+    /* One-sample IIR kernels for integer, complex and double samples (no caller): */              \
+    /* one sample in, one out, the raw (unscaled) y for RawOut; complex samples */                 \
+    /* are (re, im) pairs. State layouts: iir_kernels_one.inl. */                                  \
+    X(ALL, spIirBiquadOneSampleI16Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleI16Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleI16ScaledRawOut, void, (const int16_t* x, int16_t* y, float* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexF32, void, (const float* x, float* y, SpIirState* state))          \
+    X(ALL, spIirBiquadOneSampleComplexF32, void, (const float* x, float* y, SpIirState* state))    \
+    X(ALL, spIirOneSampleComplexI16Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexI16ScaledRawOut, void, (const int16_t* x, int16_t* y, float* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleComplexI16Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleF64, void, (const double* x, double* y, SpIirState* state))         \
+    X(ALL, spIirBiquadOneSampleI16TapsF64Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleI32TapsF64Scaled, void, (const int32_t* x, int32_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleF32TapsF64, void, (const float* x, float* y, SpIirState* state))    \
+    X(ALL, spIirOneSampleF64, void, (const double* x, double* y, SpIirState* state))               \
+    X(ALL, spIirOneSampleI32TapsF64Scaled, void, (const int32_t* x, int32_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleI32TapsF64ScaledRawOut, void, (const int32_t* x, int32_t* y, double* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleI16TapsF64Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleI16TapsF64ScaledRawOut, void, (const int16_t* x, int16_t* y, double* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleF32TapsF64, void, (const float* x, float* y, SpIirState* state))          \
+    X(ALL, spIirOneSampleF32TapsF64RawOut, void, (const float* x, float* y, double* raw, SpIirState* state)) \
+    X(ALL, spIirOneSampleComplexF64, void, (const double* x, double* y, SpIirState* state))        \
+    X(ALL, spIirBiquadOneSampleComplexF64, void, (const double* x, double* y, SpIirState* state))  \
+    X(ALL, spIirOneSampleComplexI32TapsF64Scaled, void, (const int32_t* x, int32_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexI32TapsF64ScaledRawOut, void, (const int32_t* x, int32_t* y, double* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleComplexI32TapsF64Scaled, void, (const int32_t* x, int32_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexI16TapsF64Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexI16TapsF64ScaledRawOut, void, (const int16_t* x, int16_t* y, double* raw, SpIirState* state, int sf)) \
+    X(ALL, spIirBiquadOneSampleComplexI16TapsF64Scaled, void, (const int16_t* x, int16_t* y, SpIirState* state, int sf)) \
+    X(ALL, spIirOneSampleComplexF32TapsF64, void, (const float* x, float* y, SpIirState* state))   \
+    X(ALL, spIirOneSampleComplexF32TapsF64RawOut, void, (const float* x, float* y, double* raw, SpIirState* state)) \
+    X(ALL, spIirBiquadOneSampleComplexF32TapsF64, void, (const float* x, float* y, SpIirState* state)) \
     /* FIR block kernels. Direct: coef4 holds tap j four times (16-byte aligned), */             \
     /* output i = sum of tap j x src[i + L-1-j]. Multirate: coefficient groups (mode 1), */    \
     /* rows with a constant stride (mode 2) or an offset table (mode 3); they return */         \
