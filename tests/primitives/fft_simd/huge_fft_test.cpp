@@ -3,7 +3,8 @@
 // complex forward through the public entry and inverse through the build's
 // driver, real forward and inverse through the public in-place entries, all
 // against FFTW double within max(1.5e-7 log2 N, 4 x fftwf's error).
-// Opt-in (ctest -L opt-in): about 5 GB of memory and a minute or more per case.
+// Opt-in (ctest -L opt-in): up to about 6 GB of memory and several minutes per
+// case (most of it first touches of fresh memory and the FFTW references).
 #include <gtest/gtest.h>
 
 #include <algorithm>
