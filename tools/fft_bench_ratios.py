@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Tabulates bench_fft's Google Benchmark JSON: the real FFT and FIR time
-ratios (ours / peer, in the same run) and the engine's hot paths as
-fractions of a 512-frame block at 48 kHz (10.67 ms).
+ratios (ours / peer, in the same run), the CPU builds' real and complex FFT
+ratios (each build / fftwf, / KissFFT and / the generic build) with the
+speed goal at 512-2048 points, and the engine's hot paths as fractions of a
+512-frame block at 48 kHz (10.67 ms).
 
 Usage:
   build/bench/primitives/bench_fft --benchmark_format=json \
@@ -57,9 +59,66 @@ def hot_paths(t):
         print("%-28s %9.0f ns  %7.4f %%" % (name[4:], t[name], 100.0 * t[name] / BLOCK_NS))
 
 
+BUILDS = ("generic", "build 1", "build 2", "build 3")
+GOAL_ORDERS = (9, 10, 11)  # 512, 1024 and 2048 points
+
+
+def ratio_cell(t, ours, peer):
+    return "%.2f" % (t[ours] / t[peer]) if ours in t and peer in t else "-"
+
+
+def cpu_real_table(t):
+    """Real_Ours/order/build/dir against Real_Fftwf and Real_Kiss/order/dir."""
+    if not any(k.startswith("Real_Ours/") for k in t):
+        return
+    for d, direction in enumerate(("forward", "inverse")):
+        print("\nReal FFT %s per build, ratio build / peer (fftwf | KissFFT | generic)" % direction)
+        print("| order | " + " | ".join("%s fftwf | %s kiss | %s gen" % (b, b, b) for b in BUILDS) + " |")
+        print("|---|" + "---|---|---|" * len(BUILDS))
+        for order in range(6, 17):
+            cells = []
+            for b in range(len(BUILDS)):
+                ours = "Real_Ours/%d/%d/%d" % (order, b, d)
+                cells += [ratio_cell(t, ours, "Real_Fftwf/%d/%d" % (order, d)),
+                          ratio_cell(t, ours, "Real_Kiss/%d/%d" % (order, d)),
+                          ratio_cell(t, ours, "Real_Ours/%d/0/%d" % (order, d))]
+            print("| %d | %s |" % (order, " | ".join(cells)))
+        print("Goal at 512-2048 points (best build <= 1.25 x fftwf, generic <= 3 x):")
+        for order in GOAL_ORDERS:
+            peer = t.get("Real_Fftwf/%d/%d" % (order, d))
+            builds = [t.get("Real_Ours/%d/%d/%d" % (order, b, d)) for b in range(len(BUILDS))]
+            cpu = [x for x in builds[1:] if x is not None]
+            if peer is None or builds[0] is None or not cpu:
+                continue
+            best = min(cpu)
+            print("  %5d points: best build %.2f (%s), generic %.2f (%s)" %
+                  (1 << order, best / peer, "met" if best <= 1.25 * peer else "missed",
+                   builds[0] / peer, "met" if builds[0] <= 3 * peer else "missed"))
+
+
+def cpu_complex_table(t):
+    """Complex_Ours/order/build against Complex_Fftwf and Complex_Kiss/order."""
+    if not any(k.startswith("Complex_Ours/") for k in t):
+        return
+    print("\nComplex forward per build, ratio build / peer (fftwf | KissFFT | generic)")
+    print("| order | " + " | ".join("%s fftwf | %s kiss | %s gen" % (b, b, b) for b in BUILDS) + " |")
+    print("|---|" + "---|---|---|" * len(BUILDS))
+    for order in range(6, 23):
+        cells = []
+        for b in range(len(BUILDS)):
+            ours = "Complex_Ours/%d/%d" % (order, b)
+            cells += [ratio_cell(t, ours, "Complex_Fftwf/%d" % order),
+                      ratio_cell(t, ours, "Complex_Kiss/%d" % order),
+                      ratio_cell(t, ours, "Complex_Ours/%d/0" % order)]
+        if any(c != "-" for c in cells):
+            print("| %d | %s |" % (order, " | ".join(cells)))
+
+
 def main():
     t = load_times(sys.argv[1])
     fft_table(t)
+    cpu_real_table(t)
+    cpu_complex_table(t)
     fir_table(t)
     hot_paths(t)
 

@@ -245,6 +245,43 @@ TEST(LargeFft, GatherScatterRoundTripsBitExact) {
     });
 }
 
+// One level at depth 1 on one bit-reversed block: a copy of the first large
+// record whose depth-1 column table is its depth-0 table runs the same
+// sub-transforms and column passes as depth 0, and only the scatter differs
+// (grouped rather than interleaved).
+TEST(LargeFft, DepthOneLevelGivesTheGroupedDepthZeroResult) {
+    using Level = void (*)(const SpFftSpec*, float*, int, int, uint8_t*);
+    const Level levels[3][2] = {{spFftFwdRecursive_Sse3, spFftInvRecursive_Sse3},
+                                {spFftFwdRecursive_Ssse3, spFftInvRecursive_Ssse3},
+                                {spFftFwdRecursive_Sse41, spFftInvRecursive_Sse41}};
+    forEachLarge([&](const Large& l) {
+        const int log2n = l.firstLarge;
+        const uint32_t n = uint32_t{1} << log2n;
+        const Record rec(l.build, log2n, SP_FFT_DIV_FWD_BY_N);
+        SpFftSpec copy = *rec.spec;
+        copy.columnTwiddles[1] = rec.spec->columnTwiddles[0];
+        const std::vector<float> x = seeded(2 * size_t{n}, 600 + log2n);
+        std::vector<float> reversed(x.size());
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t r = sptest::revBits(k, log2n);
+            reversed[2 * r] = x[2 * k];
+            reversed[2 * r + 1] = x[2 * k + 1];
+        }
+        for (int dir = 0; dir < 2; ++dir) {
+            const Level level = levels[l.build - 1][dir];
+            sptest::PoisonedWork work0(static_cast<size_t>(rec.spec->workSize));
+            sptest::PoisonedWork work1(static_cast<size_t>(rec.spec->workSize));
+            std::vector<float> depth0(reversed), depth1(reversed);
+            level(rec.spec, depth0.data(), log2n, 0, work0.data());
+            level(&copy, depth1.data(), log2n, 1, work1.data());
+            EXPECT_TRUE(sameBits(depth1, sptest::toGrouped(depth0))) << "direction " << dir;
+            // Depth 0 is the driver's last step: the same bits as the whole transform.
+            EXPECT_TRUE(sameBits(depth0, drive(dir == 0 ? l.fwd : l.inv, rec.spec, x, log2n, false)))
+                << "direction " << dir;
+        }
+    });
+}
+
 // The drivers' input copy in pieces: with a 64-byte limit the whole copy
 // is exact and nothing around it is written.
 TEST(LargeFft, ChunkedInputCopyIsExact) {

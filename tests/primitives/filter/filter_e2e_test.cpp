@@ -60,28 +60,33 @@ protected:
     int64_t live_ = 0;
 };
 
+// Under each build's transforms and product, the record made under the same index.
 TEST_F(EngineE2E, OverlapSaveWithOrder10TransformsAndPackedProduct) {
     const Signal s = makeSignal();
-    SpFftSpec* spec = nullptr;
-    ASSERT_EQ(spRealFftCreate(&spec, 10, SP_FFT_DIV_INV_BY_N, 0), SP_STS_OK);
-    std::vector<float> response(1024, 0.0f);
-    std::copy(s.taps.begin(), s.taps.end(), response.begin());
-    ASSERT_EQ(spRealFftForward(response.data(), spec, nullptr), SP_STS_OK);
-    std::vector<float> previous(kBlock, 0.0f);
-    for (int b = 0; b < kBlocks; ++b) {
-        std::vector<float> frame(previous);
-        frame.insert(frame.end(), s.x.begin() + b * kBlock, s.x.begin() + (b + 1) * kBlock);
-        previous.assign(frame.begin() + kBlock, frame.end());
-        std::vector<float> product(1024);
-        ASSERT_EQ(spRealFftForward(frame.data(), spec, nullptr), SP_STS_OK);
-        ASSERT_EQ(spMulPackedSpectraF32(frame.data(), response.data(), product.data(), 1024), SP_STS_OK);
-        ASSERT_EQ(spRealFftInverse(product.data(), spec, nullptr), SP_STS_OK);
-        for (int i = 0; i < kBlock; ++i) {
-            const int n = b * kBlock + i;
-            ASSERT_NEAR(product[kBlock + i], directConvolution(s, n), s.tolerance) << "sample " << n;
+    sptest::forEachBuild(spEntryTableB.spRealFftForward, [&](int) {
+        const int64_t live = sim::PoolLiveBlocks(SP_POOL_TAG);
+        SpFftSpec* spec = nullptr;
+        ASSERT_EQ(spRealFftCreate(&spec, 10, SP_FFT_DIV_INV_BY_N, 0), SP_STS_OK);
+        std::vector<float> response(1024, 0.0f);
+        std::copy(s.taps.begin(), s.taps.end(), response.begin());
+        ASSERT_EQ(spRealFftForward(response.data(), spec, nullptr), SP_STS_OK);
+        std::vector<float> previous(kBlock, 0.0f);
+        for (int b = 0; b < kBlocks; ++b) {
+            std::vector<float> frame(previous);
+            frame.insert(frame.end(), s.x.begin() + b * kBlock, s.x.begin() + (b + 1) * kBlock);
+            previous.assign(frame.begin() + kBlock, frame.end());
+            std::vector<float> product(1024);
+            ASSERT_EQ(spRealFftForward(frame.data(), spec, nullptr), SP_STS_OK);
+            ASSERT_EQ(spMulPackedSpectraF32(frame.data(), response.data(), product.data(), 1024), SP_STS_OK);
+            ASSERT_EQ(spRealFftInverse(product.data(), spec, nullptr), SP_STS_OK);
+            for (int i = 0; i < kBlock; ++i) {
+                const int n = b * kBlock + i;
+                ASSERT_NEAR(product[kBlock + i], directConvolution(s, n), s.tolerance) << "sample " << n;
+            }
         }
-    }
-    EXPECT_EQ(spRealFftDestroy(spec), SP_STS_OK);
+        EXPECT_EQ(spRealFftDestroy(spec), SP_STS_OK);
+        EXPECT_EQ(sim::PoolLiveBlocks(SP_POOL_TAG), live);
+    });
 }
 
 TEST_F(EngineE2E, CreatedFirStateOn512SampleBlocks) {
