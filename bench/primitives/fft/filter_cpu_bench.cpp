@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -215,7 +216,7 @@ public:
     bool build(benchmark::State& state, int sections) {
         coeffs_.clear();
         dly_.assign(2 * sections, 0.0f);
-        area_.assign(16 * sections * 5 + 2048 + 4, 0.0f);
+        area_.assign((12 + 20 + 8) * sections + 2048 + 3, 0.0f);  // + 3 for the alignment
         float* base = area_.data();
         while (reinterpret_cast<uintptr_t>(base) % 16 != 0) ++base;
         float* ff = base;

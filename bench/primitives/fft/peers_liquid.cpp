@@ -1,12 +1,12 @@
 // liquid-dsp peers of the filter benchmarks (built when libliquid-dev is
 // installed; peers_liquid_missing.cpp stands in otherwise).
+#include "bench/primitives/fft/peers.h"
+
 #include <complex>  // before liquid.h: its complex type becomes std::complex
+#include <memory>
+#include <type_traits>
 
 #include <liquid/liquid.h>
-
-#include <memory>
-
-#include "bench/primitives/fft/peers.h"
 
 namespace spbench {
 namespace {
@@ -52,7 +52,8 @@ LiquidPeer liquidFftFir(const std::vector<float>& taps, int block) {
                  fftfilt_rrrf_destroy);
     if (!q) return nullptr;
     return [q, block](const float* x, float* y, int n) {
-        for (int done = 0; done + block <= n; done += block) fftfilt_rrrf_execute(q.get(), mutableFloats(x + done), y + done);
+        for (int done = 0; done + block <= n; done += block)
+            fftfilt_rrrf_execute(q.get(), mutableFloats(x + done), y + done);
     };
 }
 
