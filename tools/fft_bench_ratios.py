@@ -2,8 +2,9 @@
 """Tabulates bench_fft's Google Benchmark JSON: the real FFT and FIR time
 ratios (ours / peer, in the same run), the CPU builds' real and complex FFT
 ratios (each build / fftwf, / KissFFT and / the generic build) with the
-speed goal at 512-2048 points, and the engine's hot paths as fractions of a
-512-frame block at 48 kHz (10.67 ms).
+speed goal at 512-2048 points, the filters of each CPU build as ratios to
+the generic build and to their peers, and the engine's hot paths as
+fractions of a 512-frame block at 48 kHz (10.67 ms).
 
 Usage:
   build/bench/primitives/bench_fft --benchmark_format=json \
@@ -43,19 +44,73 @@ def fft_table(t):
 
 
 def fir_table(t):
-    print("\nFFT-path FIR, ratio ours / peer overlap-save (same N and B)")
+    print("\nFFT-path FIR, generic build, ratio ours / peer overlap-save (same N and B)")
     print("taps x samples | vs fftwf | vs KissFFT | ours ns")
     for args in ("256/512", "64/4096", "256/4096", "1024/4096"):
-        ours = t.get("Fir_Ours/" + args)
+        ours = t.get("Fir_Ours/0/" + args)
         if ours is None:
             continue
         print("%14s | %8.2f | %10.2f | %8.0f" %
               (args.replace("/", " x "), ours / t["Fir_Fftwf/" + args], ours / t["Fir_Kiss/" + args], ours))
 
 
+# Filter benchmarks whose first argument is the build (0 generic, 1-3 the
+# CPU builds): family -> (peer label, peer run name for the arguments after
+# the build), one entry per peer. Hot paths have no peer.
+FILTER_PEERS = {
+    "FirDirect": [("liquid", lambda rest: "Liquid_FirDirect/" + rest)],
+    "Fir_Ours": [("fftwf", lambda rest: "Fir_Fftwf/" + rest), ("liquid", lambda rest: "Fir_Liquid/" + rest)],
+    "FirMultirate": [("liquid", lambda rest: "Liquid_FirMultirate/" + rest)],
+    "FirOneStep": [("liquid", lambda rest: "Liquid_FirOneStep/" + rest)],
+    "Iir": [("liquid", lambda rest: "Liquid_Iir/" + rest)],
+    "IirSections": [("liquid", lambda rest: "Liquid_IirSections/" + rest)],
+    "Upsample": [("memcpy", lambda rest: "SamplingMemcpy/" + rest.split("/")[0])],
+    "Downsample": [("memcpy", lambda rest: "SamplingMemcpy/" + rest.split("/")[0])],
+}
+BUILD_NAMES = ("gen", "sse3", "ssse3", "sse41")
+
+
+def ratio(num, den):
+    """num / den as text; '-' when either run is missing or was skipped
+    (a skipped run reports a time of 0)."""
+    if not num or not den:
+        return "    -"
+    return "%5.2f" % (num / den)
+
+
+def filter_cases(t):
+    """(family, arguments after the build) of every filter run with a build
+    argument, in a stable order."""
+    cases = set()
+    for name in t:
+        parts = name.split("/")
+        if len(parts) < 2 or not parts[1].isdigit():
+            continue
+        if parts[0] in FILTER_PEERS or parts[0].startswith("Hot_"):
+            cases.add((parts[0], "/".join(parts[2:])))
+    return sorted(cases, key=lambda c: (c[0], [int(a) for a in c[1].split("/") if a]))
+
+
+def filter_builds_table(t):
+    print("\nFilters by build: time / generic and time / peer, same run ('-': skipped or missing)")
+    print("%-26s %-6s | gen/peer | %s" % ("case", "peer", " | ".join("%5s/gen /peer" % b for b in BUILD_NAMES[1:])))
+    for family, rest in filter_cases(t):
+        def run(build):
+            return t.get("%s/%d%s" % (family, build, "/" + rest if rest else ""))
+        generic = run(0)
+        for label, peer_name in FILTER_PEERS.get(family, [("-", None)]):
+            peer = t.get(peer_name(rest)) if peer_name else None
+            cells = ["    %s %s" % (ratio(run(b), generic), ratio(run(b), peer)) for b in range(1, 4)]
+            print("%-26s %-6s |    %s | %s" % ("/".join(filter(None, (family, rest))), label, ratio(generic, peer),
+                                                " | ".join(cells)))
+
+
 def hot_paths(t):
     print("\nHot paths, one channel, fraction of a 512-frame block (10.67 ms)")
     for name in sorted(k for k in t if k.startswith("Hot_")):
+        if not t[name]:
+            print("%-28s skipped" % name[4:])
+            continue
         print("%-28s %9.0f ns  %7.4f %%" % (name[4:], t[name], 100.0 * t[name] / BLOCK_NS))
 
 
@@ -120,6 +175,7 @@ def main():
     cpu_real_table(t)
     cpu_complex_table(t)
     fir_table(t)
+    filter_builds_table(t)
     hot_paths(t)
 
 

@@ -1,9 +1,11 @@
-// Peer implementations for the FFT benchmarks: real transforms on fftwf
-// (FFTW_MEASURE, planned once) and KissFFT, and overlap-save FIR filters on
-// each with the same N and B as the library's FFT path.
+// Peer implementations for the FFT and filter benchmarks: real transforms on
+// fftwf (FFTW_MEASURE, planned once) and KissFFT, overlap-save FIR filters on
+// each with the same N and B as the library's FFT path, and liquid-dsp's
+// filters.
 #pragma once
 
 #include <complex>
+#include <functional>
 #include <vector>
 
 struct fftwf_plan_s;
@@ -65,5 +67,30 @@ private:
 
 extern template class OverlapSave<FftwfReal>;
 extern template class OverlapSave<KissReal>;
+
+// A liquid-dsp filter object, made once, and the call a benchmark times:
+// peer(x, y, n) filters n inputs into y and keeps the object's history. The
+// call is empty when liquid-dsp (libliquid-dev) was not found at configure
+// time or refused the filter; the benchmarks then skip with a message.
+// Taps are in the library's order (taps[0] multiplies the newest input).
+using LiquidPeer = std::function<void(const float* x, float* y, int n)>;
+
+bool liquidFound();
+// firfilt_rrrf_execute_block over the n inputs.
+LiquidPeer liquidFirBlock(const std::vector<float>& taps);
+// firfilt_rrrf_push then firfilt_rrrf_execute for each of the n inputs.
+LiquidPeer liquidFirSteps(const std::vector<float>& taps);
+// fftfilt_rrrf with blocks of `block` inputs (transforms of 2 x block
+// points); n is a multiple of block.
+LiquidPeer liquidFftFir(const std::vector<float>& taps, int block);
+// firdecim_rrrf_execute_block: n x down inputs give n outputs.
+LiquidPeer liquidDecimator(const std::vector<float>& taps, int down);
+// firinterp_rrrf_execute_block: n inputs give n x up outputs.
+LiquidPeer liquidInterpolator(const std::vector<float>& taps, int up);
+// iirfilt_rrrf from b0..bN, a0..aN (execute_block).
+LiquidPeer liquidIir(const std::vector<float>& b, const std::vector<float>& a);
+// iirfilt_rrrf_create_sos: b and a hold three floats per section
+// (b0 b1 b2, a0 a1 a2).
+LiquidPeer liquidIirSections(const std::vector<float>& b, const std::vector<float>& a);
 
 }  // namespace spbench

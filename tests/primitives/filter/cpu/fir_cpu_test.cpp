@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "primitives/convert/entry_table_a.h"
+#include "primitives/convert/sp_alloc.h"
 #include "primitives/filter/sp_filter_gen.h"
+#include "sim/pool.h"
 #include "tests/primitives/filter/cpu/filter_kernels.h"
 #include "tests/primitives/support/dispatch.h"
 #include "tests/primitives/support/ulp.h"
@@ -63,6 +65,38 @@ TEST(FirCpuSizes, SingleRateSizesAndSplattedTaps) {
             for (int j = 0; j < r.L; ++j) ASSERT_EQ(created->coefTable[4 * j + 3], taps[j]);
             EXPECT_EQ(spFirDestroy_Gen(created), SP_STS_OK);
         }
+    });
+}
+
+// A created 256-tap state is two pool blocks: the state with its splatted
+// taps and the transforms' work buffer (37088 bytes: 28864 of the generic
+// layout, 4 x 1024 for coefTable and 4128 for the work buffer the generic
+// order-10 transform does without) and the build's order-10 real FFT
+// specification (8960 bytes); spMallocAligned asks the pool for 40 bytes
+// more. Filtering a 512-sample block (the FFT path) then allocates nothing,
+// and destroy returns both blocks.
+TEST(FirCpuCreate, TapCount256AllocatesStateAndSpecOnly) {
+    const std::vector<float> taps = randomFloats(256, 256);
+    const std::vector<float> x = randomFloats(512, 257);
+    auto rawSize = [](void* block) { return sim::PoolBlockSize(static_cast<void**>(block)[-1]); };
+    forEachFilterBuild([&](int, const SpFilterKernels& k) {
+        const int64_t live = sim::PoolLiveBlocks(SP_POOL_TAG);
+        SpFirState* st = nullptr;
+        sim::PoolResetCounters();
+        ASSERT_EQ(k.spFirCreate(&st, taps.data(), 256, nullptr), SP_STS_OK);
+        EXPECT_EQ(sim::PoolAllocationAttempts(), 2u);
+        EXPECT_EQ(sim::PoolLiveBlocks(SP_POOL_TAG), live + 2);
+        EXPECT_EQ(rawSize(st), 37088u + 40u);
+        ASSERT_NE(st->fftSpec, nullptr);
+        EXPECT_EQ(rawSize(st->fftSpec), 8960u + 40u);
+        EXPECT_EQ(st->fftLen, 1024);
+        EXPECT_NE(st->fftWorkBuf, nullptr);
+        std::vector<float> y(512);
+        sim::PoolResetCounters();
+        ASSERT_EQ(k.spFirFilterF32(x.data(), y.data(), 512, st), SP_STS_OK);
+        EXPECT_EQ(sim::PoolAllocationAttempts(), 0u) << "the FFT path allocated";
+        EXPECT_EQ(spFirDestroy_Gen(st), SP_STS_OK);
+        EXPECT_EQ(sim::PoolLiveBlocks(SP_POOL_TAG), live) << sim::PoolLeakReport();
     });
 }
 
