@@ -65,11 +65,11 @@ void forEachKit(Fn&& fn) {
 }
 
 // log2 n of the rows. Accuracy: 6 to 17 by default, 18 and 19 under the
-// long label. The other bit-exact relations: 6 to 12 by default, 18 and 19
-// (the sizes beyond the in-place kernel) under the long label; the rows
-// against the in-place kernel: 6 to 17 by default.
+// long label. The other bit-exact relations: 6 to 12 by default, 18 (the
+// one plan of its own) under the long label; the rows against the in-place
+// kernel: 6 to 17 by default.
 #ifdef SP_FFT_SIMD_LONG
-constexpr int kFirstA = 18, kLastA = 19, kFirstRelationA = 18, kLastRelationA = 19, kLastRowA = 0;
+constexpr int kFirstA = 18, kLastA = 19, kFirstRelationA = 18, kLastRelationA = 18, kLastRowA = 0;
 #else
 constexpr int kFirstA = 6, kLastA = 17, kFirstRelationA = 6, kLastRelationA = 12, kLastRowA = 17;
 #endif
