@@ -106,8 +106,8 @@ std::vector<float> sineTable(int order) {
 }
 
 // The three tables of N = 2^(a+3) points. Up to a = 17 the block table and
-// the row table are a build's complex record's, at 19 its builders', at 18
-// the row table is the test-side one for the kit's plan. Entry 0 of the
+// the row table are a build's complex record's, at 19 the build-2
+// builders', at 18 the row table is the test-side one for the kit's plan. Entry 0 of the
 // block table is garbage (the kernels take it as 0), entries after the
 // terminator are too, and the row table's 32 reserved bytes hold NaN.
 struct KitTables {
@@ -127,8 +127,6 @@ struct KitTables {
         } else {
             const std::vector<float> S = sineTable(a);
             spFftBuildBitRevIndexList_Ssse3(a, list.data());
-            list.resize(n / 4 + 1);
-            list.resize(n / 4 + 16, -1);
             if (a == 18) {
                 sptest::buildBlockedRowTwiddles(sptest::blockedRowPlan(a), S.data(), a, twiddles.at);
             } else {
