@@ -13,3 +13,4 @@
 #include "primitives/fft_simd/recombine.h"
 #include "primitives/fft_simd/large_fft.h"
 #include "primitives/fft_simd/real_fft_cpu.h"
+#include "primitives/fft_simd/blocked_kit.h"

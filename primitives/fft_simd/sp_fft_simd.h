@@ -1,7 +1,8 @@
 // The FFT kernels of the CPU builds (fft_simd_sse3.cpp, fft_simd_ssse3.cpp,
 // fft_simd_sse41.cpp), listed once as X(builds, name, result, (parameters))
-// with the build sets of sp_cpu_list.h (ALL, B12, B1, B2), and the plain
-// helpers the copy kernels share (copy_cache.cpp, the generic build).
+// with the build sets of sp_cpu_list.h (ALL, B12, B1, B2) and B23 below,
+// and the plain helpers the copy kernels share (copy_cache.cpp, the generic
+// build).
 //
 // Kernels check nothing; the bodies that call them check the arguments.
 #pragma once
@@ -11,6 +12,9 @@
 
 #include "primitives/convert/sp_cpu_list.h"
 #include "primitives/convert/sp_types.h"
+
+// Builds 2 and 3 only (_Ssse3, _Sse41), each with its own body.
+#define SP_CPU_EACH_B23(M, name, ...) M(name##_Ssse3, __VA_ARGS__) M(name##_Sse41, __VA_ARGS__)
 
 #define SP_FFT_SIMD_LIST(X)                                                                        \
     /* Byte copy kernel: count >= 0, the ranges do not overlap; returns dst. */                  \
@@ -90,7 +94,22 @@
     X(ALL, spFftColumnsRadix8Fwd, void, (float* data, float* dst, int span, int blocks, const float* twiddles)) \
     X(ALL, spFftColumnsRadix8Inv, void, (float* data, float* dst, int span, int blocks, const float* twiddles)) \
     /* The drivers' input copy: bytes in spCopyU8 pieces of at most limit.      */              \
-    X(ALL, spFftCopyChunked, void, (const void* src, void* dst, int64_t bytes, int64_t limit))
+    X(ALL, spFftCopyChunked, void, (const void* src, void* dst, int64_t bytes, int64_t limit))    \
+    /* Blocked kit of builds 2 and 3 (blocked_kit.h), n = 2^6 to 2^19 points:   */              \
+    /* one blocked call gives the transforms of the residues x[8m + 0..3] as    */              \
+    /* four grouped rows of n points; tables of the build-2 builders for n, a   */              \
+    /* 16-byte aligned work area of 32n bytes (interleaved input only); src may */              \
+    /* equal dst. The scatter pass is the last radix-8 step down count columns  */              \
+    /* (a positive multiple of 4) of 8 grouped rows, written in natural order;  */              \
+    /* its interleaved form may write dst == src.                               */              \
+    X(B23, spFftRadix4FwdBitRevBlocked, void, (const float* src, float* dst, uint64_t n, const float* twiddles, const int32_t* table, float* work)) \
+    X(B23, spFftRadix4InvBitRevBlocked, void, (const float* src, float* dst, uint64_t n, const float* twiddles, const int32_t* table, float* work)) \
+    X(B23, spFftRadix4FwdBitRevBlockedSplit, void, (const float* srcRe, const float* srcIm, float* dst, uint64_t n, const float* twiddles, const int32_t* table)) \
+    X(B23, spFftRadix4InvBitRevBlockedSplit, void, (const float* srcRe, const float* srcIm, float* dst, uint64_t n, const float* twiddles, const int32_t* table)) \
+    X(B23, spFftColumnsRadix8FwdScatter, void, (const float* src, float* dst, uint64_t rowLen, int64_t count, const float* twiddles)) \
+    X(B23, spFftColumnsRadix8InvScatter, void, (const float* src, float* dst, uint64_t rowLen, int64_t count, const float* twiddles)) \
+    X(B23, spFftColumnsRadix8FwdScatterSplit, void, (const float* src, float* dstRe, float* dstIm, uint64_t rowLen, int32_t count, const float* twiddles)) \
+    X(B23, spFftColumnsRadix8InvScatterSplit, void, (const float* src, float* dstRe, float* dstIm, uint64_t rowLen, int32_t count, const float* twiddles))
 
 #define SP_FFT_SIMD_DECLARE_ONE(fullName, result, params) result fullName params;
 #define SP_FFT_SIMD_DECLARE(builds, name, result, params) \
