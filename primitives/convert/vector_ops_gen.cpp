@@ -7,6 +7,7 @@
 #include "primitives/convert/sp_gen.h"
 #include "primitives/convert/sp_loops.h"
 #include "primitives/convert/sp_mem.h"
+#include "primitives/convert/sp_string_ops.h"
 
 namespace sp {
 namespace gen {
@@ -21,18 +22,6 @@ size_t headToBoundary(const void* p, size_t n) {
 // From this many bytes on, the string instructions (fast-string microcode
 // on every x86-64 processor of the last decade) beat 16-byte SSE2 loops.
 constexpr size_t kStringOpBytes = 512;
-
-void storeBytesRep(void* dst, uint8_t value, size_t n) {
-    __asm__ volatile("rep stosb" : "+D"(dst), "+c"(n) : "a"(value) : "memory");
-}
-void storeWordsRep(void* dst, uint32_t value, size_t count) {
-    __asm__ volatile("rep stosl" : "+D"(dst), "+c"(count) : "a"(value) : "memory");
-}
-// Forward byte copy (direction flag clear, as the ABI guarantees): correct
-// for a dst below an overlapping src.
-void copyBytesRep(void* dst, const void* src, size_t n) {
-    __asm__ volatile("rep movsb" : "+D"(dst), "+S"(src), "+c"(n) : : "memory");
-}
 
 // Backward copy for dst above an overlapping src: each 16-byte piece is read
 // before it is written, from the end down.
@@ -60,7 +49,7 @@ void* spZeroKernel_Gen(void* dst, int nBytes) {
     char* d = (char*)dst;
     size_t n = (size_t)nBytes;
     if (n >= kStringOpBytes) {
-        storeBytesRep(d, 0, n);
+        sp::rep::storeBytes(d, 0, n);
         return dst;
     }
     size_t head = headToBoundary(d, n);
@@ -84,7 +73,7 @@ void* spFill32Kernel_Gen(uint32_t val, void* dst, int count) {
     char* d = (char*)dst;
     size_t n = (size_t)count;
     if (n * 4 >= kStringOpBytes) {
-        storeWordsRep(d, val, n);
+        sp::rep::storeWords(d, val, n);
         return dst;
     }
     // Words up to the 16-byte boundary when one is reachable word by word.
@@ -110,7 +99,7 @@ void* spCopyKernel_Gen(const void* src, void* dst, int nBytes) {
     char* d = (char*)dst;
     size_t n = (size_t)nBytes;
     if (n >= kStringOpBytes) {
-        copyBytesRep(d, s, n);
+        sp::rep::copyBytes(d, s, n);
         return dst;
     }
     size_t head = headToBoundary(d, n);

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "primitives/convert/sp_cpu.h"
+#include "primitives/convert/sp_string_ops.h"
 #include "primitives/convert/sp_types.h"
 
 #ifndef SP_BUILD
@@ -125,6 +126,12 @@ static inline void stnt(void* p, __m128i v) { _mm_stream_si128(static_cast<__m12
 static inline __m128 lduPs(const void* p) { return _mm_loadu_ps(static_cast<const float*>(p)); }
 static inline void stuPs(void* p, __m128 v) { _mm_storeu_ps(static_cast<float*>(p), v); }
 static inline void staPs(void* p, __m128 v) { _mm_store_ps(static_cast<float*>(p), v); }
+
+// From this many bytes on, the zero and move kernels leave their ordinary
+// (temporal) stores to the string instructions: below it the instructions'
+// start-up cost loses to a 16-byte loop, above it their wider internal
+// stores win (the two meet near 2 KiB on the processors measured).
+constexpr size_t kStringBytes = 2048;
 
 static inline void prefetchT0(const void* p) {
     if (Traits::kPrefetch) _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);

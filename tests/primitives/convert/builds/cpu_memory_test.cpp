@@ -64,6 +64,26 @@ TEST(MoveKernels, AlignedDestinationWithEverySourceAlignment) {
     });
 }
 
+// Long moves: ranges that do not meet (either order, touching or apart) and
+// ranges that overlap, around 2 KiB and well above, at several source
+// alignments. Disjoint and overlapping ranges take different paths.
+TEST(MoveKernels, LongMovesEqualMemmoveWhetherOrNotTheRangesMeet) {
+    forEachCpuBuild([&](int, const SpCpuKernels& k) {
+        for (int count : {2047, 2048, 2049, 2112, 16399})
+            for (int shift : {count, -count, count + 5, -count - 5, count - 1, -(count - 1), 17, -17, 1, -1})
+                for (int srcOff : {0, 1, 4}) {
+                    std::vector<uint8_t> area(2 * (size_t)count + 64), want;
+                    for (size_t i = 0; i < area.size(); ++i) area[i] = (uint8_t)(i * 131 + 7);
+                    want = area;
+                    size_t s = (shift < 0 ? (size_t)-shift : 0) + 16 + srcOff;
+                    size_t d = s + shift;
+                    std::memmove(want.data() + d, want.data() + s, count);
+                    k.spMoveF32Kernel(area.data() + s, area.data() + d, count);
+                    ASSERT_EQ(area, want) << "shift " << shift << " count " << count << " src+" << srcOff;
+                }
+    });
+}
+
 // src == dst on a read-only page: nothing is written (a write would fault).
 TEST(MoveKernels, SameSourceAndDestinationWritesNothing) {
     const size_t page = (size_t)sysconf(_SC_PAGESIZE);
@@ -96,6 +116,27 @@ TEST(ByteCountBodies, ZeroAndMoveRefuseLengthsWhoseByteCountOverflows) {
         float first = buf.get(0);
         std::memcpy(&bits, &first, 4);
         EXPECT_EQ(bits, 0x77777777u);
+    });
+}
+
+// ---- Zero ------------------------------------------------------------------------------
+// Byte counts of every size class at every offset: the overlapping small
+// stores (odd counts included), the aligned blocks, and the change to the
+// string store around 2 KiB after the aligning head.
+TEST(ZeroKernels, ClearExactlyTheByteCountAtEveryOffset) {
+    std::vector<int> counts;
+    for (int n = 1; n <= 40; ++n) counts.push_back(n);
+    for (int n : {63, 64, 65, 127, 1000}) counts.push_back(n);
+    for (int n = 2040; n <= 2070; ++n) counts.push_back(n);
+    forEachCpuBuild([&](int, const SpCpuKernels& k) {
+        for (size_t off = 0; off < 16; ++off)
+            for (int count : counts) {
+                SpBuffer<uint8_t> area((size_t)count, off);
+                area.fillBytes(0xEE);
+                ASSERT_EQ(k.spZeroKernel(area.data(), count), (void*)area.data());
+                ASSERT_TRUE(area.checkCanaries()) << "offset " << off << " count " << count;
+                for (int i = 0; i < count; ++i) ASSERT_EQ(area.get(i), 0) << i << " offset " << off << " count " << count;
+            }
     });
 }
 
