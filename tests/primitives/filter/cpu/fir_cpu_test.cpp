@@ -72,7 +72,7 @@ TEST(FirCpuSizes, SingleRateSizesAndSplattedTaps) {
 // taps and the transforms' work buffer (37088 bytes: 28864 of the generic
 // layout, 4 x 1024 for coefTable and 4128 for the work buffer the generic
 // order-10 transform does without) and the build's order-10 real FFT
-// specification (8960 bytes); spMallocAligned asks the pool for 40 bytes
+// setup record (8960 bytes); spMallocAligned asks the pool for 40 bytes
 // more. Filtering a 512-sample block (the FFT path) then allocates nothing,
 // and destroy returns both blocks.
 TEST(FirCpuCreate, TapCount256AllocatesStateAndSpecOnly) {
