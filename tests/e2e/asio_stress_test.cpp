@@ -11,6 +11,7 @@
 
 #include "platform/usb/descriptor_file.h"
 #include "sim/iomgr.h"
+#include "tests/e2e/asio_device.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/stream/asio/asio_client.h"
 
@@ -20,22 +21,8 @@ namespace {
 class AsioStressTest : public E2eTest, public ::testing::WithParamInterface<bool> {
 protected:
     void StartHeadset() {
-        simusb::DescriptorSet set = simusb::BuildUac1Headset();
-        set.strings[0x50] = simusb::BuildStringDescriptor(u"XRW4QN");
-        const std::string dir = TestDirectory("device-" + std::to_string(getpid()));
-        ASSERT_TRUE(host::MakeDirectories(dir));
-        const std::string file = dir + "/asio_headset.txt";
-        ASSERT_TRUE(simusb::SaveDescriptorFile(file, set));
-        session_ = std::make_unique<host::HostSession>();
-        std::string error;
-        host::DeviceChoice choice;
-        choice.descriptorFile = file;
-        ASSERT_TRUE(session_->PlugDevice(choice, &error)) << error;
-        Session().Device().SetVendorAnswer(0xC3, 0, 0x1A, 0, {0x0E});
-        Session().Device().SetVendorAnswer(0xC3, 0, 0x20, 0, {0x00});
-        ASSERT_EQ(session_->Start(), STATUS_SUCCESS);
-        for (const sim::DeviceInterface& i : sim::IoDeviceInterfaces())
-            if (i.referenceString == ASIO_INTERFACE_REFERENCE && i.enabled) m_Link = i.symbolicLink;
+        ASSERT_NO_FATAL_FAILURE(StartAsioDevice(session_, AsioHeadset(), "asio_headset.txt"));
+        m_Link = FindAsioLink();
         ASSERT_FALSE(m_Link.empty());
     }
     std::u16string m_Link;

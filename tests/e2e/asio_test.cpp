@@ -18,6 +18,7 @@
 
 #include "platform/usb/descriptor_file.h"
 #include "sim/iomgr.h"
+#include "tests/e2e/asio_device.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/fakes/stream/formats.h"
 #include "tests/stream/asio/asio_client.h"
@@ -308,28 +309,15 @@ protected:
                                     : fixture == Fixture::Stereo24 ? Stereo24Device()
                                                                    : Uac2DsdDevice();
         if (fixture != Fixture::Uac2Dsd) set.strings[0x50] = simusb::BuildStringDescriptor(u"XRW4QN");
-        // Per process, so that parallel runs of this binary do not share it.
-        const std::string dir = TestDirectory("device-" + std::to_string(getpid()));
-        ASSERT_TRUE(host::MakeDirectories(dir));
-        const std::string file = dir + "/asio_device.txt";
-        ASSERT_TRUE(simusb::SaveDescriptorFile(file, set));
-        session_ = std::make_unique<host::HostSession>();
-        std::string error;
-        host::DeviceChoice choice;
-        choice.descriptorFile = file;
-        ASSERT_TRUE(session_->PlugDevice(choice, &error)) << error;
-        Session().Device().SetVendorAnswer(0xC3, 0, 0x1A, 0, {0x0E});
-        Session().Device().SetVendorAnswer(0xC3, 0, 0x20, 0, {0x00});
-        ASSERT_EQ(session_->Start(), STATUS_SUCCESS);
+        ASSERT_NO_FATAL_FAILURE(e2etest::StartAsioDevice(session_, set, "asio_device.txt"));
         // The start's own requests (the class 2.0 parser tries each DSD
         // rate on the clock) are not the streams'.
         Session().Device().ClearRequestLog();
     }
     std::u16string AsioLink() {
-        for (const sim::DeviceInterface& i : sim::IoDeviceInterfaces())
-            if (i.referenceString == ASIO_INTERFACE_REFERENCE && i.enabled) return i.symbolicLink;
-        ADD_FAILURE() << "no ASIO interface";
-        return u"";
+        const std::u16string link = FindAsioLink();
+        if (link.empty()) ADD_FAILURE() << "no ASIO interface";
+        return link;
     }
     // The sampling frequencies the driver set on the render endpoint (class
     // 1.0) or on clock source 10 (class 2.0), in order, without repeats.
