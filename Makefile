@@ -8,13 +8,18 @@ CTEST_EXCLUDE ?= exhaustive|long|tsan|opt-in|cpu-models
 # configuration leaves them as warnings.
 WERROR := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 
+# A build tree this Makefile creates uses Ninja (scripts/setup installs it);
+# an existing tree keeps the generator it was made with.
+generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
+
 all: build
 
 setup:
 	./scripts/setup
 
+# The benchmark programs are built only by `make bench`, which runs them.
 build: setup
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+	cmake -S . -B build $(call generator,build) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build -j$(JOBS)
 
 test: build
@@ -27,7 +32,7 @@ test-cpu-models: build
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
 test-asan: setup
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF $(WERROR)
+	cmake -S . -B build-asan $(call generator,build-asan) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-asan -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
@@ -35,18 +40,22 @@ test-asan: setup
 # ThreadSanitizer over the concurrency tests (label tsan), in the
 # executor's stress mode.
 test-tsan: setup
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF $(WERROR)
+	cmake -S . -B build-tsan $(call generator,build-tsan) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-tsan -j$(JOBS)
 	ZK_EXECUTOR_STRESS=1 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan --output-on-failure -j$(JOBS)
 
-bench: build
-	@for b in build/bench/*/bench_* build/bench/bench_*; do [ -x "$$b" ] && "$$b" || true; done
+# Turns the benchmark programs on in build/, builds and runs every one; fails
+# when one fails or none was found.
+bench: setup
+	cmake -S . -B build $(call generator,build) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_BENCHMARKS=ON $(WERROR)
+	cmake --build build -j$(JOBS)
+	./scripts/run-benchmarks build
 
 # The libFuzzer targets (clang, ASan + UBSan, every library instrumented
 # for coverage); `fuzz-smoke` replays their seeds and runs a fixed number
 # of inputs each. For a long run: build-fuzz/fuzz/<dir>/<target> CORPUS.
 fuzz: setup
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined $(WERROR)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(call generator,build-fuzz) -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DSANITIZE=address,undefined $(WERROR)
 	cmake --build build-fuzz -j$(JOBS) --target fuzzers
 
 fuzz-smoke: fuzz
@@ -56,9 +65,9 @@ fuzz-smoke: fuzz
 # the second compiler find nothing: a GCC Release build and a clang Release
 # build of the product (driver libraries, stand-in and the host program).
 check-builds: setup
-	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
+	cmake -S . -B build-release $(call generator,build-release) -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-release -j$(JOBS) --target uachost
-	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
+	CC=clang CXX=clang++ cmake -S . -B build-clang $(call generator,build-clang) -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-clang -j$(JOBS) --target uachost
 
 # What CI leaves out for time: both compile-only Release builds and the
@@ -74,7 +83,7 @@ run: build
 # The headphone engine's response tables, from the SOFA measurements of
 # libmysofa1 through tools/hrtfgen (committed as common/zvk/hrtf_data.cpp).
 tables: setup
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+	cmake -S . -B build $(call generator,build) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build build -j$(JOBS) --target hrtfgen
 	./build/tools/hrtfgen/hrtfgen --sofa /usr/share/libmysofa/default.sofa \
 	  --params tools/hrtfgen/params.txt --out common/zvk/hrtf_data.cpp

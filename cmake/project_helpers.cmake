@@ -14,6 +14,16 @@ endfunction()
 # test_support (tests/support), which turns broken stand-in rules into test failures.
 include(GoogleTest)
 
+# Test code (everything under tests/) is compiled without optimisation: it is
+# most of the project's compile time, and the product code it drives keeps
+# its own flags in its own libraries. Inline and template code that a test
+# file instantiates from a product header is emitted there as a weak copy,
+# and the linker keeps the first one it sees, which is the test object's:
+# that copy differs only in speed, because the project forbids contraction
+# and fast-math (IEEE results do not depend on the optimisation level on
+# x86-64) and the CPU builds of the primitives keep their helpers internal.
+set(TEST_COMPILE_OPTIONS -O0 CACHE STRING "Extra compile options of the test code (tests/)")
+
 # Every test program shares one precompiled header of GoogleTest and
 # GoogleMock: parsing them is a third of a typical test file's compile time.
 # GCC only (a clang PCH refuses any flag difference); a file the header does
@@ -25,11 +35,18 @@ if(TEST_PCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   add_executable(test_pch_host ${_pch_source})
   target_link_libraries(test_pch_host PRIVATE GTest::gtest GTest::gmock)
   target_precompile_headers(test_pch_host PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+  # The header is reused only by code compiled with the same options.
+  target_compile_options(test_pch_host PRIVATE ${TEST_COMPILE_OPTIONS})
 endif()
+
+option(TEST_UNITY_BUILD "Compile each test program's sources as one unit" OFF)
 
 function(add_gtest name)
   cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(TEST_UNITY_BUILD)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+  endif()
   if(TARGET test_pch_host)
     target_precompile_headers(${name} REUSE_FROM test_pch_host)
   endif()

@@ -14,7 +14,6 @@ namespace {
 
 constexpr UCHAR kFeatureUnitSubtype = 6;
 constexpr UCHAR kSelectorSubtype = 5;
-constexpr ULONG kSourceIdOffset = 4;
 constexpr ULONG kPinCountOffset = 4;
 constexpr ULONG kSourcesOffset = 5;
 constexpr ULONG kOutputSourceOffset = 7;
