@@ -24,6 +24,21 @@ include(GoogleTest)
 # x86-64) and the CPU builds of the primitives keep their helpers internal.
 set(TEST_COMPILE_OPTIONS -O0 CACHE STRING "Extra compile options of the test code (tests/)")
 
+# test_keeps_build_optimisation(target...): test code that runs under an
+# emulated processor (tools/run_cpu_models), where every instruction of the
+# test itself costs many, keeps the build type's optimisation. Such a target
+# cannot reuse the shared precompiled header, which was made without it.
+function(test_keeps_build_optimisation)
+  foreach(target ${ARGN})
+    get_target_property(options ${target} COMPILE_OPTIONS)
+    if(options)
+      list(REMOVE_ITEM options ${TEST_COMPILE_OPTIONS})
+      set_property(TARGET ${target} PROPERTY COMPILE_OPTIONS ${options})
+    endif()
+    set_property(TARGET ${target} PROPERTY DISABLE_PRECOMPILE_HEADERS ON)
+  endforeach()
+endfunction()
+
 # Every test program shares one precompiled header of GoogleTest and
 # GoogleMock: parsing them is a third of a typical test file's compile time.
 # GCC only (a clang PCH refuses any flag difference); a file the header does
@@ -39,14 +54,9 @@ if(TEST_PCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(test_pch_host PRIVATE ${TEST_COMPILE_OPTIONS})
 endif()
 
-option(TEST_UNITY_BUILD "Compile each test program's sources as one unit" OFF)
-
 function(add_gtest name)
   cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  if(TEST_UNITY_BUILD)
-    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
-  endif()
   if(TARGET test_pch_host)
     target_precompile_headers(${name} REUSE_FROM test_pch_host)
   endif()
