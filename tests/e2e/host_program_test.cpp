@@ -230,9 +230,11 @@ TEST(HostProgramTest, PlayOutputOfAnEightChannelClientIntoAStereoStreamIsAStereo
     EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
     EXPECT_EQ((unsigned long long)info.frames, lead + signal + tail);
     // The tone is on the two channels the speaker keeps.
-    std::vector<short> samples((size_t)info.frames * 2);
-    ASSERT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+    std::vector<short> samples((size_t)(info.frames * info.channels));
+    const sf_count_t read = sf_readf_short(file, samples.data(), info.frames);
     sf_close(file);
+    ASSERT_EQ(info.channels, 2);
+    ASSERT_EQ(read, info.frames);
     short peak = 0;
     for (size_t i = 2 * lead; i < 2 * (lead + signal); i++) peak = std::max<short>(peak, (short)std::abs(samples[i]));
     EXPECT_NEAR(peak, 3277, 60) << "-20 dBFS is a peak of 3277";
