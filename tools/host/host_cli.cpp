@@ -114,9 +114,9 @@ void DefineCommandLine(CLI::App& app, Command* c) {
     AddSeconds(demo, c, "seconds of each part")->capture_default_str();
     app.add_subcommand("show", "filters, formats, the render volume and mute");
     CLI::App* play = app.add_subcommand("play",
-                                        "plays a WAV file in its own format (a 24-bit PCM file in 32-bit containers, 24 "
-                                        "valid bits, where the device offers no 3-byte 24-bit format), or a tone in the "
-                                        "filter's format; --out gets what the device received, in the device's format");
+                                        "plays a WAV file in its own format (a 3-byte 24-bit PCM file as 24 valid bits in "
+                                        "32-bit containers where the device offers no 3-byte 24-bit format), or a tone in "
+                                        "the filter's format; --out gets what the device received, in the device's format");
     CLI::Option* wav = play->add_option("--wav", c->wavIn, "the WAV file to play");
     play->add_option("--tone", c->toneText, "a sine: frequency, peak level in dBFS (default -20), seconds (default 3)")
         ->check(ToneText())
