@@ -81,12 +81,14 @@ expect 1 '2 ch 44100 Hz 16/16 bit PCM' play --wav "$dir/rate96k.wav" --out "$dir
 # The microphone sends a WAV's samples, for exactly the time asked; a
 # descriptor file's device sends them from its capture endpoint, and one
 # without such an endpoint is refused. A node named on the command line.
-expect 0 'recorded 14400 frames' --quiet --mic-wav "$dir/tone.wav" record --seconds 0.3 --out "$dir/mic.wav"
+# The headset's microphone is mono: its own recording is the file sent.
+expect 0 'recorded 14400 frames' --quiet record --seconds 0.3 --out "$dir/mono.wav"
+expect 0 'recorded 14400 frames' --quiet --mic-wav "$dir/mono.wav" record --seconds 0.3 --out "$dir/mic.wav"
 { cat "$src/tests/fixtures/uac1/headset.hex"; echo "string 0x50: GENERIC-UAC1"; } > "$dir/headset.txt"
-expect 0 'recorded 14400 frames' --quiet --device "$dir/headset.txt" --mic-wav "$dir/tone.wav" \
+expect 0 'recorded 14400 frames' --quiet --device "$dir/headset.txt" --mic-wav "$dir/mono.wav" \
   record --seconds 0.3 --out "$dir/mic-file.wav"
 cmp -s -i 44:44 -n 20000 "$dir/mic.wav" "$dir/mic-file.wav" || fail "the file device did not send the WAV's samples"
-expect 1 'no isochronous IN data endpoint' --device "$src/tests/fixtures/uac1/master_volume.hex" --mic-wav "$dir/tone.wav" show
-expect 0 'volume (node 1): -3.00 dB' set --volume -3 --node 1
-expect 2 'volume of node 99' set --volume -3 --node 99
+expect 1 'no isochronous IN data endpoint' --device "$src/tests/fixtures/uac1/master_volume.hex" --mic-wav "$dir/mono.wav" show
+expect 0 'volume (node 1): -3.00 dB' --state "$dir/node-state" set --volume -3 --node 1
+expect 2 'volume of node 99' --state "$dir/node-state" set --volume -3 --node 99
 exit 0

@@ -1,7 +1,7 @@
 // `uachost set` with the effect options on a device without effect nodes
-// (the built-in headset): the options are read, and a missing node is a
-// driver failure naming it; values outside the options' ranges are bad
-// input.
+// (the built-in headset), with a state directory: the options are read,
+// and a missing node is a driver failure naming it; values outside the
+// options' ranges are bad input.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,7 +26,9 @@ class EffectOptionsTest : public ::testing::TestWithParam<HostCase> {};
 TEST_P(EffectOptionsTest, ExitCodeAndReason) {
     const HostCase& c = GetParam();
     std::ostringstream out, err;
-    EXPECT_EQ(host::RunHost(c.args, out, err), c.code);
+    std::vector<std::string> args = {"--state", std::string(E2E_WORK_DIR) + "/" + c.name};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(host::RunHost(args, out, err), c.code);
     EXPECT_THAT(err.str(), ::testing::HasSubstr(c.stderrText));
 }
 

@@ -235,6 +235,25 @@ TEST_F(E2eTest, AnUnfinishedWavIsRemoved) {
     EXPECT_NE(stat((dir + "/x.wav").c_str(), &st), 0);
 }
 
+TEST_F(E2eTest, TwoWritersOfOnePathDoNotShareATemporaryFile) {
+    const std::string dir = TestDirectory("wav");
+    ASSERT_TRUE(host::MakeDirectories(dir));
+    const WAVEFORMATEXTENSIBLE f = Shape(2, 16, false, 3);
+    host::WavWriter first, second;
+    std::string error;
+    ASSERT_TRUE(first.Open(dir + "/x.wav", f, &error)) << error;
+    ASSERT_TRUE(second.Open(dir + "/x.wav", f, &error)) << error;
+    const std::vector<uint8_t> a = Samples(400), b(800, 7);
+    first.Write(a.data(), a.size());
+    second.Write(b.data(), b.size());
+    EXPECT_TRUE(first.Finish(&error)) << error;
+    EXPECT_TRUE(second.Finish(&error)) << error;
+    // The last one to finish is the file, whole.
+    host::WavReader reader;
+    ASSERT_TRUE(reader.Open(dir + "/x.wav", &error)) << error;
+    EXPECT_EQ(ReadAll(reader), b);
+}
+
 TEST(Json, KeepsKeyOrderEscapesAndReplacesBytesThatAreNotUtf8) {
     host::Json j = host::Json::object();
     j["b"] = "q\"\\\n\x01";

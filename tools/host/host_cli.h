@@ -1,14 +1,15 @@
 // The host program's command line and its run: the stand-in's kernel
 // scope, the session, the command, the removal and the leak report.
 //
-//   uachost [--device FILE [--speed full|high]] [--state DIR] [--mic-wav FILE] [--quiet] COMMAND
+//   uachost [--device FILE [--speed full|high]] [--state DIR] [--mic-wav FILE] [--quiet] [--verbose] COMMAND
 //     demo      [--seconds S] show, a 1 kHz tone at -20 dBFS, a recording,
 //               volume -6 dB, mute on and off, removal (S seconds each,
 //               default 3)
 //     show      filters, formats, the render volume and mute
 //     play      (--wav IN | --tone HZ[:DBFS[:SECONDS]]) --out OUT.wav
 //     record    --seconds S --out OUT.wav
-//     set       [--volume DB] [--mute 0|1] [--node N]
+//     set       [--volume DB] [--mute 0|1] [--node N] (needs --state: the
+//               values are stored there)
 //     inspect   JSON only
 //   uachost --help, uachost COMMAND --help: the usage; --version.
 // --speed: the bus speed of the --device file's device (default full);
@@ -20,7 +21,9 @@
 // exactly the seconds asked.
 //
 // Exit status (stdout carries only the command's own output, JSON for
-// inspect; every reason below is printed on stderr):
+// inspect; every reason below is printed on stderr, and so is the report
+// of pool left at the end, with the permanent objects, when something is
+// left or --verbose asks for it):
 //   0  success
 //   1  bad input: the command line, a descriptor, state or WAV file
 //   2  a driver or stream failure (its NTSTATUS is printed)
@@ -46,7 +49,7 @@ struct Command {
     DeviceChoice device;
     std::string stateDir;
     std::string speedText;  // --speed as given
-    bool quiet = false;
+    bool quiet = false, verbose = false;
     double seconds = 3.0;  // demo parts, record
     std::string wavIn, out;
     std::string toneText, muteText;  // as given

@@ -7,6 +7,7 @@
 #include "sim/debug.h"
 #include "tools/host/host_cli.h"
 #include "tools/host/host_controls.h"
+#include "tools/host/host_device.h"
 #include "tools/host/host_report.h"
 #include "tools/host/host_stream.h"
 #include "tools/host/ks_names.h"
@@ -82,7 +83,7 @@ struct Output {
 int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::ostream& err) {
     WAVEFORMATEXTENSIBLE format;
     std::string error;
-    std::unique_ptr<PcmSource> source;
+    std::unique_ptr<PcmSource> source, file;
     WavReader wav;
     if (c.tone) {
         if (!IntersectedFormat(session.FindWaveFilter(false), &format, &error)) return DriverFailure(err, error, STATUS_NO_MATCH);
@@ -91,12 +92,22 @@ int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::
         if (!wav.Open(c.wavIn, &error)) return BadInput(err, error);
         if (!wav.Warning().empty()) err << "uachost: warning: " << wav.Warning() << "\n";
         format = wav.Format();
-        source = std::make_unique<WavSource>(wav);
+        file = std::make_unique<WavSource>(wav);
+        WAVEFORMATEXTENSIBLE widened;
+        if (WidenedFormat(format, OfferedFormats(session, session.FindWaveFilter(false)), &widened)) {
+            source = std::make_unique<WidenedSource>(*file, format.Format.nChannels);
+            format = widened;
+        } else {
+            source = std::move(file);
+        }
     }
     Output output;
     if (!output.writer.Open(c.out, format, &error)) return BadInput(err, error);
+    // The file describes what the device received, in the device's format.
+    std::string formatError;
+    const FormatSink received = [&](const WAVEFORMATEXTENSIBLE& f) { output.writer.SetFormat(f, &formatError); };
     ProgressLine progress(err, c.quiet, "played");
-    StreamRun run = Play(session, format, *source, output.Sink(), progress.Callback());
+    StreamRun run = Play(session, format, *source, output.Sink(), progress.Callback(), received);
     if (run.formatRefused) {
         err << "uachost: " << run.error << "\nthe render filter offers:\n";
         for (const WAVEFORMATEXTENSIBLE& f : OfferedFormats(session, session.FindWaveFilter(false)))
@@ -105,6 +116,7 @@ int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::
     }
     if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
     if (wav.Failed()) return BadInput(err, "cannot read " + c.wavIn + " to its end");
+    if (!formatError.empty()) return BadInput(err, formatError);
     if (!output.writer.Finish(&error)) return BadInput(err, error);
     char endpoint[8];
     std::snprintf(endpoint, sizeof(endpoint), "0x%02X", run.endpoint);
@@ -123,12 +135,17 @@ int RecordCommand(HostSession& session, const Command& c, std::ostream& out, std
     std::string error;
     if (filter.port == NULL) return DriverFailure(err, "the device has no capture wave filter", STATUS_NOT_FOUND);
     if (!IntersectedFormat(filter, &format, &error)) return DriverFailure(err, error, STATUS_NO_MATCH);
+    const std::shared_ptr<const MicSamples> mic = session.Mic();
+    if (mic != nullptr && !(error = MicMismatch(*mic, c.device.micWav, format)).empty()) return BadInput(err, error);
     Output output;
     if (!output.writer.Open(c.out, format, &error)) return BadInput(err, error);
     ProgressLine progress(err, c.quiet, "recorded");
     StreamRun run = Record(session, c.seconds, output.Sink(), progress.Callback());
     if (!NT_SUCCESS(run.status)) return DriverFailure(err, run.error, run.status);
     if (!output.writer.Finish(&error)) return BadInput(err, error);
+    if (mic != nullptr && mic->Frames() < run.recordedFrames)
+        err << "uachost: warning: --mic-wav " << c.device.micWav << " ended at frame " << mic->Frames() << " of the "
+            << run.recordedFrames << " recorded; the microphone sent silence after it\n";
     out << "recorded " << run.recordedFrames << " frames of " << FormatText(run.format) << ", written to " << c.out << "\n";
     if (run.recordedFrames == run.askedFrames) return kExitOk;
     err << "uachost: the device delivered " << run.recordedFrames << " of the " << run.askedFrames << " frames asked for\n";

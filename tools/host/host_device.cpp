@@ -21,13 +21,24 @@ bool ReadMicSamples(const std::string& path, MicSamples* mic, std::string* error
     WAVEFORMATEXTENSIBLE format;
     if (!ReadWavSamples(path, kMaxMicSamples, &format, &mic->samples, error)) return false;
     mic->channels = format.Format.nChannels;
+    mic->rate = format.Format.nSamplesPerSec;
     return true;
+}
+
+std::string MicMismatch(const MicSamples& mic, const std::string& path, const WAVEFORMATEXTENSIBLE& format) {
+    const std::string file = "--mic-wav " + path;
+    if (mic.rate != format.Format.nSamplesPerSec)
+        return file + " is " + std::to_string(mic.rate) + " Hz, the capture stream runs at " +
+               std::to_string(format.Format.nSamplesPerSec) + " Hz (nothing converts the rate)";
+    if (mic.channels != 1 && mic.channels != format.Format.nChannels)
+        return file + " has " + std::to_string(mic.channels) + " channels, the capture stream " +
+               std::to_string(format.Format.nChannels) + " (a mono file feeds every channel; another must match)";
+    return "";
 }
 
 simusb::SampleGenerator MicGenerator(std::shared_ptr<const MicSamples> mic) {
     return [mic](uint64_t frame, UCHAR channel, const simusb::StreamFormat& format, ULONG) -> LONG {
-        const uint64_t frames = mic->channels ? mic->samples.size() / mic->channels : 0;
-        if (frame >= frames || format.subframeSize == 0 || format.subframeSize > 4) return 0;
+        if (frame >= mic->Frames() || format.subframeSize == 0 || format.subframeSize > 4) return 0;
         const USHORT source = channel < mic->channels ? channel : 0;
         return mic->samples[frame * mic->channels + source] >> (32 - 8 * format.subframeSize);
     };

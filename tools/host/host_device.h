@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/usb/uac_builder.h"
+#include "portcls/portcls_types.h"
 #include "platform/usb/usb_port.h"
 
 namespace host {
@@ -26,10 +27,13 @@ inline constexpr UCHAR kHeadsetPlaybackUnit = 2;
 inline constexpr double kMicToneHz = 440.0;
 inline constexpr double kMicToneDbfs = -12.0;
 
-// A microphone's WAV file: frames of 32-bit left-aligned samples.
+// A microphone's WAV file: frames of 32-bit left-aligned samples, at the
+// file's rate.
 struct MicSamples {
     USHORT channels = 0;
+    ULONG rate = 0;
     std::vector<int32_t> samples;
+    uint64_t Frames() const { return channels ? samples.size() / channels : 0; }
 };
 // Largest microphone file (its samples are held in memory).
 constexpr size_t kMaxMicSamples = size_t(1) << 28;
@@ -37,7 +41,13 @@ bool ReadMicSamples(const std::string& path, MicSamples* mic, std::string* error
 
 // A source generator sending mic's channel (or its channel 0 where it has
 // fewer), scaled to the stream's container; silence past its end.
+// Nothing converts the file: MicMismatch says what a stream cannot take.
 simusb::SampleGenerator MicGenerator(std::shared_ptr<const MicSamples> mic);
+
+// Why mic cannot feed a capture stream of format (its rate differs; its
+// channel count differs and it is not mono, whose one channel feeds every
+// channel of the stream), naming the file; empty when it can.
+std::string MicMismatch(const MicSamples& mic, const std::string& path, const WAVEFORMATEXTENSIBLE& format);
 
 simusb::DescriptorSet HostHeadset();
 

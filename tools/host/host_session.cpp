@@ -128,6 +128,10 @@ bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
         simusb::DescriptorFileError fileError;
         *error = DirectoryError(choice.descriptorFile);
         if (!error->empty()) return false;
+        if (access(choice.descriptorFile.c_str(), R_OK) != 0) {
+            *error = "cannot open " + choice.descriptorFile + ": " + std::strerror(errno);
+            return false;
+        }
         if (!simusb::LoadDescriptorFile(choice.descriptorFile, choice.speed, &set, &fileError)) {
             *error = choice.descriptorFile + ": " + fileError.message;
             return false;
@@ -137,6 +141,7 @@ bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
     if (!choice.micWav.empty()) {
         mic = std::make_shared<MicSamples>();
         if (!ReadMicSamples(choice.micWav, mic.get(), error)) return false;
+        m_Mic = mic;
     }
     m_Port = std::make_unique<simusb::SimUsbPort>(set);
     if (m_BuiltIn) {

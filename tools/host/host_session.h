@@ -28,6 +28,8 @@ struct DeviceChoice {
     simusb::UsbSpeed speed = simusb::UsbSpeed::Full;
 };
 
+struct MicSamples;
+
 // A registered wave filter: its subdevice and direction.
 struct WaveFilter {
     std::u16string name;
@@ -65,6 +67,8 @@ public:
     NTSTATUS Remove();
 
     bool BuiltIn() const { return m_BuiltIn; }
+    // The --mic-wav file's samples, or NULL.
+    std::shared_ptr<const MicSamples> Mic() const { return m_Mic; }
     simusb::SimUsbPort& Port() { return *m_Port; }
     simusb::SimDevice& Device() { return m_Port->device(); }
     PDEVICE_OBJECT Fdo() const;
@@ -80,6 +84,7 @@ public:
 
 private:
     std::unique_ptr<simusb::SimUsbPort> m_Port;
+    std::shared_ptr<const MicSamples> m_Mic;
     bool m_BuiltIn = false;
     bool m_Loaded = false;
     bool m_Running = false;

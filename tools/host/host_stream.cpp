@@ -145,6 +145,43 @@ size_t ToneSource::Read(uint8_t* out, size_t maxBytes) {
     return (size_t)(p - out);
 }
 
+size_t WidenedSource::Read(uint8_t* out, size_t maxBytes) {
+    const size_t frameBytes = (size_t)m_Channels * 3;
+    if (frameBytes == 0) return 0;
+    m_Block.resize(maxBytes / ((size_t)m_Channels * 4) * frameBytes);
+    const size_t n = m_Narrow.Read(m_Block.data(), m_Block.size());
+    for (size_t i = 0; i < n / 3; i++) {
+        out[4 * i] = 0;
+        memcpy(out + 4 * i + 1, m_Block.data() + 3 * i, 3);
+    }
+    return n / 3 * 4;
+}
+
+bool WidenedFormat(const WAVEFORMATEXTENSIBLE& format, const std::vector<WAVEFORMATEXTENSIBLE>& offered,
+                   WAVEFORMATEXTENSIBLE* widened) {
+    const auto integer = [](const WAVEFORMATEXTENSIBLE& f) {
+        return f.Format.wFormatTag != WAVE_FORMAT_EXTENSIBLE || WaveSubFormat(f) == KSDATAFORMAT_SUBTYPE_PCM;
+    };
+    if (format.Format.wBitsPerSample != 24 || !integer(format)) return false;
+    bool threeBytes = false, inFour = false;
+    for (const WAVEFORMATEXTENSIBLE& f : offered) {
+        if (!integer(f)) continue;
+        threeBytes |= f.Format.wBitsPerSample == 24;
+        inFour |= f.Format.wBitsPerSample == 32 && f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+                  f.Samples.wValidBitsPerSample == 24;
+    }
+    if (threeBytes || !inFour) return false;
+    *widened = format;
+    widened->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    widened->Format.cbSize = 22;
+    widened->Format.wBitsPerSample = 32;
+    widened->Format.nBlockAlign = (WORD)(format.Format.nChannels * 4);
+    widened->Format.nAvgBytesPerSec = widened->Format.nBlockAlign * format.Format.nSamplesPerSec;
+    widened->Samples.wValidBitsPerSample = 24;
+    SetWaveSubFormat(widened, KSDATAFORMAT_SUBTYPE_PCM);
+    return true;
+}
+
 std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double dbfs, double seconds) {
     ToneSource tone(f, hz, dbfs, seconds);
     std::vector<uint8_t> out((size_t)tone.TotalBytes());
@@ -182,19 +219,46 @@ uint64_t ReceivedSplit::SignalFrames() const { return std::min(m_Played.frames, 
 
 namespace {
 
+// The format of what an endpoint receives: the setting's channels,
+// container and valid bits at the stream's rate, as PCM; the played
+// format's channel mask where the channel counts agree, else the first
+// positions. The played format where the setting has none.
+WAVEFORMATEXTENSIBLE ReceivedFormat(const simusb::AltSetting* alt, ULONG rate, const WAVEFORMATEXTENSIBLE& played) {
+    if (alt == nullptr || !alt->hasFormat || alt->format.channels == 0 || alt->format.subframeSize == 0 || rate == 0)
+        return played;
+    const simusb::StreamFormat& s = alt->format;
+    WAVEFORMATEXTENSIBLE f = {};
+    f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.Format.nChannels = s.channels;
+    f.Format.nSamplesPerSec = rate;
+    f.Format.wBitsPerSample = (WORD)(8 * s.subframeSize);
+    f.Format.nBlockAlign = (WORD)s.FrameBytes();
+    f.Format.nAvgBytesPerSec = f.Format.nBlockAlign * rate;
+    f.Format.cbSize = 22;
+    f.Samples.wValidBitsPerSample = s.bits > 0 && s.bits <= f.Format.wBitsPerSample ? s.bits : f.Format.wBitsPerSample;
+    f.dwChannelMask = played.Format.nChannels == s.channels ? played.dwChannelMask
+                      : s.channels >= 32                     ? 0xFFFFFFFFu
+                                                             : (1u << s.channels) - 1;
+    SetWaveSubFormat(&f, KSDATAFORMAT_SUBTYPE_PCM);
+    return f;
+}
+
 // Taps every OUT endpoint of the device for the life of the object: the
 // first endpoint that delivers is the one the driver streams to, and its
 // bytes go to the split and on to the sink.
 class DeviceTap {
 public:
-    DeviceTap(simusb::SimDevice& device, ReceivedSplit& split, const ByteSink& sink, std::vector<uint8_t>* collect)
+    DeviceTap(simusb::SimDevice& device, ReceivedSplit& split, const ByteSink& sink, std::vector<uint8_t>* collect,
+              const WAVEFORMATEXTENSIBLE& played, const FormatSink& formatSink)
         : m_Device(device) {
-        device.SetSinkConsumer([this, &split, sink, collect](UCHAR endpoint, const uint8_t* data, size_t bytes) {
+        device.SetSinkConsumer([this, &split, sink, collect, played, formatSink](UCHAR endpoint, const uint8_t* data,
+                                                                                  size_t bytes) {
             if (m_Endpoint == 0) {
                 m_Endpoint = endpoint;
                 // Count the frames the endpoint's setting carries.
                 const simusb::AltSetting* alt = m_Device.model().ActiveAltFor(endpoint);
                 if (alt != nullptr && alt->hasFormat) split.SetReceivedFrameBytes(alt->format.FrameBytes());
+                if (formatSink) formatSink(ReceivedFormat(alt, m_Device.model().StreamRate(endpoint), played));
             }
             if (endpoint != m_Endpoint) return;
             split.Received(data, bytes);
@@ -246,6 +310,11 @@ private:
 
 StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
                const Progress& progress) {
+    return Play(session, format, source, received, progress, nullptr);
+}
+
+StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
+               const Progress& progress, const FormatSink& receivedFormat) {
     StreamRun run;
     run.format = format;
     WaveFilter filter = session.FindWaveFilter(false);
@@ -261,7 +330,7 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSour
     CUsbRenderStream* stream = dynamic_cast<CUsbRenderStream*>(EngineOf(session, filter));
     const ULONG failedBefore = stream ? stream->FailedTransfers() : 0;
     ReceivedSplit split(format);
-    DeviceTap tap(session.Device(), split, received, &run.bytes);
+    DeviceTap tap(session.Device(), split, received, &run.bytes, format, receivedFormat);
     Feeder feeder(pin, source, split, format);
     feeder.Top();
     run.status = pin.SetState(KSSTATE_RUN);

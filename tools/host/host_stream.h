@@ -22,6 +22,10 @@ using Progress = std::function<void(double done, double total)>;
 // StreamRun::bytes.
 using ByteSink = std::function<void(const uint8_t* data, size_t bytes)>;
 
+// The format of the bytes a device's endpoint receives, told once before
+// the first of them.
+using FormatSink = std::function<void(const WAVEFORMATEXTENSIBLE& format)>;
+
 // The PCM of a playback, read block by block.
 class PcmSource {
 public:
@@ -118,6 +122,28 @@ bool IntersectedFormat(const WaveFilter& filter, WAVEFORMATEXTENSIBLE* format, s
 std::vector<WAVEFORMATEXTENSIBLE> OfferedFormats(HostSession& session, const WaveFilter& filter);
 std::string FormatText(const WAVEFORMATEXTENSIBLE& format);
 
+// Samples of 3-byte 24-bit PCM widened to 32-bit containers, bit-exact in
+// their top 24 bits (the rest zero), for a device that carries 24 bits in
+// 4-byte subslots.
+class WidenedSource : public PcmSource {
+public:
+    WidenedSource(PcmSource& narrow, USHORT channels) : m_Narrow(narrow), m_Channels(channels) {}
+    uint64_t TotalBytes() const override { return m_Narrow.TotalBytes() / 3 * 4; }
+    size_t Read(uint8_t* out, size_t maxBytes) override;
+
+private:
+    PcmSource& m_Narrow;
+    USHORT m_Channels;
+    std::vector<uint8_t> m_Block;
+};
+
+// The format a 24-bit PCM file in format plays as on a device that offers
+// no 3-byte 24-bit format and 24 bits in 32-bit containers: the same
+// channels and rate, 24 valid bits in 32. False when the file is not
+// 24-bit PCM or the device offers a 3-byte 24-bit format, or none in 32.
+bool WidenedFormat(const WAVEFORMATEXTENSIBLE& format, const std::vector<WAVEFORMATEXTENSIBLE>& offered,
+                   WAVEFORMATEXTENSIBLE* widened);
+
 // ToneSource's bytes at once.
 std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& format, double hz, double dbfs, double seconds);
 
@@ -125,6 +151,11 @@ std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& format, double hz, do
 // took, lead-in and drain included.
 StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
                const Progress& progress);
+// The same; receivedFormat is told the format of the endpoint's bytes (its
+// channels, rate and container, which may differ from the pin's) before
+// received gets the first of them.
+StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSource& source, const ByteSink& received,
+               const Progress& progress, const FormatSink& receivedFormat);
 StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, const std::vector<uint8_t>& pcm,
                const Progress& progress);
 // Records exactly seconds of the capture filter's format (whole frames,

@@ -2,6 +2,7 @@
 #include "tools/host/wav_io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "portcls/portcls_guids.h"
 #include "stream/wave/wave_guids.h"
@@ -78,6 +80,27 @@ WAVEFORMATEXTENSIBLE Extensible(int channels, int rate, int bits, bool isFloat, 
     f.Samples.wValidBitsPerSample = (WORD)bits;
     f.dwChannelMask = mask;
     SetWaveSubFormat(&f, isFloat ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM);
+    return f;
+}
+
+// The valid bits of an extensible file's samples, from libsndfile's header
+// log ("Valid Bits : N"; libsndfile has no call for them), or 0 when the
+// log has none.
+int ValidBits(SNDFILE* file) {
+    char log[4096] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof(log));
+    const char* line = std::strstr(log, "\n  Valid Bits");
+    unsigned bits = 0;
+    if (line == nullptr || std::sscanf(std::strchr(line, ':') + 1, "%u", &bits) != 1) return 0;
+    return (int)bits;
+}
+
+// The file's format: an extensible integer file whose valid bits are
+// fewer than its container keeps them (24 bits in 32, say).
+WAVEFORMATEXTENSIBLE FileFormat(SNDFILE* file, const SF_INFO& info, int bits, bool isFloat) {
+    WAVEFORMATEXTENSIBLE f = Extensible(info.channels, info.samplerate, bits, isFloat, ChannelMask(file, info.channels));
+    const int valid = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAVEX && !isFloat ? ValidBits(file) : 0;
+    if (valid > 0 && valid < bits) f.Samples.wValidBitsPerSample = (WORD)valid;
     return f;
 }
 
@@ -160,7 +183,7 @@ bool WavReader::Open(const std::string& path, std::string* error) {
         return false;
     }
     m_Path = path;
-    m_Format = Extensible(info.channels, info.samplerate, bits, isFloat, ChannelMask(m_File, info.channels));
+    m_Format = FileFormat(m_File, info, bits, isFloat);
     m_Frames = info.frames > 0 ? (uint64_t)info.frames : 0;
     m_Warning = TruncationWarning(m_File, path);
     return true;
@@ -194,7 +217,7 @@ bool ReadWavSamples(const std::string& path, size_t maxSamples, WAVEFORMATEXTENS
     } else if (count > maxSamples) {
         *error = path + ": more than " + std::to_string(maxSamples) + " samples";
     } else {
-        *format = Extensible(info.channels, info.samplerate, bits, isFloat, ChannelMask(file, info.channels));
+        *format = FileFormat(file, info, bits, isFloat);
         samples->assign((size_t)count, 0);
         sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
         if (sf_readf_int(file, samples->data(), info.frames) != info.frames) *error = path + ": cannot read the samples";
@@ -204,6 +227,105 @@ bool ReadWavSamples(const std::string& path, size_t maxSamples, WAVEFORMATEXTENS
 }
 
 // ---- writing ----------------------------------------------------------------
+
+namespace {
+
+// Links followed before an output path is refused as a loop.
+constexpr int kMaxLinks = 40;
+
+std::string Directory(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+const char* KindName(mode_t mode) {
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// The file an output path has the WAV written to: the path itself when it
+// names a regular file or nothing, the final target of a symbolic link.
+// Anything else (a device, a FIFO, a socket, "-") is refused: a WAV file's
+// header is completed when it ends, so it goes to a file that replaces
+// the old one whole.
+bool OutputTarget(const std::string& path, std::string* target, std::string* error) {
+    if (path == "-") {
+        *error = "cannot write -: a WAV file is written to a named file, not to standard output";
+        return false;
+    }
+    std::string at = path;
+    for (int links = 0;; links++) {
+        struct stat st;
+        if (lstat(at.c_str(), &st) != 0) {
+            if (errno == ENOENT) break;  // a new file; a missing directory is named when it is created
+            *error = SystemError("write", path, errno);
+            return false;
+        }
+        if (S_ISREG(st.st_mode)) break;
+        if (S_ISDIR(st.st_mode)) {
+            *error = path + " is a directory";
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            *error = "cannot write " + path + ": it is " + KindName(st.st_mode) +
+                     ", not a regular file (left as it is)";
+            return false;
+        }
+        std::vector<char> link((size_t)PATH_MAX + 1);
+        const ssize_t n = readlink(at.c_str(), link.data(), link.size() - 1);
+        if (n < 0 || links == kMaxLinks) {
+            *error = SystemError("write", path, n < 0 ? errno : ELOOP);
+            return false;
+        }
+        const std::string next(link.data(), (size_t)n);
+        at = next[0] == '/' ? next : Directory(at) + "/" + next;
+    }
+    *target = at;
+    return true;
+}
+
+// A new file beside target under a name no other run takes (created
+// exclusively); its descriptor, or -1 with errno set.
+int CreateTemporary(const std::string& target, std::string* temp) {
+    std::random_device seed;
+    std::mt19937 random(seed());
+    const size_t slash = target.find_last_of('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100; attempt++) {
+        char tag[16];
+        std::snprintf(tag, sizeof(tag), "%08x", (unsigned)random());
+        *temp = dir + "." + base + "." + tag + ".tmp";
+        const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// libsndfile's sub-type for samples of format f, or 0; pack: samples of at
+// most 24 valid bits in 32-bit containers, written as 24-bit PCM.
+int WriteSubtype(const WAVEFORMATEXTENSIBLE& f, bool* pack) {
+    const bool isFloat = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && WaveSubFormat(f) == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    const WORD valid = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? f.Samples.wValidBitsPerSample : f.Format.wBitsPerSample;
+    *pack = false;
+    switch (f.Format.wBitsPerSample) {
+        case 8: return isFloat ? 0 : SF_FORMAT_PCM_U8;
+        case 16: return isFloat ? 0 : SF_FORMAT_PCM_16;
+        case 24: return isFloat ? 0 : SF_FORMAT_PCM_24;
+        case 32:
+            if (isFloat) return SF_FORMAT_FLOAT;
+            *pack = valid > 0 && valid <= 24;
+            return *pack ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32;
+        default: return 0;
+    }
+}
+
+}  // namespace
 
 WavWriter::~WavWriter() { Discard(); }
 
@@ -218,35 +340,54 @@ void WavWriter::Discard() {
 bool WavWriter::Open(const std::string& path, const WAVEFORMATEXTENSIBLE& f, std::string* error) {
     *error = DirectoryError(path);
     if (!error->empty()) return false;
-    const bool isFloat = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && WaveSubFormat(f) == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
-    int subtype = 0;
-    switch (f.Format.wBitsPerSample) {
-        case 8: subtype = SF_FORMAT_PCM_U8; break;
-        case 16: subtype = SF_FORMAT_PCM_16; break;
-        case 24: subtype = SF_FORMAT_PCM_24; break;
-        case 32: subtype = isFloat ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_32; break;
-        default: break;
-    }
-    if (subtype == 0 || (isFloat && subtype != SF_FORMAT_FLOAT)) {
-        *error = "cannot write " + path + ": " + std::to_string(f.Format.wBitsPerSample) + "-bit samples";
+    m_Path = path;
+    if (!SetFormat(f, error)) return false;
+    std::string target;
+    if (!OutputTarget(path, &target, error)) return false;
+    m_Target = target;
+    m_Fd = CreateTemporary(target, &m_Temp);
+    if (m_Fd < 0) {
+        const int reason = errno;
+        struct stat st;
+        const std::string dir = Directory(target);
+        // A directory that exists but takes no new file is named as the
+        // cause, not the file the user gave.
+        *error = stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                     ? "cannot write " + path + ": cannot create a file in " + dir + ": " + std::strerror(reason)
+                     : SystemError("write", path, reason);
         return false;
     }
+    return true;
+}
+
+bool WavWriter::SetFormat(const WAVEFORMATEXTENSIBLE& f, std::string* error) {
+    if (m_File != nullptr || m_Written != 0) {
+        *error = "cannot write " + m_Path + ": its format is set before the first sample";
+        return false;
+    }
+    bool pack = false;
+    if (WriteSubtype(f, &pack) == 0) {
+        *error = "cannot write " + m_Path + ": " + std::to_string(f.Format.wBitsPerSample) + "-bit samples";
+        return false;
+    }
+    m_Format = f;
+    m_Pack = pack;
+    return true;
+}
+
+bool WavWriter::Begin() {
+    if (m_File != nullptr) return true;
+    const WAVEFORMATEXTENSIBLE& f = m_Format;
+    bool pack = false;
+    const int subtype = WriteSubtype(f, &pack);
     const bool plain = f.Format.nChannels <= 2 && f.Format.wBitsPerSample <= 16;
     SF_INFO info = {};
     info.samplerate = (int)f.Format.nSamplesPerSec;
     info.channels = f.Format.nChannels;
     info.format = (plain ? SF_FORMAT_WAV : SF_FORMAT_WAVEX) | subtype;
-    m_Path = path;
-    m_Temp = path + ".tmp";
-    m_Fd = open(m_Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_Fd < 0) {
-        *error = SystemError("write", path, errno);
-        return false;
-    }
     m_File = sf_open_fd(m_Fd, SFM_WRITE, &info, SF_FALSE);
     if (m_File == nullptr) {
-        *error = "cannot write " + path + ": " + sf_strerror(nullptr);
-        Discard();
+        m_Error = "cannot write " + m_Path + ": " + sf_strerror(nullptr);
         return false;
     }
     std::vector<int> map;
@@ -258,8 +399,14 @@ bool WavWriter::Open(const std::string& path, const WAVEFORMATEXTENSIBLE& f, std
 }
 
 bool WavWriter::Write(const uint8_t* data, size_t bytes) {
-    if (m_File == nullptr || !m_Error.empty()) return false;
-    m_Buffer.insert(m_Buffer.end(), data, data + bytes);
+    if (m_Fd < 0 || !m_Error.empty() || !Begin()) return false;
+    if (m_Pack) {
+        // The top three bytes of each little-endian 32-bit sample: the
+        // valid bits and the zero bits below them, nothing lost.
+        for (size_t i = 0; i + 4 <= bytes; i += 4) m_Buffer.insert(m_Buffer.end(), data + i + 1, data + i + 4);
+    } else {
+        m_Buffer.insert(m_Buffer.end(), data, data + bytes);
+    }
     m_Written += bytes;
     return m_Buffer.size() < kWriteBlockBytes || Flush();
 }
@@ -273,11 +420,11 @@ bool WavWriter::Flush() {
 }
 
 bool WavWriter::Finish(std::string* error) {
-    if (m_File == nullptr) {
+    if (m_Fd < 0) {
         *error = m_Error.empty() ? "cannot write " + m_Path + ": not open" : m_Error;
         return false;
     }
-    if (Flush()) {
+    if (m_Error.empty() && Begin() && Flush()) {
         // sf_close writes the final header sizes; close(2) reports what
         // the file system could not store.
         const int closed = sf_close(m_File);
@@ -289,8 +436,8 @@ bool WavWriter::Finish(std::string* error) {
             m_Error = "cannot write " + m_Path + ": " + sf_error_number(closed);
         } else if (fdClosed != 0) {
             m_Error = SystemError("write", m_Path, errno);
-        } else if (std::rename(m_Temp.c_str(), m_Path.c_str()) != 0) {
-            m_Error = SystemError("rename " + m_Temp + " to", m_Path, errno);
+        } else if (std::rename(m_Temp.c_str(), m_Target.c_str()) != 0) {
+            m_Error = SystemError("rename " + m_Temp + " to", m_Target, errno);
         }
         if (!m_Error.empty()) unlink(m_Temp.c_str());
     }

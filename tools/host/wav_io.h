@@ -29,7 +29,8 @@ public:
     // bytes than the file holds is read up to the whole frames present and
     // leaves a warning (Warning()) with both sizes.
     bool Open(const std::string& path, std::string* error);
-    // The extensible record of the file's shape (PCM or IEEE float).
+    // The extensible record of the file's shape (PCM or IEEE float); an
+    // extensible file's valid bits where fewer than its container's.
     const WAVEFORMATEXTENSIBLE& Format() const { return m_Format; }
     uint64_t Frames() const { return m_Frames; }
     uint64_t Bytes() const { return m_Frames * m_Format.Format.nBlockAlign; }
@@ -48,9 +49,15 @@ private:
     bool m_Failed = false;
 };
 
-// Writes a WAV through a temporary file beside it, renamed into place by
-// Finish. A plain header for 1 or 2 channels of 8 or 16-bit PCM, an
-// extensible one otherwise. Errors name the file and the system's reason.
+// Writes a WAV through a temporary file of its own name beside it, renamed
+// into place by Finish: a path that names a regular file or nothing is
+// replaced whole, a symbolic link's target is written (the link stays),
+// and anything else (a device, a FIFO, a socket, "-") is refused and left
+// as it is. A plain header for 1 or 2 channels of 8 or 16-bit PCM, an
+// extensible one otherwise; samples of at most 24 valid bits in 32-bit
+// containers are written as 24-bit PCM (a WAV header cannot say how many
+// bits of a container are valid). Errors name the file and the system's
+// reason.
 class WavWriter {
 public:
     WavWriter() = default;
@@ -59,6 +66,9 @@ public:
     WavWriter& operator=(const WavWriter&) = delete;
 
     bool Open(const std::string& path, const WAVEFORMATEXTENSIBLE& format, std::string* error);
+    // Another format for the header, before the first Write (the stream's
+    // own, once the device names it).
+    bool SetFormat(const WAVEFORMATEXTENSIBLE& format, std::string* error);
     // Whole frames; the first failure is kept and later writes are dropped.
     bool Write(const uint8_t* data, size_t bytes);
     uint64_t BytesWritten() const { return m_Written; }
@@ -66,13 +76,16 @@ public:
     bool Finish(std::string* error);
 
 private:
+    bool Begin();
     bool Flush();
     void Discard();
 
     SNDFILE* m_File = nullptr;
     int m_Fd = -1;
+    WAVEFORMATEXTENSIBLE m_Format = {};
+    bool m_Pack = false;
     std::vector<uint8_t> m_Buffer;
-    std::string m_Path, m_Temp, m_Error;
+    std::string m_Path, m_Target, m_Temp, m_Error;
     uint64_t m_Written = 0;
 };
 
