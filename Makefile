@@ -42,7 +42,7 @@ test-asan: setup
 test-tsan: setup
 	cmake -S . -B build-tsan $(call generator,build-tsan) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-tsan -j$(JOBS)
-	ZK_EXECUTOR_STRESS=1 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan --output-on-failure -j$(JOBS)
+	ZK_EXECUTOR_STRESS=1 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan --repeat until-fail:5 --output-on-failure -j$(JOBS)
 
 # Turns the benchmark programs on in build/, builds and runs every one; fails
 # when one fails or none was found.

@@ -231,7 +231,7 @@ NTSTATUS CInputPinNode::InitFromEntity(IUnknown* entity, const ENDPOINT_CAPS* ca
         status = Init(typeCount, types.get(), jackCount, jacks.get());
     }
     if (NT_SUCCESS(status)) {
-        m_CurrentType = current;
+        SetCurrentType(current);
         m_Capabilities = capabilities != NULL ? *capabilities : ENDPOINT_CAPS{};
     }
     return status;
@@ -242,10 +242,12 @@ NTSTATUS CInputPinNode::ReadBack() {
     if (!NT_SUCCESS(terminal.status())) {
         return terminal.status();
     }
-    NTSTATUS status = terminal->GetType(&m_CurrentType);
+    ULONG type = 0;
+    NTSTATUS status = terminal->GetType(&type);
     if (!NT_SUCCESS(status)) {
         return status;
     }
+    SetCurrentType(type);
     return RefreshJacks(terminal.get(), 0);
 }
 

@@ -86,8 +86,14 @@ NTSTATUS CTerminalUnit::GetType(ULONG* type) {
     if (type == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
+    JackGuard guard(&m_JackLock);
     *type = m_CurrentType;
     return STATUS_SUCCESS;
+}
+
+VOID CTerminalUnit::SetCurrentType(ULONG type) {
+    JackGuard guard(&m_JackLock);
+    m_CurrentType = type;
 }
 
 NTSTATUS CTerminalUnit::GetTypeCount(ULONG* count) {
@@ -113,7 +119,7 @@ NTSTATUS CTerminalUnit::SelectType(ULONG type) {
     if (m_TypeCount == 0 || !ListHasType(m_Types, m_TypeCount, type)) {
         return STATUS_INVALID_PARAMETER;
     }
-    m_CurrentType = type;
+    SetCurrentType(type);
     return STATUS_SUCCESS;
 }
 
@@ -169,8 +175,8 @@ NTSTATUS CTerminalUnit::InitTerminal(ULONG sourceCount, ULONG sourceId, ULONG ty
     FreeArray(m_Types);
     m_Types = typeCopy;
     m_TypeCount = typeCount;
-    m_CurrentType = types[0];
     JackGuard guard(&m_JackLock);
+    m_CurrentType = types[0];
     FreeArray(m_Jacks);
     m_Jacks = jackCopy;
     m_JackCount = jackCount;
@@ -204,7 +210,7 @@ NTSTATUS CTerminalUnit::ReplaceTypes(ULONG typeCount, const ULONG* types) {
     FreeArray(m_Types);
     m_Types = copy;
     m_TypeCount = typeCount;
-    m_CurrentType = typeCount ? types[0] : 0;
+    SetCurrentType(typeCount ? types[0] : 0);
     return STATUS_SUCCESS;
 }
 

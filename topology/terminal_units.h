@@ -49,9 +49,10 @@ struct ITerminalTypeUnit : public IUnknown {
     virtual NTSTATUS Init(ULONG sourceId, ULONG count, const ULONG* types) = 0;
 };
 
-// Types and jack records are paged ("TerT"). The jack records are guarded
-// by m_JackLock (a kernel mutex, passive level): the bound pin nodes
-// replace them while the topology's jack properties copy them.
+// Types and jack records are paged ("TerT"). The jack records and the
+// current type are guarded by m_JackLock (a kernel mutex, passive level):
+// the bound pin nodes replace them (the status thread's read-back) while
+// the topology's jack properties and the streams read them.
 class CTerminalUnit : public ITerminal, public CUacUnitBase {
 public:
     CTerminalUnit(PUNKNOWN outer, ULONG id, ULONG kind);
@@ -76,6 +77,8 @@ protected:
     // Replaces the jack records under the jack lock (count 0 clears them).
     NTSTATUS ReplaceJacks(ULONG jackCount, const JACK_INFO* jacks);
     NTSTATUS ReplaceTypes(ULONG typeCount, const ULONG* types);
+    // The current type, under the jack lock.
+    VOID SetCurrentType(ULONG type);
 
     ULONG m_TypeCount;
     ULONG* m_Types;

@@ -178,14 +178,9 @@ void EmitRecordTerminal(const UCHAR* in, const REMAP_SWITCHES& s, CWriter* w) {
     UCHAR* d = w->Append(in + kRecordTerminal, 9);
     UCHAR ids[4];
     if (RecordingInputs(s, ids) >= 2) return;
-    // Without a selector the terminal takes its one input directly; a lone
-    // stereo-mix input is not taken.
-    if (!s.DisableMicInRecUnit)
-        d[7] = kMicRecordId;
-    else if (!s.DisableLineInRecUnit)
-        d[7] = kLineRecordId;
-    else if (!s.DisableSpdifInTerminal)
-        d[7] = kSpdifUnitId;
+    // Without a selector the terminal takes its one input directly, the
+    // stereo-mix unit included.
+    d[7] = ids[0];
 }
 
 void EmitSelector(const UCHAR* in, const REMAP_SWITCHES& s, CWriter* w) {

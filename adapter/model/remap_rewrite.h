@@ -49,12 +49,12 @@
 // dropped with the rest, and bNumInterfaces and the header's interface
 // list stay as they are.
 //
-// One case is mended against the layout's literal rule: a recording
-// terminal left without any recording input (every recording unit and
-// S/PDIF off while an input terminal stays) would keep the removed
-// selector as its source and fail the parse; it goes, with the recording
-// interface. A lone stereo-mix input still leaves the terminal's source
-// unchanged, and that device does not start.
+// Two cases are mended against the layout's literal rule, both of which
+// would leave the recording terminal naming the removed selector and fail
+// the parse: a recording terminal left without any recording input (every
+// recording unit and S/PDIF off while an input terminal stays) goes, with
+// the recording interface; with the stereo-mix unit as the only recording
+// input, the terminal takes that unit (id 2) as its source.
 #pragma once
 
 #include "nt/status.h"

@@ -291,7 +291,7 @@ IsoPacketResult SimDevice::ProduceIsoIn(UCHAR endpoint, uint8_t* data, ULONG cap
         if (scripted && USBD_ERROR(*scripted)) return {*scripted, 0};
         auto sink = sinks_.find(fb->second);
         if (sink == sinks_.end()) return {USBD_STATUS_SUCCESS, 0};
-        return {USBD_STATUS_SUCCESS, sink->second.Feedback(data, capacity, highSpeed())};
+        return {USBD_STATUS_SUCCESS, sink->second.Feedback(data, capacity, highSpeed(), feedbackOtherWidth_)};
     }
     auto it = sources_.find(endpoint);
     if (it == sources_.end() || !it->second.running()) return {USBD_STATUS_ISO_NOT_ACCESSED_BY_HW, 0};
@@ -457,6 +457,11 @@ UCHAR SimDevice::AlternateSetting(UCHAR number) const {
 void SimDevice::SetSinkDriftPpm(UCHAR endpoint, double ppm) {
     std::lock_guard<std::mutex> guard(mutex_);
     sinkDriftPpm_[endpoint] = ppm;
+}
+
+void SimDevice::SetFeedbackOtherWidth(bool on) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    feedbackOtherWidth_ = on;
 }
 
 AudioSink* SimDevice::Sink(UCHAR endpoint) {

@@ -136,6 +136,9 @@ public:
     // The device clock of an OUT endpoint's sink runs ppm fast (negative:
     // slow) from the next stream it starts (see AudioSink::SetDriftPpm).
     void SetSinkDriftPpm(UCHAR endpoint, double ppm);
+    // Explicit feedback in the other speed's width from now on (see
+    // EncodeOtherWidthFeedback): a device the host misreads.
+    void SetFeedbackOtherWidth(bool on);
 
     // Direct access for tests; lock with lock() while the bus may run.
     UacModel& model() { return model_; }
@@ -166,6 +169,7 @@ private:
     std::map<UCHAR, bool> sourceRecording_;
     SinkConsumer sinkConsumer_;
     std::map<UCHAR, UCHAR> feedbackFor_;  // feedback endpoint -> OUT data endpoint
+    bool feedbackOtherWidth_ = false;
     std::map<UCHAR, std::deque<USBD_STATUS>> packetScripts_;
     std::map<UCHAR, std::deque<Bytes>> inMessages_;
     std::function<void(UCHAR)> inListener_;

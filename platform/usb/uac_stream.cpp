@@ -91,8 +91,16 @@ ULONG EncodeFeedback(double rateHz, bool highSpeed, uint8_t* out) {
     return bytes;
 }
 
-ULONG AudioSink::Feedback(uint8_t* out, ULONG capacity, bool highSpeed) const {
+ULONG EncodeOtherWidthFeedback(double rateHz, bool highSpeed, uint8_t* out, ULONG capacity) {
+    const ULONG bytes = std::min<ULONG>(highSpeed ? 3 : 4, capacity);
+    const double scale = highSpeed ? 16384.0 : 65536.0;
+    PutSample(out, (LONG)(ULONG)std::lround(rateHz / 1000.0 * scale), (UCHAR)bytes);
+    return bytes;
+}
+
+ULONG AudioSink::Feedback(uint8_t* out, ULONG capacity, bool highSpeed, bool otherWidth) const {
     if (capacity < (highSpeed ? 4u : 3u) || !running_) return 0;
+    if (otherWidth) return EncodeOtherWidthFeedback(FeedbackRateHz(), highSpeed, out, capacity);
     return EncodeFeedback(FeedbackRateHz(), highSpeed, out);
 }
 

@@ -25,6 +25,11 @@ LONG RampSample(uint64_t frame, UCHAR channel, const StreamFormat& format);
 // 16.16 samples per 125 us microframe in 4 bytes, little-endian. Returns
 // the byte count (3 or 4).
 ULONG EncodeFeedback(double rateHz, bool highSpeed, uint8_t* out);
+// The same rate in the other speed's width, as some devices send it: at
+// high speed 10.14 samples per 1 ms frame in 3 bytes, at full speed 16.16
+// samples per 1 ms frame in 4 bytes, cut to capacity. Returns the bytes
+// written.
+ULONG EncodeOtherWidthFeedback(double rateHz, bool highSpeed, uint8_t* out, ULONG capacity);
 
 class AudioSink {
 public:
@@ -51,7 +56,8 @@ public:
     // the target fill (at most +-500 Hz), as 10.14 samples per 1 ms frame in
     // 3 bytes at full speed or 16.16 samples per 125 us microframe in 4
     // bytes at high speed. Returns the bytes written (0 if capacity is short).
-    ULONG Feedback(uint8_t* out, ULONG capacity, bool highSpeed) const;
+    // With otherWidth, in the other speed's width (EncodeOtherWidthFeedback).
+    ULONG Feedback(uint8_t* out, ULONG capacity, bool highSpeed, bool otherWidth = false) const;
     double FeedbackRateHz() const;
 
     bool running() const { return running_; }

@@ -217,6 +217,8 @@ public:
     static VOID ReturnSlot(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots, PUSB_TRANSFER_CONTEXT* busySlots,
                            PUSB_TRANSFER_CONTEXT context);
     VOID RecycleTransfer(PUSB_TRANSFER_CONTEXT context);
+    // Frees every context of a free-slot array guarded by lock.
+    VOID RecycleSlots(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots);
     static NTSTATUS TransferCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
     static VOID ThreadStart(PVOID context);
 

@@ -254,12 +254,23 @@ VOID CCyclicControl::RecycleTransfer(PUSB_TRANSFER_CONTEXT context) {
     ExFreeToNPagedLookasideList(&m_ContextLookaside, context);
 }
 
-NTSTATUS CCyclicControl::FreeTransfers() {
+// The contexts leave their slots under the slot lock, which a completion
+// returning its context holds too; they are freed after it is released.
+VOID CCyclicControl::RecycleSlots(PKSPIN_LOCK lock, PUSB_TRANSFER_CONTEXT* freeSlots) {
+    PUSB_TRANSFER_CONTEXT taken[CYCLIC_TRANSFER_SLOTS];
+    KIRQL irql;
+    KeAcquireSpinLock(lock, &irql);
     for (ULONG i = 0; i < CYCLIC_TRANSFER_SLOTS; i++) {
-        if (m_FreeTransfers[i] == NULL) continue;
-        RecycleTransfer(m_FreeTransfers[i]);
-        m_FreeTransfers[i] = NULL;
+        taken[i] = freeSlots[i];
+        freeSlots[i] = NULL;
     }
+    KeReleaseSpinLock(lock, irql);
+    for (ULONG i = 0; i < CYCLIC_TRANSFER_SLOTS; i++)
+        if (taken[i] != NULL) RecycleTransfer(taken[i]);
+}
+
+NTSTATUS CCyclicControl::FreeTransfers() {
+    RecycleSlots(&m_SlotLock, m_FreeTransfers);
     return STATUS_SUCCESS;
 }
 

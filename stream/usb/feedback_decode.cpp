@@ -18,15 +18,16 @@ const FEEDBACK_CORRECTION kFeedback4Corrections[FEEDBACK_CORRECTIONS] = {
     {0x15FC60, 0x15FCCD}, {0x160C60, 0x160CCD}, {0x161C60, 0x161CCD},
 };
 
-ULONG ReadFeedbackValue(const UCHAR* p, BOOLEAN highSpeed) {
+ULONG ReadFeedbackWireValue(const UCHAR* p, BOOLEAN highSpeed) {
     ULONG value = (ULONG)p[0] | (ULONG)p[1] << 8 | (ULONG)p[2] << 16;
-    const FEEDBACK_CORRECTION* table = kFeedback3Corrections;
-    if (highSpeed) {
-        value |= (ULONG)p[3] << 24;
-        table = kFeedback4Corrections;
-    } else {
-        value <<= 2;
-    }
+    if (highSpeed) value |= (ULONG)p[3] << 24;
+    return value;
+}
+
+ULONG ReadFeedbackValue(const UCHAR* p, BOOLEAN highSpeed) {
+    ULONG value = ReadFeedbackWireValue(p, highSpeed);
+    const FEEDBACK_CORRECTION* table = highSpeed ? kFeedback4Corrections : kFeedback3Corrections;
+    if (!highSpeed) value <<= 2;
     for (ULONG i = 0; i < FEEDBACK_CORRECTIONS; i++)
         if (table[i].Value == value) return table[i].Replacement;
     return value;
@@ -36,7 +37,8 @@ ULONG FeedbackValueToRate(ULONG value, ULONG packetsPerSecond) {
     return (value >> 16) * packetsPerSecond + (((value & 0xFFFF) * packetsPerSecond) >> 16);
 }
 
-BOOLEAN DecodeFeedbackTransfer(const FEEDBACK_TRANSFER& t, LONG* rate) {
+BOOLEAN DecodeFeedbackTransfer(const FEEDBACK_TRANSFER& t, LONG* rate, FEEDBACK_DROPS* drops) {
+    if (drops) *drops = FEEDBACK_DROPS{};
     if (t.Frames == 0 || t.PacketsPerFrame == 0) return FALSE;
     const ULONG bytes = FeedbackValueBytes(t.HighSpeed);
     const LONGLONG nominal = t.NominalRate;
@@ -44,9 +46,14 @@ BOOLEAN DecodeFeedbackTransfer(const FEEDBACK_TRANSFER& t, LONG* rate) {
     LONG count = 0;
     for (ULONG frame = 0; frame < t.Frames; frame++) {
         const ULONG packet = frame * t.PacketsPerFrame + t.PacketsPerFrame - 1;
-        const ULONG value = ReadFeedbackValue(t.Buffer + packet * bytes, t.HighSpeed);
+        const UCHAR* at = t.Buffer + packet * bytes;
+        const ULONG value = ReadFeedbackValue(at, t.HighSpeed);
+        if (value == 0) continue;  // the packet brought nothing
         const LONGLONG frameRate = FeedbackValueToRate(value, t.PacketsPerSecond);
-        if (frameRate < nominal - 1000 || frameRate > nominal + 1000) continue;
+        if (frameRate < nominal - 1000 || frameRate > nominal + 1000) {
+            if (drops && drops->Count++ == 0) drops->FirstWireValue = ReadFeedbackWireValue(at, t.HighSpeed);
+            continue;
+        }
         sum += frameRate;
         count++;
     }

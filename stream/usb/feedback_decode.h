@@ -23,6 +23,10 @@ typedef struct _FEEDBACK_CORRECTION {
 extern const FEEDBACK_CORRECTION kFeedback3Corrections[FEEDBACK_CORRECTIONS];
 extern const FEEDBACK_CORRECTION kFeedback4Corrections[FEEDBACK_CORRECTIONS];
 
+// The value of the packet at p as it is on the wire: 3 bytes at full
+// speed, 4 at high speed, little-endian.
+ULONG ReadFeedbackWireValue(const UCHAR* p, BOOLEAN highSpeed);
+
 // The 16.16 value of the packet at p (3 bytes at full speed, 4 at high
 // speed), corrected by its decoder's table.
 ULONG ReadFeedbackValue(const UCHAR* p, BOOLEAN highSpeed);
@@ -43,9 +47,18 @@ typedef struct _FEEDBACK_TRANSFER {
 // Bytes of one value on the wire.
 inline ULONG FeedbackValueBytes(BOOLEAN highSpeed) { return highSpeed ? 4 : 3; }
 
+// The values of a transfer whose rate lay outside the window: how many,
+// and the first of them as it came on the wire (before the shift of a
+// 3-byte value and before any correction).
+typedef struct _FEEDBACK_DROPS {
+    ULONG Count;
+    ULONG FirstWireValue;
+} FEEDBACK_DROPS;
+
 // The rate the transfer reports: the mean of the frames' rates that lie
 // within 1000 Hz of the nominal rate (a frame whose packet brought nothing
 // reads 0 and is not counted); a mean exactly 500 / Frames Hz off the
 // nominal rate has its deviation doubled. FALSE, *rate untouched, when no
-// frame's rate was accepted.
-BOOLEAN DecodeFeedbackTransfer(const FEEDBACK_TRANSFER& transfer, LONG* rate);
+// frame's rate was accepted. The frames whose value was read but dropped
+// go to *drops (which may be NULL).
+BOOLEAN DecodeFeedbackTransfer(const FEEDBACK_TRANSFER& transfer, LONG* rate, FEEDBACK_DROPS* drops = NULL);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "nt/dbg.h"
 #include "stream/usb/feedback_decode.h"
 #include "stream/wave/wave_guids.h"
 
@@ -175,11 +176,7 @@ NTSTATUS CUsbAsyncRenderStream::AllocateStreamBlocks() {
 
 NTSTATUS CUsbAsyncRenderStream::FreeTransfers() {
     CCyclicControl::FreeTransfers();
-    for (ULONG i = 0; i < CYCLIC_TRANSFER_SLOTS; i++) {
-        if (m_FreeFeedback[i] == NULL) continue;
-        RecycleTransfer(m_FreeFeedback[i]);
-        m_FreeFeedback[i] = NULL;
-    }
+    RecycleSlots(&m_FeedbackSlotLock, m_FreeFeedback);
     return STATUS_SUCCESS;
 }
 
@@ -248,15 +245,7 @@ NTSTATUS CUsbAsyncRenderStream::OnFeedbackComplete(PIRP irp, PUSB_TRANSFER_CONTE
     const NTSTATUS irpStatus = irp->IoStatus.Status;
     if (IsRunning() && irpStatus != STATUS_CANCELLED) {
         if (NT_SUCCESS(irpStatus) && USBD_SUCCESS(ctx->Urb->UrbHeader.Status)) {
-            FEEDBACK_TRANSFER transfer;
-            transfer.Buffer = ctx->Buffer;
-            transfer.Frames = m_nFramesPerTransfer;
-            transfer.PacketsPerFrame = m_nFeedbackPacketsPerFrame;
-            transfer.HighSpeed = m_bHighSpeed;
-            transfer.PacketsPerSecond = m_nPacketsPerFrame * 1000;
-            transfer.NominalRate = m_nNominalRate;
-            LONG rate = 0;
-            if (DecodeFeedbackTransfer(transfer, &rate)) __atomic_store_n(&m_nFeedbackRate, rate, __ATOMIC_RELEASE);
+            DecodeFeedback(ctx);
         } else {
             KickRecovery();
         }
@@ -264,6 +253,35 @@ NTSTATUS CUsbAsyncRenderStream::OnFeedbackComplete(PIRP irp, PUSB_TRANSFER_CONTE
     ReturnFeedbackTransfer(ctx);
     TransferDone();
     return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// Values the stream cannot use (the device sends the other width, say)
+// are dropped and the rate stays where it was: they are counted, and the
+// start of each run of them is logged with the first value and the width
+// it was read with. A transfer that brought no value changes nothing.
+VOID CUsbAsyncRenderStream::DecodeFeedback(PUSB_TRANSFER_CONTEXT ctx) {
+    FEEDBACK_TRANSFER transfer;
+    transfer.Buffer = ctx->Buffer;
+    transfer.Frames = m_nFramesPerTransfer;
+    transfer.PacketsPerFrame = m_nFeedbackPacketsPerFrame;
+    transfer.HighSpeed = m_bHighSpeed;
+    transfer.PacketsPerSecond = m_nPacketsPerFrame * 1000;
+    transfer.NominalRate = m_nNominalRate;
+    LONG rate = 0;
+    FEEDBACK_DROPS drops;
+    const BOOLEAN accepted = DecodeFeedbackTransfer(transfer, &rate, &drops);
+    if (accepted) __atomic_store_n(&m_nFeedbackRate, rate, __ATOMIC_RELEASE);
+    if (drops.Count == 0) {
+        if (accepted) InterlockedExchange(&m_bDroppingFeedback, 0);
+        return;
+    }
+    const LONG dropped = InterlockedExchangeAdd(&m_nDroppedFeedback, (LONG)drops.Count) + (LONG)drops.Count;
+    if (InterlockedExchange(&m_bDroppingFeedback, 1) == 0)
+        DbgPrint("render stream of interface %u: feedback endpoint 0x%02x sent 0x%x, read as %s, more than %u Hz "
+                 "from %u Hz; such values are dropped and the rate is kept, %d dropped so far\n",
+                 (unsigned)m_nInterfaceNumber, (unsigned)m_pInterfaceInfo->Pipes[m_FeedbackPipeIndex].EndpointAddress,
+                 (unsigned)drops.FirstWireValue, m_bHighSpeed ? "4-byte 16.16" : "3-byte 10.14",
+                 (unsigned)kFeedbackWindowHz, (unsigned)m_nNominalRate, (int)dropped);
 }
 
 // ---- data transfers ------------------------------------------------------------------

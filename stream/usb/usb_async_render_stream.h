@@ -30,7 +30,11 @@ public:
     CUsbAsyncRenderStream(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId, ULONG clockUnitId);
     ~CUsbAsyncRenderStream() override;
 
-    NTSTATUS Open(PCYCLIC_CLIENT client, PULONG frameNumber) override { return OpenStream(client, frameNumber); }
+    // A stream opened anew begins without a run of dropped feedback.
+    NTSTATUS Open(PCYCLIC_CLIENT client, PULONG frameNumber) override {
+        InterlockedExchange(&m_bDroppingFeedback, 0);
+        return OpenStream(client, frameNumber);
+    }
     NTSTATUS SelectAlternateSetting(UCHAR alternateSetting, PCYCLIC_CLIENT client) override;
     NTSTATUS FreeTransfers() override;
     NTSTATUS RecoverFromError() override;
@@ -48,6 +52,11 @@ public:
     // Whether the selected setting has one OUT and one IN pipe.
     BOOLEAN HasFeedback() const { return m_bFeedback; }
     ULONG FeedbackPacketsPerFrame() const { return m_nFeedbackPacketsPerFrame; }
+    // Feedback values dropped since the stream was made because their rate
+    // lay more than 1000 Hz from the nominal rate (a device sending the
+    // other width: 10.14 at high speed, 16.16 at full speed). A packet that
+    // brought no value is not counted.
+    ULONG DroppedFeedbackValues() const { return __atomic_load_n(&m_nDroppedFeedback, __ATOMIC_ACQUIRE); }
 
 protected:
     NTSTATUS ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alternateSetting) override;
@@ -60,6 +69,7 @@ protected:
     VOID ReturnFeedbackTransfer(PUSB_TRANSFER_CONTEXT context);
     static NTSTATUS FeedbackCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
     NTSTATUS OnFeedbackComplete(PIRP irp, PUSB_TRANSFER_CONTEXT context);
+    VOID DecodeFeedback(PUSB_TRANSFER_CONTEXT context);
 
     ULONG m_nClockUnitId;
     // The format's rate, which feedback moves within 1000 Hz.
@@ -77,4 +87,9 @@ protected:
     // Feedback packets per 1 ms frame (high speed: 8 >> (bInterval - 1) of
     // the feedback endpoint for bInterval 1..3; otherwise 1).
     ULONG m_nFeedbackPacketsPerFrame = 1;
+    // Completion side (DISPATCH_LEVEL, any processor): the dropped values
+    // and whether the last transfer that brought values dropped some, so
+    // that a run of dropped values is logged once, when it starts.
+    volatile LONG m_nDroppedFeedback = 0;
+    volatile LONG m_bDroppingFeedback = 0;
 };

@@ -4,15 +4,20 @@
 // codec's registers and re-registers the render filter with AC-3 and
 // 96 kHz formats; an AC-3 stream opens alternate setting 2 and writes the
 // rate and non-audio bits; on the polling product a plugged jack mutes
-// the speaker after 30 samples.
+// the speaker after 30 samples; a device with the stereo mix as its only
+// recording input starts.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "ks/ks_guids.h"
 #include "ks/ks_types.h"
+#include "sim/debug.h"
 #include "sim/ioctl_harness.h"
+#include "sim/registry.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/fakes/stream/formats.h"
+#include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
 #include "topology/topo_guids.h"
 
@@ -20,6 +25,10 @@ namespace e2etest {
 namespace {
 
 const char* const kReference = E2E_SOURCE_DIR "/tests/fixtures/uac1/remap_reference.txt";
+// The switches' key of the one device the session plugs.
+const char16_t* const kSettingsKey =
+    u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
+    u"{4d36e96c-e325-11ce-bfc1-08002be10318}\\0001\\Settings";
 
 struct RegisterWrite {
     ULONG index;
@@ -32,8 +41,10 @@ std::ostream& operator<<(std::ostream& out, const RegisterWrite& w) {
 
 class RemapE2eTest : public E2eTest {
 protected:
-    // The reference under these ids; chipId answers the identification.
-    NTSTATUS StartRemap(USHORT vendor, USHORT product, bool chipId, const std::vector<simusb::Bytes>& jack = {}) {
+    // The reference under these ids; chipId answers the identification;
+    // switches are stored in the device's "Settings" key before the start.
+    NTSTATUS StartRemap(USHORT vendor, USHORT product, bool chipId, const std::vector<simusb::Bytes>& jack = {},
+                        const std::vector<std::pair<std::u16string, ULONG>>& switches = {}) {
         // The old session goes first: its end resets the stand-in's global
         // state (front-end hooks, registry file), which the new one sets up.
         session_.reset();
@@ -55,6 +66,11 @@ protected:
         d.SetVendorAnswer(0xC3, 0x81, 0, 9, {(uint8_t)(chipId ? 0x9F : 0)});
         d.SetVendorAnswer(0xC3, 0x81, 0, 8, {(uint8_t)(chipId ? 0x03 : 0)});
         if (!jack.empty()) d.ScriptHidInputReports(0x0100, jack);
+        for (const auto& [name, value] : switches) {
+            const std::vector<uint8_t> bytes = {(uint8_t)value, (uint8_t)(value >> 8), (uint8_t)(value >> 16),
+                                                (uint8_t)(value >> 24)};
+            EXPECT_EQ(sim::RegistrySetValue(kSettingsKey, name, REG_BINARY, bytes), STATUS_SUCCESS);
+        }
         return session_->Start();
     }
 
@@ -89,6 +105,23 @@ protected:
         std::vector<uint8_t> buffer((const uint8_t*)value, (const uint8_t*)value + bytes);
         sim::IoctlResult r = filter.DeviceIoControl(IOCTL_KS_PROPERTY, &request, sizeof(request),
                                                     buffer.empty() ? nullptr : buffer.data(), bytes);
+        filter.Close();
+        return r.status;
+    }
+
+    // KSPROPERTY_AUDIO_VOLUMELEVEL of one channel of a node, GET or SET.
+    NTSTATUS Level(ULONG node, ULONG channel, ULONG verb, LONG* level) {
+        KSNODEPROPERTY_AUDIO_CHANNEL request = {};
+        request.NodeProperty.Property.Set = KSPROPSETID_Audio;
+        request.NodeProperty.Property.Id = KSPROPERTY_AUDIO_VOLUMELEVEL;
+        request.NodeProperty.Property.Flags = verb | KSPROPERTY_TYPE_TOPOLOGY;
+        request.NodeProperty.NodeId = node;
+        request.Channel = channel;
+        sim::UserProcess client;
+        sim::UserHandle filter(client);
+        NTSTATUS status = filter.OpenDevice(Session().Fdo(), u"\\GlobalTopo");
+        if (!NT_SUCCESS(status)) return status;
+        sim::IoctlResult r = filter.DeviceIoControl(IOCTL_KS_PROPERTY, &request, sizeof(request), level, sizeof(*level));
         filter.Close();
         return r.status;
     }
@@ -162,23 +195,54 @@ TEST_F(RemapE2eTest, SpdifThroughAPropertyRequestRebuildsTheRenderFilter) {
 // gets every register back as the host last wrote it (S/PDIF selected,
 // 48 kHz, non-audio), and the S/PDIF filter plays again: a PCM stream at
 // 44.1 kHz rewrites the rate and clears the non-audio bit at its open and
-// reaches the device exactly as the same stream did before the power-down.
+// reaches the device exactly as the same stream did before the power-down,
+// both times scaled by the gains of the volume node's levels.
 TEST_F(RemapE2eTest, PowerCycleAfterAnSpdifStreamRestoresTheCodecAndPlaysAgain) {
     ASSERT_EQ(StartRemap(0x1209, 0x7A21, false), STATUS_SUCCESS);
     const ULONG node = OutputTypeNode();
     ASSERT_NE(node, KSFILTER_NODE);
     const ULONG spdif = ENDPOINT_SPDIF;
     ASSERT_EQ(SetNodeRaw(node, &spdif, sizeof(spdif)), STATUS_SUCCESS);
+    // On S/PDIF the volume node scales the stream itself: left at -6 dB,
+    // right at -12 dB (as the node reads them back).
+    const host::RenderControls controls = host::FindRenderControls(Session());
+    ASSERT_TRUE(controls.hasVolume);
+    LONG levels[2] = {-6 * 65536, -12 * 65536};
+    for (ULONG channel = 0; channel < 2; ++channel) {
+        ASSERT_EQ(Level(controls.volumeNode, channel, KSPROPERTY_TYPE_SET, &levels[channel]), STATUS_SUCCESS);
+        ASSERT_EQ(Level(controls.volumeNode, channel, KSPROPERTY_TYPE_GET, &levels[channel]), STATUS_SUCCESS);
+        EXPECT_NEAR(levels[channel], (channel == 0 ? -6 : -12) * 65536, 65536 / 2) << channel;
+    }
     const WAVEFORMATEXTENSIBLE pcm = streamfakes::PcmFormat(2, 44100, 16);
+    // Samples up from 1 to 32767 and down again: no step a limiter acts on.
     std::vector<uint8_t> ramp(4 * 44100);
     for (size_t i = 0; i < ramp.size() / 2; ++i) {
-        const uint16_t v = (uint16_t)(1 + i % 65535);
+        const size_t t = i % 65534;
+        const uint16_t v = (uint16_t)(t < 32767 ? t + 1 : 65534 - t);
         ramp[2 * i] = (uint8_t)v;
         ramp[2 * i + 1] = (uint8_t)(v >> 8);
     }
+    // What the device must receive: each channel's samples times the gain
+    // of its level, within two steps (the conversions to float and back
+    // round on their own) and 0.005 dB (the gain's own precision).
+    const auto expectScaled = [&](const host::StreamRun& run) {
+        const double gains[2] = {std::pow(10.0, levels[0] / 65536.0 / 20.0), std::pow(10.0, levels[1] / 65536.0 / 20.0)};
+        const size_t lead = (size_t)run.leadFrames * 4;
+        ASSERT_GE(run.bytes.size(), lead + ramp.size());
+        size_t wrong = 0, first = SIZE_MAX;
+        // The last frame arrives as silence (both runs alike): not compared.
+        for (size_t i = 0; i + 2 < ramp.size() / 2; ++i) {
+            const int16_t played = (int16_t)(ramp[2 * i] | ramp[2 * i + 1] << 8);
+            const int16_t got = (int16_t)(run.bytes[lead + 2 * i] | run.bytes[lead + 2 * i + 1] << 8);
+            const double expected = played * gains[i % 2];
+            if (std::abs(got - expected) > 2.0 + std::abs(expected) * 0.0005 && wrong++ == 0) first = i;
+        }
+        EXPECT_EQ(wrong, 0u) << "first at sample " << first;
+    };
     const host::StreamRun reference = host::Play(Session(), pcm, ramp, nullptr);
     ASSERT_EQ(reference.status, STATUS_SUCCESS) << reference.error;
     ASSERT_TRUE(std::any_of(reference.bytes.begin(), reference.bytes.end(), [](uint8_t b) { return b != 0; }));
+    expectScaled(reference);
     const std::vector<uint8_t> burst(4 * 4800, 0x5A);
     host::StreamRun ac3 = host::Play(Session(), PlainAc3At48k(), burst, nullptr);
     ASSERT_EQ(ac3.status, STATUS_SUCCESS) << ac3.error;
@@ -207,6 +271,7 @@ TEST_F(RemapE2eTest, PowerCycleAfterAnSpdifStreamRestoresTheCodecAndPlaysAgain) 
     EXPECT_EQ(run.leadFrames, reference.leadFrames);
     EXPECT_EQ(run.signalFrames, reference.signalFrames);
     EXPECT_TRUE(run.bytes == reference.bytes) << "the device received other bytes than before the power-down";
+    expectScaled(run);
 }
 
 // Each type's lists, whatever came before: speakers neither AC-3 nor
@@ -279,6 +344,20 @@ TEST_F(RemapE2eTest, BadOutputTypeRequestsChangeNothing) {
             << w;
     EXPECT_TRUE(HasRenderFilter(u"SPK"));
     EXPECT_FALSE(HasRenderFilter(u"SPDIF"));
+}
+
+// The stereo mix as the only recording input (microphone and line
+// recording units and the S/PDIF input off, the stereo mix on): the
+// rewritten descriptor parses and the device starts with its render filter.
+TEST_F(RemapE2eTest, ALoneStereoMixInputStarts) {
+    ASSERT_EQ(StartRemap(0x1209, 0x7A21, false, {},
+                         {{u"DisableStereoMixRecUnit", 0},
+                          {u"DisableMicInRecUnit", 1},
+                          {u"DisableLineInRecUnit", 1},
+                          {u"DisableSpdifInTerminal", 1}}),
+              STATUS_SUCCESS)
+        << sim::DebugOutput();
+    EXPECT_TRUE(HasRenderFilter(u"SPK"));
 }
 
 // The polling product with its jack plugged all along: state 1 (a quarter

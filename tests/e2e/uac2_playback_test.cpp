@@ -5,12 +5,17 @@
 // buffer never overflowing; the capture stream delivers what the device
 // sent; start and stop repeat; volume set through the topology filter
 // reaches the feature unit and comes back at the next start.
+#include <gmock/gmock.h>
+
 #include <cstring>
+#include <sstream>
 
 #include "platform/usb/descriptor_file.h"
+#include "sim/debug.h"
 #include "sim/registry.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/fakes/stream/formats.h"
+#include "tools/host/host_cli.h"
 #include "tools/host/host_controls.h"
 #include "tools/host/host_stream.h"
 
@@ -153,6 +158,75 @@ INSTANTIATE_TEST_SUITE_P(
                       PlayCase{"HighSpeed192kTenChannelsSlow", true, 192000, -300, 2.0, 10},
                       PlayCase{"FullSpeed48kTenChannels", false, 48000, 300, 2.0, 10}),
     [](const ::testing::TestParamInfo<PlayCase>& info) { return std::string(info.param.name); });
+
+struct FeedbackWidthCase {
+    const char* name;
+    bool highSpeed;
+    bool otherWidth;  // the device sends 10.14 at high speed, 16.16 at full speed
+};
+void PrintTo(const FeedbackWidthCase& c, std::ostream* os) { *os << c.name; }
+
+class Uac2FeedbackWidthTest : public E2eTest, public ::testing::WithParamInterface<FeedbackWidthCase> {};
+
+// Feedback of the other width is dropped: the stream counts the values and
+// logs one line when the run starts, and `play` warns with the count (the
+// run still succeeds: every frame arrives, at the nominal rate). The
+// expected width logs nothing and warns of nothing.
+TEST_P(Uac2FeedbackWidthTest, DroppedFeedbackIsCountedLoggedOnceAndReported) {
+    const FeedbackWidthCase& c = GetParam();
+    const simusb::UsbSpeed speed = c.highSpeed ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full;
+    const std::string file =
+        c.highSpeed ? std::string(E2E_SOURCE_DIR) + "/tests/fixtures/usb/uac2_async_device.txt" : DeviceFile(speed);
+    ASSERT_EQ(StartSession(file, "", speed), STATUS_SUCCESS);
+    Session().Device().SetFeedbackOtherWidth(c.otherWidth);
+    sim::ClearDebugOutput();
+    const uint64_t frames = 48000 / 2;
+    const std::vector<uint8_t> played = Ramp(frames);
+    host::StreamRun run = host::Play(Session(), streamfakes::PcmFormat(2, 48000, 16), played, nullptr);
+    ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
+    EXPECT_EQ(run.signalFrames, frames);
+    std::vector<std::string> lines;
+    for (const std::string& line : sim::DebugLog())
+        if (line.find("feedback endpoint 0x81 sent") != std::string::npos) lines.push_back(line);
+    if (c.otherWidth) {
+        EXPECT_GE(run.droppedFeedback, 100u);
+        EXPECT_EQ(lines.size(), 1u) << ::testing::PrintToString(sim::DebugLog());
+        EXPECT_EQ(host::FeedbackNote(run),
+                  std::to_string(run.droppedFeedback) +
+                      " feedback values of the device were dropped (not within 1000 Hz of the format's rate); the "
+                      "stream kept the nominal rate");
+    } else {
+        EXPECT_EQ(run.droppedFeedback, 0u);
+        EXPECT_TRUE(lines.empty()) << ::testing::PrintToString(sim::DebugLog());
+        EXPECT_EQ(host::FeedbackNote(run), "");
+    }
+
+    // The play command's report; its tone takes the filter's top format,
+    // which only the high-speed device's endpoint carries.
+    if (!c.highSpeed) return;
+    host::Command command;
+    command.name = "play";
+    command.tone = true;
+    command.toneSeconds = 0.5;
+    command.quiet = true;
+    const std::string dir = TestDirectory(std::string("feedback-width-") + c.name);
+    ASSERT_TRUE(host::MakeDirectories(dir));
+    command.out = dir + "/out.wav";
+    std::ostringstream out, err;
+    EXPECT_EQ(host::RunCommand(Session(), command, out, err), host::kExitOk) << err.str();
+    if (c.otherWidth)
+        EXPECT_THAT(err.str(), ::testing::ContainsRegex("uachost: warning: [1-9][0-9]* feedback values of the device "
+                                                        "were dropped"));
+    else
+        EXPECT_EQ(err.str().find("feedback"), std::string::npos) << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, Uac2FeedbackWidthTest,
+                         ::testing::Values(FeedbackWidthCase{"HighSpeed1014", true, true},
+                                           FeedbackWidthCase{"FullSpeed1616", false, true},
+                                           FeedbackWidthCase{"HighSpeedExpected", true, false},
+                                           FeedbackWidthCase{"FullSpeedExpected", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Headphone endpoints offer only 2-channel formats: a device whose
 // headphone interface has none is refused at start with

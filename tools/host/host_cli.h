@@ -17,7 +17,8 @@
 // command; an option of another
 // command is refused. play reports the frames the device received as
 // lead-in silence, the played frames and the drain tail, and fails (2)
-// when played frames did not arrive or transfers failed; record writes
+// when played frames did not arrive or transfers failed (feedback values
+// the driver dropped are a warning on stderr); record writes
 // exactly the seconds asked.
 //
 // Exit status (stdout carries only the command's own output, JSON for

@@ -123,6 +123,8 @@ int PlayCommand(HostSession& session, const Command& c, std::ostream& out, std::
     out << "played " << run.playedFrames << " frames of " << FormatText(format) << "; the device (endpoint "
         << endpoint << ") received " << run.leadFrames << " frames of lead-in silence, " << run.signalFrames
         << " played frames and " << run.tailFrames << " frames of drain tail, written to " << c.out << "\n";
+    const std::string feedback = FeedbackNote(run);
+    if (!feedback.empty()) err << "uachost: warning: " << feedback << "\n";
     const std::string shortfall = PlaybackShortfall(run);
     if (shortfall.empty()) return kExitOk;
     err << "uachost: " << shortfall << "\n";

@@ -9,6 +9,7 @@
 
 #include "platform/portcls/wave_pin.h"
 #include "sim/executor.h"
+#include "stream/usb/usb_async_render_stream.h"
 #include "stream/usb/usb_render_stream.h"
 #include "stream/wave/wave_guids.h"
 #include "tools/host/host_device.h"
@@ -329,6 +330,9 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSour
     // another stream class has no count to read.
     CUsbRenderStream* stream = dynamic_cast<CUsbRenderStream*>(EngineOf(session, filter));
     const ULONG failedBefore = stream ? stream->FailedTransfers() : 0;
+    // Dropped feedback values are counted by the Class 2.0 render stream.
+    CUsbAsyncRenderStream* async = dynamic_cast<CUsbAsyncRenderStream*>(EngineOf(session, filter));
+    const ULONG droppedBefore = async ? async->DroppedFeedbackValues() : 0;
     ReceivedSplit split(format);
     DeviceTap tap(session.Device(), split, received, &run.bytes, format, receivedFormat);
     Feeder feeder(pin, source, split, format);
@@ -349,6 +353,7 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSour
     // Failures counted before the stop: the stop's cancellations are not
     // failures anyway, and nothing after it is the run's.
     run.failedTransfers = stream ? stream->FailedTransfers() - failedBefore : 0;
+    run.droppedFeedback = async ? async->DroppedFeedbackValues() - droppedBefore : 0;
     NTSTATUS stopped = Stop(pin);
     tap.Detach();
     if (NT_SUCCESS(run.status)) run.status = stopped;
@@ -375,6 +380,13 @@ std::string PlaybackShortfall(const StreamRun& run) {
     if (run.failedTransfers != 0)
         text += (text.empty() ? "" : "; ") + std::to_string(run.failedTransfers) + " render transfers failed while the stream ran";
     return text;
+}
+
+std::string FeedbackNote(const StreamRun& run) {
+    if (run.droppedFeedback == 0) return "";
+    return std::to_string(run.droppedFeedback) +
+           " feedback values of the device were dropped (not within 1000 Hz of the format's rate); the stream kept "
+           "the nominal rate";
 }
 
 StreamRun Record(HostSession& session, double seconds, const ByteSink& recorded, const Progress& progress) {

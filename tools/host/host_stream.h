@@ -103,10 +103,12 @@ struct StreamRun {
     std::vector<uint8_t> bytes;  // without a byte sink
     // Playback: the OUT endpoint that received the data (0: none did), the
     // frames it received divided as ReceivedSplit says, and the render
-    // transfers that failed while the stream ran.
+    // transfers that failed while the stream ran, and the feedback values
+    // the driver dropped (a Class 2.0 device sending a width it cannot use).
     UCHAR endpoint = 0;
     uint64_t playedFrames = 0, leadFrames = 0, signalFrames = 0, tailFrames = 0;
     ULONG failedTransfers = 0;
+    ULONG droppedFeedback = 0;
     // Recording: the frames asked for and the frames taken (no more).
     uint64_t askedFrames = 0, recordedFrames = 0;
 };
@@ -166,5 +168,7 @@ StreamRun Record(HostSession& session, double seconds, const Progress& progress)
 // What a finished playback lost, for the user: the played frames that did
 // not reach the device, transfers that failed; empty when nothing was.
 std::string PlaybackShortfall(const StreamRun& run);
+// The feedback values a playback dropped, for the user; empty when none.
+std::string FeedbackNote(const StreamRun& run);
 
 }  // namespace host

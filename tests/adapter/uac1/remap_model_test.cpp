@@ -72,6 +72,12 @@ INSTANTIATE_TEST_SUITE_P(
         HardwareCase{"NoStereoMeansNoOutputTypes", kTestVendor, kTestProduct, false,
                      {{u"Disable2ChOutSupported", 0x101}}, STATUS_SUCCESS, "00000001001000", 0x3FE08F, 0x3002,
                      false},
+        // The stereo mix as the only recording input: the recording
+        // terminal takes it as its source, and the device starts.
+        HardwareCase{"LoneStereoMixRecordingInputStarts", kTestVendor, kTestProduct, false,
+                     {{u"DisableStereoMixRecUnit", 0}, {u"DisableMicInRecUnit", 1}, {u"DisableLineInRecUnit", 1},
+                      {u"DisableSpdifInTerminal", 1}},
+                     STATUS_SUCCESS, "00100110110000", 0x3FE08F, 0x3002, false},
         HardwareCase{"SixAndEightChannelsOffFail", kTestVendor, kTestProduct, false,
                      {{u"Disable8ChOutSupported", 1}, {u"Disable6ChOutSupported", 1}}, STATUS_UNSUCCESSFUL, "", 0, 0,
                      false}),

@@ -170,10 +170,9 @@ TEST_F(RemapRewriteTest, NoInputTerminalsLeavesPlaybackOnly) {
     EXPECT_EQ(out, want);
 }
 
-// Kept as the layout's rule has it: a lone stereo-mix recording input
-// leaves the recording terminal naming the removed selector (the parse
-// then refuses the device).
-TEST_F(RemapRewriteTest, LoneStereoMixKeepsTheSelectorAsSource) {
+// Mended: a lone stereo-mix recording input becomes the recording
+// terminal's source in place of the removed selector.
+TEST_F(RemapRewriteTest, LoneStereoMixBecomesTheRecordingTerminalsSource) {
     REMAP_SWITCHES s = Switches({{&REMAP_SWITCHES::DisableStereoMixRecUnit, 0},
                                  {&REMAP_SWITCHES::DisableMicInRecUnit, 1},
                                  {&REMAP_SWITCHES::DisableLineInRecUnit, 1},
@@ -185,7 +184,8 @@ TEST_F(RemapRewriteTest, LoneStereoMixKeepsTheSelectorAsSource) {
     want += Piece(0x48, 25);  // the mixer as it was: inputs 1, 9, 11, 8 channels
     std::fill(want.end() - 14, want.end(), 0);
     want += Piece(0x61, 38);  // unit 13, output terminal 3, unit 14
-    want += Piece(0x87, 9);   // recording terminal, still naming selector 10
+    want += Piece(0x87, 9);     // recording terminal
+    want[want.size() - 2] = 2;  // bSourceID: the stereo-mix unit
     want += Piece(0x9A, 12);  // line terminal
     want += Piece(0xB0, 10);  // unit 11
     want += Piece(0xC6, 10);  // unit 2
@@ -265,7 +265,7 @@ TEST_F(RemapRewriteTest, EightAndSixChannelSwitchesTogetherFail) {
 // What a rewritten descriptor must be: a chain of descriptors ending
 // exactly at wTotalLength, an AC header counting its own part, and every
 // source and terminal link naming an entity that is there.
-std::string CheckWalk(const Bytes& b, bool loneStereoMix) {
+std::string CheckWalk(const Bytes& b) {
     const ULONG total = b[2] | b[3] << 8;
     if (total != b.size()) return "wTotalLength differs from the bytes written";
     std::set<int> ids;
@@ -295,7 +295,7 @@ std::string CheckWalk(const Bytes& b, bool loneStereoMix) {
     if (header == 0 || firstStreaming == 0) return "no header or no streaming interface";
     if ((ULONG)(b[header + 5] | b[header + 6] << 8) != firstStreaming - header) return "AC header length wrong";
     for (auto [entity, source] : links)
-        if (!ids.count(source) && !(loneStereoMix && entity == 7 && source == 10))
+        if (!ids.count(source))
             return "entity " + std::to_string(entity) + " names missing source " + std::to_string(source);
     for (int link : terminalLinks)
         if (!ids.count(link)) return "a streaming interface links missing terminal " + std::to_string(link);
@@ -315,9 +315,7 @@ TEST_F(RemapRewriteTest, EverySwitchSetGivesAWellFormedDescriptor) {
             continue;
         }
         ASSERT_EQ(status, STATUS_SUCCESS) << bits;
-        const bool loneStereoMix = !s.DisableStereoMixRecUnit && s.DisableMicInRecUnit && s.DisableLineInRecUnit &&
-                                   s.DisableSpdifInTerminal;
-        const std::string problem = CheckWalk(out, loneStereoMix);
+        const std::string problem = CheckWalk(out);
         ASSERT_EQ(problem, "") << "switch set 0x" << std::hex << bits;
         distinct.insert(out);
     }

@@ -46,6 +46,25 @@ INSTANTIATE_TEST_SUITE_P(
                       FeedbackCase{"High192k", 192000, true, {0x00, 0x00, 0x18, 0x00}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The other speed's width: 10.14 per 1 ms frame in 3 bytes at high speed,
+// 16.16 per 1 ms frame at full speed, cut to the 3 bytes a full-speed
+// host reads.
+TEST(FeedbackEncodingTest, OtherWidthEncodesPerMillisecond) {
+    struct Case {
+        double rate;
+        bool highSpeed;
+        ULONG capacity;
+        Bytes wire;
+    };
+    for (const Case& c : {Case{48000, true, 4, {0x00, 0x00, 0x0C}}, Case{44100, true, 4, {0x66, 0x06, 0x0B}},
+                          Case{48000, false, 4, {0x00, 0x00, 0x30, 0x00}}, Case{48000, false, 3, {0x00, 0x00, 0x30}},
+                          Case{44100, false, 3, {0x9A, 0x19, 0x2C}}}) {
+        uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        const ULONG n = simusb::EncodeOtherWidthFeedback(c.rate, c.highSpeed, out, c.capacity);
+        EXPECT_EQ(Bytes(out, out + n), c.wire) << c.rate << (c.highSpeed ? " high" : " full") << " " << c.capacity;
+    }
+}
+
 void Configure(SimDevice& d, UCHAR interfaceNumber, UCHAR alt) {
     uint8_t none = 0;
     d.HandleControlTransfer({0x00, USB_REQUEST_SET_CONFIGURATION, 1, 0, 0}, &none, 0);

@@ -6,6 +6,7 @@
 // transfers in flight, Open's failures, the valid-alternate-settings
 // request and the DSD vendor request.
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "stream/wave/wave_guids.h"
@@ -264,6 +265,92 @@ INSTANTIATE_TEST_SUITE_P(
                       FeedbackCase{"Full44k1", simusb::UsbSpeed::Full, 1, 44100, 300, 1, 10},
                       FeedbackCase{"Full48k", simusb::UsbSpeed::Full, 1, 48000, -300, 1, 7}),
     [](const auto& info) { return std::string(info.param.name); });
+
+std::vector<std::string> DroppedFeedbackLines() {
+    std::vector<std::string> lines;
+    for (const std::string& line : sim::DebugLog())
+        if (line.find("feedback endpoint 0x81 sent") != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+class FeedbackWidths : public AsyncRenderTest, public ::testing::WithParamInterface<simusb::UsbSpeed> {
+protected:
+    Uac2DeviceSpec Spec() override {
+        Uac2DeviceSpec spec;
+        spec.speed = GetParam();
+        spec.feedbackInterval = 1;
+        return spec;
+    }
+};
+
+// A device that sends its feedback in the other speed's width: every value
+// is dropped and counted, the stream keeps the nominal rate, and each run
+// of dropped values is logged once, when it starts (naming the endpoint,
+// the value on the wire and the width it was read as); values of the
+// expected width in between end the run and are followed as before.
+TEST_P(FeedbackWidths, EachRunOfDroppedValuesIsCountedAndLoggedWhenItStarts) {
+    const bool high = GetParam() == simusb::UsbSpeed::High;
+    CUsbAsyncRenderStream* stream = MakeAsyncRender();
+    RecordingClient client("wave", &timeline_);
+    sim::ClearDebugOutput();
+    device().SetFeedbackOtherWidth(true);
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 48000, 16), 10, 3), STATUS_SUCCESS);
+    {
+        auto lock = device().lock();
+        device().Sink(kRenderEndpoint)->SetDriftPpm(300);
+    }
+    RunFor(300);
+    EXPECT_EQ(stream->FeedbackRate(), 48000);
+    const ULONG firstRun = stream->DroppedFeedbackValues();
+    EXPECT_GE(firstRun, 100u);
+    std::vector<std::string> lines = DroppedFeedbackLines();
+    EXPECT_EQ(lines.size(), 1u) << ::testing::PrintToString(sim::DebugLog());
+    lines.resize(1);
+    // The first value as sent: about 48 x 2^14 per frame (read as 16.16 per
+    // microframe: 96 kHz), or about 48 x 2^16 per frame cut to 3 bytes
+    // (read as 10.14: 192 kHz); the device's fill correction moves it by
+    // up to 500 Hz.
+    const std::string width = high ? ", read as 4-byte 16.16, " : ", read as 3-byte 10.14, ";
+    const size_t sent = lines[0].find("feedback endpoint 0x81 sent 0x");
+    const size_t read = lines[0].find(width);
+    EXPECT_NE(sent, std::string::npos) << lines[0];
+    EXPECT_NE(read, std::string::npos) << lines[0];
+    if (sent != std::string::npos && read != std::string::npos) {
+        const size_t digits = sent + strlen("feedback endpoint 0x81 sent 0x");
+        const double value = (double)std::stoul(lines[0].substr(digits, read - digits), nullptr, 16);
+        EXPECT_NEAR(value * 1000.0 / (high ? 16384.0 : 65536.0), 48000.0, 600.0) << lines[0];
+    }
+    EXPECT_NE(lines[0].find("more than 1000 Hz from 48000 Hz"), std::string::npos) << lines[0];
+
+    device().SetFeedbackOtherWidth(false);
+    RunFor(300);
+    EXPECT_GT(stream->FeedbackRate(), 48000);  // the device's fast clock again
+    const ULONG afterGood = stream->DroppedFeedbackValues();
+    EXPECT_LE(afterGood - firstRun, 20u);  // at most the transfers in flight at the switch
+    EXPECT_EQ(DroppedFeedbackLines().size(), 1u);
+
+    device().SetFeedbackOtherWidth(true);
+    RunFor(300);
+    Finish(stream, client);
+    EXPECT_GE(stream->DroppedFeedbackValues() - afterGood, 100u);
+    EXPECT_EQ(DroppedFeedbackLines().size(), 2u) << ::testing::PrintToString(sim::DebugLog());
+}
+
+INSTANTIATE_TEST_SUITE_P(AsyncRender, FeedbackWidths,
+                         ::testing::Values(simusb::UsbSpeed::High, simusb::UsbSpeed::Full),
+                         [](const auto& info) { return info.param == simusb::UsbSpeed::High ? "High" : "Full"; });
+
+// The width the bus speed calls for: nothing dropped, nothing logged.
+TEST_P(FeedbackWidths, TheExpectedWidthDropsNothing) {
+    CUsbAsyncRenderStream* stream = MakeAsyncRender();
+    RecordingClient client("wave", &timeline_);
+    sim::ClearDebugOutput();
+    ASSERT_EQ(Start(stream, client, CYCLIC_CLIENT_WAVE, PcmFormat(2, 48000, 16), 10, 3), STATUS_SUCCESS);
+    RunFor(300);
+    Finish(stream, client);
+    EXPECT_EQ(stream->DroppedFeedbackValues(), 0u);
+    EXPECT_TRUE(DroppedFeedbackLines().empty()) << ::testing::PrintToString(sim::DebugLog());
+}
 
 class SlowFeedback : public AsyncRenderTest {
 protected:

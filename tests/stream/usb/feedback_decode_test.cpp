@@ -133,6 +133,8 @@ struct RateCase {
     std::vector<ULONG> frameRates;  // 0: the packet brought nothing
     bool accepted;
     LONG expected;
+    ULONG dropped;        // values read but outside the window
+    ULONG firstDropped;   // its rate (0: none)
 };
 
 class TransferRates : public ::testing::TestWithParam<RateCase> {};
@@ -144,8 +146,15 @@ TEST_P(TransferRates, BecomeOneRate) {
         for (ULONG i = 0; i < c.frameRates.size(); i++)
             if (c.frameRates[i]) transfer.Put(i, c.frameRates[i]);
         LONG rate = -1;
-        EXPECT_EQ(DecodeFeedbackTransfer(transfer.t, &rate), (BOOLEAN)c.accepted) << highSpeed;
+        FEEDBACK_DROPS drops = {99, 99};
+        EXPECT_EQ(DecodeFeedbackTransfer(transfer.t, &rate, &drops), (BOOLEAN)c.accepted) << highSpeed;
         EXPECT_EQ(rate, c.accepted ? c.expected : -1) << highSpeed;
+        EXPECT_EQ(drops.Count, c.dropped) << highSpeed;
+        if (c.dropped == 0) continue;
+        // The first dropped value as it was on the wire.
+        Transfer first(1, 1, highSpeed);
+        first.Put(0, c.firstDropped);
+        EXPECT_EQ(drops.FirstWireValue, ReadFeedbackWireValue(first.bytes.data(), highSpeed)) << highSpeed;
     }
 }
 
@@ -153,17 +162,18 @@ std::vector<ULONG> Ten(ULONG rate) { return std::vector<ULONG>(10, rate); }
 
 INSTANTIATE_TEST_SUITE_P(
     Feedback, TransferRates,
-    ::testing::Values(RateCase{"Nominal", Ten(48000), true, 48000},
+    ::testing::Values(RateCase{"Nominal", Ten(48000), true, 48000, 0, 0},
                       // A mean exactly 500 / 10 Hz off has its deviation doubled.
-                      RateCase{"StepAboveDoubled", Ten(48050), true, 48100},
-                      RateCase{"StepBelowDoubled", Ten(47950), true, 47900},
-                      RateCase{"OffStepKept", Ten(48049), true, 48049},
-                      RateCase{"WindowEdges", {47000, 49000, 47000, 49000}, true, 48000},
-                      RateCase{"AllOutsideTheWindow", Ten(49001), false, 0},
-                      RateCase{"EmptyPacketsReadZeroAndAreSkipped", {0, 0, 48010, 0, 48020}, true, 48015},
-                      RateCase{"NothingArrived", Ten(0), false, 0},
+                      RateCase{"StepAboveDoubled", Ten(48050), true, 48100, 0, 0},
+                      RateCase{"StepBelowDoubled", Ten(47950), true, 47900, 0, 0},
+                      RateCase{"OffStepKept", Ten(48049), true, 48049, 0, 0},
+                      RateCase{"WindowEdges", {47000, 49000, 47000, 49000}, true, 48000, 0, 0},
+                      RateCase{"AllOutsideTheWindow", Ten(49001), false, 0, 10, 49001},
+                      RateCase{"SomeOutsideTheWindow", {48010, 96000, 0, 46999, 48020}, true, 48015, 2, 96000},
+                      RateCase{"EmptyPacketsReadZeroAndAreSkipped", {0, 0, 48010, 0, 48020}, true, 48015, 0, 0},
+                      RateCase{"NothingArrived", Ten(0), false, 0, 0, 0},
                       // 500 / 1 = 500: a single frame's deviation of 500 doubles.
-                      RateCase{"OneFrame", {48500}, true, 49000}),
+                      RateCase{"OneFrame", {48500}, true, 49000, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // With several packets per frame only each frame's last value counts.
