@@ -235,6 +235,7 @@ void ReceivedSplit::Received(const uint8_t* data, size_t bytes) {
 }
 
 void ReceivedSplit::SetReceivedFrameBytes(size_t bytes) {
+    std::lock_guard<std::mutex> guard(m_Lock);
     if (bytes != 0) m_ReceivedFrameBytes = bytes;
 }
 
