@@ -346,8 +346,7 @@ NTSTATUS ZwFlushKey(HANDLE KeyHandle) {
     KeyRef ref;
     NTSTATUS status = ref.Open(KeyHandle, 0);
     if (!NT_SUCCESS(status)) return status;
-    const std::string& file = reg::Tree().backingFile;
-    return file.empty() ? STATUS_SUCCESS : sim::RegistrySave(file);
+    return sim::RegistryFlush();
 }
 
 NTSTATUS RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR ValueName, ULONG ValueType, PVOID ValueData,

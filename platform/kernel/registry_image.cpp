@@ -1,10 +1,15 @@
 // Test and host control of the registry stand-in and its text image (format
 // in sim/registry.h).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 #include "nt/status.h"
 #include "registry_tree.h"
@@ -116,18 +121,30 @@ std::string HexOf(const std::vector<uint8_t>& data) {
     return out;
 }
 
-// Keys come in the order of their folded names (the children map), values
-// sorted the same way, so equal trees give equal images.
-void WriteKey(std::ostringstream& out, const reg::Key& key) {
-    if (key.isVolatile) return;
-    out << "key " << Quote(reg::FullPath(key)) << '\n';
-    std::vector<const reg::Value*> values;
-    for (const auto& v : key.values) values.push_back(&v);
+void WriteValues(std::ostringstream& out, const reg::Key& key) {
+    std::vector<std::pair<std::u16string, const reg::Value*>> values;
+    values.reserve(key.values.size());
+    for (const auto& v : key.values) values.emplace_back(reg::Fold(v.name), &v);
     std::sort(values.begin(), values.end(),
-              [](const reg::Value* a, const reg::Value* b) { return reg::Fold(a->name) < reg::Fold(b->name); });
-    for (const reg::Value* v : values)
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [folded, v] : values)
         out << "value " << Quote(v->name) << ' ' << TypeName(v->type) << ' ' << HexOf(v->data) << '\n';
-    for (const auto& [folded, child] : key.children) WriteKey(out, *child);
+}
+
+// Keys come in the order of their folded names (the children map), parents
+// first, values sorted the same way, so equal trees give equal images. The
+// walk keeps its own stack: a tree built through the Zw calls has no depth
+// limit.
+void WriteTree(std::ostringstream& out, const reg::Key& root) {
+    std::vector<const reg::Key*> pending = {&root};
+    while (!pending.empty()) {
+        const reg::Key* key = pending.back();
+        pending.pop_back();
+        if (key->isVolatile) continue;
+        out << "key " << Quote(reg::FullPath(*key)) << '\n';
+        WriteValues(out, *key);
+        for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) pending.push_back(it->second.get());
+    }
 }
 
 // Rest of the line after pos, split on single blanks, must hold exactly
@@ -140,32 +157,53 @@ bool Fields(const std::string& line, size_t pos, size_t count, std::vector<std::
     return fields.size() == count;
 }
 
-// Applies one "key" or "value" line to the tree under construction.
-bool ApplyLine(const std::string& line, const std::shared_ptr<reg::Key>& root, std::shared_ptr<reg::Key>& current) {
+// The tree an image builds, with an index of each key's values by folded
+// name, so that a key of many values loads in time linear in their number.
+struct Loader {
+    std::shared_ptr<reg::Key> root = reg::NewRoot();
+    std::shared_ptr<reg::Key> current;
+    std::unordered_map<const reg::Key*, std::unordered_map<std::u16string, size_t>> valueIndex;
+    std::string reason;
+
+    bool KeyLine(const std::string& line);
+    bool ValueLine(const std::string& line);
+};
+
+bool Loader::KeyLine(const std::string& line) {
+    size_t pos = 4;
     std::u16string name;
     std::vector<std::string> fields;
-    if (line.rfind("key ", 0) == 0) {
-        size_t pos = 4;
-        std::vector<std::u16string> names;
-        if (!Unquote(line, pos, name) || !Fields(line, pos, 0, fields)) return false;
-        if (!NT_SUCCESS(reg::SplitAbsolute(name, names))) return false;
-        current = root;
-        for (const auto& n : names) {
-            std::shared_ptr<reg::Key> next = current->FindChild(n);
-            current = next ? next : reg::AddChild(*current, n, false);
-        }
-        return true;
+    std::vector<std::u16string> names;
+    if (!Unquote(line, pos, name) || !Fields(line, pos, 0, fields)) return false;
+    if (!NT_SUCCESS(reg::SplitAbsolute(name, names))) return false;
+    if (names.size() > sim::kRegistryMaxKeyDepth) {
+        reason = "key nested " + std::to_string(names.size()) + " deep (at most " +
+                 std::to_string(sim::kRegistryMaxKeyDepth) + " below \\Registry)";
+        return false;
     }
-    if (line.rfind("value ", 0) == 0 && current) {
-        size_t pos = 6;
-        ULONG type;
-        std::vector<uint8_t> data;
-        if (!Unquote(line, pos, name) || !Fields(line, pos, 2, fields)) return false;
-        if (!ParseType(fields[0], type) || !ParseHex(fields[1], data)) return false;
-        reg::SetValue(*current, name, type, data.data(), data.size());
-        return true;
+    current = root;
+    for (const auto& n : names) {
+        std::shared_ptr<reg::Key> next = current->FindChild(n);
+        current = next ? next : reg::AddChild(*current, n, false);
     }
-    return false;
+    return true;
+}
+
+bool Loader::ValueLine(const std::string& line) {
+    size_t pos = 6;
+    std::u16string name;
+    std::vector<std::string> fields;
+    ULONG type;
+    std::vector<uint8_t> data;
+    if (!Unquote(line, pos, name) || !Fields(line, pos, 2, fields)) return false;
+    if (!ParseType(fields[0], type) || !ParseHex(fields[1], data)) return false;
+    auto& index = valueIndex[current.get()];
+    auto [it, added] = index.emplace(reg::Fold(name), current->values.size());
+    if (added) current->values.push_back(reg::Value{name, 0, {}});
+    reg::Value& v = current->values[it->second];
+    v.type = type;
+    v.data = std::move(data);
+    return true;
 }
 
 std::shared_ptr<reg::Key> FindKey(const std::u16string& path) {
@@ -192,6 +230,7 @@ void RegistryReset() {
     reg::MarkTreeDeleted(*reg::Tree().root);
     reg::Tree().root = reg::NewRoot();
     reg::Tree().backingFile.clear();
+    reg::Tree().unsaved = false;
 }
 
 bool RegistryKeyExists(const std::u16string& path) {
@@ -280,73 +319,133 @@ std::string RegistryImage() {
     Guard guard(reg::Tree().lock);
     std::ostringstream out;
     out << kImageHeader << '\n';
-    WriteKey(out, *reg::Tree().root);
+    WriteTree(out, *reg::Tree().root);
     return out.str();
 }
 
 NTSTATUS RegistryLoadImage(const std::string& image) { return RegistryLoadImage(image, nullptr); }
 
-NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine) {
+NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine, std::string* reason) {
     std::istringstream in(image);
     std::string line;
     bool header = false;
     size_t number = 0;
-    std::shared_ptr<reg::Key> root = reg::NewRoot();
-    std::shared_ptr<reg::Key> current;
+    Loader loader;
     if (badLine) *badLine = 0;
+    if (reason) reason->clear();
     while (std::getline(in, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
-        bool ok = header ? ApplyLine(line, root, current) : line == kImageHeader;
+        bool ok = !header                         ? line == kImageHeader
+                  : line.rfind("key ", 0) == 0    ? loader.KeyLine(line)
+                  : line.rfind("value ", 0) == 0  ? loader.current && loader.ValueLine(line)
+                                                  : false;
         if (!ok) {
-            reg::MarkTreeDeleted(*root);
+            reg::MarkTreeDeleted(*loader.root);
             if (badLine) *badLine = number;
+            if (reason) *reason = loader.reason.empty() ? "not a registry image line" : loader.reason;
             return STATUS_REGISTRY_CORRUPT;
         }
         header = true;
     }
     if (!header) {
         if (badLine) *badLine = number ? number : 1;
+        if (reason) *reason = "no registry image header";
         return STATUS_REGISTRY_CORRUPT;
     }
     Guard guard(reg::Tree().lock);
     reg::MarkTreeDeleted(*reg::Tree().root);
-    reg::Tree().root = root;
+    reg::Tree().root = loader.root;
     return STATUS_SUCCESS;
 }
 
-NTSTATUS RegistrySave(const std::string& filePath) {
-    std::string image = RegistryImage();
-    std::string temp = filePath + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << image;
-        if (!out.good()) return STATUS_REGISTRY_IO_FAILED;
+NTSTATUS RegistrySave(const std::string& filePath) { return RegistrySave(filePath, nullptr); }
+
+NTSTATUS RegistrySave(const std::string& filePath, std::string* reason) {
+    const std::string image = RegistryImage();
+    const std::string temp = filePath + ".tmp";
+    const auto fail = [&](const std::string& what) {
+        const int error = errno;
+        if (reason) *reason = what + ": " + std::strerror(error);
+        return STATUS_REGISTRY_IO_FAILED;
+    };
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return fail("cannot create " + temp);
+    for (size_t done = 0; done < image.size();) {
+        ssize_t n = write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const NTSTATUS status = fail("cannot write " + temp);
+            close(fd);
+            unlink(temp.c_str());
+            return status;
+        }
+        done += size_t(n);
     }
-    return std::rename(temp.c_str(), filePath.c_str()) == 0 ? STATUS_SUCCESS : STATUS_REGISTRY_IO_FAILED;
+    if (close(fd) != 0) {
+        const NTSTATUS status = fail("cannot write " + temp);
+        unlink(temp.c_str());
+        return status;
+    }
+    if (std::rename(temp.c_str(), filePath.c_str()) != 0) {
+        const NTSTATUS status = fail("cannot replace " + filePath);
+        unlink(temp.c_str());
+        return status;
+    }
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS RegistryLoad(const std::string& filePath) { return RegistryLoad(filePath, nullptr); }
 
-NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine) {
+NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine, std::string* reason) {
     if (badLine) *badLine = 0;
+    if (reason) reason->clear();
     std::ifstream in(filePath, std::ios::binary);
     if (!in) return STATUS_OBJECT_NAME_NOT_FOUND;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return RegistryLoadImage(text.str(), badLine);
+    // Read no more than the limit and one byte: a file that never ends
+    // (a device node) is refused as too large rather than read to the end
+    // of memory.
+    std::string text(kRegistryImageMaxBytes + 1, '\0');
+    in.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    if (in.bad()) {
+        if (reason) *reason = "cannot read the file";
+        return STATUS_REGISTRY_IO_FAILED;
+    }
+    if (text.size() > kRegistryImageMaxBytes) {
+        if (reason)
+            *reason = "larger than " + std::to_string(kRegistryImageMaxBytes >> 20) +
+                      " MiB, the largest registry image read";
+        return STATUS_REGISTRY_CORRUPT;
+    }
+    return RegistryLoadImage(text, badLine, reason);
 }
 
 NTSTATUS RegistrySetBackingFile(const std::string& filePath) { return RegistrySetBackingFile(filePath, nullptr); }
 
-NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine) {
+NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine, std::string* reason) {
     Guard guard(reg::Tree().lock);
+    if (badLine) *badLine = 0;
+    if (reason) reason->clear();
+    // What the old file has not taken yet goes to it first.
+    NTSTATUS status = RegistryFlush(reason);
     reg::Tree().backingFile.clear();
-    if (filePath.empty()) return STATUS_SUCCESS;
-    NTSTATUS status = RegistryLoad(filePath, badLine);
-    if (status == STATUS_OBJECT_NAME_NOT_FOUND) status = RegistrySave(filePath);
-    if (NT_SUCCESS(status)) reg::Tree().backingFile = filePath;
+    if (filePath.empty() || !NT_SUCCESS(status)) return status;
+    status = RegistryLoad(filePath, badLine, reason);
+    if (status == STATUS_OBJECT_NAME_NOT_FOUND) status = RegistrySave(filePath, reason);
+    if (NT_SUCCESS(status)) {
+        reg::Tree().backingFile = filePath;
+        reg::Tree().unsaved = false;
+    }
+    return status;
+}
+
+NTSTATUS RegistryFlush(std::string* reason) {
+    Guard guard(reg::Tree().lock);
+    if (reg::Tree().backingFile.empty() || !reg::Tree().unsaved) return STATUS_SUCCESS;
+    NTSTATUS status = RegistrySave(reg::Tree().backingFile, reason);
+    if (NT_SUCCESS(status)) reg::Tree().unsaved = false;
     return status;
 }
 

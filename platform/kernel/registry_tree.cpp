@@ -4,7 +4,6 @@
 #include "nt/ke.h"
 #include "nt/rtl.h"
 #include "nt/status.h"
-#include "sim/registry.h"
 
 namespace reg {
 
@@ -129,8 +128,11 @@ std::shared_ptr<Key> NewRoot() {
 }
 
 std::u16string FullPath(const Key& key) {
-    if (key.parent == nullptr) return u"\\" + key.name;
-    return FullPath(*key.parent) + u"\\" + key.name;
+    std::vector<const Key*> chain;
+    for (const Key* k = &key; k != nullptr; k = k->parent) chain.push_back(k);
+    std::u16string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += u"\\" + (*it)->name;
+    return path;
 }
 
 void SetValue(Key& key, const std::u16string& name, ULONG type, const uint8_t* data, size_t size) {
@@ -145,7 +147,7 @@ void SetValue(Key& key, const std::u16string& name, ULONG type, const uint8_t* d
 
 void Changed(Key& key) {
     key.lastWrite = Now();
-    if (!Tree().backingFile.empty()) sim::RegistrySave(Tree().backingFile);
+    Tree().unsaved = true;
 }
 
 }  // namespace reg

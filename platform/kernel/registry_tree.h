@@ -43,6 +43,7 @@ struct State {
     std::recursive_mutex lock;
     std::shared_ptr<Key> root;
     std::string backingFile;
+    bool unsaved = false;  // the tree changed since the backing file was written
 };
 
 State& Tree();
@@ -83,8 +84,10 @@ std::u16string FullPath(const Key& key);
 // Sets or replaces a value (name matched without case).
 void SetValue(Key& key, const std::u16string& name, ULONG type, const uint8_t* data, size_t size);
 
-// Stamps key with the current system time and writes the image to the
-// backing file, if one is set. Called with the lock held after a change.
+// Stamps key with the current system time and marks the tree as unsaved:
+// the backing file is written on the next flush (sim::RegistryFlush,
+// ZwFlushKey, detaching the file), once for any number of changes. Called
+// with the lock held after a change.
 void Changed(Key& key);
 
 }  // namespace reg

@@ -371,8 +371,11 @@ void WavePin::WriteAhead(PUCHAR base, ULONG size) {
         }
         m_Written += n;
     }
-    if (m_RenderHead == m_RenderQueue.size()) {
-        m_RenderQueue.clear();
+    // What was written leaves the queue once it is at least half of it: a
+    // client that keeps the queue topped up never empties it, and the
+    // queue would otherwise hold the whole stream.
+    if (m_RenderHead != 0 && m_RenderHead >= m_RenderQueue.size() - m_RenderHead) {
+        m_RenderQueue.erase(m_RenderQueue.begin(), m_RenderQueue.begin() + ptrdiff_t(m_RenderHead));
         m_RenderHead = 0;
     }
 }

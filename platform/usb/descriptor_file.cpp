@@ -339,9 +339,17 @@ bool LoadDescriptorFile(const std::string& path, UsbSpeed speed, DescriptorSet* 
         SetError(error, 0, "cannot open " + path);
         return false;
     }
-    std::stringstream s;
-    s << in.rdbuf();
-    return ParseDescriptorText(s.str(), speed, out, error);
+    // One byte past the limit tells a file that is too large.
+    std::string text(kMaxDescriptorFileBytes + 1, '\0');
+    in.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    if (text.size() > kMaxDescriptorFileBytes) {
+        if (error != nullptr)
+            *error = {0, "larger than " + std::to_string(kMaxDescriptorFileBytes >> 10) +
+                             " KiB, the largest descriptor file read"};
+        return false;
+    }
+    return ParseDescriptorText(text, speed, out, error);
 }
 
 namespace {

@@ -44,6 +44,9 @@ struct DescriptorFileError {
 // Parses text; on success *out holds the set with the given bus speed.
 bool ParseDescriptorText(const std::string& text, UsbSpeed speed, DescriptorSet* out,
                          DescriptorFileError* error);
+// Largest file LoadDescriptorFile reads (a device's text is a few
+// kilobytes); a larger one, or one that never ends, is refused (line 0).
+inline constexpr size_t kMaxDescriptorFileBytes = size_t(1) << 20;
 bool LoadDescriptorFile(const std::string& path, UsbSpeed speed, DescriptorSet* out,
                         DescriptorFileError* error);
 

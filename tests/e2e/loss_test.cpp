@@ -134,11 +134,14 @@ TEST_F(E2eTest, TransfersFailingWhileTheStreamRunsFailThePlayback) {
 
 // The split of what a device received, on frames of 2 bytes: lead-in is
 // the silence before the signal beyond the silence the signal begins with;
-// a byte short of a frame at the end (CutShort) is no frame.
+// a byte short of a frame at the end (CutShort) is no frame. The first
+// missing frame is the first played frame not received in its place after
+// the lead-in (-1: none), whatever the counts say.
 struct SplitCase {
     const char* name;
     std::vector<uint8_t> played, received;
     uint64_t lead, signal, tail;
+    int64_t missing;
 };
 
 void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
@@ -153,15 +156,19 @@ TEST_P(SplitTest, DividesLeadSignalAndTail) {
     EXPECT_EQ(split.LeadFrames(), c.lead);
     EXPECT_EQ(split.SignalFrames(), c.signal);
     EXPECT_EQ(split.TailFrames(), c.tail);
+    EXPECT_EQ(split.FirstMissingFrame(), c.missing);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitTest,
-    ::testing::Values(SplitCase{"LeadSignalTail", {1, 0, 2, 0}, {0, 0, 0, 0, 1, 0, 2, 0, 0, 0}, 2, 2, 1},
-                      SplitCase{"SignalStartingSilent", {0, 0, 5, 0}, {0, 0, 0, 0, 0, 0, 5, 0, 0, 0}, 2, 2, 1},
-                      SplitCase{"CutShort", {1, 0, 2, 0, 3, 0}, {0, 0, 1, 0, 2, 0, 7}, 1, 2, 0},
-                      SplitCase{"AllSilentReceived", {1, 0, 2, 0}, {0, 0, 0, 0, 0, 0}, 0, 2, 1},
-                      SplitCase{"NothingReceived", {1, 0}, {}, 0, 0, 0}),
+    ::testing::Values(SplitCase{"LeadSignalTail", {1, 0, 2, 0}, {0, 0, 0, 0, 1, 0, 2, 0, 0, 0}, 2, 2, 1, -1},
+                      SplitCase{"SignalStartingSilent", {0, 0, 5, 0}, {0, 0, 0, 0, 0, 0, 5, 0, 0, 0}, 2, 2, 1, -1},
+                      SplitCase{"CutShort", {1, 0, 2, 0, 3, 0}, {0, 0, 1, 0, 2, 0, 7}, 1, 2, 0, 2},
+                      SplitCase{"AllSilentReceived", {1, 0, 2, 0}, {0, 0, 0, 0, 0, 0}, 0, 2, 1, 0},
+                      SplitCase{"NothingReceived", {1, 0}, {}, 0, 0, 0, 0},
+                      SplitCase{"AFrameSkipped", {1, 0, 2, 0, 3, 0, 4, 0}, {0, 0, 1, 0, 3, 0, 4, 0, 0, 0}, 1, 4, 0, 1},
+                      SplitCase{"SilenceInPlaceOfAFrame", {1, 0, 2, 0, 3, 0}, {1, 0, 0, 0, 3, 0}, 0, 3, 0, 1},
+                      SplitCase{"SilentStartCutShort", {0, 0, 0, 0, 5, 0}, {0, 0, 5, 0}, 0, 2, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -70,6 +70,7 @@ TEST_F(E2eTest, TheRecordingIsWhatTheMicrophoneSentFromTheFirstDeliveredSample) 
                                           [](uint64_t frame, UCHAR, const simusb::StreamFormat&, ULONG) {
                                               return (LONG)(int16_t)(uint16_t)((frame * 40503u) >> 3);
                                           });
+    Session().Device().SetSourceRecording(host::kHeadsetInEndpoint, true);
     host::StreamRun run = host::Record(Session(), 2.0, nullptr);
     ASSERT_EQ(run.status, STATUS_SUCCESS) << run.error;
     std::vector<uint8_t> sent;

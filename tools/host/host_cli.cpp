@@ -263,6 +263,11 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                 session.Start();
                 code = RunCommand(session, command, out, err);
                 session.Remove();
+                // The image is written once here for what the run changed.
+                if (!session.SaveState(&error) && code == kExitOk) {
+                    err << "uachost: " << error << "\n";
+                    code = kExitBadInput;
+                }
             }
         }
         report = scope.Finish();

@@ -17,9 +17,12 @@
 // command; an option of another
 // command is refused. play reports the frames the device received as
 // lead-in silence, the played frames and the drain tail, and fails (2)
-// when played frames did not arrive or transfers failed (feedback values
-// the driver dropped are a warning on stderr); record writes
-// exactly the seconds asked.
+// when played frames did not arrive, arrived other than played (naming the
+// first), or transfers failed (feedback values the driver dropped are a
+// warning on stderr); record writes exactly the seconds asked.
+// set stores what it set in the state directory at once, and a run writes
+// the registry image once at its end if it changed: one that cannot be
+// written is bad input (1).
 //
 // Exit status (stdout carries only the command's own output, JSON for
 // inspect; every reason below is printed on stderr, and so is the report

@@ -211,7 +211,11 @@ int SetCommand(HostSession& session, const Command& c, std::ostream& out, std::o
         if (!NT_SUCCESS(status)) return DriverFailure(err, "mute of node " + std::to_string(node), status);
         out << "mute (node " << node << "): " << (mute ? "on" : "off") << "\n";
     }
-    return SetEffects(session, c, out, err);
+    int code = SetEffects(session, c, out, err);
+    if (code != kExitOk) return code;
+    // Stored now, with the state directory's answer, not only at the end.
+    std::string error;
+    return session.SaveState(&error) ? kExitOk : BadInput(err, error);
 }
 
 // The demo's files go to the state directory (or the current one).

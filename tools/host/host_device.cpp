@@ -79,7 +79,6 @@ void PrepareHeadset(simusb::SimDevice& device, std::shared_ptr<const MicSamples>
         };
     }
     device.SetSourceGenerator(kHeadsetInEndpoint, generator);
-    device.SetSourceRecording(kHeadsetInEndpoint, true);
 }
 
 void SetHeadsetJack(simusb::SimDevice& device, bool render, bool plugged) {

@@ -4,7 +4,8 @@
 // mute on the playback master channel (-60 to 0 dB in 1 dB steps), one
 // presence-detecting jack on each headset terminal, plugged in, and a
 // microphone that sends a 440 Hz tone at -12 dBFS or the samples of a WAV
-// file. Its source keeps a log of what it sent.
+// file. Its source keeps no log of what it sent (a run would hold all of
+// it); a test that compares turns the log on.
 #pragma once
 
 #include <memory>
@@ -51,8 +52,8 @@ std::string MicMismatch(const MicSamples& mic, const std::string& path, const WA
 
 simusb::DescriptorSet HostHeadset();
 
-// Jacks, microphone samples (mic: a WAV's, or NULL for the tone) and the
-// source's log, on a device made from HostHeadset().
+// Jacks and microphone samples (mic: a WAV's, or NULL for the tone) on a
+// device made from HostHeadset().
 void PrepareHeadset(simusb::SimDevice& device, std::shared_ptr<const MicSamples> mic);
 
 // Plugs or unplugs the jack of the playback (render) or microphone

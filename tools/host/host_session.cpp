@@ -105,16 +105,18 @@ bool HostSession::UseStateDirectory(const std::string& dir, std::string* error) 
         unlink(file.c_str());
     }
     size_t line = 0;
-    NTSTATUS status = sim::RegistrySetBackingFile(file, &line);
+    std::string reason;
+    NTSTATUS status = sim::RegistrySetBackingFile(file, &line, &reason);
     if (status == STATUS_REGISTRY_CORRUPT) {
-        *error = file + ":" + std::to_string(line) + ": not a registry image line; nothing was loaded";
+        *error = file + ":" + (line ? std::to_string(line) + ":" : "") + " " + reason + "; nothing was loaded";
         return false;
     }
     if (!NT_SUCCESS(status)) {
-        *error = "cannot use " + file;
+        *error = "cannot use " + file + (reason.empty() ? "" : ": " + reason);
         return false;
     }
     m_StateAttached = true;
+    m_StateFile = file;
     sim::SetSystemRoot(root);
     return true;
 }
@@ -181,6 +183,14 @@ NTSTATUS HostSession::Remove() {
     harness.UnloadDriver();
     m_Loaded = m_Running = false;
     return status;
+}
+
+bool HostSession::SaveState(std::string* error) {
+    if (!m_StateAttached) return true;
+    std::string reason;
+    if (NT_SUCCESS(sim::RegistryFlush(&reason))) return true;
+    *error = "the settings were not stored in " + m_StateFile + ": " + reason;
+    return false;
 }
 
 PDEVICE_OBJECT HostSession::Fdo() const {

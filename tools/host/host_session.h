@@ -53,7 +53,12 @@ public:
     // is loaded), loads it and keeps it as the registry's backing file;
     // maps "\SystemRoot\" to dir/SystemRoot. Creates what is missing.
     // An empty registry image is taken as no stored settings (Warnings()).
+    // The image is written back by SaveState and when the session ends.
     bool UseStateDirectory(const std::string& dir, std::string* error);
+    // Writes the registry image to the state directory if the registry
+    // changed since it was last written (true without a state directory);
+    // false with the system's reason when it cannot be written.
+    bool SaveState(std::string* error);
     // What the run should tell the user but did not stop for.
     const std::vector<std::string>& Warnings() const { return m_Warnings; }
     // Builds the device (the headset, or a descriptor file) and plugs it.
@@ -89,6 +94,7 @@ private:
     bool m_Loaded = false;
     bool m_Running = false;
     bool m_StateAttached = false;
+    std::string m_StateFile;
     NTSTATUS m_StartStatus = STATUS_UNSUCCESSFUL;
     std::vector<std::string> m_Warnings;
 };

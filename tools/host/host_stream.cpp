@@ -193,22 +193,95 @@ std::vector<uint8_t> ToneBytes(const WAVEFORMATEXTENSIBLE& f, double hz, double 
 ReceivedSplit::ReceivedSplit(const WAVEFORMATEXTENSIBLE& format)
     : m_FrameBytes(format.Format.nBlockAlign ? format.Format.nBlockAlign : 1),
       m_ReceivedFrameBytes(m_FrameBytes),
-      m_Silence(format.Format.wBitsPerSample == 8 ? 0x80 : 0) {}
+      m_Silence(format.Format.wBitsPerSample == 8 ? 0x80 : 0),
+      m_PendingLimit((size_t)(kComparedAheadSeconds * std::max<uint64_t>(format.Format.nSamplesPerSec, 1) * m_FrameBytes)) {}
+
+bool ReceivedSplit::Silent(const uint8_t* frame, size_t frameBytes) const {
+    return std::all_of(frame, frame + frameBytes, [this](uint8_t b) { return b == m_Silence; });
+}
 
 void ReceivedSplit::Add(Count& count, const uint8_t* data, size_t bytes, size_t frameBytes) const {
     const uint64_t frames = bytes / frameBytes;
     for (uint64_t i = 0; i < frames && !count.sound; i++) {
-        const uint8_t* frame = data + i * frameBytes;
-        count.sound = std::any_of(frame, frame + frameBytes, [this](uint8_t b) { return b != m_Silence; });
+        count.sound = !Silent(data + i * frameBytes, frameBytes);
         if (!count.sound) count.silent++;
     }
     count.frames += frames;
 }
 
-void ReceivedSplit::Played(const uint8_t* data, size_t bytes) { Add(m_Played, data, bytes, m_FrameBytes); }
-void ReceivedSplit::Received(const uint8_t* data, size_t bytes) { Add(m_Received, data, bytes, m_ReceivedFrameBytes); }
+void ReceivedSplit::Missing(uint64_t frame) {
+    m_Mismatch = (int64_t)frame;
+    std::vector<uint8_t>().swap(m_Pending);
+    m_PendingHead = 0;
+}
+
+void ReceivedSplit::Played(const uint8_t* data, size_t bytes) {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    Add(m_Played, data, bytes, m_FrameBytes);
+    if (m_Mismatch >= 0 || !Compared()) return;
+    m_Pending.insert(m_Pending.end(), data, data + bytes / m_FrameBytes * m_FrameBytes);
+    if (m_Pending.size() - m_PendingHead > m_PendingLimit) Missing(m_Matched);
+}
+
+// Until the device receives something other than silence, its silence is
+// the lead-in and the played data's own silent start, which matches.
+void ReceivedSplit::MatchSilence() {
+    const uint64_t silent = std::min(m_Received.silent, m_Played.silent);
+    if (silent <= m_Matched) return;
+    m_PendingHead += (size_t)(silent - m_Matched) * m_FrameBytes;
+    m_Matched = silent;
+    DropCompared();
+}
+
+// Compared bytes leave once they are at least half of what is held.
+void ReceivedSplit::DropCompared() {
+    if (m_PendingHead != 0 && m_PendingHead >= m_Pending.size() - m_PendingHead) {
+        m_Pending.erase(m_Pending.begin(), m_Pending.begin() + (ptrdiff_t)m_PendingHead);
+        m_PendingHead = 0;
+    }
+}
+
+void ReceivedSplit::Compare(const uint8_t* data, size_t bytes) {
+    const size_t frames = bytes / m_FrameBytes;
+    for (size_t i = 0; i < frames && m_Mismatch < 0; i++) {
+        if (m_PendingHead == m_Pending.size()) return;  // past the played frames: the drain
+        if (memcmp(data + i * m_FrameBytes, m_Pending.data() + m_PendingHead, m_FrameBytes) != 0) {
+            Missing(m_Matched);
+            return;
+        }
+        m_PendingHead += m_FrameBytes;
+        m_Matched++;
+    }
+    DropCompared();
+}
+
+void ReceivedSplit::Received(const uint8_t* data, size_t bytes) {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    const bool sounded = m_Received.sound;
+    Add(m_Received, data, bytes, m_ReceivedFrameBytes);
+    if (!Compared() || m_Mismatch >= 0) return;
+    size_t skip = 0;
+    if (!sounded) {
+        MatchSilence();
+        if (!m_Received.sound) return;
+        // The silent frames of this block were counted in the lead.
+        const size_t frames = bytes / m_FrameBytes;
+        while (skip < frames && Silent(data + skip * m_FrameBytes, m_FrameBytes)) skip++;
+        skip *= m_FrameBytes;
+    }
+    Compare(data + skip, bytes / m_FrameBytes * m_FrameBytes - skip);
+}
+
 void ReceivedSplit::SetReceivedFrameBytes(size_t bytes) {
+    std::lock_guard<std::mutex> guard(m_Lock);
     if (bytes != 0) m_ReceivedFrameBytes = bytes;
+}
+
+int64_t ReceivedSplit::FirstMissingFrame() const {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (!Compared()) return -1;
+    if (m_Mismatch >= 0) return m_Mismatch;
+    return m_Matched < m_Played.frames ? (int64_t)m_Matched : -1;
 }
 
 uint64_t ReceivedSplit::LeadFrames() const {
@@ -292,8 +365,9 @@ public:
             const size_t n = m_Source.Read(m_Buffer.data(), m_Buffer.size());
             m_Ended = n == 0;
             if (n == 0) break;
-            m_Pin.QueueRender(m_Buffer.data(), n);
+            // Known as played before the pin can write it.
             m_Split.Played(m_Buffer.data(), n);
+            m_Pin.QueueRender(m_Buffer.data(), n);
         }
     }
     bool Done() { return m_Ended && m_Pin.QueuedRenderBytes() == 0; }
@@ -363,6 +437,7 @@ StreamRun Play(HostSession& session, const WAVEFORMATEXTENSIBLE& format, PcmSour
     run.leadFrames = split.LeadFrames();
     run.signalFrames = split.SignalFrames();
     run.tailFrames = split.TailFrames();
+    run.firstMissingFrame = split.FirstMissingFrame();
     return run;
 }
 
@@ -377,6 +452,9 @@ std::string PlaybackShortfall(const StreamRun& run) {
     if (run.signalFrames < run.playedFrames)
         text = std::to_string(run.playedFrames - run.signalFrames) + " of the " + std::to_string(run.playedFrames) +
                " played frames did not reach the device";
+    if (run.firstMissingFrame >= 0)
+        text += (text.empty() ? "" : "; ") + std::string("played frame ") + std::to_string(run.firstMissingFrame) +
+                " is the first the device did not receive as played (in order, after the lead-in)";
     if (run.failedTransfers != 0)
         text += (text.empty() ? "" : "; ") + std::to_string(run.failedTransfers) + " render transfers failed while the stream ran";
     return text;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,20 +68,35 @@ private:
 // where the received frames stop being silent, less the silent frames the
 // played data itself begins with; a run that received only silence has no
 // lead-in.
+//
+// Where the device's frames are the pin's (same size), the received frames
+// after the lead-in are also compared with the played ones in order: the
+// first played frame that is not what the device received there is the
+// first missing one. The played frames wait for the comparison as they are
+// queued (about a second ahead); more than kComparedAheadSeconds of them
+// waiting means the device stopped taking data, and the oldest is missing.
 class ReceivedSplit {
 public:
+    static constexpr uint64_t kComparedAheadSeconds = 10;
+
     explicit ReceivedSplit(const WAVEFORMATEXTENSIBLE& format);
     void Played(const uint8_t* data, size_t bytes);
     void Received(const uint8_t* data, size_t bytes);
     // The endpoint's own frame size, where the device receives frames of
     // another width than the pin plays (a stream that sends only some of
-    // the channels); by default the pin's.
+    // the channels); by default the pin's. Frames of another size are
+    // counted, not compared.
     void SetReceivedFrameBytes(size_t bytes);
     uint64_t PlayedFrames() const { return m_Played.frames; }
     uint64_t ReceivedFrames() const { return m_Received.frames; }
     uint64_t LeadFrames() const;
     uint64_t SignalFrames() const;
     uint64_t TailFrames() const { return ReceivedFrames() - LeadFrames() - SignalFrames(); }
+    // Whether the content was compared (the frames are the same size).
+    bool Compared() const { return m_ReceivedFrameBytes == m_FrameBytes; }
+    // The index of the first played frame the device did not receive as
+    // played, or -1 when every played frame arrived (or none was compared).
+    int64_t FirstMissingFrame() const;
 
 private:
     struct Count {
@@ -89,10 +105,25 @@ private:
         bool sound = false;
     };
     void Add(Count& count, const uint8_t* data, size_t bytes, size_t frameBytes) const;
+    bool Silent(const uint8_t* frame, size_t frameBytes) const;
+    void Compare(const uint8_t* data, size_t bytes);
+    void MatchSilence();
+    void DropCompared();
+    void Missing(uint64_t frame);
 
     size_t m_FrameBytes, m_ReceivedFrameBytes;
     uint8_t m_Silence;  // 0x80 for unsigned 8-bit samples
     Count m_Played, m_Received;
+    // Played and Received may come from different threads (the client's
+    // and the device's).
+    mutable std::mutex m_Lock;
+    // Played bytes not yet compared from m_PendingHead on, which is played
+    // frame m_Matched; m_Mismatch is the first missing frame once found.
+    std::vector<uint8_t> m_Pending;
+    size_t m_PendingHead = 0;
+    size_t m_PendingLimit;
+    uint64_t m_Matched = 0;
+    int64_t m_Mismatch = -1;
 };
 
 struct StreamRun {
@@ -107,6 +138,9 @@ struct StreamRun {
     // the driver dropped (a Class 2.0 device sending a width it cannot use).
     UCHAR endpoint = 0;
     uint64_t playedFrames = 0, leadFrames = 0, signalFrames = 0, tailFrames = 0;
+    // The first played frame the device did not receive as played (-1:
+    // none; see ReceivedSplit).
+    int64_t firstMissingFrame = -1;
     ULONG failedTransfers = 0;
     ULONG droppedFeedback = 0;
     // Recording: the frames asked for and the frames taken (no more).
@@ -166,7 +200,8 @@ StreamRun Record(HostSession& session, double seconds, const ByteSink& recorded,
 StreamRun Record(HostSession& session, double seconds, const Progress& progress);
 
 // What a finished playback lost, for the user: the played frames that did
-// not reach the device, transfers that failed; empty when nothing was.
+// not reach the device, the first of them where the content was compared,
+// transfers that failed; empty when nothing was.
 std::string PlaybackShortfall(const StreamRun& run);
 // The feedback values a playback dropped, for the user; empty when none.
 std::string FeedbackNote(const StreamRun& run);

@@ -7,6 +7,7 @@
 // way. All functions are thread-safe against the Zw calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,25 +57,44 @@ NTSTATUS RegistryDeleteValue(const std::u16string& path, const std::u16string& n
 // written by name (REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
 // REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ, REG_QWORD) or as a decimal
 // number; data as hex bytes, "-" when empty.
-// Lines that are empty or begin with '#' are skipped.
+// Lines that are empty or begin with '#' are skipped. A key lies at most
+// kRegistryMaxKeyDepth names below "\Registry"; a file holds at most
+// kRegistryImageMaxBytes.
 std::string RegistryImage();
+inline constexpr size_t kRegistryMaxKeyDepth = 512;
+inline constexpr size_t kRegistryImageMaxBytes = size_t(16) << 20;
 // Replaces the tree with the image. A malformed image gives
 // STATUS_REGISTRY_CORRUPT and leaves the tree as it was; *badLine (when
 // given) then holds the 1-based number of the line that broke it (the
-// last line when the header is missing).
+// last line when the header is missing) and *reason (when given) what is
+// wrong with it.
 NTSTATUS RegistryLoadImage(const std::string& image);
-NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine);
+NTSTATUS RegistryLoadImage(const std::string& image, size_t* badLine, std::string* reason = nullptr);
 
-// STATUS_REGISTRY_IO_FAILED when the file cannot be written.
+// STATUS_REGISTRY_IO_FAILED when the file cannot be written; *reason (when
+// given) then names the step and the system's reason.
 NTSTATUS RegistrySave(const std::string& filePath);
-// STATUS_OBJECT_NAME_NOT_FOUND when the file does not exist.
+NTSTATUS RegistrySave(const std::string& filePath, std::string* reason);
+// STATUS_OBJECT_NAME_NOT_FOUND when the file does not exist;
+// STATUS_REGISTRY_CORRUPT, with *badLine 0 and a reason, for a file larger
+// than kRegistryImageMaxBytes (one that never ends, too), or as
+// RegistryLoadImage says.
 NTSTATUS RegistryLoad(const std::string& filePath);
-NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine);
-// Loads the file when it exists, then writes the image back to it after
-// every change and on ZwFlushKey, so the host program's settings survive a
-// restart. An empty path detaches the file.
+NTSTATUS RegistryLoad(const std::string& filePath, size_t* badLine, std::string* reason = nullptr);
+// Loads the file when it exists (or writes the tree to it when not), then
+// keeps it as the backing file: the image goes back to it on
+// RegistryFlush and ZwFlushKey when the tree changed since it was last
+// written, and when the file is detached or replaced (an empty path
+// detaches it). Changes are not written one by one. Fails with the
+// flush's status, attaching nothing, when the old file cannot take what
+// it was owed.
 NTSTATUS RegistrySetBackingFile(const std::string& filePath);
-NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine);
+NTSTATUS RegistrySetBackingFile(const std::string& filePath, size_t* badLine, std::string* reason = nullptr);
+// Writes the image to the backing file if the tree changed since it was
+// last written; success when there is no backing file or nothing changed.
+// STATUS_REGISTRY_IO_FAILED, the tree still marked as changed, when the
+// file cannot be written (*reason as RegistrySave says).
+NTSTATUS RegistryFlush(std::string* reason = nullptr);
 
 // Key handles (objects) currently open: a test ends with none.
 size_t RegistryOpenKeyCount();
