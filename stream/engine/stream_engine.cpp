@@ -23,9 +23,10 @@ bool OffersStereoOnly(ULONG endpointType) {
 }
 
 bool HoldsPcm(CList* list) {
-    POSITION pos = list != NULL ? list->GetHeadPosition() : NULL;
+    if (list == NULL) return false;
+    POSITION pos = list->GetHeadPosition();
     PVOID data = NULL;
-    while (list != NULL && list->GetNext(pos, &data))
+    while (list->GetNext(pos, &data))
         if (static_cast<const WAVEFORMATEXTENSIBLE*>(data)->SubFormat == KSDATAFORMAT_SUBTYPE_PCM) return true;
     return false;
 }

@@ -34,6 +34,7 @@ struct OfferCase {
     // expect all of them offered, in order.
     std::vector<WAVEFORMATEXTENSIBLE> formats = {};
 };
+void PrintTo(const OfferCase& c, std::ostream* os) { *os << c.name; }
 
 class OfferedFormats : public EngineTest, public ::testing::WithParamInterface<OfferCase> {};
 
