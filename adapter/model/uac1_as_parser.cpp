@@ -279,22 +279,22 @@ NTSTATUS ContinuousRateIndices(ULONG interfaceNumber, UCHAR alternateSetting, co
     return STATUS_SUCCESS;
 }
 
+}  // namespace
+
 // Whether the stream can send the format on the setting: a stream that
 // sizes its packets from the rate needs its largest packet to fit the data
 // endpoint. A setting without a data endpoint, or one that cannot be
 // streamed at all, is left to Open to refuse.
-bool EndpointCarries(CCyclicControl* engine, const WAVEFORMATEX& format, UCHAR alternateSetting) {
+BOOLEAN CUac1Hal::EndpointCarries(CCyclicControl* engine, const WAVEFORMATEX& format, UCHAR alternateSetting) {
     const ULONG largest = engine->LargestPacketBytes(format, alternateSetting);
     ULONG payload = 0;
-    if (largest == 0 || !engine->DataEndpointPayload(alternateSetting, &payload) || largest <= payload) return true;
+    if (largest == 0 || !engine->DataEndpointPayload(alternateSetting, &payload) || largest <= payload) return TRUE;
     DbgPrint("interface %u alternate %u: %u Hz needs packets of %u bytes, the data endpoint carries %u; the format "
              "is skipped\n",
              (unsigned)engine->GetInterfaceNumber(), (unsigned)alternateSetting, (unsigned)format.nSamplesPerSec,
              (unsigned)largest, (unsigned)payload);
-    return false;
+    return FALSE;
 }
-
-}  // namespace
 
 // descriptor: a FORMAT_TYPE that passed the cursor, so it holds its rates
 // (8 + 3n bytes, 14 for a range); a continuous range as

@@ -121,6 +121,10 @@ protected:
     // CreateStream's common tail: takes a reference on created (NULL: no
     // memory) and initialises it; *stream on success.
     NTSTATUS FinishStream(CCyclicControl* created, BOOLEAN capture, CCyclicControl** stream);
+    // Whether the data endpoint of the setting carries the largest packet
+    // the stream sends for the format at the device's speed; when it does
+    // not, one debugger line says the format is skipped.
+    static BOOLEAN EndpointCarries(CCyclicControl* engine, const WAVEFORMATEX& format, UCHAR alternateSetting);
 
     // InitHardware: the words of a model string as read (received bytes).
     NTSTATUS ReadCapabilityWords(IUsbAudioDevice* usb, const UCHAR* string, ULONG received);

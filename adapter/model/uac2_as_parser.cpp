@@ -10,15 +10,13 @@
 // AS_GENERAL that names no terminal, a FORMAT_TYPE before AS_GENERAL or of
 // a format type other than I and III; STATUS_UNSUCCESSFUL for a truncated
 // descriptor; a terminal without a clock link or a clock id naming no
-// entity fail with the lookup's status; STATUS_NOT_SUPPORTED for a render
-// interface whose PCM formats its endpoint type does not offer (headphone,
-// S/PDIF and headset endpoints offer only 2-channel formats: an interface
-// of 4 channels into headphones would get no wave filter, and the start
-// would fail there). Each with one debugger line.
+// entity fail with the lookup's status. Each with one debugger line.
 // Formats the stream code cannot carry (no channels, a subslot outside 1
 // to 4 (8 for DSD), more valid bits than the subslot holds, rate 0, a byte
 // rate past 32 bits) are skipped with a debugger line and the parse goes
-// on. Formats of more than 8 channels are kept: the data path hands them
+// on, as are PCM and IEC 61937 render formats whose largest packet the
+// data endpoint cannot carry at the device's speed (the class 1.0 rule).
+// Formats of more than 8 channels are kept: the data path hands them
 // through unprocessed.
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/streaming_group_walk.h"
@@ -45,7 +43,6 @@ struct CUac2Hal::STREAMING_GROUP2 {
     ULONG Formats;  // bmFormats
     UCHAR Channels;
     ULONG ChannelConfig;
-    BOOLEAN HasPcm;  // a PCM format was added
 };
 
 namespace {
@@ -89,17 +86,6 @@ bool Uac2FormatUsable(UCHAR channels, UCHAR subslot, UCHAR bits, bool dsd) {
     return channels >= 1 && subslotOk && bits >= 1 && bits <= 8u * subslot;
 }
 
-// Whether the engine offers a PCM format (the offered list is the one its
-// wave filter is described from).
-bool OffersPcm(IStreamEngine* engine) {
-    const ULONG count = engine->GetFormatCount();
-    for (ULONG i = 0; i < count; ++i) {
-        WAVEFORMATEXTENSIBLE format;
-        if (NT_SUCCESS(engine->GetFormat(i, &format)) && format.SubFormat == KSDATAFORMAT_SUBTYPE_PCM) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 NTSTATUS CUac2Hal::ParseAudioStreaming(const USB_CONFIGURATION_DESCRIPTOR* configuration, const UCHAR* descriptor,
@@ -132,17 +118,11 @@ NTSTATUS CUac2Hal::ParseAudioStreaming(const USB_CONFIGURATION_DESCRIPTOR* confi
 // first: the group's interface descriptor, whose alternate setting is the
 // current one from the start; *end: where the group ended.
 NTSTATUS CUac2Hal::ParseUac2Group(const UCHAR* first, ULONG bytes, const UCHAR** end) {
-    STREAMING_GROUP2 group = {first[2], first[3], NULL, 0, 0, 0, 0, 0, FALSE};
+    STREAMING_GROUP2 group = {first[2], first[3], NULL, 0, 0, 0, 0, 0};
     NTSTATUS status = WalkStreamingGroup(this, first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING_2, &group, end,
                                          &CUac2Hal::OnUac2AsGeneral, &CUac2Hal::OnUac2FormatType);
     if (NT_SUCCESS(status) && group.Stream != NULL) {
         status = AddExtraUnits(group.Stream);
-        if (NT_SUCCESS(status) && group.HasPcm && !group.Stream->IsCapture() && !OffersPcm(group.Stream)) {
-            LogDescriptorRefusal(group.InterfaceNumber, 0, 0,
-                                 "the endpoint type offers only 2-channel formats and the interface has no 2-channel "
-                                 "PCM format; the device is not supported");
-            status = STATUS_NOT_SUPPORTED;
-        }
         if (NT_SUCCESS(status)) status = group.Stream->AllocateBuffers();
     }
     if (group.Stream != NULL) group.Stream->Release();
@@ -216,12 +196,8 @@ NTSTATUS CUac2Hal::OnUac2FormatType(const UCHAR* descriptor, STREAMING_GROUP2* g
     format.Samples.wValidBitsPerSample = bits;
     format.dwChannelMask = group->ChannelConfig;
     format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    const NTSTATUS status = AddFormatsForClock(this, group->Stream, group->ClockUnitId, group->FormatType,
-                                               group->Formats, group->AlternateSetting, &format);
-    // The record keeps the rate of the last format added (0: none was).
-    if (NT_SUCCESS(status) && format.Format.nSamplesPerSec != 0 && format.SubFormat == KSDATAFORMAT_SUBTYPE_PCM)
-        group->HasPcm = TRUE;
-    return status;
+    return AddFormatsForClock(this, group->Stream, group->ClockUnitId, group->FormatType, group->Formats,
+                              group->AlternateSetting, &format);
 }
 
 NTSTATUS CUac2Hal::AddFormatsForClock(CUac2Hal* model, CCyclicControl* engine, ULONG clockUnitId, UCHAR formatType,
@@ -247,6 +223,9 @@ NTSTATUS CUac2Hal::AddFormatsForClock(CUac2Hal* model, CCyclicControl* engine, U
         }
         format->Format.nSamplesPerSec = rate;
         format->Format.nAvgBytesPerSec = (DWORD)byteRate;
+        // DSD rates are vouched for by the device itself (the probe below).
+        const bool dsd = formatType == UAC_FORMAT_TYPE_I && (bmFormats & kPcmBit) == 0;
+        if (!dsd && !EndpointCarries(engine, format->Format, alternateSetting)) continue;
         if (formatType == UAC_FORMAT_TYPE_I && (bmFormats & kPcmBit) != 0) {
             status = engine->AddFormat(format, alternateSetting);
         } else if (formatType == UAC_FORMAT_TYPE_I && (bmFormats & kDsdBits) != 0) {

@@ -9,16 +9,26 @@
 #include "adapter/audio_hal.h"
 #include "nt/ob.h"
 #include "nt/rtl.h"
+#include "portcls/portcls_guids.h"
 #include "topology/miniport_topology.h"
 #include "topology/terminal_units.h"
 
 namespace {
 
 // Formats offered through GetFormat on render endpoints of these types:
-// their 2-channel formats only.
+// their 2-channel formats only, as long as one of them is PCM.
 bool OffersStereoOnly(ULONG endpointType) {
     return endpointType == ENDPOINT_HP || endpointType == ENDPOINT_SPDIF || endpointType == ENDPOINT_HEADSET ||
            endpointType == ENDPOINT_FHP;
+}
+
+bool HoldsPcm(CList* list) {
+    if (list == NULL) return false;
+    POSITION pos = list->GetHeadPosition();
+    PVOID data = NULL;
+    while (list->GetNext(pos, &data))
+        if (static_cast<const WAVEFORMATEXTENSIBLE*>(data)->SubFormat == KSDATAFORMAT_SUBTYPE_PCM) return true;
+    return false;
 }
 
 // Extensible formats carry at least this much after WAVEFORMATEX.
@@ -175,8 +185,15 @@ NTSTATUS CStreamEngine::AddFormat(const WAVEFORMATEXTENSIBLE* format) {
     return STATUS_SUCCESS;
 }
 
+// A headphone-like endpoint whose 2-channel formats hold no PCM one (a
+// headset of 6 or 8 channels only) offers all its formats instead: its
+// wave filter needs a PCM format, and without one the endpoint, and with
+// it the device's start, would be lost. The endpoint type is asked at
+// every call, so a terminal switched to such a type at run time is served
+// by the same rule.
 CList* CStreamEngine::OfferedFormats() {
-    if (IsCapture() == 0 && OffersStereoOnly(GetEndpointType())) return m_pStereoFormats;
+    if (IsCapture() == 0 && OffersStereoOnly(GetEndpointType()) && HoldsPcm(m_pStereoFormats))
+        return m_pStereoFormats;
     return m_pFormats;
 }
 

@@ -8,6 +8,7 @@
 
 #include "nt/dbg.h"
 #include "stream/usb/feedback_decode.h"
+#include "stream/usb/usb_render_stream.h"
 #include "stream/wave/wave_guids.h"
 
 namespace {
@@ -161,6 +162,12 @@ NTSTATUS CUsbAsyncRenderStream::ComputeGeometry(PCYCLIC_CLIENT client, UCHAR alt
     m_nNominalRate = format.nSamplesPerSec;
     __atomic_store_n(&m_nFeedbackRate, (LONG)format.nSamplesPerSec, __ATOMIC_RELEASE);
     return STATUS_SUCCESS;
+}
+
+ULONG CUsbAsyncRenderStream::LargestPacketBytes(const WAVEFORMATEX& format, UCHAR alternateSetting) {
+    const ULONG packetsPerFrame = GetPacketsPerFrame(alternateSetting);
+    if (packetsPerFrame == 0) return 0;
+    return RenderPacketSizes(format.nSamplesPerSec, packetsPerFrame).Largest * format.nBlockAlign;
 }
 
 // Run before the selection: the ten feedback contexts, then the clock.

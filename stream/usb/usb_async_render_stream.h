@@ -41,6 +41,10 @@ public:
     NTSTATUS SubmitTransfer() override;
     NTSTATUS OnTransferComplete(PDEVICE_OBJECT device, PIRP irp, PUSB_TRANSFER_CONTEXT context) override;
     BOOLEAN IsAltSettingValid(UCHAR alternateSetting, ULONG samplingRate) override;
+    // Bytes of the largest packet at the format's own rate, as the class
+    // 1.0 render stream sends it; feedback moves packets from there by the
+    // few samples the device itself asks for.
+    ULONG LargestPacketBytes(const WAVEFORMATEX& format, UCHAR alternateSetting) override;
     // For native DSD formats of the acquired client: the vendor request that
     // switches the interface to DSD. Any other format: success, no request.
     NTSTATUS SendDsdVendorRequest();

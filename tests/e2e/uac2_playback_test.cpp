@@ -7,6 +7,7 @@
 // reaches the feature unit and comes back at the next start.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -228,16 +229,41 @@ INSTANTIATE_TEST_SUITE_P(Devices, Uac2FeedbackWidthTest,
                                            FeedbackWidthCase{"FullSpeedExpected", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Headphone endpoints offer only 2-channel formats: a device whose
-// headphone interface has none is refused at start with
-// STATUS_NOT_SUPPORTED (not a shortage of memory) and leaves nothing.
-TEST_F(E2eTest, Uac2HeadphonesWithoutAStereoFormatAreRefused) {
+// Headphone endpoints offer only 2-channel formats; a device whose
+// headphone interface has none starts all the same, and its render filter
+// offers the interface's own formats.
+TEST_F(E2eTest, Uac2HeadphonesWithoutAStereoFormatStartAndOfferTheirOwnFormats) {
     for (const auto speed : {simusb::UsbSpeed::Full, simusb::UsbSpeed::High})
         for (const UCHAR channels : {3, 10}) {
-            EXPECT_EQ(StartSession(DeviceFile(speed, channels), "", speed), STATUS_NOT_SUPPORTED)
+            ASSERT_EQ(StartSession(DeviceFile(speed, channels), "", speed), STATUS_SUCCESS)
                 << (int)channels << " channels";
+            const std::vector<WAVEFORMATEXTENSIBLE> offered =
+                host::OfferedFormats(Session(), Session().FindWaveFilter(false));
+            EXPECT_FALSE(offered.empty());
+            for (const WAVEFORMATEXTENSIBLE& f : offered) EXPECT_EQ(f.Format.nChannels, channels);
             session_.reset();
         }
+}
+
+// At full speed the 200-byte render endpoint carries 50 frames of 16-bit
+// stereo a packet: the rates above 48 kHz are skipped at start, each with
+// a line, and are refused when asked for; 48 kHz plays.
+TEST_F(E2eTest, Uac2FullSpeedOffersOnlyTheRatesItsEndpointCarries) {
+    ASSERT_EQ(StartSession(DeviceFile(simusb::UsbSpeed::Full), "", simusb::UsbSpeed::Full), STATUS_SUCCESS);
+    const std::vector<std::string> log = sim::DebugLog();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "interface 1 alternate 1: 192000 Hz needs packets of 768 bytes, the data endpoint carries "
+                        "200; the format is skipped"),
+              log.end())
+        << ::testing::PrintToString(log);
+    std::vector<ULONG> rates;
+    for (const WAVEFORMATEXTENSIBLE& f : host::OfferedFormats(Session(), Session().FindWaveFilter(false)))
+        rates.push_back(f.Format.nSamplesPerSec);
+    EXPECT_EQ(rates, (std::vector<ULONG>{44100, 48000}));
+    const WAVEFORMATEXTENSIBLE high = streamfakes::PcmFormat(2, 192000, 16);
+    host::StreamRun refused = host::Play(Session(), high, Ramp(1920), nullptr);
+    EXPECT_TRUE(refused.formatRefused) << host::StatusText(refused.status);
+    ExpectRampArrives(Session(), 48000, 2, 1.0);
 }
 
 TEST_F(E2eTest, Uac2RecordingIsWhatTheDeviceSent) {

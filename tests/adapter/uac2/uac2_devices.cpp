@@ -17,7 +17,7 @@ DescriptorSet Uac2Device(const DeviceOptions& o) {
     const UCHAR kAs = USB_AUDIO_SUBCLASS_AUDIOSTREAMING;
     const UCHAR kV2 = USB_AUDIO_PROTOCOL_2_0;
     const UCHAR kIsoAsync = USB_ENDPOINT_TYPE_ISOCHRONOUS | USB_ENDPOINT_SYNC_ASYNCHRONOUS;
-    const USHORT packet = (USHORT)(25 * o.channels * o.subslot);
+    const USHORT packet = o.renderPacket != 0 ? o.renderPacket : (USHORT)(25 * o.channels * o.subslot);
     ConfigBuilder c;
     c.Configuration()
         .Interface(0, 0, kAudio, USB_AUDIO_SUBCLASS_AUDIOCONTROL, kV2)
@@ -72,7 +72,7 @@ DescriptorSet Uac2Device(const DeviceOptions& o) {
     set.device = simusb::BuildDeviceDescriptor(d);
     set.configuration = c.Build();
     set.strings[0] = simusb::BuildLanguageIds({0x0409});
-    set.speed = simusb::UsbSpeed::High;
+    set.speed = o.speed;
     return set;
 }
 

@@ -30,6 +30,9 @@ struct DeviceOptions {
     UCHAR channels = 2;
     UCHAR subslot = 4;
     UCHAR bits = 24;
+    // Alternate 1's wMaxPacketSize; 0: 25 frames of the format.
+    USHORT renderPacket = 0;
+    simusb::UsbSpeed speed = simusb::UsbSpeed::High;
     // A second alternate setting of 16-bit PCM.
     bool secondAlternate = false;
     // Entities inserted in the Audio Control interface after the clock.
@@ -53,7 +56,8 @@ struct DeviceOptions {
 // line connector -> FU 5 [mute, volume] ->
 // OT 6 USB streaming; interrupt IN 0x83 of 6 bytes, bulk IN 0x84.
 // Interface 1 renders (asynchronous OUT 0x01 with feedback IN 0x81),
-// interface 2 captures (asynchronous IN 0x82). High speed.
+// interface 2 captures (asynchronous IN 0x82). High speed unless the
+// options say otherwise.
 DescriptorSet Uac2Device(const DeviceOptions& options = DeviceOptions());
 
 // A class-specific Audio Control descriptor: subtype, then its bytes.

@@ -1,6 +1,7 @@
 // Stream engine: offered formats, endpoint type, FindFormat, names, work
 // buffers, units, Init failures and the destructor's wait for clients.
 #include <atomic>
+#include <cstring>
 
 #include "adapter/audio_hal.h"
 #include "sim/executor.h"
@@ -18,45 +19,101 @@ void AddFourFormats(CStreamEngine* engine) {
         ASSERT_EQ(engine->AddFormat(&f), STATUS_SUCCESS);
 }
 
+WAVEFORMATEXTENSIBLE Iec61937Format(USHORT channels, ULONG rate) {
+    WAVEFORMATEXTENSIBLE f = PcmFormat(channels, rate, 16);
+    f.SubFormat.Data1 = 0x92;  // IEC 61937 Dolby Digital
+    return f;
+}
+
 struct OfferCase {
     const char* name;
     ULONG isCapture;
     ULONG endpointType;
     ULONG offered;
+    // The engine's formats; empty: AddFourFormats. Rows that give their own
+    // expect all of them offered, in order.
+    std::vector<WAVEFORMATEXTENSIBLE> formats = {};
 };
+void PrintTo(const OfferCase& c, std::ostream* os) { *os << c.name; }
 
 class OfferedFormats : public EngineTest, public ::testing::WithParamInterface<OfferCase> {};
 
 TEST_P(OfferedFormats, StereoOnlyForHeadphoneLikeRenderEndpoints) {
     const OfferCase& c = GetParam();
     MakeEngine(c.isCapture);
-    AddFourFormats(engine_);
+    if (c.formats.empty()) AddFourFormats(engine_);
+    for (auto f : c.formats) ASSERT_EQ(engine_->AddFormat(&f), STATUS_SUCCESS);
     AddUnit(Pin(1, c.isCapture ? UNIT_KIND_INPUT_PIN : UNIT_KIND_OUTPUT_PIN, c.endpointType));
     EXPECT_EQ(engine_->GetEndpointType(), c.endpointType);
     ASSERT_EQ(engine_->GetFormatCount(), c.offered);
     WAVEFORMATEXTENSIBLE out = {};
     for (ULONG i = 0; i < c.offered; i++) {
         ASSERT_EQ(engine_->GetFormat(i, &out), STATUS_SUCCESS);
-        if (c.offered == 2) {
+        if (!c.formats.empty()) {
+            EXPECT_EQ(memcmp(&out, &c.formats[i], sizeof(out)), 0) << "format " << i;
+        } else if (c.offered == 2) {
             EXPECT_EQ(out.Format.nChannels, 2);
         }
     }
     EXPECT_EQ(engine_->GetFormat(c.offered, &out), STATUS_INVALID_PARAMETER);
     // FindFormat searches every format whatever is offered.
-    WAVEFORMATEXTENSIBLE six = PcmFormat(6, 48000, 16);
-    EXPECT_EQ(engine_->FindFormat(&six.Format), STATUS_SUCCESS);
+    if (c.formats.empty()) {
+        WAVEFORMATEXTENSIBLE six = PcmFormat(6, 48000, 16);
+        EXPECT_EQ(engine_->FindFormat(&six.Format), STATUS_SUCCESS);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, OfferedFormats,
-                         ::testing::Values(OfferCase{"Headphones", 0, ENDPOINT_HP, 2},
-                                           OfferCase{"Spdif", 0, ENDPOINT_SPDIF, 2},
-                                           OfferCase{"Headset", 0, ENDPOINT_HEADSET, 2},
-                                           OfferCase{"FrontHeadphones", 0, ENDPOINT_FHP, 2},
-                                           OfferCase{"Speakers", 0, ENDPOINT_SPK, 4},
-                                           OfferCase{"Line", 0, ENDPOINT_LINE, 4},
-                                           OfferCase{"CaptureHeadset", 1, ENDPOINT_HEADSET, 4},
-                                           OfferCase{"CaptureMic", 1, ENDPOINT_MIC, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Engine, OfferedFormats,
+    ::testing::Values(OfferCase{"Headphones", 0, ENDPOINT_HP, 2}, OfferCase{"Spdif", 0, ENDPOINT_SPDIF, 2},
+                      OfferCase{"Headset", 0, ENDPOINT_HEADSET, 2}, OfferCase{"FrontHeadphones", 0, ENDPOINT_FHP, 2},
+                      OfferCase{"Speakers", 0, ENDPOINT_SPK, 4}, OfferCase{"Line", 0, ENDPOINT_LINE, 4},
+                      OfferCase{"CaptureHeadset", 1, ENDPOINT_HEADSET, 4},
+                      OfferCase{"CaptureMic", 1, ENDPOINT_MIC, 4},
+                      // Without a 2-channel PCM format the endpoint offers
+                      // its own formats, whatever their channel counts.
+                      OfferCase{"HeadphonesFourAndEightChannels",
+                                0,
+                                ENDPOINT_HP,
+                                3,
+                                {PcmFormat(4, 48000, 16), PcmFormat(8, 48000, 16), PcmFormat(8, 96000, 24, 32)}},
+                      OfferCase{"HeadsetEightChannels", 0, ENDPOINT_HEADSET, 1, {PcmFormat(8, 48000, 24, 32)}},
+                      OfferCase{"FrontHeadphonesSixChannels", 0, ENDPOINT_FHP, 1, {PcmFormat(6, 44100, 16)}},
+                      OfferCase{"SpdifWhoseStereoIsIec61937Only",
+                                0,
+                                ENDPOINT_SPDIF,
+                                2,
+                                {Iec61937Format(2, 48000), PcmFormat(6, 48000, 16)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The offered list follows the terminal's type when it changes at run
+// time: an 8-channel-only endpoint switched to headphones keeps its
+// formats; one with a stereo format narrows to it.
+TEST_F(EngineTest, OfferedFormatsFollowAnOutputTypeSwitch) {
+    struct Row {
+        std::vector<WAVEFORMATEXTENSIBLE> formats;
+        ULONG speakers, headphones;
+    };
+    for (const Row& row : {Row{{PcmFormat(8, 48000, 16), PcmFormat(8, 96000, 16)}, 2, 2},
+                           Row{{PcmFormat(8, 48000, 16), PcmFormat(2, 48000, 16)}, 2, 1}}) {
+        MakeEngine(0);
+        for (auto f : row.formats) ASSERT_EQ(engine_->AddFormat(&f), STATUS_SUCCESS);
+        UnitSpec spec;
+        spec.id = 1;
+        spec.kind = UNIT_KIND_TERMINAL_TYPE;
+        spec.type = ENDPOINT_SPK;
+        FakeStreamUnit* selector = FakeStreamUnit::Create(spec);
+        ASSERT_EQ(engine_->AddUnit(selector), STATUS_SUCCESS);
+        EXPECT_EQ(engine_->GetFormatCount(), row.speakers);
+        ASSERT_EQ(selector->SelectType(ENDPOINT_HP), STATUS_SUCCESS);
+        EXPECT_EQ(engine_->GetEndpointType(), (ULONG)ENDPOINT_HP);
+        EXPECT_EQ(engine_->GetFormatCount(), row.headphones) << row.formats.back().Format.nChannels;
+        WAVEFORMATEXTENSIBLE out = {};
+        EXPECT_EQ(engine_->GetFormat(0, &out), STATUS_SUCCESS);
+        selector->Release();
+        ReleaseEngine();
+    }
+}
 
 struct TypeCase {
     const char* name;
