@@ -229,6 +229,8 @@ VOID CHeadphoneEffect::ApplyRoom(ULONG room) {
     } else if ((ULONG)m_pHeadphone->GetHeadphoneRoom() != room) {
         m_pHeadphone->SetHeadphoneRoom((int)room);
     }
+    // A new room turns the engine's tail on; the mode decides it again.
+    m_pHeadphone->SetTailEnable(m_Values[HEADPHONE_VALUE_MODE] != HEADPHONE_MODE_NO_TAIL ? 1 : 0);
 }
 
 VOID CHeadphoneEffect::ApplyMode(ULONG mode) {
