@@ -94,7 +94,8 @@ CSurroundEffect::CSurroundEffect(PUNKNOWN outer, ULONG id)
       m_ppDryChannels(NULL),
       m_ppWetChannels(NULL),
       m_pWetLimiter(NULL),
-      m_pDryLimiter(NULL) {}
+      m_pDryLimiter(NULL),
+      m_bEffectFollows(FALSE) {}
 
 CSurroundEffect::~CSurroundEffect() {
     FreeSet(&m_ppDryChannels);
@@ -123,6 +124,11 @@ NTSTATUS CSurroundEffect::Init(IUnknown* entity, ULONG controlSelector, PDEVICE_
         m_pDryLimiter = MakeLimiter(LIMITER_MAKEUP_UNITY);
     }
     return status;
+}
+
+BOOLEAN CSurroundEffect::Processes() const {
+    return m_pVirtualizer != NULL && m_ppDryChannels != NULL && m_ppWetChannels != NULL && m_pWetLimiter != NULL &&
+           m_pDryLimiter != NULL;
 }
 
 NTSTATUS CSurroundEffect::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
@@ -159,7 +165,8 @@ CHeadphoneEffect::CHeadphoneEffect(PUNKNOWN outer, ULONG id)
       m_pWetLimiter(NULL),
       m_pDryLimiter(NULL),
       m_LimiterFormat(),
-      m_ppWetChannels(NULL) {}
+      m_ppWetChannels(NULL),
+      m_bEffectFollows(FALSE) {}
 
 CHeadphoneEffect::~CHeadphoneEffect() {
     FreeSet(&m_ppDryChannels);
@@ -299,6 +306,11 @@ NTSTATUS CHeadphoneEffect::SetValues(ULONG first, ULONG count, const ULONG* valu
         }
     }
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CHeadphoneEffect::Processes() const {
+    return m_pHeadphone != NULL && m_ppDryChannels != NULL && m_ppWetChannels != NULL && m_pWetLimiter != NULL &&
+           m_pDryLimiter != NULL;
 }
 
 NTSTATUS CHeadphoneEffect::SetFormat(const WAVEFORMATEXTENSIBLE* format) {

@@ -1,5 +1,6 @@
 #include "tests/dsp/effect_nodes/effect_node_fixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -174,6 +175,8 @@ void Reference::Run(const Block& in, Block* dry, Block* wet) {
     m_Dry->Process(dry->Channels(), (int)in.frames);
     if (m_Virtualizer) m_Virtualizer->Process(wet->Channels(), wet->Channels(), (int)in.frames);
     if (m_Wrapper) m_Wrapper->Process(wet->Channels(), (int)in.frames);
+    // The wet set is the rendered pair; its other channels are silent.
+    for (ULONG c = 2; c < m_Channels; ++c) std::fill(wet->data[c].begin(), wet->data[c].begin() + in.frames, 0.0f);
     m_Wet->Process(wet->Channels(), (int)in.frames);
 }
 
