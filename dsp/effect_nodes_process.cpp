@@ -80,8 +80,9 @@ void Crossfade(float** out, float** dry, const EFFECT_BLOCK& block, LONG state, 
     }
 }
 
-// After the engine: the wet limiter, the choice of set, the cross-fade of a
-// switch change and the copy back into the engine's buffers.
+// After the engine: the wet set's pair alone, the wet limiter, the choice
+// of set, the cross-fade of a switch change and the copy back into the
+// engine's buffers.
 void FinishBlock(const EFFECT_PATHS& paths, const EFFECT_BLOCK& block, bool wet, LONG* fadeState, ULONG rate,
                  BOOLEAN fold) {
     SilenceBeyondPair(paths.Wet, block);

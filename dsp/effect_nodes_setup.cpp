@@ -229,11 +229,13 @@ VOID CHeadphoneEffect::ApplyRoom(ULONG room) {
         return;
     }
     CInStackLockHold hold(&m_SpinLock);
-    if (m_pHeadphone->GetSpeakerMode() != 0) {
-        if ((ULONG)m_pHeadphone->GetSpeakerRoom() != room) {
-            m_pHeadphone->SetSpeakerRoom((int)room);
-        }
-    } else if ((ULONG)m_pHeadphone->GetHeadphoneRoom() != room) {
+    const bool speaker = m_pHeadphone->GetSpeakerMode() != 0;
+    if ((ULONG)(speaker ? m_pHeadphone->GetSpeakerRoom() : m_pHeadphone->GetHeadphoneRoom()) == room) {
+        return;
+    }
+    if (speaker) {
+        m_pHeadphone->SetSpeakerRoom((int)room);
+    } else {
         m_pHeadphone->SetHeadphoneRoom((int)room);
     }
     // A new room turns the engine's tail on; the mode decides it again.

@@ -170,5 +170,45 @@ INSTANTIATE_TEST_SUITE_P(
                       ChainCase{"BothOnAll", true, true, -1, 0.05f, VirtualizedHeadphonePair}),
     [](const ::testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
 
+// A node followed by another effect node passes its dry set on unfolded
+// and fades every channel on a switch change, so that the fold-down the
+// next node makes fades as a whole.
+TEST_F(EffectNodeTest, FollowedNodeFadesEveryChannel) {
+    HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
+    node->SetEffectFollows(TRUE);
+    const WAVEFORMATEXTENSIBLE format = Pcm(kChannels, kRate);
+    node->SetFormat(&format);
+    constexpr LONG L = 2 * (kRate / 1000);
+    const float span = (float)(L - 1);
+    // The input, continuous over the blocks, and the dry set: the input
+    // behind the unity limiter's delay.
+    auto dry = [](ULONG c, LONG at) { return at < (LONG)kLimiterDelay ? 0.0f : Tones(1, at - kLimiterDelay).data[c][0]; };
+    auto run = [&](ULONG b) {
+        Block block = Tones(EFFECT_SET_FRAMES, b * EFFECT_SET_FRAMES);
+        EXPECT_EQ(ProcessAtDispatch(node, format, block.Channels(), EFFECT_SET_FRAMES), STATUS_SUCCESS);
+        return block;
+    };
+    Block out = run(0);
+    for (ULONG c = 0; c < kChannels; ++c)
+        for (LONG i = 0; i < (LONG)EFFECT_SET_FRAMES; ++i) ASSERT_EQ(out.data[c][i], dry(c, i)) << c << "," << i;
+
+    static_cast<IEffectUnit*>(node)->SetValue(1);
+    out = run(1);
+    for (ULONG c = 2; c < kChannels; ++c)
+        for (LONG i = 0; i < (LONG)EFFECT_SET_FRAMES; ++i) {
+            const float expect = i < L ? (1.0f - (float)i / span) * dry(c, EFFECT_SET_FRAMES + i) : 0.0f;
+            ASSERT_EQ(out.data[c][i], expect) << "to wet: channel " << c << " frame " << i;
+        }
+
+    static_cast<IEffectUnit*>(node)->SetValue(0);
+    out = run(2);
+    for (ULONG c = 2; c < kChannels; ++c)
+        for (LONG i = 0; i < (LONG)EFFECT_SET_FRAMES; ++i) {
+            const float d = dry(c, 2 * EFFECT_SET_FRAMES + i);
+            const float expect = i < L ? 0.0f : i < 2 * L ? (float)(i - L) / span * d : d;
+            ASSERT_EQ(out.data[c][i], expect) << "to dry: channel " << c << " frame " << i;
+        }
+}
+
 }  // namespace
 }  // namespace effecttest
