@@ -9,6 +9,10 @@
 //        CZvkHeadphone) and limited with makeup gain;
 // outputs one of them by the switch and the channel count, and cross-fades
 // over 2 ms out and 2 ms in on the front pair when the switch changes.
+// A block is folded down once on the render path: by the last effect node
+// of the path. A node followed by another effect node keeps all channels
+// in its dry set; every wet set carries its rendered pair and silence in
+// the other channels.
 //
 // The headphone node also owns two values, room and mode, read and written
 // through the effect-values property and stored as "Unit%02d_0" and
@@ -91,12 +95,22 @@ public:
     // state stay.
     NTSTATUS Flush() override;
 
+    // Another effect node runs after this one on the render path and folds
+    // the block down to the front pair: this node's dry set then keeps
+    // every channel, and a switch change fades them all. FALSE after
+    // construction.
+    VOID SetEffectFollows(BOOLEAN follows) { m_bEffectFollows = follows; }
+    // The sets, both limiters and the engine exist, so Process works on
+    // PCM blocks (a node whose Init ran out of memory passes them on).
+    BOOLEAN Processes() const;
+
 protected:
     CSurroundVirtualizer* m_pVirtualizer;
     float** m_ppDryChannels;
     float** m_ppWetChannels;
     CLimiter* m_pWetLimiter;
     CLimiter* m_pDryLimiter;
+    BOOLEAN m_bEffectFollows;
 };
 
 class CHeadphoneEffect : public CVendorSwitchNode {
@@ -132,6 +146,15 @@ public:
     // Resets both limiters; the engine, the switch and the fade state stay.
     NTSTATUS Flush() override;
 
+    // Another effect node runs after this one on the render path and folds
+    // the block down to the front pair: this node's dry set then keeps
+    // every channel, and a switch change fades them all. FALSE after
+    // construction.
+    VOID SetEffectFollows(BOOLEAN follows) { m_bEffectFollows = follows; }
+    // The sets, both limiters and the engine exist, so Process works on
+    // PCM blocks (a node whose Init ran out of memory passes them on).
+    BOOLEAN Processes() const;
+
 protected:
     // Room to the active set of the wrapper (the speaker set in speaker
     // mode, else the headphone set), when it differs there.
@@ -147,4 +170,5 @@ protected:
     CLimiter* m_pDryLimiter;
     WAVEFORMATEXTENSIBLE m_LimiterFormat;
     float** m_ppWetChannels;
+    BOOLEAN m_bEffectFollows;
 };

@@ -34,23 +34,37 @@ bool TakeBlock(const WAVEFORMATEXTENSIBLE* format, PVOID data, ULONG frames, EFF
 }
 
 // Both sets get a copy of the block; the dry one is folded down to the
-// front pair and limited at unity gain.
-void SplitPaths(const EFFECT_PATHS& paths, const EFFECT_BLOCK& block) {
+// front pair, unless another effect node follows and folds it there, and
+// limited at unity gain.
+void SplitPaths(const EFFECT_PATHS& paths, const EFFECT_BLOCK& block, BOOLEAN fold) {
     for (ULONG c = 0; c < block.Count; ++c) {
         memcpy(paths.Dry[c], block.Channels[c], block.Frames * sizeof(float));
         memcpy(paths.Wet[c], block.Channels[c], block.Frames * sizeof(float));
     }
-    MixChannels(paths.Dry, block.Count, 2, block.Frames, TRUE);
+    if (fold) {
+        MixChannels(paths.Dry, block.Count, 2, block.Frames, TRUE);
+    }
     paths.DryLimiter->Process(paths.Dry, (int)block.Frames);
+}
+
+// The engines render the block into the front pair: the wet set's other
+// channels are silenced, so no raw surround channel reaches a fold-down
+// on top of the rendered pair (nor the wet limiter's common gain).
+void SilenceBeyondPair(float** wet, const EFFECT_BLOCK& block) {
+    for (ULONG c = 2; c < block.Count; ++c) {
+        memset(wet[c], 0, block.Frames * sizeof(float));
+    }
 }
 
 // The front pair of the chosen set over the two ramps of a switch change:
 // L = 2 x (rate / 1000) frames out, then L frames in. A ramp longer than
-// the block is cut; rates below 1000 Hz have no ramp.
-void Crossfade(float** out, float** dry, const EFFECT_BLOCK& block, LONG state, ULONG rate) {
+// the block is cut; rates below 1000 Hz have no ramp. When the block goes
+// on unfolded, the ramps cover every channel, so that the fold-down the
+// next effect node makes fades as a whole.
+void Crossfade(float** out, float** dry, const EFFECT_BLOCK& block, LONG state, ULONG rate, BOOLEAN fold) {
     const LONG length = EFFECT_FADE_MS * (LONG)(rate / 1000);
     const float span = (float)(length - 1);
-    const ULONG pair = block.Count < 2 ? block.Count : 2;
+    const ULONG pair = !fold || block.Count < 2 ? block.Count : 2;
     for (ULONG c = 0; c < pair; ++c) {
         for (LONG i = 0; i < (LONG)block.Frames; ++i) {
             if (i < length) {
@@ -66,14 +80,17 @@ void Crossfade(float** out, float** dry, const EFFECT_BLOCK& block, LONG state, 
     }
 }
 
-// After the engine: the wet limiter, the choice of set, the cross-fade of a
-// switch change and the copy back into the engine's buffers.
-void FinishBlock(const EFFECT_PATHS& paths, const EFFECT_BLOCK& block, bool wet, LONG* fadeState, ULONG rate) {
+// After the engine: the wet set's pair alone, the wet limiter, the choice
+// of set, the cross-fade of a switch change and the copy back into the
+// engine's buffers.
+void FinishBlock(const EFFECT_PATHS& paths, const EFFECT_BLOCK& block, bool wet, LONG* fadeState, ULONG rate,
+                 BOOLEAN fold) {
+    SilenceBeyondPair(paths.Wet, block);
     paths.WetLimiter->Process(paths.Wet, (int)block.Frames);
     float** out = wet ? paths.Wet : paths.Dry;
     const LONG state = *fadeState;
     if (state == FADE_TO_WET || state == FADE_TO_DRY) {
-        Crossfade(out, paths.Dry, block, state, rate);
+        Crossfade(out, paths.Dry, block, state, rate, fold);
         InterlockedExchange(fadeState, FADE_STEADY);
     }
     for (ULONG c = 0; c < block.Count; ++c) {
@@ -97,8 +114,7 @@ bool TakesWetSet(ULONG count, ULONG enabled, LONG changed) {
 NTSTATUS CSurroundEffect::Process(const WAVEFORMATEXTENSIBLE* format, PVOID data, ULONG frames) {
     const LONG changed = TakeSwitchChange(m_pVirtualizer != NULL);
     EFFECT_BLOCK block;
-    if (m_pVirtualizer == NULL || m_ppDryChannels == NULL || m_ppWetChannels == NULL || m_pWetLimiter == NULL ||
-        m_pDryLimiter == NULL || !TakeBlock(format, data, frames, &block)) {
+    if (!Processes() || !TakeBlock(format, data, frames, &block)) {
         return STATUS_SUCCESS;
     }
     const EFFECT_PATHS paths = {m_ppDryChannels, m_ppWetChannels, m_pDryLimiter, m_pWetLimiter};
@@ -106,13 +122,14 @@ NTSTATUS CSurroundEffect::Process(const WAVEFORMATEXTENSIBLE* format, PVOID data
     for (ULONG c = 0; c < block.Count; ++c) {
         spAddConstF32InPlace(DSP_FLOOR_VALUE, block.Channels[c], (int)block.Frames);
     }
-    SplitPaths(paths, block);
+    const BOOLEAN fold = !m_bEffectFollows;
+    SplitPaths(paths, block, fold);
     m_pVirtualizer->Process(paths.Wet, paths.Wet, (int)block.Frames);
     // The virtualizer renders 5.1 and 7.1 only: other counts keep the dry
     // set rather than its silence.
     const bool rendered = block.Count == 6 || block.Count == 8;
     const bool wet = rendered && TakesWetSet(block.Count, m_EnabledLatch, changed);
-    FinishBlock(paths, block, wet, &m_Crossfade, m_StreamFormat.Format.nSamplesPerSec);
+    FinishBlock(paths, block, wet, &m_Crossfade, m_StreamFormat.Format.nSamplesPerSec, fold);
     return STATUS_SUCCESS;
 }
 
@@ -134,16 +151,16 @@ NTSTATUS CSurroundEffect::Flush() {
 NTSTATUS CHeadphoneEffect::Process(const WAVEFORMATEXTENSIBLE* format, PVOID data, ULONG frames) {
     const LONG changed = TakeSwitchChange(m_pHeadphone != NULL);
     EFFECT_BLOCK block;
-    if (m_pHeadphone == NULL || m_ppDryChannels == NULL || m_ppWetChannels == NULL || m_pWetLimiter == NULL ||
-        m_pDryLimiter == NULL || !TakeBlock(format, data, frames, &block)) {
+    if (!Processes() || !TakeBlock(format, data, frames, &block)) {
         return STATUS_SUCCESS;
     }
     const EFFECT_PATHS paths = {m_ppDryChannels, m_ppWetChannels, m_pDryLimiter, m_pWetLimiter};
     CInStackLockHold hold(&m_SpinLock);
-    SplitPaths(paths, block);
+    const BOOLEAN fold = !m_bEffectFollows;
+    SplitPaths(paths, block, fold);
     m_pHeadphone->Process(paths.Wet, (int)block.Frames);
     FinishBlock(paths, block, TakesWetSet(block.Count, m_EnabledLatch, changed), &m_Crossfade,
-                m_StreamFormat.Format.nSamplesPerSec);
+                m_StreamFormat.Format.nSamplesPerSec, fold);
     return STATUS_SUCCESS;
 }
 

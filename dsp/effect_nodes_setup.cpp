@@ -94,7 +94,8 @@ CSurroundEffect::CSurroundEffect(PUNKNOWN outer, ULONG id)
       m_ppDryChannels(NULL),
       m_ppWetChannels(NULL),
       m_pWetLimiter(NULL),
-      m_pDryLimiter(NULL) {}
+      m_pDryLimiter(NULL),
+      m_bEffectFollows(FALSE) {}
 
 CSurroundEffect::~CSurroundEffect() {
     FreeSet(&m_ppDryChannels);
@@ -123,6 +124,11 @@ NTSTATUS CSurroundEffect::Init(IUnknown* entity, ULONG controlSelector, PDEVICE_
         m_pDryLimiter = MakeLimiter(LIMITER_MAKEUP_UNITY);
     }
     return status;
+}
+
+BOOLEAN CSurroundEffect::Processes() const {
+    return m_pVirtualizer != NULL && m_ppDryChannels != NULL && m_ppWetChannels != NULL && m_pWetLimiter != NULL &&
+           m_pDryLimiter != NULL;
 }
 
 NTSTATUS CSurroundEffect::SetFormat(const WAVEFORMATEXTENSIBLE* format) {
@@ -159,7 +165,8 @@ CHeadphoneEffect::CHeadphoneEffect(PUNKNOWN outer, ULONG id)
       m_pWetLimiter(NULL),
       m_pDryLimiter(NULL),
       m_LimiterFormat(),
-      m_ppWetChannels(NULL) {}
+      m_ppWetChannels(NULL),
+      m_bEffectFollows(FALSE) {}
 
 CHeadphoneEffect::~CHeadphoneEffect() {
     FreeSet(&m_ppDryChannels);
@@ -222,13 +229,17 @@ VOID CHeadphoneEffect::ApplyRoom(ULONG room) {
         return;
     }
     CInStackLockHold hold(&m_SpinLock);
-    if (m_pHeadphone->GetSpeakerMode() != 0) {
-        if ((ULONG)m_pHeadphone->GetSpeakerRoom() != room) {
-            m_pHeadphone->SetSpeakerRoom((int)room);
-        }
-    } else if ((ULONG)m_pHeadphone->GetHeadphoneRoom() != room) {
+    const bool speaker = m_pHeadphone->GetSpeakerMode() != 0;
+    if ((ULONG)(speaker ? m_pHeadphone->GetSpeakerRoom() : m_pHeadphone->GetHeadphoneRoom()) == room) {
+        return;
+    }
+    if (speaker) {
+        m_pHeadphone->SetSpeakerRoom((int)room);
+    } else {
         m_pHeadphone->SetHeadphoneRoom((int)room);
     }
+    // A new room turns the engine's tail on; the mode decides it again.
+    m_pHeadphone->SetTailEnable(m_Values[HEADPHONE_VALUE_MODE] != HEADPHONE_MODE_NO_TAIL ? 1 : 0);
 }
 
 VOID CHeadphoneEffect::ApplyMode(ULONG mode) {
@@ -297,6 +308,11 @@ NTSTATUS CHeadphoneEffect::SetValues(ULONG first, ULONG count, const ULONG* valu
         }
     }
     return STATUS_SUCCESS;
+}
+
+BOOLEAN CHeadphoneEffect::Processes() const {
+    return m_pHeadphone != NULL && m_ppDryChannels != NULL && m_ppWetChannels != NULL && m_pWetLimiter != NULL &&
+           m_pDryLimiter != NULL;
 }
 
 NTSTATUS CHeadphoneEffect::SetFormat(const WAVEFORMATEXTENSIBLE* format) {

@@ -52,6 +52,8 @@ public:
           m_nWrite(write) {}
 
     int Write() const { return m_nWrite; }
+    // False once an output of the steps so far was not a finite number.
+    bool StayedFinite() const { return m_fFiniteCheck == 0.0f; }
 
     // One sample: x holds the eight inputs; the two outputs, rounded.
     void Step(const float* x, float* left, float* right) {
@@ -84,8 +86,15 @@ public:
         for (int i = 0; i < VIRTUALIZER_HEAD_FILTERS; ++i) filtered[i] = HeadFilter(i);
         const float ear[2] = {Weighted(v.EarWeightsL, filtered), Weighted(v.EarWeightsR, filtered)};
 
-        *left = RoundToStep(EarOutput(v.Left, 0, ear[0], heads[kHeadC], direct, kDirectL, kDirectSL, kDirectBL));
-        *right = RoundToStep(EarOutput(v.Right, 1, ear[1], heads[kHeadC], direct, kDirectR, kDirectSR, kDirectBR));
+        const float yL = EarOutput(v.Left, 0, ear[0], heads[kHeadC], direct, kDirectL, kDirectSL, kDirectBL);
+        const float yR = EarOutput(v.Right, 1, ear[1], heads[kHeadC], direct, kDirectR, kDirectSR, kDirectBR);
+        *left = RoundToStep(yL);
+        *right = RoundToStep(yR);
+        // Every input reaches both outputs at once through the direct
+        // filters, and every stored value comes from the inputs: a
+        // non-finite input or state shows here in the same sample.
+        const float both = yL + yR;
+        m_fFiniteCheck = m_fFiniteCheck + (both - both);
 
         const float* m = v.FeedWeights;
         const float feeds[VIRTUALIZER_LINES] = {m[0] * r + m[1] * x[kBR], m[2] * l + m[3] * x[kBL],
@@ -166,6 +175,8 @@ private:
     float* const m_pLine;
     const int m_nLength;
     int m_nWrite;
+    // 0.0 while every output was finite, NaN after that.
+    float m_fFiniteCheck = 0.0f;
 };
 
 }  // namespace
@@ -224,4 +235,7 @@ VOID CSurroundVirtualizer::Process(float** in, float** out, int frames) {
         network.Step(x, &out[0][n], &out[1][n]);
     }
     m_pWrite = m_pLine + network.Write();
+    // A non-finite sample would stay in the feedback network and silence
+    // every output after it: the network starts again from silence.
+    if (!network.StayedFinite()) Clear();
 }

@@ -21,6 +21,16 @@
 //   last tap against the largest: worst 0.089 (gated <= 0.15)
 //   |FM[1] - FS[1]| at 48 kHz: 0.0165
 //   48 kHz impulse model: right 68 / 32768 at sample 2, right -117 at 600, left -1 at 602
+//
+// Where the 48 kHz record departs: its C' and FM keep their fixed first
+// four taps, which this head model does not produce; with them in place
+// the remaining taps cannot reach the model's response (the error energies
+// above), so these two filters differ from the same filters at the other
+// rates within 100 Hz..7 kHz (48 kHz level minus the other record's):
+//   C':  44.1 kHz -7.9 dB (100 Hz) to +2.5 dB (6879 Hz); 96 kHz -7.9 dB (100 Hz) to +2.5 dB (6879 Hz)
+//   FM:  44.1 kHz -27.9 dB (1639 Hz) to +7.3 dB (5859 Hz); 96 kHz -28.0 dB (1639 Hz) to +7.2 dB (5876 Hz)
+// The other five filters at 48 kHz, and every filter at the other rates,
+// keep to the spread gate.
 #pragma once
 
 inline constexpr float VIRTUALIZER_HEADS_48000[124] = {

@@ -19,8 +19,10 @@ first tap (lag 2 samples).
 Fit: the N taps at lags 2, 4, ... 2N are the least-squares fit of G target
 on 600 points from 50 Hz to 0.9 fs/4, G one gain for all filters and rates.
 At 48 kHz the first four taps of C' and FM are fixed to the record's
-quoted values, and G is fitted jointly with their other taps. Taps are then
-rounded to multiples of 2^-15.
+given values, and G is fitted jointly with their other taps. Taps are then
+rounded to multiples of 2^-15. Those fixed taps are not this model's, so
+the two filters depart from the same filters at the other rates; the
+header states by how much within 100 Hz..7 kHz.
 
 Gates (asserted): for every filter but the two pinned ones, the normalised
 error energy against G target is at most -20 dB; each role's five rates lie
@@ -335,6 +337,26 @@ def main():
         spreads[role] = float(np.max(db.max(axis=0) - db.min(axis=0)))
     assert max(spreads.values()) <= 3.0, spreads
 
+    # The two pinned filters against the same role at 44.1 and 96 kHz, in
+    # the same band (stated, not gated).
+    def level_db(taps, fs):
+        return 20 * np.log10(np.abs(response(taps, spread_band, fs)))
+
+    pinned_spread = {}
+    for role in ("C", "FM"):
+        for fs in (44100, 96000):
+            diff = level_db(heads[48000][role], 48000) - level_db(heads[fs][role], fs)
+            low, high = int(np.argmin(diff)), int(np.argmax(diff))
+            pinned_spread[(role, fs)] = (diff[low], spread_band[low], diff[high], spread_band[high])
+
+    def pinned_line(role):
+        parts = []
+        for fs in (44100, 96000):
+            low, f_low, high, f_high = pinned_spread[(role, fs)]
+            parts.append("{:g} kHz {:+.1f} dB ({:.0f} Hz) to {:+.1f} dB ({:.0f} Hz)".format(
+                fs / 1000.0, low, f_low, high, f_high))
+        return "; ".join(parts)
+
     itd_model = [model_itd_ms(azimuth) for _, azimuth in PAIRS]
     itd_error = 0.0
     itd_filters = {}
@@ -385,10 +407,21 @@ def main():
 //   last tap against the largest: worst {tail:.3f} (gated <= 0.15)
 //   |FM[1] - FS[1]| at 48 kHz: {fmfs:.4f}
 //   48 kHz impulse model: right {r2} / 32768 at sample 2, right {r600} at 600, left {l602} at 602
+//
+// Where the 48 kHz record departs: its C' and FM keep their fixed first
+// four taps, which this head model does not produce; with them in place
+// the remaining taps cannot reach the model's response (the error energies
+// above), so these two filters differ from the same filters at the other
+// rates within 100 Hz..7 kHz (48 kHz level minus the other record's):
+//   C':  {pc}
+//   FM:  {pfm}
+// The other five filters at 48 kHz, and every filter at the other rates,
+// keep to the spread gate.
 #pragma once
 """.format(np=np.__version__, sp=scipy.__version__, gain=gain, worst=worst_error,
            ec=errors[(48000, "C")], efm=errors[(48000, "FM")], spread=max(spreads.values()),
-           itd=itd_error, tail=worst_tail, fmfs=fm_fs, r2=example[0], r600=example[1], l602=example[2]))
+           itd=itd_error, tail=worst_tail, fmfs=fm_fs, r2=example[0], r600=example[1], l602=example[2],
+           pc=pinned_line("C"), pfm=pinned_line("FM")))
     for fs in RATES:
         all_taps = np.concatenate([heads[fs][role] for role in ROLES])
         lines.append("inline constexpr float VIRTUALIZER_HEADS_%d[%d] = {" % (fs, len(all_taps)))

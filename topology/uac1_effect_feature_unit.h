@@ -17,7 +17,13 @@ public:
 
 protected:
     // CSurroundEffect for 0x8B, CHeadphoneEffect for 0x8C; skipped when
-    // there is no memory for the node.
+    // there is no memory for the node. The render path meets the unit's
+    // nodes last made first, so a node made after an effect node that
+    // processes is told that this one follows it and folds the block down.
     NTSTATUS CreateVendorNode(IAudioHal* builder, ULONG controlSelector, ULONG tag,
                               ULONG* nextId) override;
+
+private:
+    // An effect node of this unit that processes blocks was made.
+    BOOLEAN m_bEffectMade = FALSE;
 };

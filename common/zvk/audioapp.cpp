@@ -10,6 +10,13 @@
 #include "primitives/convert/entry_table_a.h"
 #include "primitives/vector/entry_table_b.h"
 
+namespace {
+
+// v - v is 0.0 for every finite v and NaN for NaN and the infinities.
+inline float FiniteOrSilence(float v) { return v - v == 0.0f ? v : 0.0f; }
+
+}  // namespace
+
 CAudioApp::CAudioApp(int nIn, int nOut, float offsetScale)
     : m_nInChans(nIn), m_nOutChans(nOut), m_fOffsetScale(offsetScale) {}
 
@@ -102,10 +109,12 @@ void CAudioApp::Process(float** out, int nOut, float** in, int nIn, int frames) 
     int c = std::min(m_nRealDataLen - m_nFillPos, remaining);
     while (c > 0) {
         // Every input of the stretch is read before any output is written,
-        // so in and out may name the same buffers.
+        // so in and out may name the same buffers. A non-finite sample is
+        // taken as silence: the converters' and the convolution's states
+        // would carry it on.
         for (int i = 0; i < nIn; ++i) {
             float* block = m_ppInBlock[i] + m_nFillPos;
-            for (int j = 0; j < c; ++j) block[j] = m_ppInCursor[i][j] + offset;
+            for (int j = 0; j < c; ++j) block[j] = FiniteOrSilence(m_ppInCursor[i][j]) + offset;
             m_ppInCursor[i] += c;
         }
         for (int k = 0; k < nOut; ++k) {

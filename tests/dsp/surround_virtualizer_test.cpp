@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "sim/pool.h"
 #include "tests/dsp/dsp_test_base.h"
@@ -243,6 +244,41 @@ TEST_F(VirtualizerTest, RequestsAndClear) {
     v->SetFormat(96000, 7);
     v->Clear();
     EXPECT_EQ(Render(*v, next, {37, 512, 5}), expected96);
+}
+
+// One NaN, +Inf or -Inf on one input: every output stays finite, and from
+// the next call on the network runs as one started from silence there on
+// the same input (the value cannot be taken out of the feedback network,
+// so its state is dropped at the end of the call that met it).
+TEST_F(VirtualizerTest, NonFiniteInputClearsTheNetworkAtTheEndOfItsCall) {
+    constexpr int kCall = 480;
+    constexpr int kFrames = 100 * kCall;
+    constexpr int kBadAt = 10 * kCall + 123;
+    constexpr int kRestart = 11 * kCall;
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    struct Case {
+        int rate, mode, channel;
+    } cases[] = {{48000, 7, 0}, {48000, 7, 2}, {48000, 7, 6}, {44100, 5, 3}, {96000, 5, 4}};
+    for (const Case& c : cases) {
+        for (float value : bad) {
+            SCOPED_TRACE(std::to_string(c.rate) + " Hz mode " + std::to_string(c.mode) + ", channel " +
+                         std::to_string(c.channel) + " gets " + std::to_string(value));
+            Channels in = Noise(kFrames, 11, 0.25f);
+            in.data[c.channel][kBadAt] = value;
+            VirtualizerPtr v = MakeVirtualizer(c.rate, c.mode);
+            const auto out = Render(*v, in, {kCall});
+            for (int ch = 0; ch < 2; ++ch)
+                for (int n = 0; n < kFrames; ++n) ASSERT_TRUE(std::isfinite(out[ch][n])) << "frame " << n;
+
+            auto rest = Split(in, kRestart).second;
+            VirtualizerPtr fresh = MakeVirtualizer(c.rate, c.mode);
+            const auto expected = Render(*fresh, rest, {kCall});
+            for (int ch = 0; ch < 2; ++ch)
+                for (int n = kRestart; n < kFrames; ++n)
+                    ASSERT_EQ(out[ch][n], expected[ch][n - kRestart]) << "channel " << ch << " frame " << n;
+        }
+    }
 }
 
 // Process leaves its inputs alone; out may share in[0] and in[1].

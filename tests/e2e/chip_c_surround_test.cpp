@@ -6,9 +6,10 @@
 // the speaker's samples move from the dry fold-down to the virtualizer's
 // result over the 2 ms out / 2 ms in cross-fade. The expected samples come
 // from the building blocks composed here in the engine's order: the
-// headphone node's dry path (its switch stays off), the surround node's
-// two paths, the engine's 16-bit conversions and the stereo render
-// stream's own limiter.
+// headphone node's dry path (its switch stays off; the surround node after
+// it makes the path's one fold-down), the surround node's two paths, the
+// engine's 16-bit conversions and the stereo render stream's own limiter.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -162,22 +163,25 @@ private:
         spF32ToI16Scaled(all.data(), pcm, (int)all.size(), SP_RND_ZERO, -15);
     }
 
-    // A node's dry path: the fold-down to the front pair, limited.
-    static Set Dry(Set in, CLimiter* limiter) {
+    // A node's dry path: the fold-down to the front pair when the node is
+    // the path's last effect node, limited.
+    static Set Dry(Set in, CLimiter* limiter, bool fold) {
         auto p = Pointers(in);
-        MixChannels(p.data(), kChannels, 2, kTransferFrames, TRUE);
+        if (fold) MixChannels(p.data(), kChannels, 2, kTransferFrames, TRUE);
         limiter->Process(p.data(), (int)kTransferFrames);
         return in;
     }
 
     void Block(ULONG b, int16_t* pcm) {
-        Set in = Dry(ToFloat(pcm), m_HeadphoneDry);
+        Set in = Dry(ToFloat(pcm), m_HeadphoneDry, false);
         for (auto& ch : in)
             for (float& s : ch) s += DSP_FLOOR_VALUE;
-        const Set dry = Dry(in, m_SurroundDry);
+        const Set dry = Dry(in, m_SurroundDry, true);
         Set wet = in;
         auto w = Pointers(wet);
         m_Virtualizer->Process(w.data(), w.data(), (int)kTransferFrames);
+        // The rendered pair only: the other channels are silent.
+        for (ULONG c = 2; c < kChannels; ++c) std::fill(wet[c].begin(), wet[c].end(), 0.0f);
         m_SurroundWet->Process(w.data(), (int)kTransferFrames);
         Set out = b >= m_SwitchBlock ? wet : dry;
         if (b == m_SwitchBlock) {

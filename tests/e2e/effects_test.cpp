@@ -2,7 +2,9 @@
 // UAC 1.0 speaker whose feature unit carries the vendor switches 0x8B and
 // 0x8C, its entities built by the effect chip family's classes over the
 // test model, and a stream engine that holds the two effect nodes through
-// AddUnit and runs 16-bit blocks through its data path. The switch reaches
+// AddUnit, in the render path's order (the headphone node first, the
+// surround node, which folds the block down, last), and runs 16-bit blocks
+// through its data path. The switch reaches
 // the device and the registry, the samples follow the reference pipeline
 // across the cross-fade, and the stored switch and headphone values come
 // back after the device is plugged in again.
@@ -76,8 +78,8 @@ protected:
         engine->AddRef();
         ASSERT_EQ(engine->Init(0), STATUS_SUCCESS);
         ASSERT_EQ(engine->AllocateBuffers(), STATUS_SUCCESS);
-        ASSERT_EQ(engine->AddUnit(surroundUnit), STATUS_SUCCESS);
         ASSERT_EQ(engine->AddUnit(headphoneUnit), STATUS_SUCCESS);
+        ASSERT_EQ(engine->AddUnit(surroundUnit), STATUS_SUCCESS);
         Format(format);
     }
     void Format(const WAVEFORMATEXTENSIBLE& format) {
@@ -88,6 +90,7 @@ protected:
         surroundRef = Reference::Surround(format);
         headphoneRef = Reference::Headphone(format, HeadphoneState::LimiterFormat(headphone),
                                             HeadphoneState::HeadphoneFormat(headphone));
+        headphoneRef->KeepChannels();
         offset = 0;
     }
     void StopEngine() {
@@ -118,12 +121,12 @@ protected:
         }
         ASSERT_EQ(engine->ProcessData(reinterpret_cast<PUCHAR>(pcm.data()), (ULONG)(pcm.size() * 2)), STATUS_SUCCESS);
         Block dry, wet;
-        surroundRef->Run(in, &dry, &wet);
-        const Block afterSurround =
-            Compose(dry, wet, channels, surroundExpect.wet, surroundExpect.fadeTo, current.Format.nSamplesPerSec);
-        headphoneRef->Run(afterSurround, &dry, &wet);
+        headphoneRef->Run(in, &dry, &wet);
+        const Block afterHeadphone = Compose(dry, wet, channels, headphoneExpect.wet, headphoneExpect.fadeTo,
+                                             current.Format.nSamplesPerSec, true);
+        surroundRef->Run(afterHeadphone, &dry, &wet);
         const Block expect =
-            Compose(dry, wet, channels, headphoneExpect.wet, headphoneExpect.fadeTo, current.Format.nSamplesPerSec);
+            Compose(dry, wet, channels, surroundExpect.wet, surroundExpect.fadeTo, current.Format.nSamplesPerSec);
         float** out = engine->Channels();
         for (ULONG c = 0; c < channels; ++c)
             for (ULONG i = 0; i < kFrames; ++i)

@@ -3,8 +3,11 @@
 // serves, and the node's creation sequence end to end on the real tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "common/zvk/audioapp.h"
@@ -241,6 +244,63 @@ TEST_F(ZvkHeadphoneTest, StereoAt48kPlaysTheEngineOneBlockLate) {
     for (int n = 512; n < 1024; ++n) energy += ch.data[0][static_cast<size_t>(n)] * ch.data[0][static_cast<size_t>(n)];
     EXPECT_GT(energy, 0.0);
     delete hp;
+}
+
+// One NaN, +Inf or -Inf fed to the engine, at the rates with and without
+// its rate converters: every output stays finite and is the clean
+// stream's (the same input with silence there) again at the latest one
+// engine block plus the engine's one-block latency after it.
+TEST_F(ZvkHeadphoneTest, NonFiniteSampleLeavesNoTrace) {
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    struct Case {
+        int rate, channels, block;  // block: the engine's block at the stream rate
+    } cases[] = {{44100, 8, 512}, {48000, 8, 512}, {96000, 8, 1024}, {48000, 2, 512}};
+    for (const Case& c : cases) {
+        for (float value : bad) {
+            SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels, " +
+                         std::to_string(value));
+            const int call = c.rate / 100;
+            const int frames = 60 * call;  // 0.6 s
+            const int badAt = 7 * call + 5;
+            const int channel = c.channels - 1;
+            std::vector<std::vector<float>> outputs[2];
+            for (int run = 0; run < 2; ++run) {
+                CZvkHeadphone* hp = Make();
+                WAVEFORMATEX f = Format(c.channels, c.rate);
+                ASSERT_EQ(hp->SetFormat(&f), 1);
+                hp->SetEnable(1);
+                outputs[run].assign(2, std::vector<float>(static_cast<size_t>(frames)));
+                for (int done = 0; done < frames; done += call) {
+                    Channels ch(8, call);
+                    for (int k = 0; k < c.channels; ++k)
+                        for (int n = 0; n < call; ++n)
+                            ch.data[static_cast<size_t>(k)][static_cast<size_t>(n)] =
+                                0.1f * std::sin(0.003f * static_cast<float>((k + 1) * (done + n)));
+                    if (run == 0 && badAt >= done && badAt < done + call)
+                        ch.data[static_cast<size_t>(channel)][static_cast<size_t>(badAt - done)] = value;
+                    if (run == 1 && badAt >= done && badAt < done + call)
+                        ch.data[static_cast<size_t>(channel)][static_cast<size_t>(badAt - done)] = 0.0f;
+                    Process(hp, ch, call);
+                    for (int e = 0; e < 2; ++e)
+                        std::copy_n(ch.data[static_cast<size_t>(e)].begin(), call,
+                                    outputs[run][static_cast<size_t>(e)].begin() + done);
+                }
+                delete hp;
+            }
+            const int again = badAt + 2 * c.block;
+            for (int e = 0; e < 2; ++e) {
+                for (int n = 0; n < frames; ++n) {
+                    const float got = outputs[0][static_cast<size_t>(e)][static_cast<size_t>(n)];
+                    ASSERT_TRUE(std::isfinite(got)) << "output " << e << " frame " << n;
+                    if (n >= again) {
+                        ASSERT_EQ(got, outputs[1][static_cast<size_t>(e)][static_cast<size_t>(n)])
+                            << "output " << e << " frame " << n;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST_F(ZvkHeadphoneTest, FailedFormatAllocationBypasses) {

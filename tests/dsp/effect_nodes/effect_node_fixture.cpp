@@ -1,5 +1,6 @@
 #include "tests/dsp/effect_nodes/effect_node_fixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -92,13 +93,13 @@ std::array<std::vector<float>, 2> Virtualize(CSurroundVirtualizer* virtualizer, 
 }
 
 Block Compose(const Block& dry, const Block& wet, ULONG channels, bool wetSet, std::optional<bool> fadeTo,
-              ULONG rate) {
+              ULONG rate, bool everyChannel) {
     const Block& chosen = wetSet ? wet : dry;
     Block out = chosen;
     const LONG L = 2 * (LONG)(rate / 1000);
     auto fadeOut = [L](LONG i) { return 1.0f - (float)i / (float)(L - 1); };
     auto fadeIn = [L](LONG i) { return (float)(i - L) / (float)(L - 1); };
-    for (ULONG c = 0; c < channels && c < 2 && fadeTo.has_value(); ++c) {
+    for (ULONG c = 0; c < channels && (everyChannel || c < 2) && fadeTo.has_value(); ++c) {
         // Towards wet: dry out, then the chosen set in; towards dry: the
         // chosen set out, then dry in and on.
         const Block& first = *fadeTo ? dry : chosen;
@@ -170,10 +171,12 @@ void Reference::Run(const Block& in, Block* dry, Block* wet) {
             for (ULONG i = 0; i < in.frames; ++i) source.data[c][i] += DSP_FLOOR_VALUE;
     *dry = source;
     *wet = source;
-    MixChannels(dry->Channels(), m_Channels, 2, in.frames, TRUE);
+    if (m_Fold) MixChannels(dry->Channels(), m_Channels, 2, in.frames, TRUE);
     m_Dry->Process(dry->Channels(), (int)in.frames);
     if (m_Virtualizer) m_Virtualizer->Process(wet->Channels(), wet->Channels(), (int)in.frames);
     if (m_Wrapper) m_Wrapper->Process(wet->Channels(), (int)in.frames);
+    // The wet set is the rendered pair; its other channels are silent.
+    for (ULONG c = 2; c < m_Channels; ++c) std::fill(wet->data[c].begin(), wet->data[c].begin() + in.frames, 0.0f);
     m_Wet->Process(wet->Channels(), (int)in.frames);
 }
 

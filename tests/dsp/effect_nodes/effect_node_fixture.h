@@ -110,8 +110,10 @@ std::array<std::vector<float>, 2> Virtualize(CSurroundVirtualizer* virtualizer, 
 // What a node outputs from the dry and the wet set of a block: the chosen
 // set, channels 0 and 1 over the cross-fade of a switch change (fadeTo:
 // the latched switch) of 2 x (rate / 1000) frames out and as many in.
+// everyChannel: the node is followed by another effect node and fades all
+// channels.
 Block Compose(const Block& dry, const Block& wet, ULONG channels, bool wetSet, std::optional<bool> fadeTo,
-              ULONG rate);
+              ULONG rate, bool everyChannel = false);
 
 // The composition of one node's building blocks; Run returns the dry and
 // the wet set of a block as the node makes them.
@@ -128,11 +130,15 @@ public:
     ~Reference();
     void Run(const Block& in, Block* dry, Block* wet);
     void Flush();
+    // As a node followed by another effect node: the dry set keeps every
+    // channel (the last effect node folds).
+    void KeepChannels() { m_Fold = false; }
 
 private:
     Reference() = default;
     ULONG m_Channels = 0;
     bool m_Floor = false;
+    bool m_Fold = true;
     CLimiter* m_Dry = nullptr;
     CLimiter* m_Wet = nullptr;
     CSurroundVirtualizer* m_Virtualizer = nullptr;

@@ -72,6 +72,32 @@ INSTANTIATE_TEST_SUITE_P(
         ValuesCase{"ModeSevenAloneAcceptedNotKept", 1, 1, {7}, kOk, {1, 0}, std::nullopt, std::nullopt, 0, 1}),
     [](const ::testing::TestParamInfo<ValuesCase>& info) { return std::string(info.param.name); });
 
+// A room change turns the engine's tail on; the mode in force decides it
+// again, whichever order the values come in.
+TEST_F(EffectNodeTest, RoomChangeKeepsTheModesTail) {
+    HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
+    struct Step {
+        ULONG first;
+        std::vector<ULONG> values;
+        int tail;
+    } steps[] = {
+        {1, {2}, 0},     // mode 2: no tail
+        {0, {2}, 0},     // room 1 -> 2 under mode 2
+        {0, {0}, 0},     // room 2 -> 0 under mode 2
+        {0, {1, 2}, 0},  // a room and the same mode together
+        {1, {0}, 1},     // mode 0: the tail again
+        {0, {2}, 1},     // room change under mode 0
+        {0, {0, 2}, 0},  // a room and mode 2 together
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(node->SetValues(step.first, (ULONG)step.values.size(), step.values.data()), STATUS_SUCCESS);
+        const WrapperState w = ReadWrapper(node->Wrapper());
+        const std::array<ULONG, 2> values = node->Values();
+        EXPECT_EQ(w.tailEnable, step.tail) << "room " << values[0] << " mode " << values[1];
+        EXPECT_EQ(w.engineTail, step.tail) << "room " << values[0] << " mode " << values[1];
+    }
+}
+
 TEST_F(EffectNodeTest, GetValuesRange) {
     HeadphoneProbe* node = Made<HeadphoneProbe>(UAC_CS_VENDOR_SWITCH_C);
     struct Row {
