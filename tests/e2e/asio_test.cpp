@@ -5,8 +5,10 @@
 // for every channel, starts, keeps its mapped render ring a lead ahead of
 // the kernel on every buffer-switch event, reads its capture ring, stops
 // and lets go. The device hears Windows' audio, then the ASIO signal
-// bit-exact and unbroken, then Windows' audio again and never an ASIO
-// sample after the hand-back; the capture ring holds the device's ramp.
+// bit-exact and unbroken, then Windows' audio again, in one stretch to its
+// end, and never an ASIO sample after the hand-back; the capture ring holds
+// the device's ramp. Rows run ASIO and Windows at the same and at different
+// rates.
 #include <unistd.h>
 
 #include <algorithm>
@@ -428,11 +430,6 @@ std::vector<Stretch> WindowsAroundTheAsioSignal(const std::vector<uint64_t>& fra
     return stretches;
 }
 
-// Windows' audio resumes after the hand-back in one stretch to the WAV's
-// end: none of it is played twice or skipped once it is back. Its largest
-// jump on the device's timeline is kept in the test's record.
-void ExpectOneStretchAfterTheHandBack(const std::vector<Stretch>& stretches);
-
 // The largest jump of Windows' audio between its stretches, in frames.
 LONGLONG LargestJump(const std::vector<Stretch>& stretches) {
     LONGLONG largest = 0;
@@ -449,6 +446,9 @@ std::string Describe(const std::vector<Stretch>& stretches) {
     return text;
 }
 
+// Windows' audio resumes after the hand-back in one stretch to the WAV's
+// end: none of it is played twice or skipped once it is back. Its largest
+// jump on the device's timeline is kept in the test's record.
 void ExpectOneStretchAfterTheHandBack(const std::vector<Stretch>& stretches) {
     ASSERT_FALSE(stretches.empty());
     EXPECT_EQ(stretches.size(), 2u) << "Windows' audio after the hand-back: " << Describe(stretches);
@@ -574,10 +574,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, AsioEndToEndTest, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<AsioRow>& info) { return std::string(info.param.name); });
 
 // DSD through the ASIO interface on the class 2.0 device, while Windows
-// plays 16-bit PCM at 44.1 kHz: the ring is DSD silence (0x69) when made;
-// the device hears Windows' audio, then every 64-bit word the ASIO driver
-// wrote, bit-exact from its first, then Windows' audio again to its end
-// and never a DSD word after the hand-back; the stopped ring holds the
+// plays 16-bit PCM at 44.1 or 48 kHz: the ring is DSD silence (0x69) when
+// made; the device hears Windows' audio, then every 64-bit word the ASIO
+// driver wrote, bit-exact from its first, then Windows' audio again in one
+// stretch to its end and never a DSD word after the hand-back; the stopped ring holds the
 // other DSD silence (0x96); the clock goes back to Windows' rate.
 const AsioRow kDsdRows[] = {
     {"Dsd2822400Frames2048", Fixture::Uac2Dsd, false, 2822400, ASIOSTInt16LSB, 2048, 44100, 56320, 112640, false,
