@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "executor_internal.h"
+#include "sim/hooks.h"
 
 namespace sim::detail {
 

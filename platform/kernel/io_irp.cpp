@@ -1,15 +1,11 @@
 // IRPs: allocation, reuse, IoCallDriver, IoCompleteRequest with its walk
 // over the completion routines, and cancellation.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <mutex>
 
 #include "nt/ke.h"
 #include "nt/pool.h"
 #include "platform/kernel/io_internal.h"
-#include "sim/iomgr.h"
 
 namespace sim {
 
@@ -38,12 +34,6 @@ void CheckIrp(PIRP Irp, const char* function) {
 namespace {
 
 KSPIN_LOCK g_cancelLock = 0;
-
-// The test's hook after IoMarkIrpPending; the flag spares the lock when
-// there is none.
-std::atomic<bool> g_hasMarkPendingHook{false};
-std::mutex g_markPendingHookLock;
-std::function<void(PIRP)> g_markPendingHook;
 
 // Location 1 (the bottom driver's); the spare location 0 lies below it.
 PIO_STACK_LOCATION FirstStackLocation(PIRP Irp) {
@@ -81,8 +71,7 @@ bool CompleteOneLocation(PIRP Irp) {
     ClearStackLocation(sp);
     if (!invoke) {
         // The pending mark travels up to the caller that sees the return.
-        if (Irp->PendingReturned && Irp->CurrentLocation <= Irp->StackCount)
-            IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
+        if (Irp->PendingReturned && Irp->CurrentLocation <= Irp->StackCount) IoMarkIrpPending(Irp);
         return true;
     }
     // The routine gets the device of the driver that set it: the one whose
@@ -220,27 +209,6 @@ VOID IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
                           "completion routine returning STATUS_MORE_PROCESSING_REQUIRED");
     Irp->IoManager.Finish(Irp);
 }
-
-VOID IoMarkIrpPending(PIRP Irp) {
-    IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
-    if (!g_hasMarkPendingHook.load(std::memory_order_acquire)) return;
-    std::function<void(PIRP)> hook;
-    {
-        std::lock_guard<std::mutex> guard(g_markPendingHookLock);
-        hook = g_markPendingHook;
-    }
-    if (hook) hook(Irp);
-}
-
-namespace sim {
-
-void IoSetMarkPendingHook(std::function<void(PIRP)> hook) {
-    std::lock_guard<std::mutex> guard(g_markPendingHookLock);
-    g_hasMarkPendingHook.store(static_cast<bool>(hook), std::memory_order_release);
-    g_markPendingHook = std::move(hook);
-}
-
-}  // namespace sim
 
 VOID IoAcquireCancelSpinLock(PKIRQL Irql) { KeAcquireSpinLock(&g_cancelLock, Irql); }
 

@@ -384,9 +384,9 @@ inline VOID IoCopyCurrentIrpStackLocationToNext(PIRP Irp) {
     __builtin_memcpy(next, current, FIELD_OFFSET(IO_STACK_LOCATION, CompletionRoutine));
     next->Control = 0;
 }
-// Sets SL_PENDING_RETURNED in the current stack location (tests may stop
-// the marking thread right after it, see sim::IoSetMarkPendingHook).
-VOID IoMarkIrpPending(PIRP Irp);
+inline VOID IoMarkIrpPending(PIRP Irp) {
+    IoGetCurrentIrpStackLocation(Irp)->Control |= SL_PENDING_RETURNED;
+}
 
 // Sets the routine that runs when the next lower driver completes the IRP
 // (in the next stack location). It runs at the completer's IRQL (up to

@@ -117,11 +117,6 @@ void Settle();
 // Sleeps the calling thread for `delay` (100 ns units) of virtual time.
 void Sleep(LONGLONG delay);
 
-// Calls `hook` on the releasing thread after every KeReleaseMutex that
-// leaves the mutex free (an empty hook removes it): a test stops a driver
-// right after it lets a lock go to force an interleaving.
-void SetMutexReleasedHook(std::function<void(PRKMUTEX)> hook);
-
 // ---------------------------------------------------------------- threads
 
 void RegisterCurrentThread(const char* name);

@@ -3,7 +3,6 @@
 // recorded power states and failure injection. Drivers use nt/io.h only.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,10 +75,6 @@ bool IoFindDeviceInterface(const std::u16string& symbolicLink, DeviceInterface* 
 // The harnesses set it on the IRPs they build for user-mode callers; it
 // decides IoIs32bitProcess.
 void IoSetRequestorProcess(PIRP irp, PEPROCESS process);
-// Calls `hook` on the thread that marks an IRP pending, right after the
-// mark (an empty hook removes it): a test stops the marking driver there
-// to force an interleaving with other threads.
-void IoSetMarkPendingHook(std::function<void(PIRP)> hook);
 
 // -------------------------------------------------------------- memory
 

@@ -12,7 +12,9 @@
 
 #include "nt/irp.h"
 #include "nt/ke.h"
+#include "adapter/asio_park_seam.h"
 #include "sim/executor.h"
+#include "sim/hooks.h"
 #include "sim/iomgr.h"
 #include "sim/send_irp.h"
 #include "tests/stream/asio/asio_fixture.h"
@@ -286,10 +288,10 @@ TEST_F(AsioStreamingTest, ProcessEndingWhileStreamingLeavesNothing) {
 // ---- a parked stop against the dispose and the cancel, in every order ----------
 
 // Where the dispose and the cancel come, relative to the parking of the stop
-// request (which holds the device lock) and to each other. The stand-in's
-// hooks stop a thread right after it marks the request pending (the stop is
-// parked, its cancel routine not yet set) or right after the dispose lets
-// the device lock go.
+// request (which holds the device lock) and to each other. The parking's
+// seam stops the parking thread once the stop is published, its cancel
+// routine not yet set; the stand-in's hook stops the dispose right after it
+// lets the device lock go.
 enum class ParkOrder {
     DisposeAfterPark,      // the dispose completes it
     CancelThenDispose,     // the cancel completes it; the dispose finds none
@@ -318,9 +320,16 @@ const ParkRow kParkRows[] = {
 class ParkedStopOrderTest : public AsioStreamingTest, public ::testing::WithParamInterface<ParkRow> {
 protected:
     void TearDown() override {
-        sim::IoSetMarkPendingHook(nullptr);
+        g_AsioParkHook = NULL;
+        g_AsioParkHookContext = NULL;
         sim::SetMutexReleasedHook(nullptr);
         AsioStreamingTest::TearDown();
+    }
+    // Runs `parking` in the parking's window.
+    void OnParking(std::function<void(PIRP)> parking) {
+        m_Parking = std::move(parking);
+        g_AsioParkHookContext = &m_Parking;
+        g_AsioParkHook = [](PIRP irp, PVOID context) { (*static_cast<std::function<void(PIRP)>*>(context))(irp); };
     }
     // The kernel mutex under the adapter's device lock, seen as it is let go.
     PRKMUTEX DeviceMutex() {
@@ -334,10 +343,9 @@ protected:
         sim::SetMutexReleasedHook(nullptr);
         return found;
     }
-    static bool IsStop(PIRP irp) {
-        return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode == IOCTL_ASIO_STOP;
-    }
     static void Wait(KEVENT* event) { KeWaitForSingleObject(event, Executive, KernelMode, FALSE, NULL); }
+
+    std::function<void(PIRP)> m_Parking;
 };
 
 TEST_P(ParkedStopOrderTest, TheStopRequestCompletesExactlyOnce) {
@@ -360,8 +368,7 @@ TEST_P(ParkedStopOrderTest, TheStopRequestCompletesExactlyOnce) {
         for (int i = 0; i < 1000 && State().m_pParkedAsioStopIrp == NULL && stop.status == STATUS_PENDING; ++i)
             sim::Sleep(sim::kTicksPerMillisecond);
     };
-    sim::IoSetMarkPendingHook([&](PIRP irp) {
-        if (!IsStop(irp)) return;
+    OnParking([&](PIRP irp) {
         stopIrp = irp;
         if (order == ParkOrder::CancelWhileParking) IoCancelIrp(irp);
         if (order == ParkOrder::ParkAsDisposeUnlocks) {
