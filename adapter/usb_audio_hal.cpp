@@ -3,6 +3,7 @@
 // the ASIO settings) and power changes.
 #include "adapter/usb_audio_hal.h"
 
+#include "adapter/asio_park_seam.h"
 #include "adapter/family_choice.h"
 #include "adapter/ini_reader.h"
 #include "adapter/product_table.h"
@@ -368,6 +369,9 @@ VOID CUsbAudioHal::FreeAsioClients() {
 
 // ---- the ASIO stop kept until D0 ------------------------------------------------
 
+PASIO_PARK_HOOK g_AsioParkHook = NULL;
+PVOID g_AsioParkHookContext = NULL;
+
 // Cancel-safe: whoever clears the cancel routine by exchange owns the IRP.
 NTSTATUS CUsbAudioHal::AsioParkStop(PIRP irp) {
     PIRP none = NULL;
@@ -376,6 +380,7 @@ NTSTATUS CUsbAudioHal::AsioParkStop(PIRP irp) {
         return STATUS_INVALID_PARAMETER;  // one is parked already
     irp->Tail.Overlay.DriverContext[0] = this;
     IoMarkIrpPending(irp);
+    if (g_AsioParkHook != NULL) g_AsioParkHook(irp, g_AsioParkHookContext);
     IoSetCancelRoutine(irp, AsioCancelParkedStop);
     if (irp->Cancel && AsioTakeParkedStop(NULL) == irp) {
         irp->IoStatus.Status = STATUS_CANCELLED;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "executor_internal.h"
+#include "sim/hooks.h"
 
 namespace sim::detail {
 
@@ -235,21 +236,53 @@ VOID KeInitializeMutex(PRKMUTEX Mutex, ULONG Level) {
     Mutex->ApcDisable = 1;
 }
 
+namespace {
+
+// The test's hook after a mutex becomes free; the flag spares the lock
+// when there is none.
+std::atomic<bool> g_hasReleasedHook{false};
+std::mutex g_releasedHookLock;
+std::function<void(PRKMUTEX)> g_releasedHook;
+
+void CallReleasedHook(PRKMUTEX mutex) {
+    if (!g_hasReleasedHook.load(std::memory_order_acquire)) return;
+    std::function<void(PRKMUTEX)> hook;
+    {
+        std::lock_guard<std::mutex> guard(g_releasedHookLock);
+        hook = g_releasedHook;
+    }
+    if (hook) hook(mutex);
+}
+
+}  // namespace
+
+void sim::SetMutexReleasedHook(std::function<void(PRKMUTEX)> hook) {
+    std::lock_guard<std::mutex> guard(g_releasedHookLock);
+    g_hasReleasedHook.store(static_cast<bool>(hook), std::memory_order_release);
+    g_releasedHook = std::move(hook);
+}
+
 LONG KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN Wait) {
     UNREFERENCED_PARAMETER(Wait);
     CheckIrqlAtMost(DISPATCH_LEVEL, "KeReleaseMutex");
     ThreadRecord* r = Current();
-    std::lock_guard<std::mutex> guard(Lock());
-    PKMUTEX m = MutexOf(Mutex, "KeReleaseMutex");
-    if (m->Header.SignalState > 0 || m->OwnerThread != r->kthread)
-        sim::Bugcheck(THREAD_NOT_MUTEX_OWNER, "KeReleaseMutex: the mutex is not owned by the calling thread '" +
-                                             r->name + "'");
-    LONG previous = m->Header.SignalState;
-    if (++m->Header.SignalState == 1) {
-        m->OwnerThread = NULL;
-        --r->ownedMutexes;
-        SatisfyWaiters(&m->Header);
+    LONG previous;
+    bool freed = false;
+    {
+        std::lock_guard<std::mutex> guard(Lock());
+        PKMUTEX m = MutexOf(Mutex, "KeReleaseMutex");
+        if (m->Header.SignalState > 0 || m->OwnerThread != r->kthread)
+            sim::Bugcheck(THREAD_NOT_MUTEX_OWNER, "KeReleaseMutex: the mutex is not owned by the calling thread '" +
+                                                 r->name + "'");
+        previous = m->Header.SignalState;
+        if (++m->Header.SignalState == 1) {
+            m->OwnerThread = NULL;
+            --r->ownedMutexes;
+            SatisfyWaiters(&m->Header);
+            freed = true;
+        }
     }
+    if (freed) CallReleasedHook(Mutex);
     return previous;
 }
 

@@ -207,9 +207,11 @@ NTSTATUS CUsbAudioHal::AsioDisposeBuffers(PFILE_OBJECT file) {
         m_Asio.m_pAsioOwner = NULL;
         status = STATUS_SUCCESS;
     }
-    DeviceLock.Unlock();
-    // A stop this handle left parked has nothing left to stop.
+    // A stop this handle left parked has nothing left to stop. It is taken
+    // under the lock its parking holds, so it is never found half parked
+    // (published, its cancel routine not yet set), and completed after.
     PIRP parked = AsioTakeParkedStop(file);
+    DeviceLock.Unlock();
     if (parked != NULL) PcCompleteIrp(Fdo, parked, STATUS_CANCELLED);
     return status;
 }

@@ -111,6 +111,7 @@ private:
     VOID PushTransferSize(ULONG bytes);
     VOID FillSilenceLocked(ULONG offset, ULONG bytes);
     VOID ResetPositionsLocked();
+    VOID ContinuePositionLocked(ULONG framesPerTransfer, ULONG transfers);
     BOOLEAN SameByteRate(const WAVEFORMATEXTENSIBLE* clientFormat) const;
     BOOLEAN SameLayout(const WAVEFORMATEXTENSIBLE* clientFormat) const;
 

@@ -91,17 +91,7 @@ VOID CMiniportWaveCyclicStream::OnFormatMessage(const CYCLIC_CONTROL_MSG* messag
             m_pFormatLayer->ResetAll();
             m_pFormatLayer->SetFormat(clientFormat, &m_Format);
         }
-        ResetPositionsLocked();
-        m_nCopyOffset = 0;
-        if (!m_bCapture && m_nAllocatedSize != 0) {
-            // The transfers in flight before position 0 take the end of the
-            // buffer: 15 ms with the stream's own 5 frames x 3 transfers.
-            ULONG size = m_nAllocatedSize;
-            ULONGLONG lead = (ULONGLONG)(m_Format.Format.nSamplesPerSec / 1000) * m_Format.Format.nBlockAlign % size;
-            lead = lead * (framesPerTransfer % size) % size;
-            lead = lead * (message->Transfers % size) % size;
-            m_nCopyOffset = SubtractModulo(size, lead, size);
-        }
+        ContinuePositionLocked(framesPerTransfer, message->Transfers);
     }
     SetRateParts(clientFormat);
     KeReleaseSpinLock(&m_SpinLock, irql);
@@ -116,6 +106,35 @@ VOID CMiniportWaveCyclicStream::SetRateParts(const WAVEFORMATEXTENSIBLE* clientF
 }
 
 ULONG CMiniportWaveCyclicStream::ConvertLocked(ULONG clientBytes) { return WaveConvertBytes(&m_Rate, clientBytes); }
+
+// A new running client (a start, a resume, a take-over or a hand-back):
+// the port keeps writing from the last position it read, so the position
+// goes on from there, on a whole frame, and nothing of the old client's
+// transfers is counted again. The render copies start the new client's
+// transfers in flight behind it; a capture writes at the position.
+VOID CMiniportWaveCyclicStream::ContinuePositionLocked(ULONG framesPerTransfer, ULONG transfers) {
+    ULONG size = m_nAllocatedSize;
+    ULONG position = 0;
+    if (size != 0) {
+        ULONG block = m_Format.Format.nBlockAlign ? m_Format.Format.nBlockAlign : 1;
+        ULONGLONG up = ((ULONGLONG)m_nLastPosition + block - 1) / block * block;
+        position = (ULONG)(up % size);
+    }
+    m_nPosition = m_nLastPosition = position;
+    m_nCurrentTransferBytes = 0;
+    m_nSizeRead = m_nSizeWrite = 0;
+    memset(m_TransferSizes, 0, sizeof(m_TransferSizes));
+    m_llLastCompletion = WaveNow();
+    m_nCopyOffset = position;
+    if (!m_bCapture && size != 0) {
+        // The transfers in flight: 15 ms with the stream's own 5 frames x 3
+        // transfers.
+        ULONGLONG lead = (ULONGLONG)(m_Format.Format.nSamplesPerSec / 1000) * m_Format.Format.nBlockAlign % size;
+        lead = lead * (framesPerTransfer % size) % size;
+        lead = lead * (transfers % size) % size;
+        m_nCopyOffset = SubtractModulo(position, lead, size);
+    }
+}
 
 VOID CMiniportWaveCyclicStream::ResetPositionsLocked() {
     m_nPosition = m_nLastPosition = m_nCurrentTransferBytes = 0;

@@ -5,11 +5,14 @@
 // for every channel, starts, keeps its mapped render ring a lead ahead of
 // the kernel on every buffer-switch event, reads its capture ring, stops
 // and lets go. The device hears Windows' audio, then the ASIO signal
-// bit-exact and unbroken, then Windows' audio again and never an ASIO
-// sample after the hand-back; the capture ring holds the device's ramp.
+// bit-exact and unbroken, then Windows' audio again, in one stretch to its
+// end, and never an ASIO sample after the hand-back; the capture ring holds
+// the device's ramp. Rows run ASIO and Windows at the same and at different
+// rates.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
@@ -53,6 +56,10 @@ const AsioRow kRows[] = {
     {"Frames96At48k", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 96, 48000, 960, 1920, true, ASIO_IO_FORMAT_PCM},
     {"Frames1024At44k1Type17", Fixture::Stereo24, false, 44100, ASIOSTInt24LSB, 1024, 44100, 880, 1760, true, ASIO_IO_FORMAT_PCM},
     {"Process32BitFrames256", Fixture::Headset16, true, 48000, ASIOSTInt16LSB, 256, 48000, 960, 1920, true, ASIO_IO_FORMAT_PCM},
+    {"Frames256At44k1Windows48k", Fixture::Headset16, false, 44100, ASIOSTInt16LSB, 256, 48000, 880, 1760, true,
+     ASIO_IO_FORMAT_PCM},
+    {"Frames256At48kWindows44k1", Fixture::Headset16, false, 48000, ASIOSTInt16LSB, 256, 44100, 960, 1920, true,
+     ASIO_IO_FORMAT_PCM},
 };
 
 // The transfer geometry of a row's buffer size (1 ms USB frames): 2 to 7
@@ -362,6 +369,92 @@ size_t MatchingRun(const std::vector<uint64_t>& frames, size_t at, const std::ve
     return n;
 }
 
+// The device's timeline: one packet per 1 ms USB frame while a stream runs
+// (the pause while the stream changes its rate is not on it), silent
+// packets included.
+struct Packets {
+    std::vector<size_t> starts;  // each packet's first byte in the received bytes
+    void Add(size_t start) { starts.push_back(start); }
+    // The frames of `rate` played before byte b: its packet's place on the
+    // timeline and its frames of `frameBytes` in that packet, rounded.
+    LONGLONG Played(size_t b, ULONG rate, size_t frameBytes) const {
+        const size_t k = (size_t)(std::upper_bound(starts.begin(), starts.end(), b) - starts.begin()) - 1;
+        return ((LONGLONG)k * rate + 500) / 1000 + (LONGLONG)((b - starts[k]) / frameBytes);
+    }
+};
+
+// A stretch of Windows' audio as the device played it: its first frame
+// among the received frames and in the WAV, its length, and its place on
+// the device's timeline (the WAV index less the frames of Windows' rate
+// played by then): audio that keeps its place keeps that number, a jump
+// by n frames forward skips n, one back repeats them.
+struct Stretch {
+    size_t at, wavIndex, frames;
+    LONGLONG place;
+};
+
+bool IsSilence(uint64_t frame) { return frame == 0 || frame == 0x69696969ull || frame == 0x96969696ull; }
+
+// Windows' audio in frames[from, end): its stretches in order, and false at a
+// frame that is neither silence nor from the WAV (at *stop).
+bool WindowsStretches(const std::vector<uint64_t>& frames, size_t from, const std::vector<uint64_t>& wav,
+                      const Packets& packets, ULONG rate, size_t frameBytes, std::vector<Stretch>* out,
+                      size_t* stop) {
+    size_t at = from;
+    while (at < frames.size()) {
+        if (IsSilence(frames[at])) {
+            ++at;
+            continue;
+        }
+        size_t wavIndex = 0;
+        if (!FindInWav(frames, wav, &at, &wavIndex)) {
+            *stop = at;
+            return false;
+        }
+        const size_t n = MatchingRun(frames, at, wav, wavIndex);
+        out->push_back({at, wavIndex, n, (LONGLONG)wavIndex - packets.Played(at * frameBytes, rate, frameBytes)});
+        at += n;
+    }
+    *stop = at;
+    return true;
+}
+
+// Windows' audio before the ASIO signal (`before` frames from `at`, the
+// WAV's start) and after it (from `from`): its stretches.
+std::vector<Stretch> WindowsAroundTheAsioSignal(const std::vector<uint64_t>& frames, size_t at, size_t before,
+                                                size_t from, const std::vector<uint64_t>& wav, const Packets& packets,
+                                                ULONG rate, size_t frameBytes) {
+    std::vector<Stretch> stretches{{at, 0, before, -packets.Played(at * frameBytes, rate, frameBytes)}};
+    size_t stop = 0;
+    WindowsStretches(frames, from, wav, packets, rate, frameBytes, &stretches, &stop);
+    return stretches;
+}
+
+// The largest jump of Windows' audio between its stretches, in frames.
+LONGLONG LargestJump(const std::vector<Stretch>& stretches) {
+    LONGLONG largest = 0;
+    for (size_t k = 1; k < stretches.size(); ++k)
+        largest = std::max<LONGLONG>(largest, std::llabs(stretches[k].place - stretches[k - 1].place));
+    return largest;
+}
+
+std::string Describe(const std::vector<Stretch>& stretches) {
+    std::string text;
+    for (const Stretch& s : stretches)
+        text += "[at " + std::to_string(s.at) + " wav " + std::to_string(s.wavIndex) + " x" +
+                std::to_string(s.frames) + " place " + std::to_string(s.place) + "] ";
+    return text;
+}
+
+// Windows' audio resumes after the hand-back in one stretch to the WAV's
+// end: none of it is played twice or skipped once it is back. Its largest
+// jump on the device's timeline is kept in the test's record.
+void ExpectOneStretchAfterTheHandBack(const std::vector<Stretch>& stretches) {
+    ASSERT_FALSE(stretches.empty());
+    EXPECT_EQ(stretches.size(), 2u) << "Windows' audio after the hand-back: " << Describe(stretches);
+    ::testing::Test::RecordProperty("HandBackJumpFrames", std::to_string(LargestJump(stretches)));
+}
+
 // The capture bytes are the device's ramp without a break: channel 0
 // counts up by one per frame, channel c runs c x 0x1000 above it, each a
 // 16-bit value left-aligned in its subframe.
@@ -395,12 +488,14 @@ TEST_P(AsioEndToEndTest, WindowsThenTheAsioSignalBitExactThenWindowsAgain) {
     AsioRun run;
     std::vector<uint8_t> received;
     std::vector<LONGLONG> arrivals;  // per received frame: when it reached the device
+    Packets packets;
     {
         AsioDriver driver(link, row);
         // 300 ms of switches, one per transfer, well within the WAV.
         sim::TestThread thread("asio-driver", [&] { driver.Run(300 * kMs, switches, &run); });
         host::BytesSource source(played);
         auto sink = [&](const uint8_t* data, size_t bytes) {
+            packets.Add(received.size());
             received.insert(received.end(), data, data + bytes);
             arrivals.resize(received.size() / frameBytes, sim::Now());
         };
@@ -466,6 +561,8 @@ TEST_P(AsioEndToEndTest, WindowsThenTheAsioSignalBitExactThenWindowsAgain) {
     }
     EXPECT_EQ(after, frames.size()) << "neither Windows' audio nor silence at frame " << after;
     EXPECT_EQ(wavEnd, wav.size()) << "Windows' audio did not come back to its end";
+    ExpectOneStretchAfterTheHandBack(
+        WindowsAroundTheAsioSignal(frames, at, before, asioAt + asio, wav, packets, row.windowsRate, frameBytes));
     if (row.capture) {
         ExpectUnbrokenRamp(run.captured, CaptureChannels(row.fixture), SubframeBytes(row.fixture));
     } else {
@@ -477,10 +574,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, AsioEndToEndTest, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<AsioRow>& info) { return std::string(info.param.name); });
 
 // DSD through the ASIO interface on the class 2.0 device, while Windows
-// plays 16-bit PCM at 44.1 kHz: the ring is DSD silence (0x69) when made;
-// the device hears Windows' audio, then every 64-bit word the ASIO driver
-// wrote, bit-exact from its first, then Windows' audio again to its end
-// and never a DSD word after the hand-back; the stopped ring holds the
+// plays 16-bit PCM at 44.1 or 48 kHz: the ring is DSD silence (0x69) when
+// made; the device hears Windows' audio, then every 64-bit word the ASIO
+// driver wrote, bit-exact from its first, then Windows' audio again in one
+// stretch to its end and never a DSD word after the hand-back; the stopped ring holds the
 // other DSD silence (0x96); the clock goes back to Windows' rate.
 const AsioRow kDsdRows[] = {
     {"Dsd2822400Frames2048", Fixture::Uac2Dsd, false, 2822400, ASIOSTInt16LSB, 2048, 44100, 56320, 112640, false,
@@ -488,6 +585,8 @@ const AsioRow kDsdRows[] = {
     {"Dsd3072000Frames512", Fixture::Uac2Dsd, false, 3072000, ASIOSTInt16LSB, 512, 44100, 61440, 122880, false,
      ASIO_IO_FORMAT_DSD},
     {"Dsd2822400Process32Bit", Fixture::Uac2Dsd, true, 2822400, ASIOSTInt16LSB, 2048, 44100, 56320, 112640, false,
+     ASIO_IO_FORMAT_DSD},
+    {"Dsd2822400Windows48k", Fixture::Uac2Dsd, false, 2822400, ASIOSTInt16LSB, 2048, 48000, 56320, 112640, false,
      ASIO_IO_FORMAT_DSD},
 };
 
@@ -514,11 +613,15 @@ TEST_P(AsioDsdEndToEndTest, DsdSignalBitExactBetweenWindowsAudio) {
     const ULONG switches = 300 / FramesPerTransfer(row);
     AsioRun run;
     std::vector<uint8_t> received;
+    Packets packets;
     {
         AsioDriver driver(link, row);
         sim::TestThread thread("asio-dsd-driver", [&] { driver.Run(300 * kMs, switches, &run); });
         host::BytesSource source(played);
-        auto sink = [&](const uint8_t* data, size_t bytes) { received.insert(received.end(), data, data + bytes); };
+        auto sink = [&](const uint8_t* data, size_t bytes) {
+            packets.Add(received.size());
+            received.insert(received.end(), data, data + bytes);
+        };
         host::StreamRun play = host::Play(Session(), format, source, sink, nullptr);
         thread.Join();
         ASSERT_EQ(play.status, STATUS_SUCCESS) << play.error;
@@ -572,14 +675,10 @@ TEST_P(AsioDsdEndToEndTest, DsdSignalBitExactBetweenWindowsAudio) {
         ASSERT_EQ(words.count(word), 0u) << "DSD audio replayed at byte " << k << " after the hand-back";
     }
     // Windows' audio again, later in the WAV, to its last frame, with
-    // silence (PCM or DSD) only between. A changed format makes the wave
-    // stream start its positions again at the hand-back, and Windows' audio
-    // may then come back once up to one cyclic buffer (50 ms) early: the
-    // PCM rows keep one format and check the strict order.
+    // silence (PCM or DSD) only between, never going back.
     const std::vector<uint8_t> rest(received.begin() + asioEnd, received.end());
     const std::vector<uint64_t> tail = Frames(rest, kPcmFrame);
-    const size_t cyclicFrames = row.windowsRate / 20;
-    size_t after = 0, wavEnd = before, jumpsBack = 0;
+    size_t after = 0, wavEnd = before;
     while (after < tail.size()) {
         const uint64_t f = tail[after];
         if (f == 0 || f == 0x69696969ull || f == 0x96969696ull) {
@@ -587,16 +686,15 @@ TEST_P(AsioDsdEndToEndTest, DsdSignalBitExactBetweenWindowsAudio) {
             continue;
         }
         ASSERT_TRUE(FindInWav(tail, wav, &after, &wavIndex)) << "neither Windows' audio nor silence at frame " << after;
-        if (wavIndex < wavEnd) {
-            ++jumpsBack;
-            EXPECT_LE(wavEnd - wavIndex, cyclicFrames) << "Windows' audio went back at frame " << after;
-        }
+        EXPECT_GE(wavIndex, wavEnd) << "Windows' audio went back at frame " << after;
         const size_t n = MatchingRun(tail, after, wav, wavIndex);
         after += n;
         wavEnd = wavIndex + n;
     }
-    EXPECT_LE(jumpsBack, 1u);
     EXPECT_EQ(wavEnd, wav.size()) << "Windows' audio did not come back to its end";
+    ExpectOneStretchAfterTheHandBack(WindowsAroundTheAsioSignal(Frames(received, kPcmFrame), at, before,
+                                                                asioEnd / kPcmFrame, wav, packets, row.windowsRate,
+                                                                kPcmFrame));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AsioDsdEndToEndTest, ::testing::ValuesIn(kDsdRows),

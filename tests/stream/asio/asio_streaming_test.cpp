@@ -6,10 +6,15 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "nt/irp.h"
+#include "nt/ke.h"
+#include "adapter/asio_park_seam.h"
 #include "sim/executor.h"
+#include "sim/hooks.h"
 #include "sim/iomgr.h"
 #include "sim/send_irp.h"
 #include "tests/stream/asio/asio_fixture.h"
@@ -279,6 +284,158 @@ TEST_F(AsioStreamingTest, ProcessEndingWhileStreamingLeavesNothing) {
     EXPECT_EQ(State().m_pAsioOwner, nullptr);
     EXPECT_TRUE(IsListEmpty(&State().m_AsioClients));
 }
+
+// ---- a parked stop against the dispose and the cancel, in every order ----------
+
+// Where the dispose and the cancel come, relative to the parking of the stop
+// request (which holds the device lock) and to each other. The parking's
+// seam stops the parking thread once the stop is published, its cancel
+// routine not yet set; the stand-in's hook stops the dispose right after it
+// lets the device lock go.
+enum class ParkOrder {
+    DisposeAfterPark,      // the dispose completes it
+    CancelThenDispose,     // the cancel completes it; the dispose finds none
+    CancelWhileParking,    // the cancel comes before the cancel routine is set
+    CancelWhileDisposing,  // the cancel comes as the dispose lets the device lock go
+    ParkAsDisposeUnlocks,  // the stop parks while the dispose is past its lock
+    DisposeThenPark,       // the stop parks after the dispose; D0 runs it
+};
+
+struct ParkRow {
+    const char* name;
+    ParkOrder order;
+    NTSTATUS expected;  // the stop request's completion status
+};
+
+const ParkRow kParkRows[] = {
+    {"DisposeAfterPark", ParkOrder::DisposeAfterPark, STATUS_CANCELLED},
+    {"CancelThenDispose", ParkOrder::CancelThenDispose, STATUS_CANCELLED},
+    {"CancelWhileParking", ParkOrder::CancelWhileParking, STATUS_CANCELLED},
+    {"CancelWhileDisposing", ParkOrder::CancelWhileDisposing, STATUS_CANCELLED},
+    // No owner is left when D0 runs the stop.
+    {"ParkAsDisposeUnlocks", ParkOrder::ParkAsDisposeUnlocks, STATUS_INVALID_PARAMETER},
+    {"DisposeThenPark", ParkOrder::DisposeThenPark, STATUS_INVALID_PARAMETER},
+};
+
+class ParkedStopOrderTest : public AsioStreamingTest, public ::testing::WithParamInterface<ParkRow> {
+protected:
+    void TearDown() override {
+        g_AsioParkHook = NULL;
+        g_AsioParkHookContext = NULL;
+        sim::SetMutexReleasedHook(nullptr);
+        AsioStreamingTest::TearDown();
+    }
+    // Runs `parking` in the parking's window.
+    void OnParking(std::function<void(PIRP)> parking) {
+        m_Parking = std::move(parking);
+        g_AsioParkHookContext = &m_Parking;
+        g_AsioParkHook = [](PIRP irp, PVOID context) { (*static_cast<std::function<void(PIRP)>*>(context))(irp); };
+    }
+    // The kernel mutex under the adapter's device lock, seen as it is let go.
+    PRKMUTEX DeviceMutex() {
+        std::atomic<PRKMUTEX> found{nullptr};
+        const std::thread::id self = std::this_thread::get_id();
+        sim::SetMutexReleasedHook([&](PRKMUTEX m) {
+            if (std::this_thread::get_id() == self) found = m;
+        });
+        Adapter()->DeviceLockObject().Lock();
+        Adapter()->DeviceLockObject().Unlock();
+        sim::SetMutexReleasedHook(nullptr);
+        return found;
+    }
+    static void Wait(KEVENT* event) { KeWaitForSingleObject(event, Executive, KernelMode, FALSE, NULL); }
+
+    std::function<void(PIRP)> m_Parking;
+};
+
+TEST_P(ParkedStopOrderTest, TheStopRequestCompletesExactlyOnce) {
+    const ParkOrder order = GetParam().order;
+    CreateAll();
+    ASSERT_EQ(m_Client->Start(), STATUS_SUCCESS);
+    PowerChange(PowerDeviceD3);
+    const PRKMUTEX deviceMutex = DeviceMutex();
+    ASSERT_NE(deviceMutex, nullptr);
+    KEVENT parking, disposed;
+    KeInitializeEvent(&parking, NotificationEvent, FALSE);
+    KeInitializeEvent(&disposed, NotificationEvent, FALSE);
+    std::atomic<PIRP> stopIrp{nullptr};
+    PendingStop stop;
+    auto startStop = [&] {
+        stop.thread = std::make_unique<sim::TestThread>("asio-stop", [&] { stop.status = m_Client->Stop(); });
+    };
+    // Parked (or completed by a cancel) and nothing runs any more.
+    auto settleStop = [&] {
+        for (int i = 0; i < 1000 && State().m_pParkedAsioStopIrp == NULL && stop.status == STATUS_PENDING; ++i)
+            sim::Sleep(sim::kTicksPerMillisecond);
+    };
+    OnParking([&](PIRP irp) {
+        stopIrp = irp;
+        if (order == ParkOrder::CancelWhileParking) IoCancelIrp(irp);
+        if (order == ParkOrder::ParkAsDisposeUnlocks) {
+            KeSetEvent(&parking, 0, FALSE);
+            Wait(&disposed);  // the dispose runs on to its end now
+        }
+    });
+    std::atomic<NTSTATUS> disposeStatus{STATUS_PENDING};
+    std::atomic<std::thread::id> disposer{};
+    std::atomic<bool> armed{false};
+    sim::SetMutexReleasedHook([&](PRKMUTEX m) {
+        if (m != deviceMutex || std::this_thread::get_id() != disposer.load() || !armed.exchange(false)) return;
+        if (order == ParkOrder::CancelWhileDisposing) IoCancelIrp(stopIrp);
+        if (order == ParkOrder::ParkAsDisposeUnlocks) {
+            startStop();
+            Wait(&parking);
+        }
+    });
+    auto dispose = [&] {
+        armed = order == ParkOrder::CancelWhileDisposing || order == ParkOrder::ParkAsDisposeUnlocks;
+        sim::TestThread thread("asio-dispose", [&] {
+            disposer = std::this_thread::get_id();
+            disposeStatus = m_Client->Dispose();
+            KeSetEvent(&disposed, 0, FALSE);
+        });
+        thread.Join();
+    };
+
+    switch (order) {
+        case ParkOrder::DisposeAfterPark:
+        case ParkOrder::CancelWhileParking:
+        case ParkOrder::CancelWhileDisposing:
+            startStop();
+            settleStop();
+            dispose();
+            break;
+        case ParkOrder::CancelThenDispose:
+            startStop();
+            settleStop();
+            ASSERT_NE(State().m_pParkedAsioStopIrp, nullptr);
+            IoCancelIrp(State().m_pParkedAsioStopIrp);
+            dispose();
+            break;
+        case ParkOrder::ParkAsDisposeUnlocks:
+            dispose();
+            break;
+        case ParkOrder::DisposeThenPark:
+            dispose();
+            startStop();
+            settleStop();
+            break;
+    }
+    // The return to D0 runs a stop still parked.
+    PowerChange(PowerDeviceD0);
+    sim::Sleep(sim::kTicksPerMillisecond);
+    const NTSTATUS completed = stop.status;
+    // A request nobody can find any more is let go, or the thread never ends.
+    if (completed == STATUS_PENDING && stopIrp.load() != nullptr) IoCancelIrp(stopIrp);
+    ASSERT_NE(stop.thread, nullptr);
+    stop.thread->Join();
+    EXPECT_EQ(completed, GetParam().expected) << "the stop request was left pending";
+    EXPECT_EQ(disposeStatus.load(), STATUS_SUCCESS);
+    EXPECT_EQ(State().m_pParkedAsioStopIrp, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, ParkedStopOrderTest, ::testing::ValuesIn(kParkRows),
+                         [](const ::testing::TestParamInfo<ParkRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace asiotest

@@ -202,6 +202,27 @@ TEST_F(StreamTest, RenderPositionInterpolatesCapsAndTurnsExactWhenTheRingEmpties
     EXPECT_EQ(Position(), 0u);
 }
 
+// The port keeps its own place across a pause: the resumed client starts
+// its transfers the lead (15 ms, 2880 bytes) behind the paused position.
+TEST_F(StreamTest, AResumeKeepsThePlace) {
+    ASSERT_EQ(Open(false, {PcmFormat(2, 48000, 16)}), STATUS_SUCCESS);
+    FillPattern();
+    ASSERT_EQ(Run(), STATUS_SUCCESS);
+    std::vector<UCHAR> transfer(960);
+    for (int i = 0; i < 5; i++) {
+        engine_->SendFill(transfer.data(), 960);
+        engine_->SendBytesDone(960);
+    }
+    EXPECT_EQ(Position(), 4800u);
+    ASSERT_EQ(stream_.stream->SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    EXPECT_EQ(Position(), 4800u);
+    ASSERT_EQ(stream_.stream->SetState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(Position(), 4800u);
+    EXPECT_EQ(S()->CopyOffset(), 1920u);
+    engine_->SendFill(transfer.data(), 960);
+    for (ULONG i = 0; i < 960; i++) ASSERT_EQ(transfer[i], (UCHAR)((1920 + i) * 7 + 3)) << "byte " << i;
+}
+
 TEST_F(StreamTest, CapturePositionMovesThroughTheLastBatchInWholeFrames) {
     ASSERT_EQ(Open(true, {PcmFormat(1, 48000, 16)}), STATUS_SUCCESS);
     ASSERT_EQ(Run(), STATUS_SUCCESS);
@@ -246,12 +267,16 @@ TEST_F(StreamTest, AnotherOwnerAtAnotherRateMovesThePositionButGetsNoBytes) {
     std::vector<UCHAR> transfer(880);
     engine_->SendFill(transfer.data(), 880);
     engine_->SendBytesDone(880);
-    ASSERT_NE(Position(), 0u);
-    // An ASIO pin at 48 kHz takes the USB stream over.
+    ASSERT_EQ(Position(), 880u);
+    // An ASIO pin at 48 kHz takes the USB stream over. The port goes on
+    // writing from the position it read, so the position goes on from
+    // there; the wave client's transfers would start the lead (15 ms,
+    // 2640 bytes) behind it.
     PCYCLIC_CLIENT asio = engine_->ForeignClient(PcmFormat(2, 48000, 16));
     engine_->SendFormat(asio, 5, 3, true);
-    EXPECT_EQ(Position(), 0u);
-    EXPECT_EQ(S()->CopyOffset(), 6180u);
+    EXPECT_EQ(Position(), 880u);
+    EXPECT_EQ(S()->CurrentTransferBytes(), 0u);
+    EXPECT_EQ(S()->CopyOffset(), 7060u);
     // The layer holds the pair (the owner's 48 kHz in, the stream's
     // 44.1 kHz out) and its chain: one converter, down.
     const CDspInterleaveSrc* layer = S()->FormatLayer();
@@ -271,13 +296,15 @@ TEST_F(StreamTest, AnotherOwnerAtAnotherRateMovesThePositionButGetsNoBytes) {
     // Fills and completions share one conversion: ten 192-byte transfers
     // at 48 kHz are 1764 bytes at 44.1 kHz, and the five completions among
     // them move the position 882 bytes, 5 ms.
-    EXPECT_EQ(positions, (std::vector<ULONG>{176, 352, 528, 705, 882}));
+    EXPECT_EQ(positions, (std::vector<ULONG>{880 + 176, 880 + 352, 880 + 528, 880 + 705, 880 + 882}));
     EXPECT_EQ(port_->Notifications(), notified + 5);
-    EXPECT_EQ(S()->CopyOffset(), 6180u);  // fills of another rate copy nothing
-    // The pin stops: the wave client owns the stream again.
+    EXPECT_EQ(S()->CopyOffset(), 7060u);  // fills of another rate copy nothing
+    EXPECT_EQ(Position(), 1762u);  // what the port read last: half a frame
+    // The pin stops: the wave client owns the stream again, from the next
+    // whole frame on, its transfers the lead behind.
     engine_->SendFormat(engine_->Registered(), 5, 3, true);
-    EXPECT_EQ(Position(), 0u);
-    EXPECT_EQ(S()->CopyOffset(), 6180u);
+    EXPECT_EQ(Position(), 1764u);
+    EXPECT_EQ(S()->CopyOffset(), 1764u + 8820u - 2640u);
     // Back at its own rate: the split stage alone.
     EXPECT_EQ(layer->m_InFormat.Format.nSamplesPerSec, 44100u);
     EXPECT_EQ(layer->m_OutFormat.Format.nSamplesPerSec, 44100u);
