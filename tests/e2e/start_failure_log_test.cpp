@@ -57,10 +57,16 @@ public:
         const bool start = sp->MajorFunction == IRP_MJ_PNP && sp->MinorFunction == IRP_MN_START_DEVICE;
         const bool control = IsControlSelection(sp);
         if (!m_Armed && start && m_Case.trigger == Trigger::Start) Arm();
+        if (m_Armed && sp->MajorFunction == IRP_MJ_INTERNAL_DEVICE_CONTROL &&
+            sp->Parameters.DeviceIoControl.IoControlCode == IOCTL_INTERNAL_USB_SUBMIT_URB)
+            ++m_Urbs;
         const bool handled = m_Session.Port().bus().HandleIrp(pdo, irp, status);
         if (!m_Armed && control && m_Case.trigger == Trigger::ControlSelected) Arm();
         return handled;
     }
+
+    // URBs that reached the bus since the faults were armed.
+    uint64_t Urbs() const { return m_Urbs; }
 
 private:
     void Arm() {
@@ -70,6 +76,7 @@ private:
     host::HostSession& m_Session;
     const StartFailureCase& m_Case;
     bool m_Armed = false;
+    uint64_t m_Urbs = 0;
 };
 
 // The class 2.0 fixture with its Audio Control interface declaring
@@ -113,10 +120,11 @@ std::unique_ptr<host::HostSession> PlugSession(Device device) {
 
 // Starts the session with the row's faults armed; every fault is taken
 // back afterwards, so that inspect and the removal run unhindered.
-NTSTATUS StartArmed(host::HostSession& session, const StartFailureCase& c) {
+NTSTATUS StartArmed(host::HostSession& session, const StartFailureCase& c, uint64_t* urbs = nullptr) {
     ArmOnTrigger arm(session, c);
     session.Port().harness().SetDeviceHandler(&arm);
     const NTSTATUS status = session.Start();
+    if (urbs != nullptr) *urbs = arm.Urbs();
     session.Port().harness().SetDeviceHandler(&session.Port().bus());
     sim::PoolClearFailures();
     sim::PcClearFailures();
@@ -203,9 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Each pool allocation of the start failing in turn, on a class 1.0 and a
 // class 2.0 device: every start that fails leaves at least one line.
-class StartPoolSweep : public E2eTest, public ::testing::WithParamInterface<Device> {};
+class StartFaultSweep : public E2eTest, public ::testing::WithParamInterface<Device> {};
 
-TEST_P(StartPoolSweep, EveryFailedStartLeavesALine) {
+TEST_P(StartFaultSweep, EveryFailedStartLeavesALine) {
     std::vector<uint64_t> silent;
     uint64_t n = 1;
     for (;; ++n) {
@@ -229,7 +237,37 @@ TEST_P(StartPoolSweep, EveryFailedStartLeavesALine) {
     std::printf("%llu pool allocations of the start failed in turn\n", (unsigned long long)(n - 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, StartPoolSweep, ::testing::Values(Device::Headset, Device::Uac2),
+// Each USB request of the start failing in turn (the device stalls it):
+// every start that fails leaves at least one line.
+TEST_P(StartFaultSweep, EveryFailedRequestLeavesALine) {
+    std::vector<uint64_t> silent;
+    uint64_t n = 1;
+    for (;; ++n) {
+        session_ = PlugSession(GetParam());
+        const StartFailureCase c{"", GetParam(), [n](host::HostSession& s) {
+                                     simusb::BusFaultRule rule;
+                                     rule.ioctl = IOCTL_INTERNAL_USB_SUBMIT_URB;
+                                     rule.usbdStatus = USBD_STATUS_STALL_PID;
+                                     rule.skip = (ULONG)(n - 1);
+                                     rule.count = 1;
+                                     s.Port().bus().AddFaultRule(rule);
+                                 }, ""};
+        uint64_t urbs = 0;
+        const NTSTATUS status = StartArmed(*session_, c, &urbs);
+        if (!NT_SUCCESS(status) && !host::InspectJson(*session_).contains("log")) silent.push_back(n);
+        session_.reset();
+        if (urbs < n) {
+            EXPECT_EQ(status, STATUS_SUCCESS);
+            break;
+        }
+        ASSERT_LT(n, 5000u);
+    }
+    EXPECT_TRUE(silent.empty()) << "starts that failed without a line, by the request that failed: "
+                                << ::testing::PrintToString(silent);
+    std::printf("%llu USB requests of the start failed in turn\n", (unsigned long long)(n - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, StartFaultSweep, ::testing::Values(Device::Headset, Device::Uac2),
                          [](const ::testing::TestParamInfo<Device>& info) {
                              return std::string(info.param == Device::Headset ? "Headset" : "Uac2");
                          });
