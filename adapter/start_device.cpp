@@ -2,7 +2,8 @@
 // check, the adapter and its model, power management, the topology
 // subdevice, one named wave subdevice per stream engine, the model's
 // start, then the adapter is published and the private interfaces are
-// enabled. Any failure leaves nothing published and the model stopped.
+// enabled. Any failure leaves nothing published and the model stopped,
+// and one debugger line that names the failed step (adapter/base/start_log.h).
 #include "adapter/audio_hal.h"
 #include "adapter/base/start_log.h"
 #include "adapter/driver_entry.h"

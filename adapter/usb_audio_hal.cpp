@@ -251,8 +251,8 @@ NTSTATUS CUsbAudioHal::CreateFamilyModel() {
     }
 
     PFNCREATEFAMILYMODEL create = GetDriverFactories()->Models[choice.Model];
-    // That family is not built into this driver.
-    if (create == NULL) return LogStartFailure("the family-model choice (the family is not built in)", STATUS_NOT_SUPPORTED);
+    if (create == NULL)  // that family is not built into this driver
+        return LogStartFailure("the family-model choice (the family is not built in)", STATUS_NOT_SUPPORTED);
     NTSTATUS status = create(&ModelUnknown, static_cast<IUsbAudioDevice*>(this), m_Transport.VendorId(),
                              m_Transport.ProductId(), choice.ChipVariant);
     if (!NT_SUCCESS(status)) {
