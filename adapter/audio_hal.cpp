@@ -2,6 +2,7 @@
 // the wiring of the unit graph after parsing, and the base power handling.
 #include "adapter/audio_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "nt/rtl.h"
 #include "stream/engine/stream_engine.h"
 #include "topology/unit_interfaces.h"
@@ -131,13 +132,13 @@ NTSTATUS CAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE_OB
     StreamEngines = new (NonPagedPoolNx, HAL_LIST_TAG) CList();
     if (Units == NULL || StreamEngines == NULL) {
         ReleaseLists();
-        return STATUS_INSUFFICIENT_RESOURCES;
+        return LogStartFailure("the unit and engine lists", STATUS_INSUFFICIENT_RESOURCES);
     }
     auto* name = static_cast<PWSTR>(
         ExAllocatePoolWithTag(PagedPool, kCallbackNameCch * sizeof(WCHAR), HAL_TEMP_TAG));
     if (name == NULL) {
         ReleaseLists();
-        return STATUS_INSUFFICIENT_RESOURCES;
+        return LogStartFailure("the callback object's name", STATUS_INSUFFICIENT_RESOURCES);
     }
     RtlStringCchPrintfW(name, kCallbackNameCch, u"\\Callback\\AudioHalAddr%p",
                         static_cast<IAudioHal*>(this));
@@ -152,8 +153,9 @@ NTSTATUS CAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE_OB
     Fdo = fdo;
     LowerDevice = lowerDevice;
     PowerState = PowerDeviceD0;
+    // InitHardware logs its own failing step.
     NTSTATUS status = InitHardware();
-    if (NT_SUCCESS(status)) status = ConnectUnits();
+    if (NT_SUCCESS(status)) status = LogStartFailure("connecting the units", ConnectUnits());
     if (!NT_SUCCESS(status)) ReleaseLists();
     ExFreePoolWithTag(name, HAL_TEMP_TAG);
     return status;

@@ -2,10 +2,13 @@
 // check, the adapter and its model, power management, the topology
 // subdevice, one named wave subdevice per stream engine, the model's
 // start, then the adapter is published and the private interfaces are
-// enabled. Any failure leaves nothing published and the model stopped.
+// enabled. Any failure leaves nothing published and the model stopped,
+// and one debugger line that names the failed step (adapter/base/start_log.h).
 #include "adapter/audio_hal.h"
+#include "adapter/base/start_log.h"
 #include "adapter/driver_entry.h"
 #include "adapter/family_choice.h"
+#include "nt/dbg.h"
 #include "nt/rtl.h"
 #include "stream/engine/stream_engine.h"
 #include "topology/miniport_topology.h"
@@ -13,6 +16,12 @@
 namespace {
 
 constexpr DWORD kMinimumPortClassVersion = 11;
+
+NTSTATUS LogEngineFailure(ULONG index, const char* step, NTSTATUS status) {
+    DbgPrint("stream engine %u: %s failed (status %x); the device is not started\n", (unsigned)index, step,
+             (unsigned)status);
+    return status;
+}
 
 NTSTATUS CheckPortClassVersion() {
     PPORT port = NULL;
@@ -35,20 +44,23 @@ NTSTATUS InstallEngine(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo, PIRP irp, IA
                        BOOLEAN* asio) {
     IStreamEngine* engine = NULL;
     NTSTATUS status = audioHal->GetStreamEngine(index, &engine);
-    if (!NT_SUCCESS(status)) return status;
-    if (engine == NULL) return STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status) && engine == NULL) status = STATUS_UNSUCCESSFUL;
+    if (!NT_SUCCESS(status)) return LogEngineFailure(index, "the engine lookup", status);
     ULONG type = engine->GetEndpointType();
     BOOLEAN capture = engine->IsCapture() != 0;
     // The type indexes the name table and the counters.
-    if (type >= ENDPOINT_TYPE_COUNT) return STATUS_INVALID_PARAMETER;
+    if (type >= ENDPOINT_TYPE_COUNT) return LogEngineFailure(index, "the endpoint type", STATUS_INVALID_PARAMETER);
     UCHAR* counter = capture ? &context->CaptureNameCounter[type] : &context->RenderNameCounter[type];
     status = FormatEndpointName(name, capture, type, (*counter)++);
     if (NT_SUCCESS(status)) status = engine->SetName(name);
+    if (!NT_SUCCESS(status)) return LogEngineFailure(index, "the endpoint name", status);
     PFNCREATEMINIPORT createWave = GetDriverFactories()->CreateWaveMiniport;
-    if (NT_SUCCESS(status) && createWave == NULL) status = STATUS_INVALID_PARAMETER;
+    if (createWave == NULL) status = STATUS_INVALID_PARAMETER;
     if (NT_SUCCESS(status)) status = engine->SetMiniportCreate(createWave, &CLSID_PortWaveCyclic);
     if (NT_SUCCESS(status)) status = engine->SetTopology(topologyPort, topologyMiniport);
-    if (NT_SUCCESS(status)) status = engine->InstallMiniport(fdo, irp, adapter);
+    if (!NT_SUCCESS(status)) return LogEngineFailure(index, "the wave miniport's set-up", status);
+    // The installation logs its own failing step.
+    status = engine->InstallMiniport(fdo, irp, adapter);
     if (!NT_SUCCESS(status)) return status;
     ENDPOINT_CAPS caps = {};
     audioHal->GetStreamEngineCapabilities(index, &caps);  // a failure: not an ASIO endpoint
@@ -59,11 +71,12 @@ NTSTATUS InstallEngine(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo, PIRP irp, IA
 NTSTATUS InstallSubdevices(PDEVICE_CONTEXT context, PDEVICE_OBJECT fdo, PIRP irp, IAudioHal* audioHal,
                            PUNKNOWN adapter, BOOLEAN* asio) {
     auto* name = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, ENDPOINT_NAME_CCH * sizeof(WCHAR), HAL_TEMP_TAG));
-    if (name == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    if (name == NULL) return LogStartFailure("the endpoint name buffer", STATUS_INSUFFICIENT_RESOURCES);
     PUNKNOWN topologyPort = NULL, topologyMiniport = NULL;
     NTSTATUS status = InstallSubdevice(fdo, irp, CLSID_PortTopology, CLSID_PortTopology,
                                        GetDriverFactories()->CreateTopologyMiniport, adapter, &topologyPort,
                                        &topologyMiniport);
+    LogStartFailure("the topology subdevice", status);
     ULONG engines = NT_SUCCESS(status) ? audioHal->GetStreamEngineCount() : 0;
     for (ULONG i = 0; i < engines && NT_SUCCESS(status); ++i)
         status = InstallEngine(context, fdo, irp, audioHal, i, adapter, topologyPort, topologyMiniport, name, asio);
@@ -93,7 +106,7 @@ NTSTATUS PublishAdapter(PDEVICE_CONTEXT context, IAudioHal* audioHal, BOOLEAN as
     }
     context->AudioHal = NULL;
     audioHal->Release();
-    return status;
+    return LogStartFailure("enabling the enumeration interface", status);
 }
 
 }  // namespace
@@ -103,18 +116,22 @@ NTSTATUS StartDevice(PDEVICE_OBJECT fdo, PIRP irp, PRESOURCELIST resources) {
     PDEVICE_CONTEXT context = GetDeviceContext(fdo);
     if (context->AudioHal != NULL) TearDownAdapter(context, fdo);
     NTSTATUS status = CheckPortClassVersion();
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return LogStartFailure("the port-class version check", status);
 
     PUNKNOWN adapter = NULL;
     status = CreateUsbAudioHal(&adapter);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return LogStartFailure("creating the adapter", status);
     IAudioHal* audioHal = NULL;
-    status = adapter->QueryInterface(IID_IAudioHal, reinterpret_cast<PVOID*>(&audioHal));
+    status = LogStartFailure("the adapter's IAudioHal",
+                             adapter->QueryInterface(IID_IAudioHal, reinterpret_cast<PVOID*>(&audioHal)));
+    // Init logs its own failing step.
     if (NT_SUCCESS(status)) status = audioHal->Init(resources, fdo, context->LowerDevice, context->Pdo);
-    if (NT_SUCCESS(status)) status = PcRegisterAdapterPowerManagement(adapter, fdo);
+    if (NT_SUCCESS(status))
+        status = LogStartFailure("the power-management registration", PcRegisterAdapterPowerManagement(adapter, fdo));
     BOOLEAN asio = FALSE;
     if (NT_SUCCESS(status)) status = InstallSubdevices(context, fdo, irp, audioHal, adapter, &asio);
     if (NT_SUCCESS(status)) {
+        // The model's Start logs its own failing step.
         status = audioHal->Start();
         // Nothing after a started model may leave its thread running.
         if (NT_SUCCESS(status)) {

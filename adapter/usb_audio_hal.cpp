@@ -4,9 +4,11 @@
 #include "adapter/usb_audio_hal.h"
 
 #include "adapter/asio_park_seam.h"
+#include "adapter/base/start_log.h"
 #include "adapter/family_choice.h"
 #include "adapter/ini_reader.h"
 #include "adapter/product_table.h"
+#include "nt/dbg.h"
 #include "nt/rtl.h"
 #include "stream/asio/asio_pins.h"
 #include "stream/engine/stream_engine.h"
@@ -141,7 +143,7 @@ NTSTATUS CUsbAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE
     Pdo = pdo;
     m_Transport.Init(fdo, lowerDevice);
     auto* reader = new (NonPagedPoolNx, INI_READER_TAG) CIniReader(fdo);
-    if (reader == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    if (reader == NULL) return LogStartFailure("the settings-file reader", STATUS_INSUFFICIENT_RESOURCES);
     reader->Import();  // nothing of the import fails the start
     NTSTATUS status = CAudioHal::Init(resources, fdo, lowerDevice, pdo);
     m_Idle.Start(NT_SUCCESS(status));
@@ -150,9 +152,10 @@ NTSTATUS CUsbAudioHal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE
 }
 
 NTSTATUS CUsbAudioHal::InitHardware() {
-    NTSTATUS status = m_Transport.ReadDescriptors();
-    if (NT_SUCCESS(status)) status = m_Transport.SelectConfiguration();
-    if (NT_SUCCESS(status)) status = m_Transport.QueryBusInterface();
+    NTSTATUS status = LogStartFailure("the descriptor read", m_Transport.ReadDescriptors());
+    if (NT_SUCCESS(status)) status = LogStartFailure("the configuration selection", m_Transport.SelectConfiguration());
+    if (NT_SUCCESS(status)) status = LogStartFailure("the bus interface query", m_Transport.QueryBusInterface());
+    // The model choice and the model's Init log their own failing step.
     if (NT_SUCCESS(status)) status = CreateFamilyModel();
     if (NT_SUCCESS(status)) status = ModelAudioHal->Init(NULL, Fdo, LowerDevice, Pdo);
     if (!NT_SUCCESS(status)) return status;
@@ -161,7 +164,7 @@ NTSTATUS CUsbAudioHal::InitHardware() {
     if (engines != 0) {
         m_Asio.m_pAsioPins = static_cast<PASIO_PIN>(
             ExAllocatePoolWithTag(NonPagedPoolNx, engines * sizeof(ASIO_PIN), ADAPTER_USB_TAG));
-        if (m_Asio.m_pAsioPins == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+        if (m_Asio.m_pAsioPins == NULL) return LogStartFailure("the ASIO pin table", STATUS_INSUFFICIENT_RESOURCES);
         RtlZeroMemory(m_Asio.m_pAsioPins, engines * sizeof(ASIO_PIN));
     }
     return ReadAsioSettings();
@@ -218,10 +221,12 @@ VOID CUsbAudioHal::ApplyAsioSampleTypeDefault() {
 
 NTSTATUS CUsbAudioHal::CreateFamilyModel() {
     PUSB_CONFIGURATION_DESCRIPTOR configuration = m_Transport.GetConfigurationDescriptor();
-    if (configuration == NULL) return STATUS_UNSUCCESSFUL;
+    if (configuration == NULL) return LogStartFailure("the family-model choice", STATUS_UNSUCCESSFUL);
     PUSB_INTERFACE_DESCRIPTOR control =
         USBD_ParseConfigurationDescriptorEx(configuration, configuration, -1, -1, 1, 1, -1);
-    if (control == NULL) return STATUS_UNSUCCESSFUL;
+    if (control == NULL)
+        return LogStartFailure("the family-model choice (the configuration has no Audio Control interface)",
+                               STATUS_UNSUCCESSFUL);
     m_Transport.SetAudioControlInterfaceNumber(control->bInterfaceNumber);
 
     FAMILY_CHOICE choice = {FAMILY_MODEL_UAC2, 0};
@@ -236,20 +241,26 @@ NTSTATUS CUsbAudioHal::CreateFamilyModel() {
             choice = ChooseUac1Model(NT_SUCCESS(status) ? buffer : NULL, NT_SUCCESS(status) ? received : 0);
         if (urb != NULL) ExFreePoolWithTag(urb, MODEL_STRING_TAG);
         if (buffer != NULL) ExFreePoolWithTag(buffer, MODEL_STRING_TAG);
-        if (status == STATUS_INSUFFICIENT_RESOURCES) return status;
+        if (status == STATUS_INSUFFICIENT_RESOURCES)
+            return LogInterfaceStartFailure(control->bInterfaceNumber, "reading the model string", status);
     } else if (control->bInterfaceProtocol != 0x20) {
+        DbgPrint("interface %u: the family-model choice failed: no model drives Audio Control protocol 0x%02x "
+                 "(status %x); the device is not started\n",
+                 (unsigned)control->bInterfaceNumber, (unsigned)control->bInterfaceProtocol,
+                 (unsigned)STATUS_UNSUCCESSFUL);
         return STATUS_UNSUCCESSFUL;
     }
 
     PFNCREATEFAMILYMODEL create = GetDriverFactories()->Models[choice.Model];
-    if (create == NULL) return STATUS_NOT_SUPPORTED;  // that family is not built into this driver
+    if (create == NULL)  // that family is not built into this driver
+        return LogStartFailure("the family-model choice (the family is not built in)", STATUS_NOT_SUPPORTED);
     NTSTATUS status = create(&ModelUnknown, static_cast<IUsbAudioDevice*>(this), m_Transport.VendorId(),
                              m_Transport.ProductId(), choice.ChipVariant);
     if (!NT_SUCCESS(status)) {
         ModelUnknown = NULL;
-        return status;
+        return LogStartFailure("creating the family model", status);
     }
-    return CacheModelInterfaces();
+    return LogStartFailure("the family model's interfaces", CacheModelInterfaces());
 }
 
 // String 0x50, else 0x32; *received: the bytes the device sent.

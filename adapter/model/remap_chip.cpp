@@ -15,6 +15,7 @@
 // destructor wait for it.
 #include "adapter/model/uac1_remap_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "nt/ps.h"
 #include "nt/rtl.h"
@@ -136,7 +137,7 @@ NTSTATUS CUac1RemapHal::InitChip() {
 NTSTATUS CUac1RemapHal::Start() {
     if (!m_JackPollEnabled || m_JackPollRunning) return STATUS_SUCCESS;
     NTSTATUS status = StartModelThread(JackPollThreadStart, kPollPriority);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return LogStartFailure("starting the jack poller", status);
     m_JackPollRunning = TRUE;
     return STATUS_SUCCESS;
 }

@@ -14,6 +14,7 @@
 
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac1_products.h"
+#include "nt/dbg.h"
 #include "nt/ex.h"
 #include "stream/usb/cyclic_control.h"
 #include "topology/dsp_mute_node.h"
@@ -122,7 +123,14 @@ NTSTATUS CUac1Hal::AddAudioControlEntity(const UCHAR* descriptor, ULONG length) 
         patch[4] = (UCHAR)kTerminalHeadphones;
         patch[5] = (UCHAR)(kTerminalHeadphones >> 8);
     }
-    return row->Make(this, descriptor, GetEntityCount());
+    const NTSTATUS status = row->Make(this, descriptor, GetEntityCount());
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("interface %u entity %u subtype %u: the entity could not be made (status %x); the device is not "
+                 "started\n",
+                 (unsigned)AcInterfaceNumber, (unsigned)descriptor[UAC_ENTITY_ID_OFFSET], (unsigned)subtype,
+                 (unsigned)status);
+    }
+    return status;
 }
 
 // Gives each entity's first node the output nodes of its source entities.

@@ -14,6 +14,7 @@
 // whose largest packet the data endpoint cannot carry, are skipped with a
 // debugger line; an engine left without formats then gets no wave filter,
 // so the device does not start.
+#include "adapter/base/start_log.h"
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/streaming_group_walk.h"
 #include "adapter/model/uac1_formats.h"
@@ -116,8 +117,10 @@ NTSTATUS CUac1Hal::ParseStreamingGroup(const UCHAR* first, ULONG bytes, const UC
     NTSTATUS status = WalkStreamingGroup(this, first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING, &group, end,
                                          &CUac1Hal::OnAsGeneral, &CUac1Hal::OnFormatType);
     if (NT_SUCCESS(status) && group.Stream != NULL) {
-        status = AddExtraUnits(group.Stream);
-        if (NT_SUCCESS(status)) status = group.Stream->AllocateBuffers();
+        status = LogInterfaceStartFailure(group.InterfaceNumber, "the extra units", AddExtraUnits(group.Stream));
+        if (NT_SUCCESS(status))
+            status = LogInterfaceStartFailure(group.InterfaceNumber, "the stream's buffers",
+                                              group.Stream->AllocateBuffers());
     }
     // The model's engine list holds the stream from AddStreamEngine on.
     if (group.Stream != NULL) group.Stream->Release();
@@ -144,8 +147,11 @@ NTSTATUS CUac1Hal::OnAsGeneral(const UCHAR* descriptor, STREAMING_GROUP* group) 
         status = terminal->GetLastNodeId(&terminalNodeId);
         if (NT_SUCCESS(status))
             status = CreateStream(kind == UAC_OUTPUT_TERMINAL, group->InterfaceNumber, terminalNodeId, &group->Stream);
-        if (NT_SUCCESS(status)) status = AddStreamEngine(group->Stream);
-        if (NT_SUCCESS(status)) status = LinkStreamEngine(group->Stream, terminalNodeId);
+        if (!NT_SUCCESS(status)) return LogInterfaceStartFailure(group->InterfaceNumber, "making the stream", status);
+        status = LogInterfaceStartFailure(group->InterfaceNumber, "AddStreamEngine", AddStreamEngine(group->Stream));
+        if (NT_SUCCESS(status))
+            status = LogInterfaceStartFailure(group->InterfaceNumber, "LinkStreamEngine",
+                                              LinkStreamEngine(group->Stream, terminalNodeId));
         if (!NT_SUCCESS(status)) return status;
     }
     group->FormatTag = (USHORT)(descriptor[kFormatTagOffset] | descriptor[kFormatTagOffset + 1] << 8);
@@ -330,5 +336,5 @@ NTSTATUS CUac1Hal::AddFormatsForRates(CCyclicControl* engine, const UCHAR* descr
             if (NT_SUCCESS(status)) status = engine->AddFormat(format, alternateSetting);
         }
     }
-    return status;
+    return LogInterfaceStartFailure(engine->GetInterfaceNumber(), "AddFormat", status);
 }

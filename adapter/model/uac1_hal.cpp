@@ -2,6 +2,7 @@
 // status pipe, output-type changes and power changes.
 #include "adapter/model/uac1_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "adapter/device_context.h"
 #include "adapter/model/uac1_products.h"
 #include "adapter/usb/usb_audio_device.h"
@@ -59,7 +60,7 @@ NTSTATUS CUac1Hal::Init(PRESOURCELIST resources, PDEVICE_OBJECT fdo, PDEVICE_OBJ
                         PDEVICE_OBJECT pdo) {
     if (Entities == NULL) {
         Entities = new (NonPagedPoolNx, m_PoolTag) CList();
-        if (Entities == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+        if (Entities == NULL) return LogStartFailure("the model's entity list", STATUS_INSUFFICIENT_RESOURCES);
     }
     return CAudioHal::Init(resources, fdo, lowerDevice, pdo);
 }
@@ -93,7 +94,8 @@ NTSTATUS CUac1Hal::Start() {
     InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
     if (usb.get() == NULL) return usb.status();
     NTSTATUS status = SelectControlInterface(usb.get());
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return LogInterfaceStartFailure(AcInterfaceNumber, "selecting the Audio Control interface", status);
     if (AcInterfaceInfo != NULL) StatusPipeIndex = FindStatusPipe(AcInterfaceInfo);
     if (StatusPipeIndex == UAC_NO_STATUS_PIPE) {
         if (AcInterfaceInfo != NULL) ExFreePoolWithTag(AcInterfaceInfo, kUrbTag);
@@ -106,7 +108,7 @@ NTSTATUS CUac1Hal::Start() {
         ExFreePoolWithTag(AcInterfaceInfo, kUrbTag);
         AcInterfaceInfo = NULL;
         StatusPipeIndex = UAC_NO_STATUS_PIPE;
-        return status;
+        return LogInterfaceStartFailure(AcInterfaceNumber, "starting the status thread", status);
     }
     return CAudioHal::Start();
 }

@@ -19,6 +19,7 @@
 //                                                                fails with the read's status
 #include "adapter/model/uac1_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/uac1_products.h"
 #include "adapter/usb/usb_audio_device.h"
@@ -125,7 +126,8 @@ NTSTATUS CUac1Hal::InitHardware() {
     if (usb.get() == NULL) return usb.status();
     CTempBlock buffer(kStringBytes);
     CTempBlock urb(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
-    if (buffer.As<UCHAR>() == NULL || urb.As<URB>() == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    if (buffer.As<UCHAR>() == NULL || urb.As<URB>() == NULL)
+        return LogStartFailure("the model string's buffers", STATUS_INSUFFICIENT_RESOURCES);
 
     ULONG received = 0;
     NTSTATUS status = ReadModelString(usb.get(), urb.As<URB>(), buffer.As<UCHAR>(), &received);
@@ -143,7 +145,7 @@ NTSTATUS CUac1Hal::InitHardware() {
         EndpointCaps.ExtendedCaps = row->NoStringExtendedCaps;
     } else {
         status = ReadCapabilityWords(usb.get(), buffer.As<UCHAR>(), received);
-        if (!NT_SUCCESS(status)) return status;
+        if (!NT_SUCCESS(status)) return LogStartFailure("reading the capability registers", status);
     }
     status = ParseAudioControlInterface();
     if (NT_SUCCESS(status)) status = ParseAudioStreamingInterfaces();

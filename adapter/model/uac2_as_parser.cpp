@@ -18,6 +18,7 @@
 // data endpoint cannot carry at the device's speed (the class 1.0 rule).
 // Formats of more than 8 channels are kept: the data path hands them
 // through unprocessed.
+#include "adapter/base/start_log.h"
 #include "adapter/model/descriptor_cursor.h"
 #include "adapter/model/streaming_group_walk.h"
 #include "adapter/model/uac2_hal.h"
@@ -122,8 +123,10 @@ NTSTATUS CUac2Hal::ParseUac2Group(const UCHAR* first, ULONG bytes, const UCHAR**
     NTSTATUS status = WalkStreamingGroup(this, first, bytes, DESCRIPTOR_SCOPE_AUDIO_STREAMING_2, &group, end,
                                          &CUac2Hal::OnUac2AsGeneral, &CUac2Hal::OnUac2FormatType);
     if (NT_SUCCESS(status) && group.Stream != NULL) {
-        status = AddExtraUnits(group.Stream);
-        if (NT_SUCCESS(status)) status = group.Stream->AllocateBuffers();
+        status = LogInterfaceStartFailure(group.InterfaceNumber, "the extra units", AddExtraUnits(group.Stream));
+        if (NT_SUCCESS(status))
+            status = LogInterfaceStartFailure(group.InterfaceNumber, "the stream's buffers",
+                                              group.Stream->AllocateBuffers());
     }
     if (group.Stream != NULL) group.Stream->Release();
     return status;
@@ -145,7 +148,7 @@ NTSTATUS CUac2Hal::OnUac2AsGeneral(const UCHAR* descriptor, STREAMING_GROUP2* gr
         }
         ULONG terminalNodeId = 0, clockId = 0;
         status = terminal->GetLastNodeId(&terminalNodeId);
-        if (!NT_SUCCESS(status)) return status;
+        if (!NT_SUCCESS(status)) return LogInterfaceStartFailure(group->InterfaceNumber, "the terminal's node", status);
         InterfaceRef<IClockSourceId> clockLink(static_cast<IUacUnit*>(terminal), IID_IClockSourceId);
         status = clockLink.get() != NULL ? clockLink->GetClockSourceId(&clockId) : clockLink.status();
         CUacEntity* clock = NULL;
@@ -158,8 +161,11 @@ NTSTATUS CUac2Hal::OnUac2AsGeneral(const UCHAR* descriptor, STREAMING_GROUP2* gr
         }
         status = CreateUac2Stream(kind == UAC_OUTPUT_TERMINAL, group->InterfaceNumber, terminalNodeId,
                                   group->ClockUnitId, &group->Stream);
-        if (NT_SUCCESS(status)) status = AddStreamEngine(group->Stream);
-        if (NT_SUCCESS(status)) status = LinkStreamEngine(group->Stream, terminalNodeId);
+        if (!NT_SUCCESS(status)) return LogInterfaceStartFailure(group->InterfaceNumber, "making the stream", status);
+        status = LogInterfaceStartFailure(group->InterfaceNumber, "AddStreamEngine", AddStreamEngine(group->Stream));
+        if (NT_SUCCESS(status))
+            status = LogInterfaceStartFailure(group->InterfaceNumber, "LinkStreamEngine",
+                                              LinkStreamEngine(group->Stream, terminalNodeId));
         if (!NT_SUCCESS(status)) return status;
     }
     group->FormatType = descriptor[kFormatTypeOffset];
@@ -196,8 +202,9 @@ NTSTATUS CUac2Hal::OnUac2FormatType(const UCHAR* descriptor, STREAMING_GROUP2* g
     format.Samples.wValidBitsPerSample = bits;
     format.dwChannelMask = group->ChannelConfig;
     format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    return AddFormatsForClock(this, group->Stream, group->ClockUnitId, group->FormatType, group->Formats,
-                              group->AlternateSetting, &format);
+    return LogInterfaceStartFailure(group->InterfaceNumber, "adding the clock's formats",
+                                    AddFormatsForClock(this, group->Stream, group->ClockUnitId, group->FormatType,
+                                                       group->Formats, group->AlternateSetting, &format));
 }
 
 NTSTATUS CUac2Hal::AddFormatsForClock(CUac2Hal* model, CCyclicControl* engine, ULONG clockUnitId, UCHAR formatType,

@@ -2,6 +2,7 @@
 // interrupt pipe, and output-type changes.
 #include "adapter/model/uac2_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "adapter/device_context.h"
 #include "adapter/endpoint_type.h"
 #include "adapter/model/uac2_products.h"
@@ -96,7 +97,8 @@ NTSTATUS CUac2Hal::Start() {
     InterfaceRef<IUsbAudioDevice> usb(GetOuterUnknown(), IID_IUsbAudioDevice);
     if (usb.get() == NULL) return usb.status();
     NTSTATUS status = SelectControlInterface(usb.get());
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return LogInterfaceStartFailure(AcInterfaceNumber, "selecting the Audio Control interface", status);
     StatusPipeIndex = UAC_NO_STATUS_PIPE;
     BulkPipeIndex = UAC_NO_STATUS_PIPE;
     if (AcInterfaceInfo != NULL) FindPipes(AcInterfaceInfo, &StatusPipeIndex, &BulkPipeIndex);
@@ -114,7 +116,7 @@ NTSTATUS CUac2Hal::Start() {
         StatusPipeIndex = UAC_NO_STATUS_PIPE;
         BulkPipeIndex = UAC_NO_STATUS_PIPE;
     }
-    return status;
+    return LogInterfaceStartFailure(AcInterfaceNumber, "starting the interrupt thread", status);
 }
 
 NTSTATUS CUac2Hal::StartInterruptThread() {

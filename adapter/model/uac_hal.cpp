@@ -5,6 +5,7 @@
 // walks are in uac_stream_path.cpp.
 #include "adapter/uac_hal.h"
 
+#include "adapter/base/start_log.h"
 #include "adapter/usb/usb_audio_device.h"
 #include "nt/rtl.h"
 #include "stream/engine/stream_engine.h"
@@ -190,7 +191,8 @@ public:
 
     // STATUS_UNSUCCESSFUL when some entity reaches itself.
     NTSTATUS Run() {
-        if (m_State == NULL || m_Stack == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+        if (m_State == NULL || m_Stack == NULL)
+            return LogInterfaceStartFailure(m_InterfaceNumber, "the entity graph check", STATUS_INSUFFICIENT_RESOURCES);
         NTSTATUS status = STATUS_SUCCESS;
         for (ULONG root = 0; root < kEntityIds && NT_SUCCESS(status); ++root) {
             status = Push(root);

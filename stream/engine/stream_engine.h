@@ -184,6 +184,8 @@ protected:
     BOOLEAN IsJackPresent();
     // RemoveMiniport's steps for an installed subdevice.
     NTSTATUS RemoveWaveSubdevice(PDEVICE_OBJECT fdo);
+    // The one debugger line of a failed installation step.
+    VOID LogInstallFailure(const char* step, NTSTATUS status);
 
     // Appends a 40-byte copy of format to list ("Stre").
     static NTSTATUS AppendFormatCopy(CList* list, const WAVEFORMATEXTENSIBLE* format);

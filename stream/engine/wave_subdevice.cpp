@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "adapter/audio_hal.h"
+#include "nt/dbg.h"
 #include "stream/engine/stream_engine.h"
 #include "topology/miniport_topology.h"
 #include "topology/terminal_units.h"
@@ -56,6 +57,11 @@ NTSTATUS FindEngineIndex(IAudioHal* hal, IStreamEngine* self, ULONG* index) {
 }
 
 }  // namespace
+
+VOID CStreamEngine::LogInstallFailure(const char* step, NTSTATUS status) {
+    DbgPrint("interface %u (%ws): %s failed (status %x); the wave filter is not installed\n",
+             (unsigned)m_nInterfaceNumber, m_pwszName != NULL ? m_pwszName : u"", step, (unsigned)status);
+}
 
 NTSTATUS CStreamEngine::SetMiniportCreate(PFNCREATEMINIPORT create, const GUID* classId) {
     if (create == NULL) return STATUS_NO_SUCH_DEVICE;
@@ -107,8 +113,12 @@ NTSTATUS CStreamEngine::InstallMiniport(PDEVICE_OBJECT fdo, PIRP irp, PUNKNOWN a
     if (!NT_SUCCESS(status)) return status;
     // Pin 1 is the wave filter's bridge pin. A failure here leaves the
     // subdevice installed without the connection.
-    if (m_bCapture) return PcRegisterPhysicalConnection(fdo, m_pTopologyPort, m_nTopologyPin, m_pWavePort, 1);
-    return PcRegisterPhysicalConnection(fdo, m_pWavePort, 1, m_pTopologyPort, m_nTopologyPin);
+    if (m_bCapture)
+        status = PcRegisterPhysicalConnection(fdo, m_pTopologyPort, m_nTopologyPin, m_pWavePort, 1);
+    else
+        status = PcRegisterPhysicalConnection(fdo, m_pWavePort, 1, m_pTopologyPort, m_nTopologyPin);
+    if (!NT_SUCCESS(status)) LogInstallFailure("PcRegisterPhysicalConnection", status);
+    return status;
 }
 
 NTSTATUS CStreamEngine::InstallWaveSubdevice(PDEVICE_OBJECT fdo, PIRP irp, const GUID* portClass,
@@ -123,24 +133,29 @@ NTSTATUS CStreamEngine::InstallWaveSubdevice(PDEVICE_OBJECT fdo, PIRP irp, const
     PUNKNOWN miniport = NULL;
     IMiniportInfo* info = NULL;
     ULONG topologyPin = 0;
+    const char* step = "creating the wave port and miniport";
     status = FindEngineIndex(hal, static_cast<IStreamEngine*>(this), &index);
     if (NT_SUCCESS(status)) status = PcNewPort(&port, *portClass);
     if (NT_SUCCESS(status) && create == NULL) status = STATUS_INVALID_PARAMETER;
     if (NT_SUCCESS(status)) status = create(&miniport, *miniportClass, NULL, NonPagedPoolNx, index);
+    if (NT_SUCCESS(status)) step = "the wave port's Init";
     if (NT_SUCCESS(status)) status = port->Init(fdo, irp, miniport, adapter, NULL);
     if (NT_SUCCESS(status)) status = miniport->QueryInterface(IID_IMiniportInfo, (PVOID*)&info);
     PWSTR name = NULL;
     ULONG terminalId = 0;
     if (NT_SUCCESS(status)) status = info->GetName(&name);
+    if (NT_SUCCESS(status)) step = "the topology mapping";
     if (NT_SUCCESS(status)) status = info->QueryMappedId(&terminalId);
     if (NT_SUCCESS(status) && m_pTopologyInfo == NULL) status = STATUS_UNSUCCESSFUL;
     if (NT_SUCCESS(status)) {
         topologyPin = terminalId;
         status = m_pTopologyInfo->QueryMappedId(&topologyPin);
     }
+    if (NT_SUCCESS(status)) step = "PcRegisterSubdevice";
     if (NT_SUCCESS(status)) status = PcRegisterSubdevice(fdo, name, port);
     if (NT_SUCCESS(status) && portOut != NULL) status = port->QueryInterface(IID_IUnknown, (PVOID*)portOut);
     if (NT_SUCCESS(status)) m_nTopologyPin = topologyPin;
+    if (!NT_SUCCESS(status)) LogInstallFailure(step, status);
     ReleaseAndClear(info);
     ReleaseAndClear(miniport);
     ReleaseAndClear(port);
