@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "adapter/usb/usb_audio_device.h"
+#include "nt/dbg.h"
 #include "nt/pool.h"
+#include "topology/interface_ref.h"
 #include "topology/uac_entity.h"
 
 // Colour codes 0-15 of the configuration word.
@@ -24,6 +27,19 @@ ULONG ReadLe32(const UCHAR* p) {
 
 UAC_REQUEST ListRequest(BOOLEAN uac2) {
     return uac2 ? UAC2_TERMINAL_GET_JACK_LIST : UAC1_TERMINAL_GET_JACK_LIST;
+}
+
+// The class document defines the connector control for channel 0 only, so
+// a class 2.0 device outside the family that answers the list stalls it or
+// answers with its connector block. Jacks only describe the terminal: it
+// goes on without them.
+NTSTATUS UnansweredUac2List(CUacEntity* terminal, NTSTATUS status) {
+    InterfaceRef<IUsbAudioDevice> usb(terminal->Device(), IID_IUsbAudioDevice);
+    const ULONG interfaceNumber = usb.get() != NULL ? usb->GetAudioControlInterfaceNumber() : 0;
+    DbgPrint("interface %u, entity %u: the device does not answer the jack list (status %x); the terminal has "
+             "no jacks\n",
+             (unsigned)interfaceNumber, (unsigned)terminal->EntityId(), (unsigned)status);
+    return STATUS_SUCCESS;
 }
 }  // namespace
 
@@ -60,9 +76,9 @@ NTSTATUS ReadJackList(CUacEntity* terminal, BOOLEAN uac2, JACK_ARRAY* jacks) {
         status = STATUS_UNSUCCESSFUL;
     }
     if (!NT_SUCCESS(status)) {
-        return uac2 ? status : STATUS_SUCCESS;
+        return uac2 ? UnansweredUac2List(terminal, status) : STATUS_SUCCESS;
     }
-    const ULONG count = first[0];
+    ULONG count = first[0];
     if (count == 0) {
         return STATUS_SUCCESS;
     }
@@ -74,8 +90,12 @@ NTSTATUS ReadJackList(CUacEntity* terminal, BOOLEAN uac2, JACK_ARRAY* jacks) {
     status = STATUS_INSUFFICIENT_RESOURCES;
     if (list != NULL && records != NULL) {
         status = terminal->SendRequest(ListRequest(uac2), 0, list, listBytes);
+        if (!NT_SUCCESS(status) && uac2) {
+            status = UnansweredUac2List(terminal, status);
+            count = 0;
+        }
     }
-    if (NT_SUCCESS(status)) {
+    if (NT_SUCCESS(status) && count != 0) {
         for (ULONG i = 0; i < count; ++i) {
             const UCHAR* entry = list + 1 + kJackEntryBytes * i;
             records[i] = DecodeJack(ReadLe32(entry), ReadLe32(entry + 4), uac2);

@@ -52,10 +52,12 @@ typedef struct _JACK_ARRAY {
 
 void FreeJackArray(JACK_ARRAY* jacks);
 
-// Reads the terminal's jack list into jacks (which must be empty). A first
-// read that fails leaves no records and succeeds for UAC 1.0 and fails for
-// UAC 2.0; n = 0 leaves no records; the full list must deliver 1 + 8n
-// bytes, n taken from the first answer, else the read fails.
+// Reads the terminal's jack list into jacks (which must be empty). n = 0
+// leaves no records; the full list must deliver 1 + 8n bytes, n taken from
+// the first answer. UAC 1.0: a first read that fails leaves no records and
+// succeeds, a second read that fails is the result. UAC 2.0: a read that
+// fails (either one) leaves no records and succeeds, with one line naming
+// the terminal. Allocation failure is STATUS_INSUFFICIENT_RESOURCES.
 NTSTATUS ReadJackList(CUacEntity* terminal, BOOLEAN uac2, JACK_ARRAY* jacks);
 
 // Input terminal types that report their jacks: 0x0201-0x0206,

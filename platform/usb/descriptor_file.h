@@ -28,6 +28,20 @@
 // ("0a0b" is two bytes). Bytes replay verbatim, inconsistent ones included:
 // nothing checks bLength or wTotalLength. Any error (a duplicate device
 // line or string index included) names its line and loads nothing.
+//
+// A device made from a file answers the standard requests from its
+// descriptors and, of the class requests, only what the descriptors (and
+// the clock lines) define: the controls of feature units that bmaControls
+// declares (CUR, and class 1.0 MIN/MAX/RES or class 2.0 RANGE), a
+// selector unit's input, class 1.0 endpoint sampling frequency where the
+// endpoint declares it, a class 2.0 clock source's frequency (RANGE from
+// its clock line, CUR and SET among those rates) and validity, and a
+// class 2.0 streaming interface's active and valid alternate settings.
+// Every other request stalls, as a real device's would: a file cannot
+// declare jacks, selectable output terminal types, memory spaces or vendor
+// requests, so a terminal's jack list (GET CUR 0x02FF) and connection
+// status (0x0200), the type selection (0x0800), MEM and vendor requests
+// all stall.
 #pragma once
 
 #include <string>

@@ -32,9 +32,12 @@ bool RuleMatches(const ControlRule& r, const SetupPacket& s) {
            (!r.wIndex || *r.wIndex == s.wIndex);
 }
 
+// An implicit feedback data endpoint carries samples like any data endpoint
+// (the host may take its pace as feedback).
 bool IsIsoData(const EndpointInfo& e) {
+    const UCHAR usage = e.attributes & USB_ENDPOINT_USAGE_MASK;
     return (e.attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&
-           (e.attributes & USB_ENDPOINT_USAGE_MASK) == USB_ENDPOINT_USAGE_DATA;
+           (usage == USB_ENDPOINT_USAGE_DATA || usage == USB_ENDPOINT_USAGE_IMPLICIT_FEEDBACK);
 }
 bool IsIsoFeedback(const EndpointInfo& e) {
     return (e.attributes & USB_ENDPOINT_TYPE_MASK) == USB_ENDPOINT_TYPE_ISOCHRONOUS &&

@@ -131,6 +131,9 @@ NTSTATUS CStreamEngine::NonDelegatingQueryInterface(REFIID iid, PVOID* out) {
     return RefuseInterface(out);
 }
 
+// Engines made by the Audio Streaming parsers know the linked terminal.
+ULONG CStreamEngine::GetTerminalLink() { return UNIT_ID_NONE; }
+
 NTSTATUS CStreamEngine::Init(ULONG isCapture) {
     m_bCapture = isCapture;
     CList** lists[] = {&m_pDspNodes,          &m_pUnits,           &m_pFormats,

@@ -75,6 +75,10 @@ struct IStreamEngine : public IUnknown {
     virtual NTSTATUS ProcessClientPostNodesRaw(PUCHAR buffer, ULONG bufferSize) = 0;
     virtual NTSTATUS ProcessClientPostNodes(ULONG frames) = 0;
     virtual NTSTATUS Init(ULONG isCapture) = 0;
+    // Unit id of the pin of the terminal the endpoint's Audio Streaming
+    // interface links (bTerminalLink), or UNIT_ID_NONE when the engine
+    // does not know one.
+    virtual ULONG GetTerminalLink() = 0;
 };
 typedef IStreamEngine* PSTREAMENGINE;
 
@@ -141,6 +145,7 @@ public:
     NTSTATUS ProcessClientPostNodesRaw(PUCHAR buffer, ULONG bufferSize) override;
     NTSTATUS ProcessClientPostNodes(ULONG frames) override;
     NTSTATUS Init(ULONG isCapture) override;
+    ULONG GetTerminalLink() override;
 
     // ---- set-up by the device core's parsers (PASSIVE_LEVEL, no lock) ------
     // Refuses NULL and formats with 0 channels, rate or block alignment

@@ -146,6 +146,7 @@ struct IDrmContentForward : public IUnknown {
 class CCyclicControl : public ICyclicControl, public IDrmContentForward, public CStreamEngine {
 public:
     CCyclicControl(PUNKNOWN outer, ULONG interfaceNumber, ULONG terminalId);
+    ULONG GetTerminalLink() override { return m_nTerminalId; }
     // Frees the format entries, ends the worker thread (waiting for it),
     // drops the callback object and the limiter; the engine's destructor
     // then waits for the client lists. The stream should be closed.

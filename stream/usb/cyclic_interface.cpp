@@ -17,8 +17,12 @@ constexpr UCHAR kAudioStreamingSubclass = 2;
 constexpr UCHAR kSetCur = 0x01;
 constexpr USHORT kSamplingFreqControl = 0x0100;
 
+// Isochronous, and a data endpoint (usage bits 4-5: 0) or an implicit
+// feedback data endpoint (2), which carries samples all the same; an
+// explicit feedback endpoint (1) does not.
 BOOLEAN IsIsochronousData(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
-    return (endpoint->bmAttributes & 0x03) == 1 && (endpoint->bmAttributes & 0x30) == 0;
+    const UCHAR usage = endpoint->bmAttributes & 0x30;
+    return (endpoint->bmAttributes & 0x03) == 1 && (usage == 0x00 || usage == 0x20);
 }
 
 BOOLEAN IsInEndpoint(const USB_ENDPOINT_DESCRIPTOR* endpoint) { return (endpoint->bEndpointAddress & 0x80) != 0; }

@@ -192,20 +192,32 @@ NTSTATUS CMiniportWaveCyclic::GetModes(ULONG pin, GUID* modes, ULONG* count) {
     return STATUS_SUCCESS;
 }
 
+// The engine's USB streaming terminal (the last one on its path). A device
+// whose path holds none streams straight into a terminal of another type
+// (an input terminal such as a microphone carries the render stream): the
+// terminal its Audio Streaming interface links stands in, so each wave
+// filter still meets the topology at its own pin.
 NTSTATUS CMiniportWaveCyclic::QueryMappedId(ULONG* id) {
     if (id == NULL || m_pStreamEngine == NULL) return STATUS_SUCCESS;
     ULONG wanted = m_pStreamEngine->IsCapture() ? UNIT_KIND_OUTPUT_PIN : UNIT_KIND_INPUT_PIN;
     ULONG count = m_pStreamEngine->GetUnitCount();
+    bool found = false;
+    ULONG linked = UNIT_ID_NONE;
     for (ULONG i = 0; i < count; i++) {
         IUacUnit* unit = NULL;
         if (!NT_SUCCESS(m_pStreamEngine->GetUnit(i, &unit)) || unit == NULL) continue;
         if (unit->GetKind() != wanted) continue;
+        if (unit->GetId() == m_pStreamEngine->GetTerminalLink()) linked = unit->GetId();
         ITerminal* terminal = NULL;
         if (!NT_SUCCESS(unit->QueryInterface(IID_ITerminal, (PVOID*)&terminal)) || terminal == NULL) continue;
         ULONG type = ENDPOINT_SPK;
-        if (NT_SUCCESS(terminal->GetType(&type)) && type == ENDPOINT_STREAM) *id = unit->GetId();
+        if (NT_SUCCESS(terminal->GetType(&type)) && type == ENDPOINT_STREAM) {
+            *id = unit->GetId();
+            found = true;
+        }
         terminal->Release();
     }
+    if (!found && linked != UNIT_ID_NONE) *id = linked;
     return STATUS_SUCCESS;
 }
 

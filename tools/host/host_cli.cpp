@@ -100,7 +100,8 @@ void DefineCommandLine(CLI::App& app, Command* c) {
     app.fallthrough();
     CLI::Option* device =
         app.add_option("--device", c->device.descriptorFile, "descriptor file of the device (default: the built-in headset)");
-    app.add_option("--speed", c->speedText, "bus speed of the --device file's device: full (default) or high")
+    app.add_option("--speed", c->speedText, "bus speed of the --device file's device: full or high (default: high for a class 2.0 device, "
+                    "else full)")
         ->check(CLI::IsMember({"full", "high"}))
         ->needs(device);
     app.add_option("--state", c->stateDir, "state directory: the registry image and SystemRoot");
@@ -207,6 +208,7 @@ std::optional<int> ParseCommand(const std::vector<std::string>& args, Command* c
         CLI::App* command = app.get_subcommands().front();
         c->name = command->get_name();
         c->device.speed = c->speedText == "high" ? simusb::UsbSpeed::High : simusb::UsbSpeed::Full;
+        c->device.speedChosen = !c->speedText.empty();
         c->tone = !c->toneText.empty() && ToneError(c->toneText, c).empty();
         const CLI::Option* volume = command->get_option_no_throw("--volume");
         c->setVolume = volume != nullptr && volume->count() > 0;

@@ -12,8 +12,9 @@
 //               values are stored there)
 //     inspect   JSON only
 //   uachost --help, uachost COMMAND --help: the usage; --version.
-// --speed: the bus speed of the --device file's device (default full);
-// without --device it is refused. The global options may also follow the
+// --speed: the bus speed of the --device file's device (default: high when
+// its first configuration holds an Audio Class 2.0 Audio Control
+// interface, else full); without --device it is refused. The global options may also follow the
 // command; an option of another
 // command is refused. play reports the frames the device received as
 // lead-in silence, the played frames and the drain tail, and fails (2)

@@ -25,6 +25,18 @@ namespace {
 constexpr char kRegistryFile[] = "registry.txt";
 constexpr char kSystemRootDir[] = "SystemRoot";
 
+// Whether the configuration holds an Audio Class 2.0 Audio Control
+// interface (such a device is a high-speed one).
+bool HoldsUac2AudioControl(const simusb::Bytes& configuration) {
+    for (size_t at = 0; at + 9 <= configuration.size() && configuration[at] >= 2; at += configuration[at]) {
+        const uint8_t* d = &configuration[at];
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && d[0] >= 9 && d[5] == USB_DEVICE_CLASS_AUDIO &&
+            d[6] == USB_AUDIO_SUBCLASS_AUDIOCONTROL && d[7] == USB_AUDIO_PROTOCOL_2_0)
+            return true;
+    }
+    return false;
+}
+
 // IOCTL_KS_PROPERTY on a wave filter handle reaches the wave miniport's
 // automation table, as on a topology filter.
 NTSTATUS WaveProperty(PPC_FILTER_INSTANCE filter, PIRP irp) {
@@ -138,6 +150,7 @@ bool HostSession::PlugDevice(const DeviceChoice& choice, std::string* error) {
             *error = choice.descriptorFile + ": " + fileError.message;
             return false;
         }
+        if (!choice.speedChosen && HoldsUac2AudioControl(set.configuration)) set.speed = simusb::UsbSpeed::High;
     }
     std::shared_ptr<MicSamples> mic;
     if (!choice.micWav.empty()) {

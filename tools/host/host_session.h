@@ -26,6 +26,10 @@ struct DeviceChoice {
     // The bus speed a descriptor file's device is plugged at ("full" or
     // "high"); the built-in headset runs at its own.
     simusb::UsbSpeed speed = simusb::UsbSpeed::Full;
+    // false: no speed was asked for; a file whose first configuration
+    // holds an Audio Class 2.0 Audio Control interface plugs at high speed,
+    // any other at full speed.
+    bool speedChosen = true;
 };
 
 struct MicSamples;

@@ -61,6 +61,7 @@ public:
     NTSTATUS ProcessClientPostNodesRaw(PUCHAR, ULONG) override { return STATUS_SUCCESS; }
     NTSTATUS ProcessClientPostNodes(ULONG) override { return STATUS_SUCCESS; }
     NTSTATUS Init(ULONG) override { return STATUS_SUCCESS; }
+    ULONG GetTerminalLink() override { return UNIT_ID_NONE; }
 
     const EngineSpec& Spec() const { return m_Spec; }
     const std::u16string& Name() const { return m_Name; }

@@ -191,6 +191,59 @@ TEST_P(DescriptorTest, DescribesTheFilterOfItsDirection) {
 INSTANTIATE_TEST_SUITE_P(Direction, DescriptorTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Capture" : "Render"; });
 
+// ---- the terminal the wave filter stands for ---------------------------------------
+
+// An engine whose Audio Streaming interface links the terminal pin unit
+// `link`.
+class LinkedEngine : public CStreamEngine {
+public:
+    explicit LinkedEngine(ULONG link) : CStreamEngine(NULL, 1), m_Link(link) {}
+    ULONG GetTerminalLink() override { return m_Link; }
+
+private:
+    ULONG m_Link;
+};
+
+struct MappedCase {
+    const char* name;
+    bool capture;
+    bool streaming;  // the path holds a USB streaming terminal (unit 9)
+    ULONG link;
+    ULONG expected;  // 0: left as it was
+};
+void PrintTo(const MappedCase& c, std::ostream* os) { *os << c.name; }
+
+class MappedIdTest : public MiniportTest, public ::testing::WithParamInterface<MappedCase> {};
+
+// The path holds microphone input pin 4 and speaker output pin 5.
+TEST_P(MappedIdTest, StreamingTerminalElseTheLinkedTerminalOfTheWantedKind) {
+    const MappedCase& c = GetParam();
+    const WAVEFORMATEXTENSIBLE format = PcmFormat(2, 48000, 16);
+    engine_ = new (NonPagedPoolNx, STREAM_ENGINE_TAG) LinkedEngine(c.link);
+    engine_->AddRef();
+    ASSERT_EQ(engine_->Init(c.capture ? 1 : 0), STATUS_SUCCESS);
+    ASSERT_EQ(engine_->AddFormat(&format), STATUS_SUCCESS);
+    if (c.streaming) AddTerminal(9, c.capture ? UNIT_KIND_OUTPUT_PIN : UNIT_KIND_INPUT_PIN, ENDPOINT_STREAM);
+    AddTerminal(4, UNIT_KIND_INPUT_PIN, ENDPOINT_MIC);
+    AddTerminal(5, UNIT_KIND_OUTPUT_PIN, ENDPOINT_SPK);
+    ASSERT_EQ(MakeMiniport(engine_), STATUS_SUCCESS);
+    IMiniportInfo* info = nullptr;
+    ASSERT_EQ(unknown_->QueryInterface(IID_IMiniportInfo, (PVOID*)&info), STATUS_SUCCESS);
+    ULONG id = 0;
+    EXPECT_EQ(info->QueryMappedId(&id), STATUS_SUCCESS);
+    EXPECT_EQ(id, c.expected);
+    info->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MappedIdTest,
+    ::testing::Values(MappedCase{"RenderIntoTheLinkedInputTerminal", false, false, 4, 4},
+                      MappedCase{"CaptureFromTheLinkedOutputTerminal", true, false, 5, 5},
+                      MappedCase{"StreamingTerminalWins", false, true, 4, 9},
+                      MappedCase{"LinkOfTheOtherKindIsNotTaken", false, false, 5, 0},
+                      MappedCase{"NoLink", true, false, UNIT_ID_NONE, 0}),
+    [](const ::testing::TestParamInfo<MappedCase>& info) { return std::string(info.param.name); });
+
 // ---- intersection ------------------------------------------------------------------
 
 const std::vector<WAVEFORMATEXTENSIBLE> kIntersectionFormats = {

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "sim/debug.h"
 #include "sim/pool.h"
 #include "tests/topology/uac/uac_fixture.h"
 #include "topology/level_nodes.h"
@@ -346,6 +347,66 @@ TEST_F(Uac2EntityTest, OutputTerminalTypeChangeIsReadAndStored) {
     dynamic_cast<ITerminal*>(ot)->GetType(&type);
     EXPECT_EQ(type, (ULONG)ENDPOINT_SPK);
 }
+
+// ---- terminals: jack lists the device does not answer ----------------------------------
+
+// The microphone (input terminal 4) and the headphones (output terminal 3,
+// {headphones, speaker} selectable) both declare the connector control.
+struct Uac2JackListCase {
+    const char* name;
+    enum { Answered, Stalled, ConnectorBlock } device;
+    ULONG jacks;  // of the microphone and of each output type
+};
+void PrintTo(const Uac2JackListCase& c, std::ostream* os) { *os << c.name; }
+
+class Uac2JackListTest : public Uac2EntityTest, public ::testing::WithParamInterface<Uac2JackListCase> {
+protected:
+    void ConfigureDevice() override {
+        uac().SetTerminalTypes(3, {0x0302, 0x0301});
+        if (GetParam().device == Uac2JackListCase::Stalled) return;  // a file device: no jacks
+        uac().SetJacks(4, {{0x1, JackConfig(4, 0x01, 1)}, {0x2, JackConfig(4, 0x01, 2)}});
+        uac().SetJacksForType(3, 0x0302, {{0x3, JackConfig(4, 0x01, 1)}, {0x3, JackConfig(6, 0x01, 2)}});
+        uac().SetJacksForType(3, 0x0301, {{0x3, JackConfig(4, 0x01, 1)}, {0xC, JackConfig(6, 0x01, 2)}});
+    }
+};
+
+TEST_P(Uac2JackListTest, TerminalsStartWithTheJacksTheDeviceGives) {
+    const Uac2JackListCase& c = GetParam();
+    if (c.device == Uac2JackListCase::ConnectorBlock) {
+        // Every answer to the list is a 6-byte connector block {2, mask, 0}.
+        simusb::ControlRule rule;
+        rule.wValue = 0x02FF;
+        rule.action = simusb::ControlRule::Short;
+        rule.shortTo = 6;
+        device().AddControlRule(rule);
+    }
+    sim::ClearDebugOutput();
+    ASSERT_EQ(BuildAll(), STATUS_SUCCESS);
+    ITerminal* mic = dynamic_cast<ITerminal*>(Entity(4));
+    ITerminal* out = dynamic_cast<ITerminal*>(Entity(3));
+    ULONG n = 99;
+    EXPECT_EQ(mic->GetJackCount(&n, 0), STATUS_SUCCESS);
+    EXPECT_EQ(n, c.jacks);
+    ULONG types = 0;
+    out->GetTypeCount(&types);
+    EXPECT_EQ(types, 2u);
+    for (ULONG i = 0; i < 2; ++i) {
+        n = 99;
+        EXPECT_EQ(out->GetJackCount(&n, i), STATUS_SUCCESS);
+        EXPECT_EQ(n, c.jacks) << i;
+    }
+    const std::string log = sim::DebugOutput();
+    const bool unanswered = c.device != Uac2JackListCase::Answered;
+    EXPECT_EQ(log.find("entity 4: the device does not answer the jack list") != std::string::npos, unanswered) << log;
+    EXPECT_EQ(log.find("entity 3: the device does not answer the jack list") != std::string::npos, unanswered) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Uac2JackListTest,
+    ::testing::Values(Uac2JackListCase{"FamilyDeviceAnswers", Uac2JackListCase::Answered, 2},
+                      Uac2JackListCase{"ListStalled", Uac2JackListCase::Stalled, 0},
+                      Uac2JackListCase{"ConnectorBlockAnswered", Uac2JackListCase::ConnectorBlock, 0}),
+    [](const ::testing::TestParamInfo<Uac2JackListCase>& info) { return std::string(info.param.name); });
 
 // ---- output terminal: initial type ---------------------------------------------------------
 
