@@ -38,7 +38,8 @@ test-asan: setup
 	  ctest --test-dir build-asan -LE "$(CTEST_EXCLUDE)" --output-on-failure -j$(JOBS)
 
 # ThreadSanitizer over the concurrency tests (label tsan), in the
-# executor's stress mode.
+# executor's stress mode; each test runs up to five times, so that a race
+# that shows once in a few runs is caught.
 test-tsan: setup
 	cmake -S . -B build-tsan $(call generator,build-tsan) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF $(WERROR)
 	cmake --build build-tsan -j$(JOBS)
